@@ -1,0 +1,64 @@
+# Tarvo developer entry points. `make test` and `make demo` work from a fresh
+# clone: they create .venv with Python 3.12 when missing and install what they need.
+
+SHELL := /bin/bash
+
+# python3.12 from PATH, else from a pyenv installation.
+PYTHON312 ?= $(shell if python3.12 -c 'import sys' >/dev/null 2>&1; then command -v python3.12; \
+	else ls -d $${PYENV_ROOT:-$$HOME/.pyenv}/versions/3.12*/bin/python3.12 2>/dev/null | tail -n 1; fi)
+
+VENV := .venv
+PY := $(VENV)/bin/python
+STAMP := $(VENV)/.tarvo-deps
+BUILD := build/release
+ASAN_BUILD := build/sanitize
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+PYTEST_ARGS ?=
+
+CMAKE_ARGS = -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) \
+	-Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) -DTARVO_BUILD_PROBE=ON \
+	-DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja)
+
+.PHONY: all venv build test demo bench sanitize clean
+
+all: build
+
+$(PY):
+	@test -n "$(PYTHON312)" || { echo "python3.12 not found; set PYTHON312=/path/to/python3.12" >&2; exit 1; }
+	$(PYTHON312) -m venv $(VENV)
+
+$(STAMP): requirements-dev.txt | $(PY)
+	$(PY) -m pip install --quiet --upgrade pip
+	$(PY) -m pip install --quiet -r requirements-dev.txt
+	touch $@
+
+venv: $(STAMP)
+
+build: $(STAMP)
+	$(VENV)/bin/cmake -S . -B $(BUILD) $(CMAKE_ARGS) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	$(VENV)/bin/cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	PYTHONPATH=$(BUILD):python $(PY) -m pytest tests $(PYTEST_ARGS)
+
+demo: build
+	PYTHONPATH=$(BUILD):python $(PY) -m tarvo.demo
+
+bench: build
+	$(PY) -m pip install --quiet -r requirements-bench.txt
+	PYTHONPATH=$(BUILD):python:bench $(PY) bench/run.py
+
+# The module and the test-only module under AddressSanitizer and
+# UndefinedBehaviorSanitizer. The interpreter itself is not instrumented, so the
+# ASan runtime must be loaded first: LD_PRELOAD=$(g++ -print-file-name=libasan.so).
+sanitize: $(STAMP)
+	$(VENV)/bin/cmake -S . -B $(ASAN_BUILD) $(CMAKE_ARGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DTARVO_SANITIZE=ON >/dev/null
+	$(VENV)/bin/cmake --build $(ASAN_BUILD) -j $(JOBS)
+	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
+	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	TARVO_SANITIZED=1 PYTHONPATH=$(ASAN_BUILD):python $(PY) -m pytest tests -p no:cacheprovider $(PYTEST_ARGS)
+
+clean:
+	rm -rf build _skbuild dist *.egg-info

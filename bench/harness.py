@@ -1,0 +1,87 @@
+"""Timing helpers shared by the benchmarks.
+
+Every figure is a per-call (or per-sample) cost measured in the same run as its
+floor: a native call from the test-only module that converts the same
+arguments and does nothing else. Ratios to the floor are what to compare
+across machines; the absolute figures are this machine's.
+"""
+
+from __future__ import annotations
+
+import gc
+import time
+from collections.abc import Callable, Sequence
+from dataclasses import asdict, dataclass, field
+from typing import Any
+
+
+@dataclass
+class Row:
+    """One line of the benchmark report."""
+
+    component: str
+    operation: str
+    us_per_sample: float
+    floor_us: float
+    native_ns: float | None = None
+    peer: str | None = None
+    peer_us: float | None = None
+    notes: str = ""
+    extra: dict[str, Any] = field(default_factory=dict)
+
+    @property
+    def ratio(self) -> float:
+        return self.us_per_sample / self.floor_us if self.floor_us > 0 else float("nan")
+
+    @property
+    def peer_ratio(self) -> float | None:
+        if self.peer_us is None or self.us_per_sample <= 0:
+            return None
+        return self.peer_us / self.us_per_sample
+
+    def to_dict(self) -> dict[str, Any]:
+        d = asdict(self)
+        d["ratio_to_floor"] = self.ratio
+        d["peer_slower_by"] = self.peer_ratio
+        return d
+
+
+def per_item_us(step: Callable[[Any], object], items: Sequence[Any], repeat: int = 3) -> float:
+    """Best-of-``repeat`` mean microseconds of ``step(item)`` over ``items``."""
+    best = float("inf")
+    for _ in range(repeat):
+        gc.collect()
+        gc.disable()
+        try:
+            start = time.perf_counter_ns()
+            for item in items:
+                step(item)
+            elapsed = time.perf_counter_ns() - start
+        finally:
+            gc.enable()
+        best = min(best, elapsed / len(items) / 1000.0)
+    return best
+
+
+def per_sample_us(
+    make: Callable[[], Any], step: Callable[[Any, Any], object], items: Sequence[Any], repeat: int = 3
+) -> float:
+    """Best-of-``repeat`` microseconds per item of ``step(obj, item)``, a fresh ``make()`` each time.
+
+    Stateful learners get a fresh object per repetition so that every repetition
+    measures the same work.
+    """
+    best = float("inf")
+    for _ in range(repeat):
+        obj = make()
+        gc.collect()
+        gc.disable()
+        try:
+            start = time.perf_counter_ns()
+            for item in items:
+                step(obj, item)
+            elapsed = time.perf_counter_ns() - start
+        finally:
+            gc.enable()
+        best = min(best, elapsed / len(items) / 1000.0)
+    return best

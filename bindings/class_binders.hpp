@@ -1,0 +1,64 @@
+#pragma once
+
+// What every learner, transformer and metric binding shares lives here once:
+// a class's own binding states only its constructor and its properties.
+
+#include <memory>
+#include <utility>
+
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include "core/classifier.hpp"
+#include "core/feature_map.hpp"
+#include "core/regressor.hpp"
+#include "core/transformer.hpp"
+
+namespace tarvo::bindings {
+
+namespace py = pybind11;
+
+template <class T, class Base>
+using SharedClass = py::class_<T, Base, std::shared_ptr<T>>;
+
+// Registers a classifier with its constructor and the four learner methods.
+// Sample and label are positional-only, as for every learner.
+template <class T, class Base = IClassifier, class Init, class... InitExtra>
+SharedClass<T, Base> bind_classifier(py::module_& m, const char* name, const char* doc, Init&& init,
+                                     const InitExtra&... init_extra) {
+    SharedClass<T, Base> cls(m, name, doc);
+    cls.def(std::forward<Init>(init), init_extra...);
+    cls.def(
+        "learn_one", [](T& self, const FeatureMap& x, int y) { self.learn_one(x, y); },
+        "Learn from one labelled sample.");
+    cls.def(
+        "predict_one", [](T& self, const FeatureMap& x) { return self.predict_one(x); },
+        "The predicted label for one sample.");
+    cls.def(
+        "predict_proba_one", [](T& self, const FeatureMap& x) { return self.predict_proba_one(x); },
+        "Class probabilities for one sample, one entry per known label.");
+    cls.def(
+        "reset", [](T& self) { self.reset(); },
+        "Forget everything learnt; hyper-parameters are kept.");
+    return cls;
+}
+
+// Registers a regressor with its constructor and the three learner methods.
+template <class T, class Base = IRegressor, class Init, class... InitExtra>
+SharedClass<T, Base> bind_regressor(py::module_& m, const char* name, const char* doc, Init&& init,
+                                    const InitExtra&... init_extra) {
+    SharedClass<T, Base> cls(m, name, doc);
+    cls.def(std::forward<Init>(init), init_extra...);
+    cls.def(
+        "learn_one", [](T& self, const FeatureMap& x, double y) { self.learn_one(x, y); },
+        "Learn from one sample and its target.");
+    cls.def(
+        "predict_one", [](T& self, const FeatureMap& x) { return self.predict_one(x); },
+        "The predicted target for one sample.");
+    cls.def(
+        "reset", [](T& self) { self.reset(); },
+        "Forget everything learnt; hyper-parameters are kept.");
+    return cls;
+}
+
+}  // namespace tarvo::bindings

@@ -1,0 +1,58 @@
+// The module _tarvo_core: the docstring, then every class in registration
+// order. A base is always registered before the classes derived from it.
+
+#include "bindings.hpp"
+
+PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()) {
+    using namespace tarvo::bindings;
+
+    m.doc() =
+        "Tarvo: online machine learning in C++ - streaming learners, preprocessing, metrics, "
+        "drift, pipelines.";
+
+    bind_itransformer(m);  //  1 ITransformer
+    bind_iclassifier(m);   //  2 IClassifier
+    bind_iregressor(m);    //  3 IRegressor
+    bind_naive_bayes(m);   //  4 NaiveBayes
+    //  5 Perceptron
+    //  6 LogisticRegressionClassifier (native LogisticRegression)
+    //  7 PassiveAggressiveClassifier
+    //  8 SoftmaxRegression
+    //  9 KNNClassifier
+    // 10 HoeffdingTreeClassifier
+    // 11 EFDTClassifier (base HoeffdingTreeClassifier)
+    // 12 SGTClassifier
+    // 13 ARFClassifier
+    // 14 SRPClassifier
+    // 15 LeveragingBaggingClassifier
+    // 16 HoeffdingAdaptiveTreeClassifier
+    // 17 LinearRegression
+    // 18 BayesianLinearRegression
+    // 19 PassiveAggressiveRegressor
+    // 20 KNNRegressor
+    // 21 HoeffdingTreeRegressor
+    // 22 ARFRegressor
+    // 23 SRPRegressor
+    // 24 FIMTDDRegressor
+    // 25 LeveragingBaggingRegressor
+    // 26 SGBTClassifier
+    // 27 SGBRRegressor
+    // 28 StandardScaler
+    // 29 MinMaxScaler
+    // 30 MaxAbsScaler
+    // 31 VarianceThreshold
+    // 32 SelectKBest
+    // 33 ClassificationPipeline
+    // 34 RegressionPipeline
+    // 35 Accuracy
+    // 36 MacroPrecision
+    // 37 MacroRecall
+    // 38 MacroF1
+    // 39 MAE
+    // 40 RMSE
+    // 41 WindowMetric
+    // 42 WindowRegressionMetric
+    // 43 R2
+    // 44 ADWIN
+    // 45 EDDM
+}

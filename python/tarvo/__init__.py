@@ -1,0 +1,25 @@
+"""Tarvo: streaming (online) machine learning with a C++ core.
+
+Every class of the native module ``_tarvo_core`` is re-exported here, so
+``from tarvo import NaiveBayes`` and ``from _tarvo_core import NaiveBayes``
+name the same class. Learners are fed one sample at a time: a mapping from
+feature name to number, with an ``int`` label or a ``float`` target.
+"""
+
+from __future__ import annotations
+
+from _tarvo_core import (
+    IClassifier,
+    IRegressor,
+    ITransformer,
+    NaiveBayes,
+)
+
+__all__ = [
+    "ITransformer",
+    "IClassifier",
+    "IRegressor",
+    "NaiveBayes",
+]
+
+__version__ = "0.1.0"

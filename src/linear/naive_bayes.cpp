@@ -1,0 +1,111 @@
+#include "linear/naive_bayes.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tarvo {
+
+namespace {
+constexpr double kTwoPi = 6.283185307179586;
+constexpr double kLikelihoodFloor = 1e-300;
+}  // namespace
+
+double NaiveBayes::likelihood(const RunningStats& s, double v) noexcept {
+    double lik = 0.0;
+    if (s.n >= 2.0) {
+        const double var = s.sample_variance();
+        if (var <= 0.0) {
+            lik = (v == s.mean) ? 1.0 : 0.0;
+        } else {
+            const double d = v - s.mean;
+            lik = std::exp(-0.5 * (d * d) / var) / std::sqrt(kTwoPi * var);
+        }
+    }
+    // NaN statistics give a NaN likelihood, which std::max keeps.
+    return std::max(lik, kLikelihoodFloor);
+}
+
+NaiveBayes::ClassEntry& NaiveBayes::entry_for(int y) {
+    const auto [it, inserted] = index_.try_emplace(y, classes_.size());
+    if (inserted) {
+        try {
+            classes_.push_back(ClassEntry{y, 0, {}});
+        } catch (...) {
+            index_.erase(it);
+            throw;
+        }
+    }
+    return classes_[it->second];
+}
+
+void NaiveBayes::learn_one(const FeatureMap& x, int y) {
+    ClassEntry& entry = entry_for(y);
+    entry.count += 1;
+    n_samples_ += 1;
+    for (const auto& [name, value] : x) {
+        entry.feature_stats[name].update(value);
+    }
+}
+
+int NaiveBayes::predict_one(const FeatureMap& x) {
+    if (classes_.empty()) {
+        return -1;
+    }
+    const auto n = static_cast<double>(n_samples_);
+    int best_label = classes_.front().label;
+    double best_score = 0.0;
+    bool first = true;
+    for (const ClassEntry& c : classes_) {
+        double score = std::log(static_cast<double>(c.count) / n);
+        for (const auto& [name, value] : x) {
+            const auto it = c.feature_stats.find(name);
+            if (it != c.feature_stats.end()) {
+                score += std::log(likelihood(it->second, value));
+            }
+        }
+        // Ties and NaN keep the earlier label.
+        if (first || score > best_score) {
+            best_label = c.label;
+            best_score = score;
+            first = false;
+        }
+    }
+    return best_label;
+}
+
+ProbabilityMap NaiveBayes::predict_proba_one(const FeatureMap& x) {
+    ProbabilityMap proba;
+    if (classes_.empty()) {
+        return proba;
+    }
+    proba.reserve(classes_.size());
+    const auto n = static_cast<double>(n_samples_);
+    double sum = 0.0;
+    for (const ClassEntry& c : classes_) {
+        double product = 1.0;
+        for (const auto& [name, value] : x) {
+            const auto it = c.feature_stats.find(name);
+            if (it != c.feature_stats.end()) {
+                product *= likelihood(it->second, value);
+            }
+        }
+        const double p = (static_cast<double>(c.count) / n) * product;
+        proba.emplace(c.label, p);
+        sum += p;
+    }
+    // All products underflowed (or NaN): the unnormalised values are returned.
+    if (sum > 0.0) {
+        for (auto& [label, p] : proba) {
+            p /= sum;
+        }
+    }
+    return proba;
+}
+
+void NaiveBayes::reset() {
+    classes_.clear();
+    index_.clear();
+    n_samples_ = 0;
+}
+
+}  // namespace tarvo

@@ -1,0 +1,29 @@
+"""Shared fixtures: the native module, the test-only probe module and sample streams."""
+
+from __future__ import annotations
+
+import random
+
+import pytest
+
+import _tarvo_core
+import _tarvo_probe
+
+
+@pytest.fixture(scope="session")
+def core():
+    return _tarvo_core
+
+
+@pytest.fixture(scope="session")
+def probe():
+    return _tarvo_probe
+
+
+def gaussian_stream(n: int, seed: int, n_classes: int = 3, n_features: int = 4):
+    """Labelled samples from well-separated Gaussian classes."""
+    rng = random.Random(seed)
+    for _ in range(n):
+        y = rng.randrange(n_classes)
+        x = {f"f{j}": rng.gauss(2.0 * y + j, 1.0) for j in range(n_features)}
+        yield x, y

@@ -1,0 +1,16 @@
+#pragma once
+
+// _tarvo_probe: a test-only module that reaches native pieces Python cannot
+// see (helpers, internal state) and provides the benchmarks' floor calls.
+// It is built beside _tarvo_core for the tests and never installed.
+
+#include <pybind11/pybind11.h>
+
+namespace tarvo::probe {
+
+namespace py = pybind11;
+
+void add_floor(py::module_& m);
+void add_core(py::module_& m);
+
+}  // namespace tarvo::probe

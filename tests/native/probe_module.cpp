@@ -1,0 +1,7 @@
+#include "probe.hpp"
+
+PYBIND11_MODULE(_tarvo_probe, m, pybind11::multiple_interpreters::not_supported()) {
+    m.doc() = "Test-only access to native internals of _tarvo_core.";
+    tarvo::probe::add_floor(m);
+    tarvo::probe::add_core(m);
+}
