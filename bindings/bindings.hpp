@@ -2,7 +2,8 @@
 
 #include <pybind11/pybind11.h>
 
-// One registration function per class, grouped by subsystem.
+// One registration function per class, grouped by subsystem; module.cpp calls
+// them in registration order.
 namespace tarvo::bindings {
 
 namespace py = pybind11;
@@ -14,5 +15,19 @@ void bind_iregressor(py::module_& m);
 
 // bind_linear.cpp
 void bind_naive_bayes(py::module_& m);
+
+// bind_neighbors.cpp
+
+// bind_tree.cpp
+
+// bind_ensemble.cpp
+
+// bind_preprocessing.cpp
+
+// bind_pipeline.cpp
+
+// bind_metrics.cpp
+
+// bind_drift.cpp
 
 }  // namespace tarvo::bindings

@@ -8,18 +8,35 @@ feature name to number, with an ``int`` label or a ``float`` target.
 
 from __future__ import annotations
 
-from _tarvo_core import (
-    IClassifier,
-    IRegressor,
-    ITransformer,
-    NaiveBayes,
-)
+# Interfaces.
+from _tarvo_core import IClassifier, IRegressor, ITransformer
+
+# Linear and probabilistic learners.
+from _tarvo_core import NaiveBayes
+
+# Trees.
+
+# Ensembles.
+
+# Metrics.
+
+# Drift detectors.
 
 __all__ = [
+    # interfaces
     "ITransformer",
     "IClassifier",
     "IRegressor",
+    # linear and probabilistic learners
     "NaiveBayes",
+    # trees
+
+    # ensembles
+
+    # metrics
+
+    # drift detectors
+
 ]
 
 __version__ = "0.1.0"

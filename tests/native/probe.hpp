@@ -13,4 +13,14 @@ namespace py = pybind11;
 void add_floor(py::module_& m);
 void add_core(py::module_& m);
 
+// probe_random.cpp
+
+// probe_tree.cpp
+
+// probe_ensemble.cpp
+
+// probe_metrics.cpp
+
+// probe_drift.cpp
+
 }  // namespace tarvo::probe
