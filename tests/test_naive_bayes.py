@@ -6,6 +6,8 @@ import math
 import statistics
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from _tarvo_core import NaiveBayes
 
@@ -203,3 +205,19 @@ def test_learns_separable_gaussians():
             correct += nb.predict_one(x) == y
         nb.learn_one(x, y)
     assert correct / 2000 > 0.9
+
+
+finite_or_not = st.floats(allow_nan=True, allow_infinity=True)
+samples = st.dictionaries(st.sampled_from(["a", "b", "c", "é", ""]), finite_or_not, max_size=4)
+labels = st.integers(min_value=-(2**31), max_value=2**31 - 1)
+
+
+@settings(max_examples=150, deadline=None)
+@given(st.lists(st.tuples(samples, labels), max_size=30), samples)
+def test_any_stream_gives_an_answer_over_known_labels(stream, query):
+    nb = NaiveBayes()
+    for x, y in stream:
+        nb.learn_one(x, y)
+    known = {y for _, y in stream}
+    assert nb.predict_one(query) in (known or {-1})
+    assert set(nb.predict_proba_one(query)) == known
