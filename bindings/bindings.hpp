@@ -19,6 +19,7 @@ void bind_naive_bayes(py::module_& m);
 // bind_neighbors.cpp
 
 // bind_tree.cpp
+void bind_hoeffding_tree_regressor(py::module_& m);
 
 // bind_ensemble.cpp
 

@@ -30,7 +30,7 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     // 18 BayesianLinearRegression
     // 19 PassiveAggressiveRegressor
     // 20 KNNRegressor
-    // 21 HoeffdingTreeRegressor
+    bind_hoeffding_tree_regressor(m);  // 21 HoeffdingTreeRegressor
     // 22 ARFRegressor
     // 23 SRPRegressor
     // 24 FIMTDDRegressor

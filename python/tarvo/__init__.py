@@ -15,6 +15,7 @@ from _tarvo_core import IClassifier, IRegressor, ITransformer
 from _tarvo_core import NaiveBayes
 
 # Trees.
+from _tarvo_core import HoeffdingTreeRegressor
 
 # Ensembles.
 
@@ -30,6 +31,7 @@ __all__ = [
     # linear and probabilistic learners
     "NaiveBayes",
     # trees
+    "HoeffdingTreeRegressor",
 
     # ensembles
 

@@ -17,6 +17,9 @@ void add_core(py::module_& m);
 
 // probe_tree.cpp
 
+// probe_tree_regressor.cpp
+void add_tree_regressor(py::module_& m);
+
 // probe_ensemble.cpp
 
 // probe_metrics.cpp

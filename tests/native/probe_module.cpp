@@ -7,6 +7,7 @@ PYBIND11_MODULE(_tarvo_probe, m, pybind11::multiple_interpreters::not_supported(
     // random
 
     // tree
+    tarvo::probe::add_tree_regressor(m);
 
     // ensemble
 

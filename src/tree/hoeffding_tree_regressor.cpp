@@ -1,0 +1,110 @@
+#include "tree/hoeffding_tree_regressor.hpp"
+
+#include <utility>
+
+namespace tarvo {
+
+namespace {
+
+using Node = HoeffdingTreeRegressor::Node;
+
+// Frees a subtree without recursion and without allocating: left children
+// are rotated up until the top node has none, then it is freed and its right
+// child taken next.
+void dismantle(std::unique_ptr<Node> top) noexcept {
+    while (top) {
+        if (top->left) {
+            std::unique_ptr<Node> pivot = std::move(top->left);
+            top->left = std::move(pivot->right);
+            pivot->right = std::move(top);
+            top = std::move(pivot);
+        } else {
+            top = std::move(top->right);  // frees the old top, which has no children left
+        }
+    }
+}
+
+std::unique_ptr<Node> empty_leaf() {
+    auto node = std::make_unique<Node>();
+    node->leaf = std::make_unique<RegressionLeaf>();
+    return node;
+}
+
+}  // namespace
+
+HoeffdingTreeRegressor::Node::~Node() {
+    dismantle(std::move(left));
+    dismantle(std::move(right));
+}
+
+HoeffdingTreeRegressor::HoeffdingTreeRegressor(std::int32_t grace_period, double split_confidence,
+                                               double tie_threshold, std::int32_t max_depth,
+                                               double learning_rate)
+    : grace_period(grace_period),
+      split_confidence(split_confidence),
+      tie_threshold(tie_threshold),
+      max_depth(max_depth),
+      learning_rate(learning_rate),
+      root_(empty_leaf()) {}
+
+HoeffdingTreeRegressor::Node* HoeffdingTreeRegressor::route(const FeatureMap& x,
+                                                            std::int64_t& depth) const noexcept {
+    Node* node = root_.get();
+    depth = 0;
+    while (!node->is_leaf()) {
+        const auto it = x.find(node->split_feature);
+        const double v = it == x.end() ? 0.0 : it->second;
+        node = v <= node->split_threshold ? node->left.get() : node->right.get();
+        ++depth;
+    }
+    return node;
+}
+
+void HoeffdingTreeRegressor::learn_one(const FeatureMap& x, double y) {
+    if (!root_) {  // only a moved-from tree has no root
+        root_ = empty_leaf();
+    }
+    std::int64_t depth = 0;
+    Node* node = route(x, depth);
+    RegressionLeaf& leaf = *node->leaf;
+    leaf.learn(x, y, learning_rate, touched_);
+    if (depth < max_depth && leaf.split_due(grace_period)) {
+        if (const auto where = leaf.choose_split(split_confidence, tie_threshold)) {
+            split(*node, *where);
+        }
+    }
+}
+
+void HoeffdingTreeRegressor::split(Node& node, const RegressionLeaf::Split& where) {
+    // Everything that may throw comes first; the node changes only after.
+    std::string feature = *where.feature;
+    auto left = std::make_unique<Node>();
+    left->leaf = std::make_unique<RegressionLeaf>(node.leaf->share(where.fraction_left));
+    auto right = std::make_unique<Node>();
+    right->leaf = std::make_unique<RegressionLeaf>(node.leaf->share(1.0 - where.fraction_left));
+
+    node.split_feature = std::move(feature);
+    node.split_threshold = where.threshold;
+    node.left = std::move(left);
+    node.right = std::move(right);
+    node.leaf.reset();
+}
+
+double HoeffdingTreeRegressor::predict_one(const FeatureMap& x) {
+    if (!root_) {
+        return 0.0;
+    }
+    std::int64_t depth = 0;
+    const RegressionLeaf& leaf = *route(x, depth)->leaf;
+    if (leaf_prediction == "mean" || leaf.count < grace_period) {
+        return leaf.target.mean;
+    }
+    if (leaf_prediction == "linear" || leaf.sse_linear < leaf.sse_mean) {
+        return leaf.linear_prediction(x);
+    }
+    return leaf.target.mean;
+}
+
+void HoeffdingTreeRegressor::reset() { root_ = empty_leaf(); }
+
+}  // namespace tarvo
