@@ -8,7 +8,7 @@ import warnings
 
 import _tarvo_core as core
 import _tarvo_probe as probe
-from harness import Row, per_item_us, per_sample_us
+from harness import Row, per_sample_us, test_then_train_us
 from streams import regression
 
 
@@ -80,18 +80,7 @@ def peer(row: Row, samples, quick: bool) -> None:
 
 
 def bench_stream(name: str, samples, quick: bool) -> Row:
-    def step(model, item):
-        x, y = item
-        model.predict_one(x)
-        model.learn_one(x, y)
-
-    def floor_step(item):
-        x, y = item
-        probe.floor_predict_target(x)
-        probe.floor_learn_target(x, y)
-
-    ours = per_sample_us(core.HoeffdingTreeRegressor, step, samples)
-    floor = per_item_us(floor_step, samples)
+    ours, floor = test_then_train_us(core.HoeffdingTreeRegressor, samples, classifier=False)
     row = Row("HoeffdingTreeRegressor", "predict_one + learn_one", ours, floor, native_ns=native_ns(samples))
 
     tree = core.HoeffdingTreeRegressor()

@@ -85,3 +85,30 @@ def per_sample_us(
             gc.enable()
         best = min(best, elapsed / len(items) / 1000.0)
     return best
+
+
+def test_then_train_us(
+    make: Callable[[], Any], samples: Sequence[tuple[Any, Any]], *, classifier: bool, repeat: int = 3
+) -> tuple[float, float]:
+    """Microseconds per sample of ``predict_one`` then ``learn_one`` on a fresh ``make()``, and of the floor.
+
+    The floor makes the same two calls to the test-only module's do-nothing
+    functions that convert the same arguments (an ``int`` label for a
+    classifier, a ``float`` target for a regressor).
+    """
+    import _tarvo_probe as probe
+
+    floor_predict = probe.floor_predict if classifier else probe.floor_predict_target
+    floor_learn = probe.floor_learn if classifier else probe.floor_learn_target
+
+    def step(model: Any, item: tuple[Any, Any]) -> None:
+        x, y = item
+        model.predict_one(x)
+        model.learn_one(x, y)
+
+    def floor_step(item: tuple[Any, Any]) -> None:
+        x, y = item
+        floor_predict(x)
+        floor_learn(x, y)
+
+    return per_sample_us(make, step, samples, repeat), per_item_us(floor_step, samples, repeat)
