@@ -15,6 +15,7 @@ from _tarvo_core import IClassifier, IRegressor, ITransformer
 from _tarvo_core import NaiveBayes
 
 # Trees.
+from _tarvo_core import EFDTClassifier, HoeffdingTreeClassifier
 
 # Ensembles.
 
@@ -30,7 +31,8 @@ __all__ = [
     # linear and probabilistic learners
     "NaiveBayes",
     # trees
-
+    "HoeffdingTreeClassifier",
+    "EFDTClassifier",
     # ensembles
 
     # metrics
