@@ -109,6 +109,24 @@ def test_learn_repeated_equals_repeated_learn_one(probe):
     assert probe.tree_nodes(a) == nodes
 
 
+@pytest.mark.parametrize("leaf_prediction", ["nba", "nb"])
+def test_predicting_before_learning_leaves_learning_unchanged(probe, leaf_prediction):
+    # Test-then-train reuses the scores of predict_one in learn_one; any other
+    # call in between must not let stale scores through.
+    plain, tested = HoeffdingTreeClassifier(grace_period=25), HoeffdingTreeClassifier(grace_period=25)
+    plain.leaf_prediction = tested.leaf_prediction = leaf_prediction
+    stream = threshold_stream(1500, seed=14, missing=0.1)
+    for i, (x, y) in enumerate(stream):
+        tested.predict_one(x)
+        if i % 3 == 1:
+            tested.predict_one(stream[i - 1][0])
+        elif i % 3 == 2:
+            tested.predict_proba_one(x)
+        tested.learn_one(dict(reversed(x.items())) if i % 5 == 0 else x, y)
+        plain.learn_one(x, y)
+    assert probe.tree_nodes(tested) == probe.tree_nodes(plain)
+
+
 def test_reaches_high_accuracy_on_threshold_structure():
     tree = HoeffdingTreeClassifier(grace_period=100)
     correct = 0

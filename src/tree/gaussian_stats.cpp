@@ -5,7 +5,6 @@
 namespace tarvo {
 
 namespace {
-constexpr double kTwoPi = 6.283185307179586;
 constexpr double kSqrt2 = 1.4142135623730951;
 }  // namespace
 
@@ -22,26 +21,6 @@ void GaussianStats::update(double v) noexcept {
     const double d = v - mean;
     mean += d / n;
     m2 += (v - mean) * d;
-}
-
-double GaussianStats::variance() const noexcept {
-    return n > 1.0 ? m2 / (n - 1.0) : 0.0;
-}
-
-double GaussianStats::std_dev() const noexcept {
-    return std::sqrt(variance());
-}
-
-double GaussianStats::density(double t) const noexcept {
-    if (n < 2.0) {
-        return 0.0;
-    }
-    const double v = variance();
-    if (v <= 0.0) {
-        return mean == t ? 1.0 : 0.0;
-    }
-    const double d = t - mean;
-    return std::exp(-(d * d) / (2.0 * v)) / std::sqrt(kTwoPi * v);
 }
 
 double normal_cdf(double z) noexcept {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cmath>
+
 namespace tarvo {
 
 // Running Gaussian summary of one feature's values within one class at a
@@ -14,12 +16,24 @@ struct GaussianStats {
     void update(double v) noexcept;
 
     // m2 / (n - 1) once n > 1, else 0.
-    [[nodiscard]] double variance() const noexcept;
-    [[nodiscard]] double std_dev() const noexcept;
+    [[nodiscard]] double variance() const noexcept { return n > 1.0 ? m2 / (n - 1.0) : 0.0; }
+    [[nodiscard]] double std_dev() const noexcept { return std::sqrt(variance()); }
 
     // Normal density at t; 0 below two values; a zero variance puts 1 on the
     // mean and 0 elsewhere.
-    [[nodiscard]] double density(double t) const noexcept;
+    [[nodiscard]] double density(double t) const noexcept {
+        if (n < 2.0) {
+            return 0.0;
+        }
+        const double v = variance();
+        if (v <= 0.0) {
+            return mean == t ? 1.0 : 0.0;
+        }
+        const double d = t - mean;
+        return std::exp(-(d * d) / (2.0 * v)) / std::sqrt(kTwoPi * v);
+    }
+
+    static constexpr double kTwoPi = 6.283185307179586;
 };
 
 // Standard normal distribution function, (1 + erf(z / sqrt 2)) / 2.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <limits>
 #include <span>
 #include <utility>
@@ -83,7 +84,9 @@ bool HoeffdingTreeClassifier::learn_at_leaf(ClassifierNode& leaf, std::int64_t d
                                             const FeatureMap& x, int y, bool observed) {
     // The leaf's own performance is scored on its state before this sample.
     const bool account = leaf_prediction != "mc" && leaf.total_weight > 0.0;
-    if (!observed) {
+    const bool scored = !observed && account && reuse_scores(leaf, x);
+    scored_leaf_ = nullptr;  // the leaf changes below
+    if (!observed && !scored) {
         if (account) {
             leaf.observe(x, features_);
         } else {
@@ -97,7 +100,9 @@ bool HoeffdingTreeClassifier::learn_at_leaf(ClassifierNode& leaf, std::int64_t d
         if (leaf.majority_class() == y) {
             leaf.mc_correct += 1.0;
         }
-        leaf.log_scores(features_, scores_);
+        if (!scored) {
+            leaf.log_scores(features_, scores_);
+        }
         double best = kNegInf;
         bool found = false;
         int label = 0;
@@ -230,8 +235,14 @@ HoeffdingTreeClassifier::LeafMode HoeffdingTreeClassifier::leaf_mode(
 }
 
 int HoeffdingTreeClassifier::naive_bayes_label(ClassifierNode& leaf, const FeatureMap& x) {
+    scored_leaf_ = nullptr;
     leaf.observe(x, features_);
     leaf.log_scores(features_, scores_);
+    scored_names_.resize(features_.size());
+    for (std::size_t i = 0; i < features_.size(); ++i) {
+        scored_names_[i] = *features_[i].name;
+    }
+    scored_leaf_ = &leaf;
     // Start from the majority class: without scores it is the answer.
     int label = leaf.majority_class();
     double best = kNegInf;
@@ -242,6 +253,26 @@ int HoeffdingTreeClassifier::naive_bayes_label(ClassifierNode& leaf, const Featu
         }
     }
     return label;
+}
+
+bool HoeffdingTreeClassifier::reuse_scores(const ClassifierNode& leaf, const FeatureMap& x) {
+    if (scored_leaf_ != &leaf || x.size() != features_.size()) {
+        return false;
+    }
+    std::size_t i = 0;
+    for (const auto& [name, value] : x) {
+        // Bit for bit: only an identical sample is known to score identically.
+        if (std::bit_cast<std::uint64_t>(features_[i].value) != std::bit_cast<std::uint64_t>(value) ||
+            scored_names_[i] != name) {
+            return false;
+        }
+        ++i;
+    }
+    i = 0;
+    for (const auto& entry : x) {
+        features_[i++].name = &entry.first;
+    }
+    return true;
 }
 
 int HoeffdingTreeClassifier::predict_one(const FeatureMap& x) {
@@ -269,6 +300,7 @@ ProbabilityMap HoeffdingTreeClassifier::predict_proba_one(const FeatureMap& x) {
             proba.emplace(leaf.labels[c], leaf.weights[c] / leaf.total_weight);
         }
     } else {
+        scored_leaf_ = nullptr;
         leaf.observe(x, features_);
         leaf.likelihood_products(features_, scores_);
         double sum = 0.0;
@@ -288,6 +320,7 @@ ProbabilityMap HoeffdingTreeClassifier::predict_proba_one(const FeatureMap& x) {
 }
 
 void HoeffdingTreeClassifier::reset() {
+    scored_leaf_ = nullptr;
     root_ = std::make_unique<ClassifierNode>();
     classes_.clear();
 }

@@ -72,6 +72,7 @@ private:
 
     [[nodiscard]] LeafMode leaf_mode(const ClassifierNode& leaf) const;
     [[nodiscard]] int naive_bayes_label(ClassifierNode& leaf, const FeatureMap& x);
+    [[nodiscard]] bool reuse_scores(const ClassifierNode& leaf, const FeatureMap& x);
     void insert_class(int y);
 
     // One learn_one step at a reached leaf. `observed` says whether
@@ -89,9 +90,15 @@ private:
     std::unique_ptr<ClassifierNode> root_;
     std::vector<int> classes_;
 
-    // Buffers reused across calls; they carry no state between calls.
+    // Buffers reused across calls.
     std::vector<ObservedFeature> features_;
     std::vector<double> scores_;
+    // The naive Bayes scores of the last predict_one stay in features_ and
+    // scores_ until the tree or those buffers change: a learn_one of the same
+    // sample (same names and values in the same order) at the same leaf reuses
+    // them instead of computing them again (test-then-train).
+    const ClassifierNode* scored_leaf_ = nullptr;
+    std::vector<std::string> scored_names_;
     std::vector<std::unordered_map<std::string, GaussianObserver>::value_type*> candidates_;
     std::vector<double> merits_;
     SplitCandidate trial_;
