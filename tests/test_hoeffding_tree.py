@@ -275,6 +275,18 @@ def test_deep_trees_route_and_free_without_recursion(probe):
     assert probe.deep_chain_route("lr" * (depth // 2), 0.0) == depth
 
 
+def test_moved_from_tree_has_no_root_and_regrows_one(probe):
+    tree = HoeffdingTreeClassifier(grace_period=30)
+    for x, y in threshold_stream(400, seed=15):
+        tree.learn_one(x, y)
+    before, x = probe.tree_nodes(tree), {"a": 5.0, "b": 7.0}
+    out = probe.tree_move_probe(tree, x, 9)
+    assert out["moved_from_predict"] == 0 and out["moved_from_proba"] == {}
+    assert out["moved_from_after_learn"] == {9: 1.0}
+    assert out["moved_predict"] == tree.predict_one(x)
+    assert probe.tree_nodes(tree) == before
+
+
 def test_prediction_does_not_change_the_tree(probe):
     tree = HoeffdingTreeClassifier(grace_period=30)
     for x, y in threshold_stream(500, seed=12):

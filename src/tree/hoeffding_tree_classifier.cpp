@@ -50,6 +50,9 @@ HoeffdingTreeClassifier::HoeffdingTreeClassifier(int grace_period_, double split
 }
 
 HoeffdingTreeClassifier::~HoeffdingTreeClassifier() = default;
+HoeffdingTreeClassifier::HoeffdingTreeClassifier(HoeffdingTreeClassifier&&) noexcept = default;
+HoeffdingTreeClassifier& HoeffdingTreeClassifier::operator=(HoeffdingTreeClassifier&&) noexcept =
+    default;
 
 void HoeffdingTreeClassifier::learn_one(const FeatureMap& x, int y) {
     learn_repeated(x, y, 1);
@@ -58,6 +61,9 @@ void HoeffdingTreeClassifier::learn_one(const FeatureMap& x, int y) {
 void HoeffdingTreeClassifier::learn_repeated(const FeatureMap& x, int y, int times) {
     if (times <= 0) {
         return;
+    }
+    if (!root_) {
+        root_ = std::make_unique<ClassifierNode>();
     }
     insert_class(y);
     Route at = route(*root_, 0, x);
@@ -85,7 +91,7 @@ bool HoeffdingTreeClassifier::learn_at_leaf(ClassifierNode& leaf, std::int64_t d
     // The leaf's own performance is scored on its state before this sample.
     const bool account = leaf_prediction != "mc" && leaf.total_weight > 0.0;
     const bool scored = !observed && account && reuse_scores(leaf, x);
-    scored_leaf_ = nullptr;  // the leaf changes below
+    scored_leaf_.node = nullptr;  // the leaf changes below
     if (!observed && !scored) {
         if (account) {
             leaf.observe(x, features_);
@@ -235,14 +241,14 @@ HoeffdingTreeClassifier::LeafMode HoeffdingTreeClassifier::leaf_mode(
 }
 
 int HoeffdingTreeClassifier::naive_bayes_label(ClassifierNode& leaf, const FeatureMap& x) {
-    scored_leaf_ = nullptr;
+    scored_leaf_.node = nullptr;
     leaf.observe(x, features_);
     leaf.log_scores(features_, scores_);
     scored_names_.resize(features_.size());
     for (std::size_t i = 0; i < features_.size(); ++i) {
         scored_names_[i] = *features_[i].name;
     }
-    scored_leaf_ = &leaf;
+    scored_leaf_.node = &leaf;
     // Start from the majority class: without scores it is the answer.
     int label = leaf.majority_class();
     double best = kNegInf;
@@ -256,7 +262,7 @@ int HoeffdingTreeClassifier::naive_bayes_label(ClassifierNode& leaf, const Featu
 }
 
 bool HoeffdingTreeClassifier::reuse_scores(const ClassifierNode& leaf, const FeatureMap& x) {
-    if (scored_leaf_ != &leaf || x.size() != features_.size()) {
+    if (scored_leaf_.node != &leaf || x.size() != features_.size()) {
         return false;
     }
     std::size_t i = 0;
@@ -276,6 +282,9 @@ bool HoeffdingTreeClassifier::reuse_scores(const ClassifierNode& leaf, const Fea
 }
 
 int HoeffdingTreeClassifier::predict_one(const FeatureMap& x) {
+    if (!root_) {
+        return 0;
+    }
     ClassifierNode& leaf = *route(*root_, 0, x).leaf;
     return leaf_mode(leaf) == LeafMode::kMajority ? leaf.majority_class()
                                                   : naive_bayes_label(leaf, x);
@@ -283,6 +292,9 @@ int HoeffdingTreeClassifier::predict_one(const FeatureMap& x) {
 
 ProbabilityMap HoeffdingTreeClassifier::predict_proba_one(const FeatureMap& x) {
     ProbabilityMap proba;
+    if (!root_) {
+        return proba;
+    }
     proba.reserve(classes_.size());
     ClassifierNode& leaf = *route(*root_, 0, x).leaf;
     if (leaf.total_weight <= 0.0) {
@@ -300,7 +312,7 @@ ProbabilityMap HoeffdingTreeClassifier::predict_proba_one(const FeatureMap& x) {
             proba.emplace(leaf.labels[c], leaf.weights[c] / leaf.total_weight);
         }
     } else {
-        scored_leaf_ = nullptr;
+        scored_leaf_.node = nullptr;
         leaf.observe(x, features_);
         leaf.likelihood_products(features_, scores_);
         double sum = 0.0;
@@ -320,7 +332,7 @@ ProbabilityMap HoeffdingTreeClassifier::predict_proba_one(const FeatureMap& x) {
 }
 
 void HoeffdingTreeClassifier::reset() {
-    scored_leaf_ = nullptr;
+    scored_leaf_.node = nullptr;
     root_ = std::make_unique<ClassifierNode>();
     classes_.clear();
 }

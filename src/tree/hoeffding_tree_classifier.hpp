@@ -6,6 +6,7 @@
 #include <random>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "core/classifier.hpp"
@@ -33,6 +34,10 @@ public:
     ~HoeffdingTreeClassifier() override;
     HoeffdingTreeClassifier(const HoeffdingTreeClassifier&) = delete;
     HoeffdingTreeClassifier& operator=(const HoeffdingTreeClassifier&) = delete;
+    // A moved-from tree has no root: it predicts 0 and {} and grows a new
+    // root leaf when it learns.
+    HoeffdingTreeClassifier(HoeffdingTreeClassifier&&) noexcept;
+    HoeffdingTreeClassifier& operator=(HoeffdingTreeClassifier&&) noexcept;
 
     void learn_one(const FeatureMap& x, int y) override;
     [[nodiscard]] int predict_one(const FeatureMap& x) override;
@@ -52,7 +57,8 @@ public:
     void set_subspace(int size, std::int32_t seed);
 
     [[nodiscard]] int subspace_size() const noexcept { return subspace_size_; }
-    [[nodiscard]] const ClassifierNode& root() const noexcept { return *root_; }
+    // The root node; nullptr only in a moved-from tree.
+    [[nodiscard]] const ClassifierNode* root() const noexcept { return root_.get(); }
     // Every label learnt since construction or the last reset, ascending.
     [[nodiscard]] const std::vector<int>& classes() const noexcept { return classes_; }
 
@@ -97,7 +103,17 @@ private:
     // scores_ until the tree or those buffers change: a learn_one of the same
     // sample (same names and values in the same order) at the same leaf reuses
     // them instead of computing them again (test-then-train).
-    const ClassifierNode* scored_leaf_ = nullptr;
+    // Cleared on move, so that a moved-from tree never trusts it.
+    struct LeafMark {
+        const ClassifierNode* node = nullptr;
+        LeafMark() = default;
+        LeafMark(LeafMark&& other) noexcept : node(std::exchange(other.node, nullptr)) {}
+        LeafMark& operator=(LeafMark&& other) noexcept {
+            node = std::exchange(other.node, nullptr);
+            return *this;
+        }
+    };
+    LeafMark scored_leaf_;
     std::vector<std::string> scored_names_;
     std::vector<std::unordered_map<std::string, GaussianObserver>::value_type*> candidates_;
     std::vector<double> merits_;

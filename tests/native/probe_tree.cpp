@@ -189,7 +189,10 @@ void add_tree(py::module_& m) {
         "tree_nodes",
         [](const HoeffdingTreeClassifier& tree) {
             py::list out;
-            std::vector<std::pair<const ClassifierNode*, std::int64_t>> stack{{&tree.root(), 0}};
+            std::vector<std::pair<const ClassifierNode*, std::int64_t>> stack;
+            if (tree.root() != nullptr) {
+                stack.emplace_back(tree.root(), 0);
+            }
             while (!stack.empty()) {
                 const auto [node, depth] = stack.back();
                 stack.pop_back();
@@ -202,6 +205,24 @@ void add_tree(py::module_& m) {
             return out;
         },
         "Every node of the tree in pre-order (left before right) as a dict.");
+
+    m.def(
+        "tree_move_probe",
+        [](HoeffdingTreeClassifier& tree, const FeatureMap& x, int y) {
+            // Moves the tree into a local, checks the moved-from object still
+            // answers and learns, then moves the local back.
+            (void)tree.predict_one(x);  // leaves reusable scores behind
+            HoeffdingTreeClassifier moved(std::move(tree));
+            py::dict d;
+            d["moved_from_predict"] = tree.predict_one(x);
+            d["moved_from_proba"] = tree.predict_proba_one(x);
+            tree.learn_one(x, y);
+            d["moved_from_after_learn"] = tree.predict_proba_one(x);
+            d["moved_predict"] = moved.predict_one(x);
+            tree = std::move(moved);
+            return d;
+        },
+        "Exercises the move operations of a tree; the tree ends as it was.");
 
     m.def(
         "tree_classes", [](const HoeffdingTreeClassifier& tree) { return tree.classes(); },
