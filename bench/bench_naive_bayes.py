@@ -5,26 +5,15 @@ from __future__ import annotations
 import warnings
 
 import _tarvo_core as core
-import _tarvo_probe as probe
-from harness import Row, per_item_us, per_sample_us
+from harness import Row, floor_predict_then_learn, per_item_us, per_sample_us, predict_then_learn
 from streams import classification
 
 
 def run(quick: bool) -> list[Row]:
     samples = classification(20_000 if quick else 100_000)
 
-    def step(model, item):
-        x, y = item
-        model.predict_one(x)
-        model.learn_one(x, y)
-
-    def floor_step(item):
-        x, y = item
-        probe.floor_predict(x)
-        probe.floor_learn(x, y)
-
-    ours = per_sample_us(core.NaiveBayes, step, samples)
-    floor = per_item_us(floor_step, samples)
+    ours = per_sample_us(core.NaiveBayes, predict_then_learn, samples)
+    floor = per_item_us(floor_predict_then_learn, samples)
     row = Row("NaiveBayes", "predict_one + learn_one", ours, floor)
 
     try:

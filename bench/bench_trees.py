@@ -8,27 +8,17 @@ from __future__ import annotations
 
 import _tarvo_core as core
 import _tarvo_probe as probe
-from harness import Row, per_item_us, per_sample_us
+from harness import Row, floor_predict_then_learn, per_item_us, per_sample_us, predict_then_learn
 from streams import classification
 
 
 def run(quick: bool) -> list[Row]:
     samples = classification(20_000 if quick else 100_000)
 
-    def step(model, item):
-        x, y = item
-        model.predict_one(x)
-        model.learn_one(x, y)
-
-    def floor_step(item):
-        x, y = item
-        probe.floor_predict(x)
-        probe.floor_learn(x, y)
-
-    floor = per_item_us(floor_step, samples)
+    floor = per_item_us(floor_predict_then_learn, samples)
     rows = []
     for grace_period, label in ((200, "default settings"), (50, "grace_period=50")):
-        ours = per_sample_us(lambda g=grace_period: core.HoeffdingTreeClassifier(grace_period=g), step, samples)
+        ours = per_sample_us(lambda g=grace_period: core.HoeffdingTreeClassifier(grace_period=g), predict_then_learn, samples)
         native_ns, _ = probe.tree_stream_ns(samples, grace_period, 3)
         tree = core.HoeffdingTreeClassifier(grace_period=grace_period)
         for x, y in samples:

@@ -85,3 +85,19 @@ def per_sample_us(
             gc.enable()
         best = min(best, elapsed / len(items) / 1000.0)
     return best
+
+
+def predict_then_learn(model: Any, item: tuple[Any, Any]) -> None:
+    """One test-then-train step of a learner on a ``(x, y)`` item."""
+    x, y = item
+    model.predict_one(x)
+    model.learn_one(x, y)
+
+
+def floor_predict_then_learn(item: tuple[Any, Any]) -> None:
+    """The floor of ``predict_then_learn`` for a classifier: the same conversions, no work."""
+    import _tarvo_probe as probe
+
+    x, y = item
+    probe.floor_predict(x)
+    probe.floor_learn(x, y)
