@@ -20,7 +20,9 @@ void add_core(py::module_& m);
 // probe_ensemble.cpp
 
 // probe_metrics.cpp
+void add_metrics(py::module_& m);
 
 // probe_drift.cpp
+void add_drift(py::module_& m);
 
 }  // namespace tarvo::probe
