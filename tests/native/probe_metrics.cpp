@@ -11,7 +11,24 @@
 
 namespace tarvo::probe {
 
+namespace {
+
+// Methods that convert the same arguments as the metric and detector updates
+// and do nothing: the floor of a method call, self included.
+struct FloorUpdater {};
+
+}  // namespace
+
 void add_metrics(py::module_& m) {
+    py::class_<FloorUpdater>(m, "FloorUpdater", "Do-nothing update methods, for the benchmarks.")
+        .def(py::init<>())
+        .def("labels", [](FloorUpdater&, int, int) {}, py::arg("y_true"), py::arg("y_pred"),
+             "Converts two labels.")
+        .def("values", [](FloorUpdater&, double, double) {}, py::arg("y_true"), py::arg("y_pred"),
+             "Converts two floats.")
+        .def("value", [](FloorUpdater&, double) {}, "Converts one float.")
+        .def("label", [](FloorUpdater&, int) {}, "Converts one int.");
+
     m.def(
         "window_metric_tracked",
         [](int window_size, const std::vector<std::pair<int, int>>& pairs) {
