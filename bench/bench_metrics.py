@@ -10,10 +10,8 @@ is the cost of calling a method rather than a function.
 
 from __future__ import annotations
 
-import gc
 import itertools
 import random
-import time
 from collections import deque
 
 import _tarvo_core as core
@@ -21,20 +19,13 @@ import _tarvo_probe as probe
 from harness import Row, per_item_us, per_sample_us
 
 
-def bare_us(fn, items, pairs: bool, repeat: int = 3) -> float:
-    """Best-of-``repeat`` microseconds per call of ``fn`` mapped over ``items`` in C."""
-    best = float("inf")
-    for _ in range(repeat):
-        gc.collect()
-        gc.disable()
-        try:
-            start = time.perf_counter_ns()
-            deque(itertools.starmap(fn, items) if pairs else map(fn, items), maxlen=0)
-            elapsed = time.perf_counter_ns() - start
-        finally:
-            gc.enable()
-        best = min(best, elapsed / len(items) / 1000.0)
-    return best
+def bare_us(fn, items, pairs: bool) -> float:
+    """Best-of-three microseconds per call of ``fn`` mapped over ``items`` in C."""
+
+    def whole_run(_):
+        deque(itertools.starmap(fn, items) if pairs else map(fn, items), maxlen=0)
+
+    return per_item_us(whole_run, [None]) / len(items)
 
 
 def streams(n: int):

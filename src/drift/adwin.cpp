@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <limits>
 #include <stdexcept>
 
 namespace tarvo {
@@ -13,18 +12,8 @@ namespace {
 // Rows start with room for at most this many buckets.
 constexpr std::size_t kInitialSlots = 64;
 
-// The 2/3 of the cut bound, as the double it has always been.
+// The 2/3 of the cut bound, spelt out as a double.
 constexpr double kTwoThirds = 0.6666666666666666;
-
-// Margins of the division-free screen of a split (see cut_once): a relative
-// one far above the rounding of either form of the test, and an absolute one
-// above the rounding of subnormal means.
-constexpr double kRelativeSlack = 1e-9;
-constexpr double kAbsoluteSlack = 1e-300;
-constexpr double kMargin = 1.0 + kRelativeSlack;
-// Below this, 2·m·v·d' could be subnormal and lose its relative accuracy.
-constexpr double kSmallestScreenedSpread = 1e-250;
-constexpr double kLargest = std::numeric_limits<double>::max();
 
 }  // namespace
 
@@ -131,18 +120,6 @@ bool ADWIN::cut_once() {
     const double dd = std::log(2.0 * std::log(w) / delta);
     const bool bound_defined = dd >= 0.0;  // false for NaN too
 
-    // Most splits are far from cutting. Before the test proper, which costs
-    // four divisions and a square root, a split is screened with both sides
-    // multiplied by the positive n0·n1·a0·a1 (a = n − min_window_length + 1,
-    // so m = (a0 + a1) / (a0·a1)): the split is passed over when |mu0 − mu1|
-    // is surely at most (2/3)·d'·m or surely at most sqrt(2·m·v·d'), either
-    // of which is at most the bound. The margins exceed every rounding of
-    // either form, so a split passed over is one the test would not cut; any
-    // doubt (overflow, NaN, tiny spreads) goes to the test proper.
-    const double linear_bound = kTwoThirds * dd;
-    const double root_bound = 2.0 * v * dd;
-    const bool root_screened = v * dd >= kSmallestScreenedSpread;
-
     double n0 = 0.0;
     double s0 = 0.0;
     double n1 = w;
@@ -166,24 +143,6 @@ bool ADWIN::cut_once() {
             s1 -= t;
             if (!(n1 >= mwl && n0 >= mwl && bound_defined)) {
                 continue;
-            }
-            const double a0 = n0 - mwl + 1.0;
-            const double a1 = n1 - mwl + 1.0;
-            const double p = n0 * n1;
-            // At least n0·n1·|mu0 − mu1| as the test computes it.
-            const double gap = std::fabs(s0 * n1 - s1 * n0) +
-                               kRelativeSlack * (std::fabs(s0) * n1 + std::fabs(s1) * n0) +
-                               kAbsoluteSlack * p;
-            const double scaled_gap = gap * (a0 * a1) * kMargin;
-            if (scaled_gap <= kLargest) {
-                if (scaled_gap <= linear_bound * (a0 + a1) * p) {
-                    continue;
-                }
-                const double squared = scaled_gap * gap;
-                if (root_screened && squared <= kLargest &&
-                    squared <= root_bound * (a0 + a1) * p * p) {
-                    continue;
-                }
             }
             const double mu0 = s0 / n0;
             const double mu1 = s1 / n1;

@@ -43,7 +43,10 @@ public:
             entries_.push_back(value);  // capacity reserved by prepare_push
             count_ += 1;
         }
-        pos_ = (pos_ + 1) % window_size_;
+        pos_ += 1;
+        if (pos_ == window_size_) {
+            pos_ = 0;
+        }
     }
 
     // Entries 0 .. size() - 1 in slot order (not age order).
