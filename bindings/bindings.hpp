@@ -28,7 +28,18 @@ void bind_hoeffding_tree_regressor(py::module_& m);
 // bind_pipeline.cpp
 
 // bind_metrics.cpp
+void bind_accuracy(py::module_& m);
+void bind_macro_precision(py::module_& m);
+void bind_macro_recall(py::module_& m);
+void bind_macro_f1(py::module_& m);
+void bind_mae(py::module_& m);
+void bind_rmse(py::module_& m);
+void bind_window_metric(py::module_& m);
+void bind_window_regression_metric(py::module_& m);
+void bind_r2(py::module_& m);
 
 // bind_drift.cpp
+void bind_adwin(py::module_& m);
+void bind_eddm(py::module_& m);
 
 }  // namespace tarvo::bindings

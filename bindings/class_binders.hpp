@@ -61,4 +61,35 @@ SharedClass<T, Base> bind_regressor(py::module_& m, const char* name, const char
     return cls;
 }
 
+// Keyword names of a metric's two update arguments, in call order.
+struct UpdateArgs {
+    const char* first;
+    const char* second;
+};
+inline constexpr UpdateArgs kTrueThenPred{"y_true", "y_pred"};
+
+// Registers a metric (sole ownership) with its constructor, update(first,
+// second) taking Value arguments by keyword or position, get and reset. A
+// metric whose get picks one of several figures takes it as metric=0.
+template <class T, class Value, class Init, class... InitExtra>
+py::class_<T> bind_metric(py::module_& m, const char* name, const char* doc, UpdateArgs args,
+                          Init&& init, const InitExtra&... init_extra) {
+    py::class_<T> cls(m, name, doc);
+    cls.def(std::forward<Init>(init), init_extra...);
+    cls.def(
+        "update", [](T& self, Value a, Value b) { self.update(a, b); }, py::arg(args.first),
+        py::arg(args.second), "Add one pair of observations.");
+    if constexpr (requires(const T& t) { t.get(0); }) {
+        cls.def(
+            "get", [](const T& self, int metric) { return self.get(metric); }, py::arg("metric") = 0,
+            "The current value of the chosen figure.");
+    } else {
+        cls.def(
+            "get", [](const T& self) { return self.get(); }, "The current value.");
+    }
+    cls.def(
+        "reset", [](T& self) { self.reset(); }, "Forget every observation.");
+    return cls;
+}
+
 }  // namespace tarvo::bindings

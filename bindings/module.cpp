@@ -44,15 +44,15 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     // 32 SelectKBest
     // 33 ClassificationPipeline
     // 34 RegressionPipeline
-    // 35 Accuracy
-    // 36 MacroPrecision
-    // 37 MacroRecall
-    // 38 MacroF1
-    // 39 MAE
-    // 40 RMSE
-    // 41 WindowMetric
-    // 42 WindowRegressionMetric
-    // 43 R2
-    // 44 ADWIN
-    // 45 EDDM
+    bind_accuracy(m);                    // 35 Accuracy
+    bind_macro_precision(m);             // 36 MacroPrecision
+    bind_macro_recall(m);                // 37 MacroRecall
+    bind_macro_f1(m);                    // 38 MacroF1
+    bind_mae(m);                         // 39 MAE
+    bind_rmse(m);                        // 40 RMSE
+    bind_window_metric(m);               // 41 WindowMetric
+    bind_window_regression_metric(m);    // 42 WindowRegressionMetric
+    bind_r2(m);                          // 43 R2
+    bind_adwin(m);                       // 44 ADWIN
+    bind_eddm(m);                        // 45 EDDM
 }

@@ -20,8 +20,20 @@ from _tarvo_core import HoeffdingTreeRegressor
 # Ensembles.
 
 # Metrics.
+from _tarvo_core import (
+    MAE,
+    R2,
+    RMSE,
+    Accuracy,
+    MacroF1,
+    MacroPrecision,
+    MacroRecall,
+    WindowMetric,
+    WindowRegressionMetric,
+)
 
 # Drift detectors.
+from _tarvo_core import ADWIN, EDDM
 
 __all__ = [
     # interfaces
@@ -36,8 +48,19 @@ __all__ = [
     # ensembles
 
     # metrics
+    "Accuracy",
+    "MacroPrecision",
+    "MacroRecall",
+    "MacroF1",
+    "MAE",
+    "RMSE",
+    "WindowMetric",
+    "WindowRegressionMetric",
+    "R2",
 
     # drift detectors
+    "ADWIN",
+    "EDDM",
 
 ]
 

@@ -23,7 +23,9 @@ void add_tree_regressor(py::module_& m);
 // probe_ensemble.cpp
 
 // probe_metrics.cpp
+void add_metrics(py::module_& m);
 
 // probe_drift.cpp
+void add_drift(py::module_& m);
 
 }  // namespace tarvo::probe

@@ -12,7 +12,9 @@ PYBIND11_MODULE(_tarvo_probe, m, pybind11::multiple_interpreters::not_supported(
     // ensemble
 
     // metrics
+    tarvo::probe::add_metrics(m);
 
     // drift
+    tarvo::probe::add_drift(m);
 
 }

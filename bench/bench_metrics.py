@@ -1,0 +1,89 @@
+"""Metric and drift-detector updates per call, against the floor; ADWIN also timed natively.
+
+Each update is timed through the harness like every learner (a Python step
+calling the method, against a step calling the floor function). The notes add
+bare calls (the bound method mapped over prebuilt arguments in C), which leave
+only the call itself and the native work, next to the floor function and to a
+do-nothing method taking the same arguments: the gap between those two floors
+is the cost of calling a method rather than a function.
+"""
+
+from __future__ import annotations
+
+import gc
+import itertools
+import random
+import time
+from collections import deque
+
+import _tarvo_core as core
+import _tarvo_probe as probe
+from harness import Row, per_item_us, per_sample_us
+
+
+def bare_us(fn, items, pairs: bool, repeat: int = 3) -> float:
+    """Best-of-``repeat`` microseconds per call of ``fn`` mapped over ``items`` in C."""
+    best = float("inf")
+    for _ in range(repeat):
+        gc.collect()
+        gc.disable()
+        try:
+            start = time.perf_counter_ns()
+            deque(itertools.starmap(fn, items) if pairs else map(fn, items), maxlen=0)
+            elapsed = time.perf_counter_ns() - start
+        finally:
+            gc.enable()
+        best = min(best, elapsed / len(items) / 1000.0)
+    return best
+
+
+def streams(n: int):
+    rng = random.Random(7)
+    labels = [(rng.randrange(3), rng.randrange(3)) for _ in range(n)]
+    values = [(rng.gauss(0, 1), rng.gauss(0, 1)) for _ in range(n)]
+    # A classifier's 0/1 errors whose rate jumps half-way, so the detectors work.
+    errors = [1.0 if rng.random() < (0.2 if i < n // 2 else 0.6) else 0.0 for i in range(n)]
+    return labels, values, errors, [int(e) for e in errors]
+
+
+def run(quick: bool) -> list[Row]:
+    n = 50_000 if quick else 300_000
+    labels, values, errors, int_errors = streams(n)
+    method = probe.FloorUpdater()
+    cases = [
+        ("Accuracy", "update(y_true, y_pred)", core.Accuracy, labels, probe.floor_update_labels,
+         method.labels),
+        ("MacroF1", "update(y_true, y_pred)", core.MacroF1, labels, probe.floor_update_labels,
+         method.labels),
+        ("WindowMetric", "update(predicted, actual)", core.WindowMetric, labels,
+         probe.floor_update_labels, method.labels),
+        ("R2", "update(y_true, y_pred)", core.R2, values, probe.floor_update_values, method.values),
+        ("ADWIN", "update(value)", core.ADWIN, errors, probe.floor_update_value, method.value),
+        ("EDDM", "update(x)", core.EDDM, int_errors, probe.floor_update_label, method.label),
+    ]
+    rows = []
+    for name, operation, cls, items, floor, method_floor in cases:
+        pairs = isinstance(items[0], tuple)
+        if pairs:
+            ours = per_sample_us(cls, lambda m, item: m.update(*item), items)
+            floor_us = per_item_us(lambda item: floor(*item), items)
+        else:
+            ours = per_sample_us(cls, lambda m, item: m.update(item), items)
+            floor_us = per_item_us(lambda item: floor(item), items)
+        bare = bare_us(cls().update, items, pairs)
+        bare_floor = bare_us(floor, items, pairs)
+        bare_method = bare_us(method_floor, items, pairs)
+        row = Row(name, operation, ours, floor_us)
+        row.extra = {"bare_us": bare, "bare_floor_us": bare_floor, "bare_method_floor_us": bare_method}
+        row.notes = (
+            f"bare calls: {bare * 1000:.0f} ns, floor function {bare_floor * 1000:.0f} ns "
+            f"({bare / bare_floor:.2f}×), floor method {bare_method * 1000:.0f} ns "
+            f"({bare / bare_method:.2f}×)"
+        )
+        rows.append(row)
+
+    adwin = rows[4]
+    n_native = 10**6 if quick else 10**7
+    adwin.native_ns = min(probe.adwin_native_ns(n_native)[0] for _ in range(1 if quick else 3))
+    adwin.notes += f"; native over {n_native:.0e} updates"
+    return rows

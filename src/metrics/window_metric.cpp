@@ -1,0 +1,124 @@
+#include "metrics/window_metric.hpp"
+
+#include <cstddef>
+
+namespace tarvo {
+
+namespace {
+
+[[nodiscard]] std::int64_t entries(std::int64_t tp, std::int64_t fp, std::int64_t fn) noexcept {
+    return tp + fp + fn;
+}
+
+}  // namespace
+
+void WindowMetric::ensure_counts(int label) {
+    if (label < 0) {
+        return;
+    }
+    if (label < kDenseLabels) {
+        if (static_cast<std::size_t>(label) >= dense_.size()) {
+            dense_.resize(static_cast<std::size_t>(label) + 1);
+        }
+    } else {
+        sparse_.try_emplace(label);
+    }
+}
+
+WindowMetric::Counts* WindowMetric::counts(int label) noexcept {
+    if (label < 0) {
+        return nullptr;
+    }
+    if (label < kDenseLabels) {
+        return &dense_[static_cast<std::size_t>(label)];
+    }
+    return &sparse_.find(label)->second;
+}
+
+void WindowMetric::count_pair(const Pair& p, std::int64_t sign) noexcept {
+    if (p.predicted == p.actual) {
+        correct_ += sign;
+        if (Counts* c = counts(p.predicted)) {
+            c->tp += sign;
+        }
+        return;
+    }
+    if (Counts* c = counts(p.predicted)) {
+        c->fp += sign;
+    }
+    if (Counts* c = counts(p.actual)) {
+        c->fn += sign;
+    }
+}
+
+void WindowMetric::drop_if_absent(int label) noexcept {
+    if (label < kDenseLabels) {
+        return;
+    }
+    const auto it = sparse_.find(label);
+    if (it != sparse_.end() && entries(it->second.tp, it->second.fp, it->second.fn) == 0) {
+        sparse_.erase(it);
+    }
+}
+
+void WindowMetric::update(int predicted, int actual) {
+    if (ring_.window_size() == 0) {
+        return;
+    }
+    // Everything that may allocate comes first, so a failure changes nothing
+    // that the results depend on.
+    ring_.prepare_push();
+    ensure_counts(predicted);
+    ensure_counts(actual);
+
+    const bool evict = ring_.full();
+    const Pair old = evict ? ring_.oldest() : Pair{0, 0};
+    const Pair now{predicted, actual};
+    // The new pair is counted before the old one leaves, so a label present in
+    // both keeps its map entry.
+    count_pair(now, 1);
+    if (evict) {
+        count_pair(old, -1);
+        drop_if_absent(old.predicted);
+        drop_if_absent(old.actual);
+    }
+    ring_.push(now);
+}
+
+double WindowMetric::accuracy() const noexcept {
+    const int n = ring_.size();
+    return n == 0 ? 0.0 : static_cast<double>(correct_) / static_cast<double>(n);
+}
+
+double WindowMetric::macro_f1() const noexcept {
+    // Classes in ascending label order: the array first, then the map, whose
+    // labels are all larger.
+    double sum = 0.0;
+    std::int64_t counted = 0;
+    const auto add = [&](const Counts& c) {
+        if (entries(c.tp, c.fp, c.fn) == 0) {
+            return;
+        }
+        counted += 1;
+        const std::int64_t d = 2 * c.tp + c.fp + c.fn;
+        if (d > 0) {
+            sum += static_cast<double>(2 * c.tp) / static_cast<double>(d);
+        }
+    };
+    for (const Counts& c : dense_) {
+        add(c);
+    }
+    for (const auto& [label, c] : sparse_) {
+        add(c);
+    }
+    return counted == 0 ? 0.0 : sum / static_cast<double>(counted);
+}
+
+void WindowMetric::reset() noexcept {
+    ring_.clear();
+    dense_.clear();
+    sparse_.clear();
+    correct_ = 0;
+}
+
+}  // namespace tarvo
