@@ -4,6 +4,7 @@
 // a class's own binding states only its constructor and its properties.
 
 #include <memory>
+#include <type_traits>
 #include <utility>
 
 #include <pybind11/pybind11.h>
@@ -22,24 +23,29 @@ template <class T, class Base>
 using SharedClass = py::class_<T, Base, std::shared_ptr<T>>;
 
 // Registers a classifier with its constructor and the four learner methods.
-// Sample and label are positional-only, as for every learner.
+// Sample and label are positional-only, as for every learner. A classifier
+// derived from another bound classifier gets only its constructor.
 template <class T, class Base = IClassifier, class Init, class... InitExtra>
 SharedClass<T, Base> bind_classifier(py::module_& m, const char* name, const char* doc, Init&& init,
                                      const InitExtra&... init_extra) {
     SharedClass<T, Base> cls(m, name, doc);
     cls.def(std::forward<Init>(init), init_extra...);
-    cls.def(
-        "learn_one", [](T& self, const FeatureMap& x, int y) { self.learn_one(x, y); },
-        "Learn from one labelled sample.");
-    cls.def(
-        "predict_one", [](T& self, const FeatureMap& x) { return self.predict_one(x); },
-        "The predicted label for one sample.");
-    cls.def(
-        "predict_proba_one", [](T& self, const FeatureMap& x) { return self.predict_proba_one(x); },
-        "Class probabilities for one sample, one entry per known label.");
-    cls.def(
-        "reset", [](T& self) { self.reset(); },
-        "Forget everything learnt; hyper-parameters are kept.");
+    // A subclass of a bound classifier inherits the methods from it.
+    if constexpr (std::is_same_v<Base, IClassifier>) {
+        cls.def(
+            "learn_one", [](T& self, const FeatureMap& x, int y) { self.learn_one(x, y); },
+            "Learn from one labelled sample.");
+        cls.def(
+            "predict_one", [](T& self, const FeatureMap& x) { return self.predict_one(x); },
+            "The predicted label for one sample.");
+        cls.def(
+            "predict_proba_one",
+            [](T& self, const FeatureMap& x) { return self.predict_proba_one(x); },
+            "Class probabilities for one sample, one entry per known label.");
+        cls.def(
+            "reset", [](T& self) { self.reset(); },
+            "Forget everything learnt; hyper-parameters are kept.");
+    }
     return cls;
 }
 

@@ -19,8 +19,8 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     //  7 PassiveAggressiveClassifier
     //  8 SoftmaxRegression
     //  9 KNNClassifier
-    // 10 HoeffdingTreeClassifier
-    // 11 EFDTClassifier (base HoeffdingTreeClassifier)
+    bind_hoeffding_tree_classifier(m);  // 10 HoeffdingTreeClassifier
+    bind_efdt_classifier(m);            // 11 EFDTClassifier (base HoeffdingTreeClassifier)
     // 12 SGTClassifier
     // 13 ARFClassifier
     // 14 SRPClassifier

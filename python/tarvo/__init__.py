@@ -16,6 +16,7 @@ from _tarvo_core import NaiveBayes
 
 # Trees.
 from _tarvo_core import HoeffdingTreeRegressor
+from _tarvo_core import EFDTClassifier, HoeffdingTreeClassifier
 
 # Ensembles.
 
@@ -45,6 +46,8 @@ __all__ = [
     # trees
     "HoeffdingTreeRegressor",
 
+    "HoeffdingTreeClassifier",
+    "EFDTClassifier",
     # ensembles
 
     # metrics

@@ -14,8 +14,10 @@ void add_floor(py::module_& m);
 void add_core(py::module_& m);
 
 // probe_random.cpp
+void add_random(py::module_& m);
 
 // probe_tree.cpp
+void add_tree(py::module_& m);
 
 // probe_tree_regressor.cpp
 void add_tree_regressor(py::module_& m);

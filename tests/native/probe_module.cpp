@@ -5,9 +5,11 @@ PYBIND11_MODULE(_tarvo_probe, m, pybind11::multiple_interpreters::not_supported(
     tarvo::probe::add_floor(m);
     tarvo::probe::add_core(m);
     // random
+    tarvo::probe::add_random(m);
 
     // tree
     tarvo::probe::add_tree_regressor(m);
+    tarvo::probe::add_tree(m);
 
     // ensemble
 

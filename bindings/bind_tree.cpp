@@ -1,0 +1,62 @@
+#include <stdexcept>
+#include <string>
+
+#include "bindings.hpp"
+#include "class_binders.hpp"
+#include "tree/efdt_classifier.hpp"
+#include "tree/hoeffding_tree_classifier.hpp"
+
+namespace tarvo::bindings {
+
+namespace {
+// Every split attempt walks up to this many thresholds per feature; far more
+// would stall the interpreter for minutes at each attempt.
+constexpr int kMaxSplitPoints = 100000;
+}  // namespace
+
+void bind_hoeffding_tree_classifier(py::module_& m) {
+    using T = HoeffdingTreeClassifier;
+    bind_classifier<T>(
+        m, "HoeffdingTreeClassifier",
+        "Incrementally grown decision tree on numeric features (Hoeffding tree).\n\n"
+        "Leaves keep class weights and per-class Gaussian statistics; every grace_period units "
+        "of leaf weight a leaf scores candidate thresholds and splits when the best beats the "
+        "runner-up by more than the Hoeffding bound, or the bound falls below tie_threshold. "
+        "split_criterion is \"gini\" or (anything else) information gain; leaf_prediction is "
+        "\"mc\", \"nb\" or (anything else) \"nba\", the better of the two at each leaf. "
+        "Untrained, predict_one answers 0 and predict_proba_one {}.",
+        py::init<int, double, double, int, int, std::string>(), py::arg("grace_period") = 200,
+        py::arg("split_confidence") = 1e-7, py::arg("tie_threshold") = 0.05,
+        py::arg("nb_threshold") = 0, py::arg("max_depth") = 20,
+        py::arg("split_criterion") = "info_gain")
+        .def_readwrite("grace_period", &T::grace_period)
+        .def_readwrite("split_confidence", &T::split_confidence)
+        .def_readwrite("tie_threshold", &T::tie_threshold)
+        .def_readwrite("max_depth", &T::max_depth)
+        .def_readwrite("split_criterion", &T::split_criterion)
+        .def_readwrite("leaf_prediction", &T::leaf_prediction)
+        .def_property(
+            "n_split_points", [](const T& self) { return self.n_split_points; },
+            [](T& self, int value) {
+                if (value > kMaxSplitPoints) {
+                    throw std::invalid_argument("n_split_points must be at most " +
+                                                std::to_string(kMaxSplitPoints));
+                }
+                self.n_split_points = value;
+            },
+            "Candidate thresholds per feature and split attempt (at most 100000).")
+        .def_readwrite("no_pre_prune", &T::no_pre_prune);
+}
+
+void bind_efdt_classifier(py::module_& m) {
+    bind_classifier<EFDTClassifier, HoeffdingTreeClassifier>(
+        m, "EFDTClassifier",
+        "Hoeffding tree with information gain and a default split_confidence of 1e-5; learns "
+        "and predicts exactly as HoeffdingTreeClassifier, whose methods and properties it "
+        "inherits.",
+        py::init<int, double, double, int, int>(), py::arg("grace_period") = 200,
+        py::arg("split_confidence") = 1e-5, py::arg("tie_threshold") = 0.05,
+        py::arg("nb_threshold") = 0, py::arg("max_depth") = 20);
+}
+
+}  // namespace tarvo::bindings

@@ -1,0 +1,128 @@
+#include "tree/classifier_node.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tarvo {
+
+namespace {
+constexpr double kDensityFloor = 1e-300;
+
+}  // namespace
+
+template <class Start, class Fold>
+void ClassifierNode::fold_features(std::span<const ObservedFeature> features,
+                                   std::vector<double>& out, Start start, Fold fold) const {
+    out.clear();
+    if (total_weight <= 0.0) {
+        return;
+    }
+    out.resize(labels.size());
+    for (std::size_t c = 0; c < labels.size(); ++c) {
+        out[c] = start(weights[c] / total_weight);
+    }
+    for (const ObservedFeature& f : features) {
+        if (f.observer == nullptr) {
+            continue;
+        }
+        const auto stats = f.observer->per_class();
+        const std::size_t n = std::min(stats.size(), out.size());
+        for (std::size_t c = 0; c < n; ++c) {
+            if (stats[c].n > 0.0) {
+                // A NaN density stays NaN (std::max keeps its first argument).
+                out[c] = fold(out[c], std::max(stats[c].density(f.value), kDensityFloor));
+            }
+        }
+    }
+}
+
+ClassifierNode::~ClassifierNode() {
+    // Rotate left children up until a node has none, then free it and carry
+    // on with its right child: every node is freed childless, so the
+    // destruction never recurses.
+    std::unique_ptr<ClassifierNode> pending = std::move(left);
+    std::unique_ptr<ClassifierNode> rest = std::move(right);
+    while (pending || rest) {
+        if (!pending) {
+            pending = std::move(rest);
+        }
+        if (pending->left) {
+            std::unique_ptr<ClassifierNode> child = std::move(pending->left);
+            pending->left = std::move(child->right);
+            child->right = std::move(pending);
+            pending = std::move(child);
+        } else {
+            std::unique_ptr<ClassifierNode> next = std::move(pending->right);
+            pending.reset();
+            pending = std::move(next);
+        }
+    }
+}
+
+std::size_t ClassifierNode::class_index(int label) const noexcept {
+    const auto it = std::find(labels.begin(), labels.end(), label);
+    return it == labels.end() ? npos : static_cast<std::size_t>(it - labels.begin());
+}
+
+std::size_t ClassifierNode::class_index_or_add(int label) {
+    const std::size_t index = class_index(label);
+    if (index != npos) {
+        return index;
+    }
+    weights.reserve(weights.size() + 1);
+    labels.push_back(label);
+    weights.push_back(0.0);
+    return labels.size() - 1;
+}
+
+int ClassifierNode::majority_class() const noexcept {
+    if (labels.empty()) {
+        return 0;
+    }
+    std::size_t best = 0;
+    for (std::size_t i = 1; i < labels.size(); ++i) {
+        if (weights[i] > weights[best]) {
+            best = i;
+        }
+    }
+    return labels[best];
+}
+
+void ClassifierNode::observe(const FeatureMap& x, std::vector<ObservedFeature>& out) {
+    out.clear();
+    for (const auto& [name, value] : x) {
+        const auto it = observers.find(name);
+        out.push_back({&name, value, it == observers.end() ? nullptr : &it->second});
+    }
+}
+
+void ClassifierNode::log_scores(std::span<const ObservedFeature> features,
+                                std::vector<double>& out) const {
+    fold_features(
+        features, out, [](double prior) { return std::log(prior); },
+        [](double acc, double density) { return acc + std::log(density); });
+}
+
+void ClassifierNode::likelihood_products(std::span<const ObservedFeature> features,
+                                         std::vector<double>& out) const {
+    fold_features(
+        features, out, [](double prior) { return prior; },
+        [](double acc, double density) { return acc * density; });
+}
+
+ClassifierNode* ClassifierNode::child_for(const FeatureMap& x) const {
+    const auto it = x.find(split_feature);
+    const double value = it == x.end() ? 0.0 : it->second;
+    return value <= split_threshold ? left.get() : right.get();
+}
+
+Route route(ClassifierNode& from, std::int64_t depth, const FeatureMap& x) {
+    ClassifierNode* node = &from;
+    while (!node->is_leaf) {
+        node = node->child_for(x);
+        ++depth;
+    }
+    return {node, depth};
+}
+
+}  // namespace tarvo

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "core/feature_map.hpp"
+#include "tree/gaussian_observer.hpp"
+
+namespace tarvo {
+
+// A feature of the sample at hand with its observer at a leaf (nullptr when
+// the leaf has none for it). The name points into the sample.
+struct ObservedFeature {
+    const std::string* name;
+    double value;
+    GaussianObserver* observer;
+};
+
+// A node of the classification tree: a leaf that collects class weights and
+// per-class Gaussian statistics, or an internal node that sends a sample left
+// when its value of split_feature is <= split_threshold (absent counts as 0).
+// A node owns its children; destroying a node of any depth uses constant
+// stack space.
+class ClassifierNode {
+public:
+    ClassifierNode() = default;
+    ~ClassifierNode();
+    ClassifierNode(const ClassifierNode&) = delete;
+    ClassifierNode& operator=(const ClassifierNode&) = delete;
+
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+    // Position of a label in the leaf's class table, or npos.
+    [[nodiscard]] std::size_t class_index(int label) const noexcept;
+    // Position of a label, appending it with weight 0 when absent.
+    std::size_t class_index_or_add(int label);
+
+    // The label of largest weight; ties keep the earlier entry; 0 when empty.
+    [[nodiscard]] int majority_class() const noexcept;
+
+    // Each feature of x with the leaf's observer for it (no insertion).
+    void observe(const FeatureMap& x, std::vector<ObservedFeature>& out);
+
+    // Per class index: ln(weight / total_weight) plus, for every feature the
+    // class has statistics for, ln(max(density, 1e-300)), summed in the order
+    // of features. Empty when total_weight <= 0.
+    void log_scores(std::span<const ObservedFeature> features, std::vector<double>& out) const;
+
+    // Per class index: weight / total_weight times max(density, 1e-300) of
+    // every feature the class has statistics for. Empty when total_weight <= 0.
+    void likelihood_products(std::span<const ObservedFeature> features,
+                             std::vector<double>& out) const;
+
+    // The child an internal node sends x to.
+    [[nodiscard]] ClassifierNode* child_for(const FeatureMap& x) const;
+
+    bool is_leaf = true;
+
+    // Leaf state. Class tables in the order labels reached the leaf; every
+    // weight is positive.
+    std::vector<int> labels;
+    std::vector<double> weights;
+    std::unordered_map<std::string, GaussianObserver> observers;
+    double total_weight = 0.0;
+    double mc_correct = 0.0;
+    double nb_correct = 0.0;
+
+    // Internal node state.
+    std::string split_feature;
+    double split_threshold = 0.0;
+    std::unique_ptr<ClassifierNode> left;
+    std::unique_ptr<ClassifierNode> right;
+
+private:
+    // Per class index: start(prior), then fold(acc, floored density) for
+    // every feature in order that the class has statistics for.
+    template <class Start, class Fold>
+    void fold_features(std::span<const ObservedFeature> features, std::vector<double>& out,
+                       Start start, Fold fold) const;
+};
+
+// The leaf a sample reaches from a node at the given depth, and its depth.
+struct Route {
+    ClassifierNode* leaf;
+    std::int64_t depth;
+};
+[[nodiscard]] Route route(ClassifierNode& from, std::int64_t depth, const FeatureMap& x);
+
+}  // namespace tarvo

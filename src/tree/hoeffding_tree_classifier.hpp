@@ -1,0 +1,102 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "core/classifier.hpp"
+#include "tree/classifier_node.hpp"
+#include "tree/split_suggestion.hpp"
+
+namespace tarvo {
+
+// An incrementally grown binary decision tree on numeric features. A leaf
+// keeps class weights and per-class Gaussian statistics of every feature;
+// whenever its weight reaches a multiple of grace_period it scores candidate
+// thresholds and splits when the best one beats the runner-up by more than
+// the Hoeffding bound (or the bound has fallen below tie_threshold). Leaves
+// predict by majority class, naive Bayes, or ("nba") whichever of the two has
+// been right more often at that leaf.
+//
+// Also the base learner of the adaptive tree and the tree ensembles, which
+// build it through this constructor and drive it with learn_one (or
+// learn_repeated), predict_one, predict_proba_one, reset and set_subspace.
+class HoeffdingTreeClassifier : public IClassifier {
+public:
+    explicit HoeffdingTreeClassifier(int grace_period = 200, double split_confidence = 1e-7,
+                                     double tie_threshold = 0.05, int nb_threshold = 0,
+                                     int max_depth = 20, std::string split_criterion = "info_gain");
+    ~HoeffdingTreeClassifier() override;
+    HoeffdingTreeClassifier(const HoeffdingTreeClassifier&) = delete;
+    HoeffdingTreeClassifier& operator=(const HoeffdingTreeClassifier&) = delete;
+
+    void learn_one(const FeatureMap& x, int y) override;
+    [[nodiscard]] int predict_one(const FeatureMap& x) override;
+    [[nodiscard]] ProbabilityMap predict_proba_one(const FeatureMap& x) override;
+    // Replaces the tree by one empty leaf and forgets the labels; settings,
+    // the subspace size and the generator's current state are kept.
+    void reset() override;
+
+    // Exactly `times` successive learn_one(x, y) calls (none when times <= 0),
+    // for ensembles that learn a sample a Poisson number of times; the sample
+    // is routed and looked up once per leaf it reaches rather than per call.
+    void learn_repeated(const FeatureMap& x, int y, int times);
+
+    // From now on evaluate `size` randomly chosen candidate features per split
+    // attempt (when 0 < size < candidates), drawn from the tree's own
+    // generator, reseeded here with `seed`.
+    void set_subspace(int size, std::int32_t seed);
+
+    [[nodiscard]] int subspace_size() const noexcept { return subspace_size_; }
+    [[nodiscard]] const ClassifierNode& root() const noexcept { return *root_; }
+    // Every label learnt since construction or the last reset, ascending.
+    [[nodiscard]] const std::vector<int>& classes() const noexcept { return classes_; }
+
+    // Settings: plain fields, read by the next operation that needs them.
+    int grace_period;
+    double split_confidence;
+    double tie_threshold;
+    int nb_threshold;
+    int max_depth;
+    std::string split_criterion;  // "gini"; anything else is information gain
+    int n_split_points = 10;
+    std::string leaf_prediction = "nba";  // "mc", "nb"; anything else is "nba"
+    bool no_pre_prune = false;
+
+private:
+    enum class LeafMode { kMajority, kNaiveBayes };
+
+    [[nodiscard]] LeafMode leaf_mode(const ClassifierNode& leaf) const;
+    [[nodiscard]] int naive_bayes_label(ClassifierNode& leaf, const FeatureMap& x);
+    void insert_class(int y);
+
+    // One learn_one step at a reached leaf. `observed` says whether
+    // features_ already holds x's observers at this leaf. Returns true when
+    // the leaf split.
+    bool learn_at_leaf(ClassifierNode& leaf, std::int64_t depth, const FeatureMap& x, int y,
+                       bool observed);
+    [[nodiscard]] bool split_due(const ClassifierNode& leaf, std::int64_t depth) const;
+    template <class Criterion>
+    bool attempt_split(ClassifierNode& leaf);
+    void split(ClassifierNode& leaf, const SplitCandidate& best);
+
+    int subspace_size_ = 0;
+    std::mt19937 rng_;
+    std::unique_ptr<ClassifierNode> root_;
+    std::vector<int> classes_;
+
+    // Buffers reused across calls; they carry no state between calls.
+    std::vector<ObservedFeature> features_;
+    std::vector<double> scores_;
+    std::vector<std::unordered_map<std::string, GaussianObserver>::value_type*> candidates_;
+    std::vector<double> merits_;
+    SplitCandidate trial_;
+    SplitCandidate best_;
+    SplitWorkspace workspace_;
+};
+
+}  // namespace tarvo
