@@ -4,6 +4,7 @@
 #include "bindings.hpp"
 #include "class_binders.hpp"
 #include "tree/efdt_classifier.hpp"
+#include "tree/hoeffding_adaptive_tree_classifier.hpp"
 #include "tree/hoeffding_tree_classifier.hpp"
 
 namespace tarvo::bindings {
@@ -57,6 +58,28 @@ void bind_efdt_classifier(py::module_& m) {
         py::init<int, double, double, int, int>(), py::arg("grace_period") = 200,
         py::arg("split_confidence") = 1e-5, py::arg("tie_threshold") = 0.05,
         py::arg("nb_threshold") = 0, py::arg("max_depth") = 20);
+}
+
+}  // namespace tarvo::bindings
+
+namespace tarvo::bindings {
+
+void bind_hoeffding_adaptive_tree_classifier(py::module_& m) {
+    using T = HoeffdingAdaptiveTreeClassifier;
+    bind_classifier<T>(
+        m, "HoeffdingAdaptiveTreeClassifier",
+        "Hoeffding tree that follows concept drift.\n\n"
+        "Two ADWIN detectors watch the tree's 0/1 test-then-train error: a warning "
+        "(warning_delta) starts a background tree, a drift (drift_delta) replaces the tree by "
+        "the background tree, or by a fresh tree when there is none. grace_period and "
+        "max_depth apply to trees built after they are set.",
+        py::init<int, double, double, int, int, double, double, std::string>(),
+        py::arg("grace_period") = 200, py::arg("split_confidence") = 1e-7,
+        py::arg("tie_threshold") = 0.05, py::arg("nb_threshold") = 0, py::arg("max_depth") = 20,
+        py::arg("drift_delta") = 0.002, py::arg("warning_delta") = 0.02,
+        py::arg("split_criterion") = "info_gain")
+        .def_readwrite("grace_period", &T::grace_period)
+        .def_readwrite("max_depth", &T::max_depth);
 }
 
 }  // namespace tarvo::bindings

@@ -25,7 +25,7 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     // 13 ARFClassifier
     // 14 SRPClassifier
     // 15 LeveragingBaggingClassifier
-    // 16 HoeffdingAdaptiveTreeClassifier
+    bind_hoeffding_adaptive_tree_classifier(m);  // 16 HoeffdingAdaptiveTreeClassifier
     // 17 LinearRegression
     // 18 BayesianLinearRegression
     // 19 PassiveAggressiveRegressor

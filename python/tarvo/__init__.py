@@ -17,6 +17,7 @@ from _tarvo_core import NaiveBayes
 # Trees.
 from _tarvo_core import HoeffdingTreeRegressor
 from _tarvo_core import EFDTClassifier, HoeffdingTreeClassifier
+from _tarvo_core import EFDTClassifier, HoeffdingAdaptiveTreeClassifier, HoeffdingTreeClassifier
 
 # Ensembles.
 
@@ -48,6 +49,7 @@ __all__ = [
 
     "HoeffdingTreeClassifier",
     "EFDTClassifier",
+    "HoeffdingAdaptiveTreeClassifier",
     # ensembles
 
     # metrics
