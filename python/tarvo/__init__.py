@@ -9,33 +9,36 @@ feature name to number, with an ``int`` label or a ``float`` target.
 from __future__ import annotations
 
 # Interfaces.
-from _tarvo_core import IClassifier, IRegressor, ITransformer
+# Interfaces.
+from _tarvo_core import ITransformer
+from _tarvo_core import IClassifier
+from _tarvo_core import IRegressor
 
 # Linear and probabilistic learners.
 from _tarvo_core import NaiveBayes
 
 # Trees.
+from _tarvo_core import HoeffdingTreeClassifier
+from _tarvo_core import EFDTClassifier
+from _tarvo_core import HoeffdingAdaptiveTreeClassifier
 from _tarvo_core import HoeffdingTreeRegressor
-from _tarvo_core import EFDTClassifier, HoeffdingTreeClassifier
-from _tarvo_core import EFDTClassifier, HoeffdingAdaptiveTreeClassifier, HoeffdingTreeClassifier
 
 # Ensembles.
 
 # Metrics.
-from _tarvo_core import (
-    MAE,
-    R2,
-    RMSE,
-    Accuracy,
-    MacroF1,
-    MacroPrecision,
-    MacroRecall,
-    WindowMetric,
-    WindowRegressionMetric,
-)
+from _tarvo_core import Accuracy
+from _tarvo_core import MacroPrecision
+from _tarvo_core import MacroRecall
+from _tarvo_core import MacroF1
+from _tarvo_core import MAE
+from _tarvo_core import RMSE
+from _tarvo_core import WindowMetric
+from _tarvo_core import WindowRegressionMetric
+from _tarvo_core import R2
 
 # Drift detectors.
-from _tarvo_core import ADWIN, EDDM
+from _tarvo_core import ADWIN
+from _tarvo_core import EDDM
 
 __all__ = [
     # interfaces
@@ -45,13 +48,11 @@ __all__ = [
     # linear and probabilistic learners
     "NaiveBayes",
     # trees
-    "HoeffdingTreeRegressor",
-
     "HoeffdingTreeClassifier",
     "EFDTClassifier",
     "HoeffdingAdaptiveTreeClassifier",
+    "HoeffdingTreeRegressor",
     # ensembles
-
     # metrics
     "Accuracy",
     "MacroPrecision",
@@ -62,11 +63,9 @@ __all__ = [
     "WindowMetric",
     "WindowRegressionMetric",
     "R2",
-
     # drift detectors
     "ADWIN",
     "EDDM",
-
 ]
 
 __version__ = "0.1.0"
