@@ -112,3 +112,11 @@ def test_then_train_us(
         floor_learn(x, y)
 
     return per_sample_us(make, step, samples, repeat), per_item_us(floor_step, samples, repeat)
+
+
+def native_ns(make: Callable[[], Any], samples: Sequence[tuple[Any, Any]], *, classifier: bool, repeat: int = 3) -> float:
+    """Best-of-``repeat`` native nanoseconds per sample of predict_one + learn_one on a fresh ``make()``."""
+    import _tarvo_probe as probe
+
+    run = probe.classifier_stream_ns if classifier else probe.regressor_stream_ns
+    return min(run(make(), list(samples))[0] for _ in range(repeat))

@@ -207,3 +207,12 @@ def test_import_into_another_python_fails_with_version_message():
         "but the interpreter version is incompatible: "
     ), out.stdout + out.stderr
     assert out.stdout.rstrip().endswith(".")
+
+
+def test_native_stream_loops_drive_any_learner_through_its_interface():
+    nb = core.NaiveBayes()
+    ns, checksum = probe.classifier_stream_ns(nb, [({"a": 1.0}, 3), ({"a": 1.0}, 3)])
+    assert ns >= 0.0 and checksum == -1 + 3  # untrained answer, then the learnt label
+    assert nb.predict_one({}) == 3
+    with pytest.raises(TypeError):
+        probe.regressor_stream_ns(nb, [({"a": 1.0}, 3.0)])

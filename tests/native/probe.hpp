@@ -12,6 +12,7 @@ namespace py = pybind11;
 
 void add_floor(py::module_& m);
 void add_core(py::module_& m);
+void add_stream(py::module_& m);
 
 // probe_random.cpp
 void add_random(py::module_& m);
