@@ -143,8 +143,8 @@ class _ConceptSchedule:
             self.drift_at = tuple(operator.index(p) for p in drift_at)
         if len(self.drift_at) != k - 1:
             raise ValueError(f"{k} concepts need {k - 1} drift positions, got {len(self.drift_at)}")
-        if any(p < 0 for p in self.drift_at) or any(a >= b for a, b in zip(self.drift_at, self.drift_at[1:])):
-            raise ValueError(f"drift positions must be increasing and non-negative, got {list(self.drift_at)}")
+        if any(p < 0 for p in self.drift_at) or any(a > b for a, b in zip(self.drift_at, self.drift_at[1:])):
+            raise ValueError(f"drift positions must be non-negative and in increasing order, got {list(self.drift_at)}")
 
     def at(self, t: int) -> int:
         """The concept of sample ``t``."""
@@ -521,7 +521,8 @@ class RandomRBF(SyntheticStream[int]):
     and g standard normal; its label is the centroid's class. Drift: the first
     ``n_drift_centroids`` centroids move ``speed`` per sample along a random
     direction, bouncing off the faces of the unit cube. ``noise`` replaces the
-    label, with that probability, by a uniformly chosen other class.
+    label, with that probability, by a uniformly chosen other class. By default
+    every centroid moves.
     """
 
     name = "rbf"
@@ -533,7 +534,7 @@ class RandomRBF(SyntheticStream[int]):
         n_features: int = 10,
         n_classes: int = 2,
         n_centroids: int = 50,
-        n_drift_centroids: int = 50,
+        n_drift_centroids: int | None = None,
         speed: float = 1e-4,
         noise: float = 0.0,
         seed: int = 0,
@@ -543,7 +544,9 @@ class RandomRBF(SyntheticStream[int]):
         self.n_features = _index(n_features, "n_features", 1)
         self.n_classes = _index(n_classes, "n_classes", 1)
         self.n_centroids = _index(n_centroids, "n_centroids", 1)
-        self.n_drift_centroids = _index(n_drift_centroids, "n_drift_centroids")
+        self.n_drift_centroids = (
+            self.n_centroids if n_drift_centroids is None else _index(n_drift_centroids, "n_drift_centroids")
+        )
         if self.n_drift_centroids > self.n_centroids:
             raise ValueError(f"n_drift_centroids ({n_drift_centroids}) exceeds n_centroids ({n_centroids})")
         self.speed = float(speed)
