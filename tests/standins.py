@@ -133,9 +133,13 @@ STANDINS = {
 }
 
 
-def namespace(**extra):
-    """The native module's classes plus a stand-in for every listed class the module lacks."""
+def namespace(**replace):
+    """The native module's classes plus a stand-in for every listed class the module lacks.
+
+    Classes given as keywords replace the native ones of the same name.
+    """
     names = {n: getattr(_tarvo_core, n) for n in dir(_tarvo_core) if not n.startswith("__")}
-    for name, cls in {**STANDINS, **extra}.items():
+    for name, cls in STANDINS.items():
         names.setdefault(name, cls)
+    names.update(replace)
     return types.SimpleNamespace(**names)

@@ -63,9 +63,10 @@ def test_table_columns_with_metrics(capsys, with_standins):
     status, out, _ = run(capsys, "--model", "NaiveBayes", "--samples", "2000")
     assert status == 0
     header = next(line for line in out.splitlines() if line.startswith("learner"))
-    for column in ("accuracy", "macro F1", "windowed accuracy", "samples/s", "drift detected at sample"):
+    for column in ("accuracy", "macro F1", "windowed accuracy", "samples/s", "drifts", "first drift after the change"):
         assert column in header
     assert any(line.startswith("NaiveBayes ") for line in out.splitlines())
+    assert "Drift detected by ADWIN(delta=0.002) on each learner's 0/1 errors, at samples:" in out
 
 
 def test_same_learner_twice_gets_numbered(capsys, tmp_path):

@@ -73,6 +73,7 @@ def test_empty_file_yields_nothing(tmp_path):
         ("a,y\n1,abc\n", ["row 1", "column 'y'", "'abc'"]),
         ("a,y\n1,4294967296\n", ["row 1", "column 'y'", "32-bit"]),
         ("a,y\n1,\n", ["row 1", "column 'y'", "missing target"]),
+        ("a,y\n1,NA\n", ["row 1", "column 'y'", "missing target"]),
         ("a,y\n1,0\n1,0,5\n", ["row 2", "3 fields", "the header has 2"]),
         ('a,y,n\n1,0,"two\nlines"\n3,zz,0\n', ["row 2", "line 4", "column 'y'"]),
     ],
@@ -174,3 +175,9 @@ def test_iter_frame_reads_numeric_columns_in_chunks():
     assert rows[2499] == ({"a": 2499.0}, 1)
     with pytest.raises(ValueError, match="column 'c' is not numeric"):
         list(iter_frame(frame.assign(c="text"), "y"))
+
+
+def test_nan_regression_target_is_missing(tmp_path):
+    path = write(tmp_path, "a,t\n1,0.5\n2,nan\n")
+    with pytest.raises(ValueError, match=r"row 2 \(line 3\), column 't': missing target"):
+        list(iter_csv(path, "t", converters={"t": float}))

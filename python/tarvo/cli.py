@@ -14,6 +14,7 @@ import ast
 import json
 import os
 import sys
+import textwrap
 from collections.abc import Callable, Iterable, Sequence
 from dataclasses import dataclass, field
 from typing import Any
@@ -220,33 +221,56 @@ def _fmt_metric(value: float) -> str:
     return f"{value:.4f}"
 
 
-def _fmt_drifts(drifts: Sequence[int], limit: int = 6) -> str:
-    if not drifts:
-        return "none"
-    shown = " ".join(f"{d:,}" for d in drifts[:limit])
-    return shown + (f" … ({len(drifts)} in all)" if len(drifts) > limit else "")
+def _first_after(drifts: Sequence[int], changes: Sequence[int]) -> str:
+    """The first detection after each known concept change, with its delay in samples."""
+    found = []
+    for change in changes:
+        after = [d for d in drifts if d > change]
+        found.append(f"{after[0]:,} (+{after[0] - change:,})" if after else "none")
+    return ", ".join(found)
 
 
-def format_table(results: Sequence[PrequentialResult], with_drifts: bool) -> str:
-    """The comparison table: one row per learner, final metrics, samples per second and drifts."""
+def format_table(
+    results: Sequence[PrequentialResult], with_drifts: bool, changes: Sequence[int] = ()
+) -> str:
+    """The comparison table: one row per learner with its final metrics, speed and drift count."""
     from tarvo.plot import label  # display names only; needs no matplotlib
 
     metrics = list(results[0].final) if results else []
     head = ["learner", *(label(m) for m in metrics), "samples/s", "time s"]
     if with_drifts:
-        head.append("drift detected at sample (ADWIN on the errors)")
-    rows = [
-        [r.model, *(_fmt_metric(r.final[m]) for m in metrics), f"{r.samples_per_second:,.0f}", f"{r.elapsed:.1f}"]
-        + ([_fmt_drifts(r.drifts)] if with_drifts else [])
-        for r in results
-    ]
-    widths = [max(len(str(c)) for c in col) for col in zip(head, *rows)]
-    right = [False] + [True] * (len(head) - 1 - int(with_drifts)) + [False] * int(with_drifts)
+        head.append("drifts")
+        if changes:
+            head.append("first drift after the change")
+    rows = []
+    for r in results:
+        row = [r.model, *(f"{r.final[m]:.4f}" for m in metrics), f"{r.samples_per_second:,.0f}", f"{r.elapsed:.1f}"]
+        if with_drifts:
+            row.append(str(len(r.drifts)))
+            if changes:
+                row.append(_first_after(r.drifts, changes))
+        rows.append(row)
+    widths = [max(len(c) for c in col) for col in zip(head, *rows)]
+    left = {0, len(head) - 1} if with_drifts and changes else {0}
 
     def line(cells: Sequence[str]) -> str:
-        return "  ".join(c.rjust(w) if r else c.ljust(w) for c, w, r in zip(cells, widths, right)).rstrip()
+        return "  ".join(c.ljust(w) if i in left else c.rjust(w) for i, (c, w) in enumerate(zip(cells, widths)))
 
-    return "\n".join([line(head), line(["-" * w for w in widths]), *(line(r) for r in rows)])
+    return "\n".join([line(head).rstrip(), line(["-" * w for w in widths]), *(line(r).rstrip() for r in rows)])
+
+
+def format_drifts(results: Sequence[PrequentialResult], limit: int = 40, width: int = 100) -> str:
+    """Every learner's detected drifts, wrapped (at most ``limit`` listed per learner)."""
+    pad = max((len(r.model) for r in results), default=0) + 4
+    lines = []
+    for r in results:
+        words = [f"{d:,}" for d in r.drifts[:limit]] or ["none"]
+        if len(r.drifts) > limit:
+            words.append(f"... and {len(r.drifts) - limit} more")
+        text = textwrap.fill(" ".join(words), width=width, initial_indent=f"  {r.model}".ljust(pad),
+                             subsequent_indent=" " * pad, break_on_hyphens=False)
+        lines.append(text)
+    return "\n".join(lines)
 
 
 def evaluate(args: argparse.Namespace, out: Any = None) -> int:
@@ -292,8 +316,12 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         )
         results.append(result)
     print(file=out)
-    print(format_table(results, detector_cls is not None), file=out)
-    if detector_cls is None and not args.no_drift:
+    print(format_table(results, detector_cls is not None, source.drift_points), file=out)
+    if detector_cls is not None:
+        errors = "0/1 errors" if task == "classification" else "absolute errors"
+        print(f"\nDrift detected by ADWIN(delta={args.drift_delta}) on each learner's {errors}, at samples:", file=out)
+        print(format_drifts(results), file=out)
+    elif not args.no_drift:
         print("(no drift detector: the native module has no ADWIN)", file=out)
 
     if args.plot:

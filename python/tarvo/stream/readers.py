@@ -9,6 +9,7 @@ from __future__ import annotations
 
 import csv
 import gzip
+import math
 import operator
 import os
 from collections.abc import Callable, Collection, Iterable, Iterator, Mapping, Sequence
@@ -166,12 +167,14 @@ def _iter_csv(
             yield x, None
             continue
         text = row[t_index]
-        if text in missing or text.strip() in missing:
-            raise ValueError(f"{where}: row {row_no} (line {reader.line_num}), column {target!r}: missing target")
         try:
             y = t_conv(text)
         except (ValueError, TypeError, ArithmeticError) as exc:
-            raise fail(row_no, str(target), text, exc) from exc
+            if text.strip() not in missing:
+                raise fail(row_no, str(target), text, exc) from exc
+            y = math.nan
+        if y != y:  # a missing text, or one that converts to NaN
+            raise ValueError(f"{where}: row {row_no} (line {reader.line_num}), column {target!r}: missing target")
         yield x, y
 
 

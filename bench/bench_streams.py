@@ -1,0 +1,59 @@
+"""Cost of producing one sample with each synthetic generator, next to a NaiveBayes step on it.
+
+A generator must not be the bottleneck of an evaluation: producing a sample
+should cost less than half of a ``NaiveBayes`` ``predict_one`` + ``learn_one``
+on that same sample. The floor column holds that NaiveBayes step, so the ratio
+column reads "generator cost / learner step" (target below 0.5).
+"""
+
+from __future__ import annotations
+
+import gc
+import time
+from collections.abc import Iterable
+
+import _tarvo_core as core
+from harness import Row, per_sample_us
+
+from tarvo.stream import GENERATORS
+
+
+def stream_us(stream: Iterable[object], n: int, repeat: int = 3) -> float:
+    """Best-of-``repeat`` microseconds per sample of iterating ``stream`` to its end."""
+    best = float("inf")
+    for _ in range(repeat):
+        gc.collect()
+        gc.disable()
+        try:
+            start = time.perf_counter_ns()
+            for _ in stream:
+                pass
+            elapsed = time.perf_counter_ns() - start
+        finally:
+            gc.enable()
+        best = min(best, elapsed / n / 1000.0)
+    return best
+
+
+def run(quick: bool) -> list[Row]:
+    n = 20_000 if quick else 100_000
+    rows = []
+
+    def step(model, item):
+        x, y = item
+        model.predict_one(x)
+        model.learn_one(x, y)
+
+    for name, cls in GENERATORS.items():
+        for backend in ("numpy", "python"):
+            stream = cls(n, seed=1, backend=backend)
+            cost = stream_us(stream, n, repeat=3 if backend == "numpy" else 1)
+            if cls.task == "classification":
+                reference = per_sample_us(core.NaiveBayes, step, list(cls(n, seed=1, backend="numpy")))
+                ref_note = "floor column: a NaiveBayes predict+learn step on its samples"
+            else:  # no regressor is sure to be built: a NaiveBayes step on as many features
+                reference = per_sample_us(core.NaiveBayes, step, [(x, 0) for x, _ in GENERATORS["hyperplane"](n)])
+                ref_note = "floor column: a NaiveBayes step on 10-feature samples"
+            rows.append(Row(f"stream.{cls.__name__}", f"one sample ({backend} back-end)", cost, reference,
+                            notes=f"{len(stream.feature_names)} features; {ref_note}; target ratio < 0.5"))
+    return rows
