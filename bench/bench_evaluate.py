@@ -11,36 +11,17 @@
 from __future__ import annotations
 
 import csv
-import gc
 import os
 import tempfile
-import time
-from collections.abc import Callable
 
 import _tarvo_core as core
-from harness import Row
+from harness import Row, per_run_us
 from streams import classification
 
 from tarvo.evaluate import default_metrics, prequential
 from tarvo.stream import iter_csv
 
 ELEC = "/work/shared/datasets/elec.csv"
-
-
-def best_us(fn: Callable[[], int], repeat: int = 3) -> float:
-    """Best-of-``repeat`` microseconds per item of ``fn()``, which returns the number of items it handled."""
-    best = float("inf")
-    for _ in range(repeat):
-        gc.collect()
-        gc.disable()
-        try:
-            start = time.perf_counter_ns()
-            n = fn()
-            elapsed = time.perf_counter_ns() - start
-        finally:
-            gc.enable()
-        best = min(best, elapsed / max(1, n) / 1000.0)
-    return best
 
 
 def hand_loop(samples: list, metrics: dict) -> int:
@@ -78,9 +59,9 @@ def run(quick: bool) -> list[Row]:
     rows = []
 
     names = ", ".join(default_metrics("classification")) or "none built"
-    ours = best_us(lambda: prequential(core.NaiveBayes(), samples, default_metrics("classification"),
+    ours = per_run_us(lambda: prequential(core.NaiveBayes(), samples, default_metrics("classification"),
                                        progress=False).n_samples)
-    floor = best_us(lambda: hand_loop(samples, default_metrics("classification")))
+    floor = per_run_us(lambda: hand_loop(samples, default_metrics("classification")))
     rows.append(Row("evaluate.prequential", "test-then-train step, NaiveBayes", ours, floor,
                     notes=f"floor: the same loop by hand; metrics: {names}"))
 
@@ -91,14 +72,14 @@ def run(quick: bool) -> list[Row]:
             writer.writerow([f"f{j}" for j in range(10)] + ["label"])
             for x, y in samples:
                 writer.writerow([repr(v) for v in x.values()] + [y])
-        ours = best_us(lambda: sum(1 for _ in iter_csv(path, "label")))
-        floor = best_us(lambda: csv_floor(path))
+        ours = per_run_us(lambda: sum(1 for _ in iter_csv(path, "label")))
+        floor = per_run_us(lambda: csv_floor(path))
         rows.append(Row("stream.iter_csv", "one row, 10 features", ours, floor,
                         notes="floor: csv.reader and float() of each field"))
 
     if os.path.exists(ELEC):
-        ours = best_us(lambda: sum(1 for _ in iter_csv(ELEC, "class")))
-        floor = best_us(lambda: csv_floor(ELEC))
+        ours = per_run_us(lambda: sum(1 for _ in iter_csv(ELEC, "class")))
+        floor = per_run_us(lambda: csv_floor(ELEC))
         rows.append(Row("stream.iter_csv", "one row, electricity stream", ours, floor,
                         notes="6 features, 45,312 rows; floor: csv.reader and float() of each field"))
         model = core.NaiveBayes()

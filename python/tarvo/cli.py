@@ -190,7 +190,7 @@ def _csv_source(path: str, args: argparse.Namespace, task: str) -> Source:
         task=None,
         open=open_stream,
         n_samples=args.samples,
-        description=f"{path}, target {target!r}{limit}",
+        description=f"file {path}, target {target!r}{limit}",
         params={"path": path, "target": target, "drop": drop},
         title=os.path.basename(path),
     )

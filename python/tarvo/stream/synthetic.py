@@ -126,19 +126,25 @@ class SyntheticStream(ABC, Generic[Y]):
         """Feature rows and targets, one sample at a time."""
 
 
-class _ConceptSchedule:
-    """Concepts in force over the stream, switching abruptly at given positions."""
+class _ConceptStream(SyntheticStream[Y]):
+    """A stream whose concept switches abruptly from one of ``concepts`` to the next at ``drift_at``."""
 
-    def __init__(self, concepts: Sequence[int], drift_at: Sequence[int] | None, n: int, known: Sequence[int]):
+    #: The concept numbers the stream knows.
+    known_concepts: ClassVar[tuple[int, ...]] = ()
+
+    def __init__(
+        self, n_samples: int, concepts: Sequence[int], drift_at: Sequence[int] | None, seed: int, backend: str
+    ) -> None:
+        super().__init__(n_samples, seed=seed, backend=backend)
         self.concepts = tuple(operator.index(c) for c in concepts)
         if not self.concepts:
             raise ValueError("concepts must name at least one concept")
-        bad = [c for c in self.concepts if c not in known]
+        bad = [c for c in self.concepts if c not in self.known_concepts]
         if bad:
-            raise ValueError(f"unknown concept(s) {bad}: valid ones are {list(known)}")
+            raise ValueError(f"unknown concept(s) {bad}: valid ones are {list(self.known_concepts)}")
         k = len(self.concepts)
         if drift_at is None:
-            self.drift_at = tuple(n * i // k for i in range(1, k))
+            self.drift_at = tuple(self.n_samples * i // k for i in range(1, k))
         else:
             self.drift_at = tuple(operator.index(p) for p in drift_at)
         if len(self.drift_at) != k - 1:
@@ -146,11 +152,18 @@ class _ConceptSchedule:
         if any(p < 0 for p in self.drift_at) or any(a > b for a, b in zip(self.drift_at, self.drift_at[1:])):
             raise ValueError(f"drift positions must be non-negative and in increasing order, got {list(self.drift_at)}")
 
-    def at(self, t: int) -> int:
-        """The concept of sample ``t``."""
+    @property
+    def drift_points(self) -> tuple[int, ...]:
+        return tuple(p for p in self.drift_at if p < self.n_samples)
+
+    def params(self) -> dict[str, Any]:
+        return {**super().params(), "concepts": list(self.concepts), "drift_at": list(self.drift_at)}
+
+    def concept_at(self, t: int) -> int:
+        """The concept of sample ``t`` (0-based)."""
         return self.concepts[bisect.bisect_right(self.drift_at, t)]
 
-    def over(self, np: Any, start: int, size: int) -> Any:
+    def _concepts_over(self, np: Any, start: int, size: int) -> Any:
         """Index (into ``concepts``) of the concept of each sample of a batch."""
         return np.searchsorted(np.asarray(self.drift_at, dtype=np.int64), np.arange(start, start + size), side="right")
 
@@ -179,7 +192,7 @@ def sea_concept(concept: int, x: Mapping[str, Any]) -> Any:
     return x["x0"] + x["x1"] <= SEA_THRESHOLDS[concept]
 
 
-class SEA(SyntheticStream[int]):
+class SEA(_ConceptStream[int]):
     """SEA concepts with abrupt drift (Street and Kim, 2001).
 
     Three features ``x0``, ``x1``, ``x2`` uniform in [0, 10); the label is 1 when
@@ -190,6 +203,7 @@ class SEA(SyntheticStream[int]):
     """
 
     name = "sea"
+    known_concepts = tuple(SEA_THRESHOLDS)
 
     def __init__(
         self,
@@ -201,29 +215,19 @@ class SEA(SyntheticStream[int]):
         seed: int = 0,
         backend: str = "auto",
     ) -> None:
-        super().__init__(n_samples, seed=seed, backend=backend)
-        self.schedule = _ConceptSchedule(concepts, drift_at, self.n_samples, tuple(SEA_THRESHOLDS))
+        super().__init__(n_samples, concepts, drift_at, seed, backend)
         self.noise = _probability(noise, "noise")
         self.feature_names = ("x0", "x1", "x2")
 
-    @property
-    def drift_points(self) -> tuple[int, ...]:
-        return tuple(p for p in self.schedule.drift_at if p < self.n_samples)
-
     def params(self) -> dict[str, Any]:
-        return {
-            **super().params(),
-            "concepts": list(self.schedule.concepts),
-            "drift_at": list(self.schedule.drift_at),
-            "noise": self.noise,
-        }
+        return {**super().params(), "noise": self.noise}
 
     def _numpy_batches(self, np: Any, rng: Any) -> Iterator[tuple[Any, Any]]:
-        thresholds = np.array([SEA_THRESHOLDS[c] for c in self.schedule.concepts])
+        thresholds = np.array([SEA_THRESHOLDS[c] for c in self.concepts])
         for start, size in self._spans():
             X = rng.uniform(0.0, 10.0, (size, 3))
             flip = rng.random(size) < self.noise
-            y = (X[:, 0] + X[:, 1] <= thresholds[self.schedule.over(np, start, size)]) ^ flip
+            y = (X[:, 0] + X[:, 1] <= thresholds[self._concepts_over(np, start, size)]) ^ flip
             yield X, y.astype(np.int64)
 
     def _python_samples(self, rng: random.Random) -> Iterator[tuple[list[float], int]]:
@@ -231,7 +235,7 @@ class SEA(SyntheticStream[int]):
         noise = self.noise
         for t in range(self.n_samples):
             row = [10.0 * r(), 10.0 * r(), 10.0 * r()]
-            label = row[0] + row[1] <= SEA_THRESHOLDS[self.schedule.at(t)]
+            label = row[0] + row[1] <= SEA_THRESHOLDS[self.concept_at(t)]
             if r() < noise:
                 label = not label
             yield row, int(label)
@@ -315,7 +319,7 @@ def agrawal_concept(function: int, x: Mapping[str, Any]) -> Any:
     raise ValueError(f"Agrawal functions are numbered 1 to 10, got {function}")
 
 
-class Agrawal(SyntheticStream[int]):
+class Agrawal(_ConceptStream[int]):
     """Agrawal's loan-applicant stream (Agrawal, Imielinski and Swami, 1993).
 
     Nine attributes: ``salary`` uniform in [20k, 150k); ``commission`` 0 when
@@ -332,6 +336,7 @@ class Agrawal(SyntheticStream[int]):
     """
 
     name = "agrawal"
+    known_concepts = tuple(range(1, 11))
 
     def __init__(
         self,
@@ -344,21 +349,14 @@ class Agrawal(SyntheticStream[int]):
         seed: int = 0,
         backend: str = "auto",
     ) -> None:
-        super().__init__(n_samples, seed=seed, backend=backend)
-        self.schedule = _ConceptSchedule(concepts, drift_at, self.n_samples, tuple(range(1, 11)))
+        super().__init__(n_samples, concepts, drift_at, seed, backend)
         self.perturbation = _probability(perturbation, "perturbation")
         self.noise = _probability(noise, "noise")
         self.feature_names = AGRAWAL_FEATURES
 
-    @property
-    def drift_points(self) -> tuple[int, ...]:
-        return tuple(p for p in self.schedule.drift_at if p < self.n_samples)
-
     def params(self) -> dict[str, Any]:
         return {
             **super().params(),
-            "concepts": list(self.schedule.concepts),
-            "drift_at": list(self.schedule.drift_at),
             "perturbation": self.perturbation,
             "noise": self.noise,
         }
@@ -379,9 +377,9 @@ class Agrawal(SyntheticStream[int]):
                 "hyears": rng.integers(1, 31, size).astype(float),
                 "loan": rng.uniform(0.0, 500e3, size),
             }
-            which = self.schedule.over(np, start, size)
+            which = self._concepts_over(np, start, size)
             y = np.zeros(size, dtype=bool)
-            for k, function in enumerate(self.schedule.concepts):
+            for k, function in enumerate(self.concepts):
                 mask = which == k
                 if mask.any():
                     y[mask] = agrawal_concept(function, {n: c[mask] for n, c in cols.items()})
@@ -411,7 +409,7 @@ class Agrawal(SyntheticStream[int]):
                 float(1 + int(30 * r())),
                 500e3 * r(),
             ]
-            label = bool(agrawal_concept(self.schedule.at(t), dict(zip(AGRAWAL_FEATURES, row))))
+            label = bool(agrawal_concept(self.concept_at(t), dict(zip(AGRAWAL_FEATURES, row))))
             if r() < noise:
                 label = not label
             if perturbation > 0.0:
@@ -646,7 +644,7 @@ def friedman1(concept: int, x: Mapping[str, Any]) -> Any:
     return 10.0 * sine + 20.0 * (c - 0.5) ** 2 + 10.0 * d + 5.0 * e
 
 
-class Friedman(SyntheticStream[float]):
+class Friedman(_ConceptStream[float]):
     """Friedman #1 regression stream (Friedman, 1991).
 
     Ten features ``x0`` .. ``x9`` uniform in [0, 1), of which five are relevant;
@@ -656,6 +654,7 @@ class Friedman(SyntheticStream[float]):
 
     task = "regression"
     name = "friedman"
+    known_concepts = tuple(FRIEDMAN_ROLES)
 
     def __init__(
         self,
@@ -667,33 +666,23 @@ class Friedman(SyntheticStream[float]):
         seed: int = 0,
         backend: str = "auto",
     ) -> None:
-        super().__init__(n_samples, seed=seed, backend=backend)
-        self.schedule = _ConceptSchedule(concepts, drift_at, self.n_samples, tuple(FRIEDMAN_ROLES))
+        super().__init__(n_samples, concepts, drift_at, seed, backend)
         self.noise = float(noise)
         if not self.noise >= 0.0:
             raise ValueError(f"noise must be non-negative, got {noise}")
         self.feature_names = tuple(f"x{j}" for j in range(10))
 
-    @property
-    def drift_points(self) -> tuple[int, ...]:
-        return tuple(p for p in self.schedule.drift_at if p < self.n_samples)
-
     def params(self) -> dict[str, Any]:
-        return {
-            **super().params(),
-            "concepts": list(self.schedule.concepts),
-            "drift_at": list(self.schedule.drift_at),
-            "noise": self.noise,
-        }
+        return {**super().params(), "noise": self.noise}
 
     def _numpy_batches(self, np: Any, rng: Any) -> Iterator[tuple[Any, Any]]:
         for start, size in self._spans():
             X = rng.random((size, 10))
             eps = rng.standard_normal(size)
-            which = self.schedule.over(np, start, size)
+            which = self._concepts_over(np, start, size)
             cols = {f"x{i}": X[:, i] for i in range(5)}
             y = np.zeros(size)
-            for k, concept in enumerate(self.schedule.concepts):
+            for k, concept in enumerate(self.concepts):
                 mask = which == k
                 if mask.any():
                     y[mask] = friedman1(concept, {n: v[mask] for n, v in cols.items()})
@@ -703,7 +692,7 @@ class Friedman(SyntheticStream[float]):
         r, gauss = rng.random, rng.gauss
         for t in range(self.n_samples):
             row = [r() for _ in range(10)]
-            y = friedman1(self.schedule.at(t), dict(zip(self.feature_names, row)))
+            y = friedman1(self.concept_at(t), dict(zip(self.feature_names, row)))
             yield row, y + self.noise * gauss(0.0, 1.0)
 
 
