@@ -217,10 +217,6 @@ def _resolve_models(specs: list[ModelSpec], task: str | None) -> list[tuple[Mode
     return resolved
 
 
-def _fmt_metric(value: float) -> str:
-    return f"{value:.4f}"
-
-
 def _first_after(drifts: Sequence[int], changes: Sequence[int]) -> str:
     """The first detection after each known concept change, with its delay in samples."""
     found = []
