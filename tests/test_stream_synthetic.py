@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import importlib.util
 import itertools
 import math
 
@@ -21,8 +22,8 @@ from tarvo.stream import (
 )
 from tarvo.stream.synthetic import _fold
 
-BACKENDS = ["python", pytest.param("numpy", marks=pytest.mark.skipif(
-    not __import__("importlib").util.find_spec("numpy"), reason="NumPy not installed"))]
+NO_NUMPY = importlib.util.find_spec("numpy") is None
+BACKENDS = ["python", pytest.param("numpy", marks=pytest.mark.skipif(NO_NUMPY, reason="NumPy not installed"))]
 
 
 def take(stream, n=None):
@@ -245,3 +246,14 @@ def test_evenly_spaced_drifts_and_params_round_trip():
     assert take(again, 20) == take(stream, 20)
     assert repr(stream).startswith("Agrawal(n_samples=1000, seed=3, backend='python', concepts=[1, 2, 3, 4]")
     assert set(AGRAWAL_FEATURES) == set(take(stream, 1)[0][0])
+
+
+def test_without_numpy_the_python_back_end_is_chosen(monkeypatch):
+    import sys
+
+    monkeypatch.setitem(sys.modules, "numpy", None)  # makes `import numpy` fail
+    stream = RandomRBF(50, seed=1)
+    assert stream.backend == "python"
+    assert len(take(stream)) == 50
+    with pytest.raises(ImportError, match="needs NumPy"):
+        SEA(10, backend="numpy")

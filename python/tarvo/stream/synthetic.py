@@ -42,7 +42,7 @@ _BATCH = 1024
 def _numpy() -> Any | None:
     try:
         import numpy
-    except ImportError:  # pragma: no cover - exercised only without NumPy
+    except ImportError:
         return None
     return numpy
 
@@ -74,7 +74,7 @@ class SyntheticStream(ABC, Generic[Y]):
         self.seed = operator.index(seed)
         if backend == "auto":
             backend = "numpy" if _numpy() is not None else "python"
-        elif backend == "numpy" and _numpy() is None:  # pragma: no cover - needs a NumPy-less run
+        elif backend == "numpy" and _numpy() is None:
             raise ImportError("backend 'numpy' needs NumPy")
         elif backend not in ("numpy", "python"):
             raise ValueError(f"backend must be 'auto', 'numpy' or 'python', got {backend!r}")
