@@ -46,6 +46,26 @@ class Row:
         return d
 
 
+def per_run_us(run: Callable[[], int], repeat: int = 3) -> float:
+    """Best-of-``repeat`` microseconds per item of ``run()``, which returns how many items it handled.
+
+    For work that is a whole loop rather than one call per item: iterating a
+    stream, reading a file, an evaluation run.
+    """
+    best = float("inf")
+    for _ in range(repeat):
+        gc.collect()
+        gc.disable()
+        try:
+            start = time.perf_counter_ns()
+            n = run()
+            elapsed = time.perf_counter_ns() - start
+        finally:
+            gc.enable()
+        best = min(best, elapsed / max(1, n) / 1000.0)
+    return best
+
+
 def per_item_us(step: Callable[[Any], object], items: Sequence[Any], repeat: int = 3) -> float:
     """Best-of-``repeat`` mean microseconds of ``step(item)`` over ``items``."""
 
@@ -78,24 +98,4 @@ def per_sample_us(
         finally:
             gc.enable()
         best = min(best, elapsed / len(items) / 1000.0)
-    return best
-
-
-def per_run_us(run: Callable[[], int], repeat: int = 3) -> float:
-    """Best-of-``repeat`` microseconds per item of ``run()``, which returns how many items it handled.
-
-    For work that is a whole loop rather than one call per item: iterating a
-    stream, reading a file, an evaluation run.
-    """
-    best = float("inf")
-    for _ in range(repeat):
-        gc.collect()
-        gc.disable()
-        try:
-            start = time.perf_counter_ns()
-            n = run()
-            elapsed = time.perf_counter_ns() - start
-        finally:
-            gc.enable()
-        best = min(best, elapsed / max(1, n) / 1000.0)
     return best
