@@ -101,6 +101,7 @@ def test_detector_gets_errors_and_drifts_are_sample_numbers():
     model = _tarvo_core.NaiveBayes()
     result = prequential(model, stream, None, detector=detector, progress=False)
     assert result.drifts == [11, 151]  # sample 1 only trains the fresh model: the detector starts at 2
+    assert result.first_scored == 2
     assert set(detector.values) <= {0.0, 1.0} and len(detector.values) == 299
     assert result.curve == {} and result.steps == [300]
 
@@ -109,7 +110,7 @@ def test_detector_gets_errors_and_drifts_are_sample_numbers():
     rows = list(regression)
     result = prequential(standins.MeanRegressor(), rows, {"mae": standins.MAE()}, detector=detector, progress=False)
     assert result.task == "regression"
-    assert len(detector.values) == 200  # a regressor is scored from its first sample
+    assert len(detector.values) == 200 and result.first_scored == 1  # a regressor is scored from its first sample
     assert detector.values[0] == abs(rows[0][1])
     assert result.final["mae"] == pytest.approx(sum(detector.values) / 200)
 

@@ -317,6 +317,9 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         errors = "0/1 errors" if task == "classification" else "absolute errors"
         print(f"\nDrift detected by ADWIN(delta={args.drift_delta}) on each learner's {errors}, at samples:", file=out)
         print(format_drifts(results), file=out)
+        if any(r.first_scored == 2 for r in results):
+            print("(a fresh classifier's first sample only trains it: its detector's update n is sample n + 1)",
+                  file=out)
     elif not args.no_drift:
         print("(no drift detector: the native module has no ADWIN)", file=out)
 

@@ -133,7 +133,10 @@ class PrequentialResult:
     ``steps`` are the sample counts at which the learning curve was read and
     ``curve[name]`` the metric's value at each of them; the last step is the
     end of the run. ``drifts`` are the sample numbers (1-based) after which the
-    drift detector reported a drift. ``elapsed`` is the wall time of the whole
+    drift detector reported a drift; ``first_scored`` is the first sample
+    scored and fed to the detector (2 for a fresh classifier, whose first
+    sample only trains it), so sample ``d`` is the detector's update
+    ``d - first_scored + 1``. ``elapsed`` is the wall time of the whole
     loop (reading the stream, predicting, learning, scoring) in seconds.
     """
 
@@ -145,6 +148,7 @@ class PrequentialResult:
     steps: list[int] = field(default_factory=list)
     curve: dict[str, list[float]] = field(default_factory=dict)
     drifts: list[int] = field(default_factory=list)
+    first_scored: int = 1
 
     @property
     def samples_per_second(self) -> float:
@@ -161,6 +165,7 @@ class PrequentialResult:
             "samples_per_second": self.samples_per_second,
             "final": dict(self.final),
             "drifts": list(self.drifts),
+            "first_scored": self.first_scored,
             "curve": {"step": list(self.steps), **{k: list(v) for k, v in self.curve.items()}},
         }
 
@@ -244,7 +249,7 @@ def prequential(
                     samples = itertools.chain([(x, y)], samples)  # a trained model: score it as usual
                 else:
                     learn(x, y)  # nothing learnt yet: the fixed untrained answer is not scored
-                    n = 1
+                    n, result.first_scored = 1, 2
                     if n % every == 0:
                         record(n)
                 break
