@@ -2,7 +2,7 @@
 
 Runs one or more learners prequentially on the same stream and prints a
 comparison table; optionally writes the learning curves as a plot and every
-figure as JSON. Without ``--model`` and ``--data`` it runs the demo: every
+figure as JSON. Without --model and --data it runs the demo: every
 built classifier of the demo set on a 100 000-sample Agrawal stream whose
 concept changes abruptly half-way.
 """
@@ -38,6 +38,14 @@ STREAM_PRESETS: dict[str, dict[str, Any]] = {
     "rbf": {},
     "friedman": {"concepts": (1, 2)},
 }
+
+STREAMS_HELP = """streams (change them with --data-param):
+  sea         SEA concepts 1-4 in equal blocks, 10 % label noise (Street and Kim, 2001)
+  agrawal     Agrawal function 1, then function 5 from half-way; 5 % perturbation
+  hyperplane  rotating hyperplane, 10 features, 2 drifting weights (Hulten et al., 2001)
+  rbf         random RBF, 10 features, 50 moving centroids
+  friedman    Friedman #1 regression, concept 1 then 2 from half-way, noise 1
+"""
 
 DEMO_DATA = "agrawal"
 DEFAULT_SAMPLES = 100_000
@@ -104,6 +112,7 @@ def build_parser() -> argparse.ArgumentParser:
         help="compare learners prequentially (test-then-train) on a stream",
         description=__doc__.split("\n\n", 1)[1] if __doc__ else None,
         formatter_class=argparse.RawDescriptionHelpFormatter,
+        epilog=STREAMS_HELP,
     )
     ev.set_defaults(models=[])
     ev.add_argument("--model", action=_ModelAction, metavar="NAME", default=argparse.SUPPRESS,
