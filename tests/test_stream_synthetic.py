@@ -226,6 +226,7 @@ def test_rbf_moving_centroid_carries_its_samples(backend):
         (lambda: SEA(10, concepts=(1, 2, 3), drift_at=(6, 5)), "increasing order"),
         (lambda: SEA(10, noise=1.5), "noise must be in"),
         (lambda: SEA(-1), "n_samples must be at least 0"),
+        (lambda: SEA(10, seed=-1), "seed must be at least 0"),
         (lambda: SEA(10, backend="gpu"), "backend must be"),
         (lambda: Agrawal(10, concepts=(0,)), "unknown concept"),
         (lambda: Hyperplane(10, n_features=2, n_drift_features=3), "exceeds n_features"),

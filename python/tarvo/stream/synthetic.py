@@ -71,7 +71,7 @@ class SyntheticStream(ABC, Generic[Y]):
 
     def __init__(self, n_samples: int, *, seed: int = 0, backend: str = "auto") -> None:
         self.n_samples = _index(n_samples, "n_samples")
-        self.seed = operator.index(seed)
+        self.seed = _index(seed, "seed")
         if backend == "auto":
             backend = "numpy" if _numpy() is not None else "python"
         elif backend == "numpy" and _numpy() is None:
