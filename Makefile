@@ -41,8 +41,14 @@ build: $(STAMP)
 test: build
 	PYTHONPATH=$(BUILD):python $(PY) -m pytest tests $(PYTEST_ARGS)
 
+# The demo: `python -m tarvo evaluate` with its built-in default (the demo learners on a
+# 100 000-sample Agrawal stream with an abrupt concept change half-way).
+DEMO_OUT := build/demo
+
 demo: build
-	PYTHONPATH=$(BUILD):python $(PY) -m tarvo.demo
+	@mkdir -p $(DEMO_OUT)
+	PYTHONPATH=$(BUILD):python $(PY) -m tarvo evaluate \
+		--plot $(DEMO_OUT)/learning_curves.png --json $(DEMO_OUT)/results.json
 
 bench: build
 	$(PY) -m pip install --quiet -r requirements-bench.txt

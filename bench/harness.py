@@ -46,21 +46,35 @@ class Row:
         return d
 
 
-def per_item_us(step: Callable[[Any], object], items: Sequence[Any], repeat: int = 3) -> float:
-    """Best-of-``repeat`` mean microseconds of ``step(item)`` over ``items``."""
+def per_run_us(run: Callable[[], int], repeat: int = 3) -> float:
+    """Best-of-``repeat`` microseconds per item of ``run()``, which returns how many items it handled.
+
+    For work that is a whole loop rather than one call per item: iterating a
+    stream, reading a file, an evaluation run.
+    """
     best = float("inf")
     for _ in range(repeat):
         gc.collect()
         gc.disable()
         try:
             start = time.perf_counter_ns()
-            for item in items:
-                step(item)
+            n = run()
             elapsed = time.perf_counter_ns() - start
         finally:
             gc.enable()
-        best = min(best, elapsed / len(items) / 1000.0)
+        best = min(best, elapsed / max(1, n) / 1000.0)
     return best
+
+
+def per_item_us(step: Callable[[Any], object], items: Sequence[Any], repeat: int = 3) -> float:
+    """Best-of-``repeat`` mean microseconds of ``step(item)`` over ``items``."""
+
+    def loop() -> int:
+        for item in items:
+            step(item)
+        return len(items)
+
+    return per_run_us(loop, repeat)
 
 
 def per_sample_us(

@@ -1,0 +1,379 @@
+"""The command line: ``python -m tarvo evaluate ...``.
+
+Runs one or more learners prequentially on the same stream and prints a
+comparison table; optionally writes the learning curves as a plot and every
+figure as JSON. Without --model and --data it runs the demo: every
+built classifier of the demo set on a 100 000-sample Agrawal stream whose
+concept changes abruptly half-way.
+"""
+
+from __future__ import annotations
+
+import argparse
+import ast
+import json
+import os
+import sys
+import textwrap
+from collections.abc import Callable, Iterable, Sequence
+from dataclasses import dataclass, field
+from typing import Any
+
+from tarvo import _native
+from tarvo.evaluate import PrequentialResult, default_metrics, prequential
+from tarvo.stream import GENERATORS, iter_csv, parse_label
+
+#: Learners compared when no ``--model`` is given, by task (those the module provides).
+DEMO_LEARNERS: dict[str, tuple[str, ...]] = {
+    "classification": ("NaiveBayes", "HoeffdingTreeClassifier", "HoeffdingAdaptiveTreeClassifier", "ARFClassifier"),
+    "regression": ("LinearRegression", "HoeffdingTreeRegressor", "ARFRegressor"),
+}
+
+#: Generator parameters the command line uses unless ``--data-param`` says otherwise: the
+#: streams with concepts change abruptly half-way (SEA keeps its four literature concepts).
+STREAM_PRESETS: dict[str, dict[str, Any]] = {
+    "sea": {},
+    "agrawal": {"concepts": (1, 5), "perturbation": 0.05},
+    "hyperplane": {},
+    "rbf": {},
+    "friedman": {"concepts": (1, 2)},
+}
+
+STREAMS_HELP = """streams (change them with --data-param):
+  sea         SEA concepts 1-4 in equal blocks, 10 % label noise (Street and Kim, 2001)
+  agrawal     Agrawal function 1, then function 5 from half-way; 5 % perturbation
+  hyperplane  rotating hyperplane, 10 features, 2 drifting weights (Hulten et al., 2001)
+  rbf         random RBF, 10 features, 50 moving centroids
+  friedman    Friedman #1 regression, concept 1 then 2 from half-way, noise 1
+"""
+
+DEMO_DATA = "agrawal"
+DEFAULT_SAMPLES = 100_000
+
+
+class UsageError(Exception):
+    """A command-line mistake: reported with the usage text and exit status 2."""
+
+
+def parse_value(text: str) -> Any:
+    """A parameter value: a Python literal (``5``, ``0.1``, ``1,5``, ``'gini'``), ``true``/``false``, else the text."""
+    lowered = text.strip().lower()
+    if lowered in ("true", "false"):
+        return lowered == "true"
+    try:
+        return ast.literal_eval(text)
+    except (ValueError, SyntaxError, MemoryError, RecursionError):
+        return text
+
+
+def parse_assignment(text: str) -> tuple[str, Any]:
+    """``KEY=VALUE`` as ``(key, value)``."""
+    key, sep, value = text.partition("=")
+    if not sep or not key.strip():
+        raise UsageError(f"expected KEY=VALUE, got {text!r}")
+    return key.strip(), parse_value(value)
+
+
+@dataclass
+class ModelSpec:
+    """A learner to run: its class name and constructor keywords."""
+
+    class_name: str
+    params: dict[str, Any] = field(default_factory=dict)
+
+    @property
+    def label(self) -> str:
+        if not self.params:
+            return self.class_name
+        return f"{self.class_name}({', '.join(f'{k}={v!r}' for k, v in self.params.items())})"
+
+
+class _ModelAction(argparse.Action):
+    def __call__(self, parser: argparse.ArgumentParser, ns: argparse.Namespace, value: Any, opt: Any = None) -> None:
+        ns.models = [*ns.models, ModelSpec(value)]  # a new list: never mutate the parser's default
+
+
+class _ParamAction(argparse.Action):
+    def __call__(self, parser: argparse.ArgumentParser, ns: argparse.Namespace, value: Any, opt: Any = None) -> None:
+        if not ns.models:
+            parser.error("--param must follow the --model it belongs to")
+        try:
+            key, parsed = parse_assignment(value)
+        except UsageError as exc:
+            parser.error(f"--param: {exc}")
+        ns.models[-1].params[key] = parsed
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(prog="python -m tarvo", description="Tarvo tools for streaming learners.")
+    sub = parser.add_subparsers(dest="command", metavar="COMMAND")
+    ev = sub.add_parser(
+        "evaluate",
+        help="compare learners prequentially (test-then-train) on a stream",
+        description=__doc__.split("\n\n", 1)[1] if __doc__ else None,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+        epilog=STREAMS_HELP,
+    )
+    ev.set_defaults(models=[])
+    ev.add_argument("--model", action=_ModelAction, metavar="NAME", default=argparse.SUPPRESS,
+                    help="a learner class of the native module; repeat to compare several")
+    ev.add_argument("--param", action=_ParamAction, metavar="KEY=VALUE", default=argparse.SUPPRESS,
+                    help="a hyper-parameter of the --model before it, e.g. n_models=5")
+    ev.add_argument("--data", metavar="NAME|PATH",
+                    help=f"one of {', '.join(GENERATORS)} or a CSV file (default: the demo stream, {DEMO_DATA})")
+    ev.add_argument("--data-param", action="append", default=[], metavar="KEY=VALUE",
+                    help="a parameter of the synthetic stream, e.g. noise=0.2 or concepts=1,3")
+    ev.add_argument("--target", metavar="COL", help="the target column of a CSV file")
+    ev.add_argument("--drop", action="append", default=[], metavar="COL", help="a CSV column to ignore")
+    ev.add_argument("--samples", type=int, metavar="N",
+                    help=f"length of a synthetic stream (default {DEFAULT_SAMPLES}); rows read from a CSV file")
+    ev.add_argument("--seed", type=int, default=42, help="seed of the synthetic stream (default 42)")
+    ev.add_argument("--every", type=int, metavar="N", help="read the learning curve every N samples")
+    ev.add_argument("--window", type=int, default=1000, metavar="N", help="window of the windowed metrics")
+    ev.add_argument("--drift-delta", type=float, default=0.002, metavar="D",
+                    help="delta of the ADWIN detector fed each learner's errors (default 0.002)")
+    ev.add_argument("--no-drift", action="store_true", help="run no drift detector")
+    ev.add_argument("--plot", metavar="PATH", help="write the learning curves (needs matplotlib)")
+    ev.add_argument("--json", metavar="PATH", help="write every figure as JSON ('-' for standard output)")
+    ev.add_argument("--no-progress", action="store_true", help="no progress bar")
+    return parser
+
+
+@dataclass
+class Source:
+    """The stream to evaluate on: a fresh iterator per learner, and what to say about it."""
+
+    name: str
+    task: str | None
+    open: Callable[[], Iterable[tuple[dict[str, float], Any]]]
+    n_samples: int | None
+    description: str
+    params: dict[str, Any]
+    drift_points: tuple[int, ...] = ()
+    title: str = ""
+
+
+def _synthetic_source(name: str, args: argparse.Namespace) -> Source:
+    cls = GENERATORS[name]
+    params = dict(STREAM_PRESETS.get(name, {}))
+    for text in args.data_param:
+        key, value = parse_assignment(text)
+        params[key] = value
+    for key in ("concepts", "drift_at"):
+        if isinstance(params.get(key), int):
+            params[key] = (params[key],)
+    n = args.samples if args.samples is not None else DEFAULT_SAMPLES
+    try:
+        stream = cls(n, seed=args.seed, **params)
+    except (TypeError, ValueError) as exc:
+        raise UsageError(f"--data {name}: {exc}") from exc
+    shown = {k: v for k, v in stream.params().items() if k not in ("n_samples", "seed", "backend")}
+    described = ", ".join(f"{k}={v}" for k, v in shown.items())
+    return Source(
+        name=name,
+        task=cls.task,
+        open=lambda: stream,
+        n_samples=n,
+        description=f"{cls.__name__} stream, {n:,} samples, seed {args.seed}" + (f" ({described})" if described else ""),
+        params=stream.params(),
+        drift_points=stream.drift_points,
+        title=f"{cls.__name__} stream, {n:,} samples"
+        + "".join(f"; concept change at {p:,}" for p in stream.drift_points),
+    )
+
+
+def _csv_source(path: str, args: argparse.Namespace, task: str) -> Source:
+    if args.target is None:
+        raise UsageError("--target is needed with a CSV file")
+    if not os.path.exists(path):
+        raise UsageError(f"--data: no stream named {path!r} and no such file (streams: {', '.join(GENERATORS)})")
+    converter = parse_label if task == "classification" else float
+    target, drop = args.target, list(args.drop)
+
+    def open_stream() -> Iterable[tuple[dict[str, float], Any]]:
+        return iter_csv(path, target, converters={target: converter}, drop=drop)
+
+    limit = f", first {args.samples:,} rows" if args.samples is not None else ""
+    return Source(
+        name=path,
+        task=None,
+        open=open_stream,
+        n_samples=args.samples,
+        description=f"file {path}, target {target!r}{limit}",
+        params={"path": path, "target": target, "drop": drop},
+        title=os.path.basename(path),
+    )
+
+
+def _resolve_models(specs: list[ModelSpec], task: str | None) -> list[tuple[ModelSpec, type]]:
+    if not specs:
+        wanted = task or "classification"
+        specs = [ModelSpec(n) for n in DEMO_LEARNERS[wanted] if _native.find(n) is not None]
+        if not specs:
+            raise UsageError(f"the native module has none of the default {wanted} learners; name one with --model")
+    resolved = []
+    for spec in specs:
+        cls = _native.find(spec.class_name)
+        if cls is None or spec.class_name not in _native.learner_names():
+            known = ", ".join(_native.learner_names()) or "none"
+            raise UsageError(f"--model {spec.class_name}: no such learner (learners: {known})")
+        resolved.append((spec, cls))
+    tasks = {_native.task_of_class(cls) for _, cls in resolved}
+    if len(tasks) > 1:
+        raise UsageError("--model: classifiers and regressors cannot be compared on one stream")
+    if task is not None and task not in tasks:
+        raise UsageError(f"--data: a {task} stream needs {task} learners, not {resolved[0][0].class_name}")
+    return resolved
+
+
+def _first_after(drifts: Sequence[int], changes: Sequence[int]) -> str:
+    """The first detection after each known concept change, with its delay in samples."""
+    found = []
+    for change in changes:
+        after = [d for d in drifts if d > change]
+        found.append(f"{after[0]:,} (+{after[0] - change:,})" if after else "none")
+    return ", ".join(found)
+
+
+def format_table(
+    results: Sequence[PrequentialResult], with_drifts: bool, changes: Sequence[int] = ()
+) -> str:
+    """The comparison table: one row per learner with its final metrics, speed and drift count."""
+    from tarvo.plot import label  # display names only; needs no matplotlib
+
+    metrics = list(results[0].final) if results else []
+    head = ["learner", *(label(m) for m in metrics), "samples/s", "time s"]
+    if with_drifts:
+        head.append("drifts")
+        if changes:
+            head.append("first drift after the change")
+    rows = []
+    for r in results:
+        row = [r.model, *(f"{r.final[m]:.4f}" for m in metrics), f"{r.samples_per_second:,.0f}", f"{r.elapsed:.1f}"]
+        if with_drifts:
+            row.append(str(len(r.drifts)))
+            if changes:
+                row.append(_first_after(r.drifts, changes))
+        rows.append(row)
+    widths = [max(len(c) for c in col) for col in zip(head, *rows)]
+    left = {0, len(head) - 1} if with_drifts and changes else {0}
+
+    def line(cells: Sequence[str]) -> str:
+        return "  ".join(c.ljust(w) if i in left else c.rjust(w) for i, (c, w) in enumerate(zip(cells, widths)))
+
+    return "\n".join([line(head).rstrip(), line(["-" * w for w in widths]), *(line(r).rstrip() for r in rows)])
+
+
+def format_drifts(results: Sequence[PrequentialResult], limit: int = 40, width: int = 100) -> str:
+    """Every learner's detected drifts, wrapped (at most ``limit`` listed per learner)."""
+    pad = max((len(r.model) for r in results), default=0) + 4
+    lines = []
+    for r in results:
+        words = [f"{d:,}" for d in r.drifts[:limit]] or ["none"]
+        if len(r.drifts) > limit:
+            words.append(f"... and {len(r.drifts) - limit} more")
+        text = textwrap.fill(" ".join(words), width=width, initial_indent=f"  {r.model}".ljust(pad),
+                             subsequent_indent=" " * pad, break_on_hyphens=False)
+        lines.append(text)
+    return "\n".join(lines)
+
+
+def evaluate(args: argparse.Namespace, out: Any = None) -> int:
+    """Run the ``evaluate`` command; returns the exit status."""
+    out = out or sys.stdout
+    if args.plot:
+        from tarvo.plot import require_matplotlib
+
+        require_matplotlib()
+    if args.every is not None and args.every < 1:
+        raise UsageError("--every must be at least 1")
+    if args.samples is not None and args.samples < 0:
+        raise UsageError("--samples must be non-negative")
+    data = args.data or DEMO_DATA
+    if data in GENERATORS:
+        source = _synthetic_source(data, args)
+        resolved = _resolve_models(args.models, source.task)
+    else:
+        resolved = _resolve_models(args.models, None)
+        source = _csv_source(data, args, _native.task_of_class(resolved[0][1]))
+    task = _native.task_of_class(resolved[0][1])
+    every = args.every or (max(1, min(1000, source.n_samples // 100)) if source.n_samples else 1000)
+    detector_cls = None if args.no_drift else _native.find("ADWIN")
+
+    plain = [spec.label for spec, _ in resolved]
+    labels = [f"{n} #{plain[:i].count(n) + 1}" if plain.count(n) > 1 else n for i, n in enumerate(plain)]
+    print(f"Prequential evaluation on the {source.description}", file=out, flush=True)
+    results = []
+    for (spec, cls), name in zip(resolved, labels):
+        try:
+            model = cls(**spec.params)
+        except TypeError as exc:
+            raise UsageError(f"--model {spec.class_name}: bad parameters {spec.params}: {exc}") from exc
+        result = prequential(
+            model,
+            source.open(),
+            default_metrics(task, args.window),
+            every=every,
+            max_samples=args.samples if source.task is None else None,
+            progress=not args.no_progress,
+            detector=detector_cls(args.drift_delta) if detector_cls is not None else None,
+            name=name,
+        )
+        results.append(result)
+    print(file=out)
+    print(format_table(results, detector_cls is not None, source.drift_points), file=out)
+    if detector_cls is not None:
+        errors = "0/1 errors" if task == "classification" else "absolute errors"
+        print(f"\nDrift detected by ADWIN(delta={args.drift_delta}) on each learner's {errors}, at samples:", file=out)
+        print(format_drifts(results), file=out)
+        if any(r.first_scored == 2 for r in results):
+            print("(a fresh classifier's first sample only trains it: its detector's update n is sample n + 1)",
+                  file=out)
+    elif not args.no_drift:
+        print("(no drift detector: the native module has no ADWIN)", file=out)
+
+    if args.plot:
+        from tarvo.plot import plot_learning_curves
+
+        plot_learning_curves(results, args.plot, title=source.title, drift_points=source.drift_points)
+        print(f"\nlearning curves: {args.plot}", file=out)
+    if args.json:
+        doc = {
+            "data": {"name": source.name, "description": source.description, "params": source.params,
+                     "drift_points": list(source.drift_points)},
+            "task": task,
+            "drift_detector": {"class": "ADWIN", "delta": args.drift_delta} if detector_cls is not None else None,
+            "results": [
+                {**r.to_dict(), "class": spec.class_name, "params": spec.params}
+                for r, (spec, _) in zip(results, resolved)
+            ],
+        }
+        text = json.dumps(doc, indent=2, default=str)
+        if args.json == "-":
+            print(text, file=sys.stdout)
+        else:
+            with open(args.json, "w", encoding="utf-8") as fh:
+                fh.write(text + "\n")
+            print(f"results: {args.json}", file=out)
+    return 0
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    """Entry point of ``python -m tarvo``; returns the exit status."""
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    if args.command != "evaluate":
+        parser.print_help()
+        return 2
+    out = sys.stderr if args.json == "-" else sys.stdout
+    try:
+        return evaluate(args, out)
+    except UsageError as exc:
+        parser.exit(2, f"{parser.prog} evaluate: error: {exc}\n")
+    except ImportError as exc:
+        parser.exit(2, f"{parser.prog} evaluate: error: {exc}\n")
+    except (OSError, ValueError) as exc:
+        parser.exit(1, f"{parser.prog} evaluate: error: {exc}\n")
+    except KeyboardInterrupt:
+        parser.exit(130, "interrupted\n")
+    return 0

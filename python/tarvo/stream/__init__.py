@@ -1,0 +1,46 @@
+"""Streams of ``(x, y)`` samples: readers for files and tables, and seeded synthetic generators.
+
+Readers: :func:`iter_csv`, :func:`iter_arrays`, :func:`iter_frame`.
+Generators: :class:`SEA`, :class:`Agrawal`, :class:`Hyperplane`,
+:class:`RandomRBF` (classification) and :class:`Friedman` (regression).
+"""
+
+from __future__ import annotations
+
+from tarvo.stream.readers import MISSING, iter_arrays, iter_csv, iter_frame, parse_label
+from tarvo.stream.synthetic import (
+    AGRAWAL_FEATURES,
+    FRIEDMAN_ROLES,
+    GENERATORS,
+    SEA,
+    SEA_THRESHOLDS,
+    Agrawal,
+    Friedman,
+    Hyperplane,
+    RandomRBF,
+    SyntheticStream,
+    agrawal_concept,
+    friedman1,
+    sea_concept,
+)
+
+__all__ = [
+    "AGRAWAL_FEATURES",
+    "FRIEDMAN_ROLES",
+    "GENERATORS",
+    "MISSING",
+    "SEA",
+    "SEA_THRESHOLDS",
+    "Agrawal",
+    "Friedman",
+    "Hyperplane",
+    "RandomRBF",
+    "SyntheticStream",
+    "agrawal_concept",
+    "friedman1",
+    "iter_arrays",
+    "iter_csv",
+    "iter_frame",
+    "parse_label",
+    "sea_concept",
+]

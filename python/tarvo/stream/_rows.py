@@ -1,0 +1,23 @@
+"""Fast conversion of rows of values into samples (``dict`` of feature name to value)."""
+
+from __future__ import annotations
+
+import functools
+from collections.abc import Callable, Sequence
+from typing import Any
+
+RowBuilder = Callable[[Sequence[Any]], dict[str, Any]]
+
+
+@functools.lru_cache(maxsize=128)
+def dict_builder(names: tuple[str, ...]) -> RowBuilder:
+    """A function mapping a row ``r`` to ``{names[0]: r[0], names[1]: r[1], ...}``.
+
+    The function is compiled as one dict display with constant keys, which
+    builds a sample three to four times faster than ``dict(zip(names, r))``;
+    on a stream that is a large share of the cost of producing a sample. Keys
+    enter the source only through ``repr``, so any string is safe.
+    """
+    body = ", ".join(f"{name!r}: r[{i}]" for i, name in enumerate(names))
+    builder: RowBuilder = eval(f"lambda r: {{{body}}}", {"__builtins__": {}})  # noqa: S307
+    return builder

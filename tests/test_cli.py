@@ -1,0 +1,160 @@
+"""``python -m tarvo evaluate`` end to end on tiny runs: table, JSON, plot, CSV input and errors."""
+
+from __future__ import annotations
+
+import json
+import os
+import subprocess
+import sys
+
+import pytest
+
+import standins
+from tarvo import _native
+from tarvo.cli import main, parse_value
+
+
+@pytest.fixture
+def with_standins(monkeypatch):
+    ns = standins.namespace()
+    monkeypatch.setattr(_native, "core", ns)
+    return ns
+
+
+def run(capsys, *args):
+    status = main(["evaluate", "--no-progress", *args])
+    out = capsys.readouterr()
+    return status, out.out, out.err
+
+
+def test_tiny_run_prints_a_table_and_writes_json(capsys, tmp_path):
+    path = tmp_path / "out.json"
+    status, out, _ = run(capsys, "--model", "NaiveBayes", "--data", "sea", "--samples", "3000", "--every", "1000",
+                         "--json", str(path))
+    assert status == 0
+    assert "SEA stream, 3,000 samples, seed 42" in out
+    assert any(line.startswith("NaiveBayes ") for line in out.splitlines())
+    doc = json.loads(path.read_text())
+    assert doc["task"] == "classification"
+    assert doc["data"]["name"] == "sea" and doc["data"]["drift_points"] == [750, 1500, 2250]
+    (result,) = doc["results"]
+    assert result["class"] == "NaiveBayes" and result["params"] == {}
+    assert result["n_samples"] == 3000
+    assert result["curve"]["step"] == [1000, 2000, 3000]
+    assert result["samples_per_second"] > 0
+
+
+def test_default_run_compares_the_demo_learners_with_metrics_and_drifts(capsys, tmp_path, with_standins):
+    status, out, _ = run(capsys, "--samples", "4000", "--json", "-")
+    assert status == 0
+    doc = json.loads(out)
+    assert doc["data"]["name"] == "agrawal" and doc["data"]["drift_points"] == [2000]
+    names = [r["model"] for r in doc["results"]]
+    assert names[0] == "NaiveBayes"
+    assert set(names) <= {"NaiveBayes", "HoeffdingTreeClassifier", "HoeffdingAdaptiveTreeClassifier", "ARFClassifier"}
+    for r in doc["results"]:
+        assert set(r["final"]) == {"accuracy", "macro_f1", "window_accuracy"}
+        assert all(isinstance(d, int) for d in r["drifts"])
+        assert r["curve"]["step"][-1] == 4000 and len(r["curve"]["step"]) == 100  # every 40 samples
+    assert doc["drift_detector"] == {"class": "ADWIN", "delta": 0.002}
+
+
+def test_table_columns_with_metrics(capsys, with_standins):
+    status, out, _ = run(capsys, "--model", "NaiveBayes", "--samples", "2000")
+    assert status == 0
+    header = next(line for line in out.splitlines() if line.startswith("learner"))
+    for column in ("accuracy", "macro F1", "windowed accuracy", "samples/s", "drifts", "first drift after the change"):
+        assert column in header
+    assert any(line.startswith("NaiveBayes ") for line in out.splitlines())
+    assert "Drift detected by ADWIN(delta=0.002) on each learner's 0/1 errors, at samples:" in out
+
+
+def test_same_learner_twice_gets_numbered(capsys, tmp_path):
+    path = tmp_path / "o.json"
+    run(capsys, "--model", "NaiveBayes", "--model", "NaiveBayes", "--samples", "500", "--json", str(path))
+    assert [r["model"] for r in json.loads(path.read_text())["results"]] == ["NaiveBayes #1", "NaiveBayes #2"]
+
+
+def test_params_go_to_the_model_before_them(capsys, tmp_path, with_standins):
+    path = tmp_path / "o.json"
+    status, out, _ = run(capsys, "--model", "MeanRegressor", "--param", "shrink=0.5", "--model", "MeanRegressor",
+                         "--data", "friedman", "--data-param", "noise=0", "--samples", "600", "--json", str(path))
+    assert status == 0
+    doc = json.loads(path.read_text())
+    assert doc["task"] == "regression" and doc["data"]["drift_points"] == [300]
+    first, second = doc["results"]
+    assert first["model"] == "MeanRegressor(shrink=0.5)" and first["params"] == {"shrink": 0.5}
+    assert second["params"] == {}
+    assert first["final"]["mae"] > second["final"]["mae"]  # half the mean is a worse guess
+    assert "MAE" in out
+
+
+def test_csv_file_end_to_end(capsys, tmp_path):
+    path = tmp_path / "data.csv"
+    lines = ["a,b,comment,label"] + [f'{i % 7},{(i * 3) % 5},"n, {i}",{int(i % 7 > 3)}' for i in range(300)]
+    path.write_text("\n".join(lines) + "\n")
+    out_json = tmp_path / "o.json"
+    status, out, _ = run(capsys, "--model", "NaiveBayes", "--data", str(path), "--target", "label",
+                         "--drop", "comment", "--samples", "250", "--json", str(out_json))
+    assert status == 0
+    doc = json.loads(out_json.read_text())
+    assert doc["results"][0]["n_samples"] == 250
+    assert doc["data"]["params"]["target"] == "label"
+
+
+def test_plot_is_written(capsys, tmp_path, with_standins):
+    pytest.importorskip("matplotlib")
+    path = tmp_path / "curve.png"
+    status, out, _ = run(capsys, "--model", "NaiveBayes", "--samples", "1500", "--plot", str(path))
+    assert status == 0 and f"learning curves: {path}" in out
+    assert path.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+@pytest.mark.parametrize(
+    ("args", "fragment"),
+    [
+        (["--model", "NoSuchLearner"], "no such learner (learners: "),
+        (["--model", "NaiveBayes", "--param", "no_such=1"], "bad parameters"),
+        (["--param", "a=1", "--model", "NaiveBayes"], "--param must follow the --model"),
+        (["--model", "NaiveBayes", "--param", "novalue"], "expected KEY=VALUE"),
+        (["--model", "NaiveBayes", "--data", "friedman"], "a regression stream needs regression learners"),
+        (["--model", "NaiveBayes", "--data", "nowhere.csv", "--target", "y"], "no stream named 'nowhere.csv'"),
+        (["--model", "NaiveBayes", "--data", __file__], "--target is needed"),
+        (["--data", "sea", "--data-param", "concepts=9"], "unknown concept"),
+        (["--data", "sea", "--data-param", "colour=red"], "unexpected keyword"),
+        (["--every", "0"], "--every must be at least 1"),
+    ],
+)
+def test_usage_errors_exit_2_with_a_message(capsys, args, fragment):
+    with pytest.raises(SystemExit) as info:
+        main(["evaluate", "--no-progress", "--samples", "100", *args])
+    assert info.value.code == 2
+    assert fragment in capsys.readouterr().err
+
+
+def test_bad_csv_value_exits_1_naming_the_place(capsys, tmp_path):
+    path = tmp_path / "bad.csv"
+    path.write_text("a,y\n1,0\nx,1\n")
+    with pytest.raises(SystemExit) as info:
+        main(["evaluate", "--no-progress", "--model", "NaiveBayes", "--data", str(path), "--target", "y"])
+    assert info.value.code == 1
+    assert "row 2 (line 3), column 'a'" in capsys.readouterr().err
+
+
+@pytest.mark.parametrize(
+    ("text", "value"),
+    [("5", 5), ("0.1", 0.1), ("1,5", (1, 5)), ("true", True), ("False", False), ("gini", "gini"), ("'nb'", "nb"),
+     ("[1, 2]", [1, 2])],
+)
+def test_parameter_values(text, value):
+    assert parse_value(text) == value
+
+
+def test_module_entry_point_runs():
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}
+    done = subprocess.run([sys.executable, "-m", "tarvo", "evaluate", "--model", "NaiveBayes", "--samples", "300"],
+                          capture_output=True, text=True, env=env, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert "NaiveBayes" in done.stdout
+    usage = subprocess.run([sys.executable, "-m", "tarvo"], capture_output=True, text=True, env=env, timeout=120)
+    assert usage.returncode == 2 and "evaluate" in usage.stdout
