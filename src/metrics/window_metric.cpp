@@ -12,48 +12,20 @@ namespace {
 
 }  // namespace
 
-void WindowMetric::ensure_counts(int label) {
+void WindowMetric::add_counts(int label) {
     if (label < 0) {
         return;
     }
     if (label < kDenseLabels) {
-        if (static_cast<std::size_t>(label) >= dense_.size()) {
-            dense_.resize(static_cast<std::size_t>(label) + 1);
-        }
+        dense_.resize(static_cast<std::size_t>(label) + 1);
     } else {
         sparse_.try_emplace(label);
     }
 }
 
-WindowMetric::Counts* WindowMetric::counts(int label) noexcept {
-    if (label < 0) {
-        return nullptr;
-    }
-    if (label < kDenseLabels) {
-        return &dense_[static_cast<std::size_t>(label)];
-    }
-    return &sparse_.find(label)->second;
-}
-
-void WindowMetric::count_pair(const Pair& p, std::int64_t sign) noexcept {
-    if (p.predicted == p.actual) {
-        correct_ += sign;
-        if (Counts* c = counts(p.predicted)) {
-            c->tp += sign;
-        }
-        return;
-    }
-    if (Counts* c = counts(p.predicted)) {
-        c->fp += sign;
-    }
-    if (Counts* c = counts(p.actual)) {
-        c->fn += sign;
-    }
-}
-
 void WindowMetric::drop_if_absent(int label) noexcept {
     if (label < kDenseLabels) {
-        return;
+        return;  // negative or in the array
     }
     const auto it = sparse_.find(label);
     if (it != sparse_.end() && entries(it->second.tp, it->second.fp, it->second.fn) == 0) {
@@ -76,9 +48,9 @@ void WindowMetric::update(int predicted, int actual) {
     const Pair now{predicted, actual};
     // The new pair is counted before the old one leaves, so a label present in
     // both keeps its map entry.
-    count_pair(now, 1);
+    tally(now, 1);
     if (evict) {
-        count_pair(old, -1);
+        tally(old, -1);
         drop_if_absent(old.predicted);
         drop_if_absent(old.actual);
     }
@@ -118,6 +90,7 @@ void WindowMetric::reset() noexcept {
     ring_.clear();
     dense_.clear();
     sparse_.clear();
+    unread_ = Counts{};
     correct_ = 0;
 }
 
