@@ -4,14 +4,6 @@
 
 namespace tarvo {
 
-namespace {
-
-[[nodiscard]] std::int64_t entries(std::int64_t tp, std::int64_t fp, std::int64_t fn) noexcept {
-    return tp + fp + fn;
-}
-
-}  // namespace
-
 void WindowMetric::add_counts(int label) {
     if (label < 0) {
         return;
@@ -28,7 +20,7 @@ void WindowMetric::drop_if_absent(int label) noexcept {
         return;  // negative or in the array
     }
     const auto it = sparse_.find(label);
-    if (it != sparse_.end() && entries(it->second.tp, it->second.fp, it->second.fn) == 0) {
+    if (it != sparse_.end() && it->second.entries() == 0) {
         sparse_.erase(it);
     }
 }
@@ -68,7 +60,7 @@ double WindowMetric::macro_f1() const noexcept {
     double sum = 0.0;
     std::int64_t counted = 0;
     const auto add = [&](const Counts& c) {
-        if (entries(c.tp, c.fp, c.fn) == 0) {
+        if (c.entries() == 0) {
             return;
         }
         counted += 1;

@@ -46,6 +46,9 @@ private:
         std::int64_t tp = 0;
         std::int64_t fp = 0;
         std::int64_t fn = 0;
+
+        // Window entries naming this label, as predicted or as actual.
+        [[nodiscard]] std::int64_t entries() const noexcept { return tp + fp + fn; }
     };
 
     // Labels below this index the array; the array never grows past it.
