@@ -74,7 +74,9 @@ void ADWIN::update(double value) {
         total_variance_ += (n - 1.0) * (d * d) / n;
     }
     total_ += value;
-    compress();
+    if (rows_.front().size() > static_cast<std::size_t>(max_buckets_)) {
+        compress();
+    }
 
     phase_ += 1;
     if (phase_ == clock_) {

@@ -4,59 +4,23 @@
 
 namespace tarvo {
 
-namespace {
-
-[[nodiscard]] std::int64_t entries(std::int64_t tp, std::int64_t fp, std::int64_t fn) noexcept {
-    return tp + fp + fn;
-}
-
-}  // namespace
-
-void WindowMetric::ensure_counts(int label) {
+void WindowMetric::add_counts(int label) {
     if (label < 0) {
         return;
     }
     if (label < kDenseLabels) {
-        if (static_cast<std::size_t>(label) >= dense_.size()) {
-            dense_.resize(static_cast<std::size_t>(label) + 1);
-        }
+        dense_.resize(static_cast<std::size_t>(label) + 1);
     } else {
         sparse_.try_emplace(label);
     }
 }
 
-WindowMetric::Counts* WindowMetric::counts(int label) noexcept {
-    if (label < 0) {
-        return nullptr;
-    }
-    if (label < kDenseLabels) {
-        return &dense_[static_cast<std::size_t>(label)];
-    }
-    return &sparse_.find(label)->second;
-}
-
-void WindowMetric::count_pair(const Pair& p, std::int64_t sign) noexcept {
-    if (p.predicted == p.actual) {
-        correct_ += sign;
-        if (Counts* c = counts(p.predicted)) {
-            c->tp += sign;
-        }
-        return;
-    }
-    if (Counts* c = counts(p.predicted)) {
-        c->fp += sign;
-    }
-    if (Counts* c = counts(p.actual)) {
-        c->fn += sign;
-    }
-}
-
 void WindowMetric::drop_if_absent(int label) noexcept {
     if (label < kDenseLabels) {
-        return;
+        return;  // negative or in the array
     }
     const auto it = sparse_.find(label);
-    if (it != sparse_.end() && entries(it->second.tp, it->second.fp, it->second.fn) == 0) {
+    if (it != sparse_.end() && it->second.entries() == 0) {
         sparse_.erase(it);
     }
 }
@@ -76,9 +40,9 @@ void WindowMetric::update(int predicted, int actual) {
     const Pair now{predicted, actual};
     // The new pair is counted before the old one leaves, so a label present in
     // both keeps its map entry.
-    count_pair(now, 1);
+    tally(now, 1);
     if (evict) {
-        count_pair(old, -1);
+        tally(old, -1);
         drop_if_absent(old.predicted);
         drop_if_absent(old.actual);
     }
@@ -96,7 +60,7 @@ double WindowMetric::macro_f1() const noexcept {
     double sum = 0.0;
     std::int64_t counted = 0;
     const auto add = [&](const Counts& c) {
-        if (entries(c.tp, c.fp, c.fn) == 0) {
+        if (c.entries() == 0) {
             return;
         }
         counted += 1;
@@ -118,6 +82,7 @@ void WindowMetric::reset() noexcept {
     ring_.clear();
     dense_.clear();
     sparse_.clear();
+    unread_ = Counts{};
     correct_ = 0;
 }
 

@@ -46,23 +46,47 @@ private:
         std::int64_t tp = 0;
         std::int64_t fp = 0;
         std::int64_t fn = 0;
+
+        // Window entries naming this label, as predicted or as actual.
+        [[nodiscard]] std::int64_t entries() const noexcept { return tp + fp + fn; }
     };
 
     // Labels below this index the array; the array never grows past it.
     static constexpr int kDenseLabels = 1 << 12;
 
     // Creates the zero counts of a non-negative label if absent (may allocate).
-    void ensure_counts(int label);
-    // The counts of a label made present by ensure_counts; nullptr when negative.
-    [[nodiscard]] Counts* counts(int label) noexcept;
-    // Applies sign (+1 or -1) for one pair to the counts and to correct_.
-    void count_pair(const Pair& p, std::int64_t sign) noexcept;
-    // Drops map entries of large labels that no longer occur in the window.
+    void ensure_counts(int label) {
+        if (static_cast<unsigned>(label) >= dense_.size()) {
+            add_counts(label);
+        }
+    }
+    void add_counts(int label);
+    // The counts of a label made present by ensure_counts; negative labels
+    // share a record that is never read.
+    [[nodiscard]] Counts& counts(int label) noexcept {
+        if (static_cast<unsigned>(label) < dense_.size()) {
+            return dense_[static_cast<std::size_t>(label)];
+        }
+        return label < 0 ? unread_ : sparse_.find(label)->second;
+    }
+    // Adds sign (+1 or -1) times one pair to the counts and to correct_.
+    void tally(const Pair& p, std::int64_t sign) noexcept {
+        const std::int64_t hit = p.predicted == p.actual ? sign : 0;
+        const std::int64_t miss = sign - hit;
+        correct_ += hit;
+        Counts& pc = counts(p.predicted);
+        Counts& ac = counts(p.actual);
+        pc.tp += hit;
+        pc.fp += miss;
+        ac.fn += miss;
+    }
+    // Drops the map entry of a large label that no longer occurs in the window.
     void drop_if_absent(int label) noexcept;
 
     WindowRing<Pair> ring_;
     std::vector<Counts> dense_;
     std::map<int, Counts> sparse_;
+    Counts unread_;
     std::int64_t correct_ = 0;
 };
 
