@@ -5,7 +5,7 @@
 #include <limits>
 #include <utility>
 
-#include "tree/hoeffding_bound_regression.hpp"
+#include "tree/hoeffding_bound.hpp"
 
 namespace tarvo {
 
@@ -154,7 +154,7 @@ std::optional<RegressionLeaf::Split> RegressionLeaf::choose_split(double split_c
     }
 
     const double epsilon =
-        regression_tree::hoeffding_bound(sd, split_confidence, static_cast<double>(count));
+        hoeffding_bound(sd, split_confidence, static_cast<double>(count));
     const double gap = best - second;
     if (gap > epsilon || (gap < tie_threshold && epsilon < tie_threshold)) {
         const RunningStats& s = best_entry->second.stats;
