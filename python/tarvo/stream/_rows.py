@@ -18,6 +18,9 @@ def dict_builder(names: tuple[str, ...]) -> RowBuilder:
     on a stream that is a large share of the cost of producing a sample. Keys
     enter the source only through ``repr``, so any string is safe.
     """
+    if not all(type(name) is str for name in names):
+        # Only plain strings are spelled into source; anything else takes the generic path.
+        return lambda r: dict(zip(names, r))
     body = ", ".join(f"{name!r}: r[{i}]" for i, name in enumerate(names))
     builder: RowBuilder = eval(f"lambda r: {{{body}}}", {"__builtins__": {}})  # noqa: S307
     return builder
