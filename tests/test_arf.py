@@ -226,10 +226,11 @@ def test_cached_projection_matches_a_fresh_one(probe):
     rng = random.Random(7)
     names = ["c", "a", "e"]
     samples = []
-    for _ in range(200):
+    for _ in range(100):
         keys = [k for k in "abcdef" if rng.random() < 0.85]
         rng.shuffle(keys)
-        samples.append({k: rng.random() for k in keys})
+        # Runs of samples laid out alike, then a new layout (or missing names).
+        samples.extend({k: rng.random() for k in keys} for _ in range(rng.choice([1, 3])))
     for cached, fresh in probe.subspace_projections(names, samples):
         assert cached == fresh
 

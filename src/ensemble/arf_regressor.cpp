@@ -64,12 +64,13 @@ void ARFRegressor::reset() {
 
 void ARFRegressor::learn_one(const FeatureMap& x, double y) {
     const PoissonParams params = training_weight(lambda_value);
+    gather_entries(x, entries_);
     for (ARFRegressorMember& m : members_) {
         if (!m.initialised) {
             m.features.assign(select_subspace(generator_, x, subspace_rule));
             m.initialised = true;
         }
-        const FeatureMap& xp = m.features.project(x);
+        const FeatureMap& xp = m.features.project(x, entries_);
 
         // Test, then train.
         const double predicted = m.tree->predict_one(xp);
@@ -100,9 +101,10 @@ void ARFRegressor::learn_one(const FeatureMap& x, double y) {
 }
 
 double ARFRegressor::predict_one(const FeatureMap& x) {
+    gather_entries(x, entries_);
     double sum = 0.0;
     for (ARFRegressorMember& m : members_) {
-        sum += m.tree->predict_one(m.features.project(x));
+        sum += m.tree->predict_one(m.features.project(x, entries_));
     }
     return sum / static_cast<double>(members_.size());
 }

@@ -71,6 +71,7 @@ private:
 
     std::vector<ARFRegressorMember> members_;
     std::mt19937 generator_;  // feature subsets and Poisson weights
+    SampleEntries entries_;   // of the sample at hand, shared by the members
 };
 
 }  // namespace tarvo

@@ -6,6 +6,13 @@
 
 namespace tarvo {
 
+void gather_entries(const FeatureMap& x, SampleEntries& out) {
+    out.clear();
+    for (const auto& entry : x) {
+        out.push_back(&entry);
+    }
+}
+
 FeatureSubspace::FeatureSubspace(FeatureSubspace&& other) noexcept
     : names_(std::move(other.names_)) {
     other.forget_projection();
@@ -41,36 +48,59 @@ void FeatureSubspace::clear() noexcept {
 void FeatureSubspace::forget_projection() noexcept {
     complete_ = false;
     slots_.clear();
+    positions_.clear();
 }
 
-const FeatureMap& FeatureSubspace::project(const FeatureMap& x) {
+const FeatureMap& FeatureSubspace::project(const FeatureMap& x,
+                                           std::span<const FeatureMap::value_type* const> entries) {
     if (names_.empty()) {
         return x;
     }
     if (complete_) {
-        std::size_t i = 0;
-        for (const std::string& name : names_) {
-            const auto it = x.find(name);
-            if (it == x.end()) {
-                break;
+        for (std::size_t i = 0; i < names_.size(); ++i) {
+            const std::size_t at = positions_[i];
+            if (at >= entries.size() || entries[at]->first != names_[i]) {
+                // The sample is laid out differently: look the name up.
+                const auto it = x.find(names_[i]);
+                if (it == x.end()) {
+                    rebuild(x, entries);
+                    return projected_;
+                }
+                std::size_t k = 0;
+                while (k < entries.size() && entries[k] != &*it) {
+                    ++k;
+                }
+                positions_[i] = k;
+                *slots_[i] = it->second;
+                continue;
             }
-            *slots_[i++] = it->second;
+            *slots_[i] = entries[at]->second;
         }
-        if (i == names_.size()) {
-            return projected_;
-        }
+        return projected_;
     }
-    // Some listed name is missing from x, or was from the previous sample.
+    rebuild(x, entries);
+    return projected_;
+}
+
+void FeatureSubspace::rebuild(const FeatureMap& x,
+                              std::span<const FeatureMap::value_type* const> entries) {
     complete_ = false;
     projected_ = project_features(x, names_);
-    if (projected_.size() == names_.size()) {
-        slots_.resize(names_.size());
-        for (std::size_t i = 0; i < names_.size(); ++i) {
-            slots_[i] = &projected_.find(names_[i])->second;
-        }
-        complete_ = true;
+    if (projected_.size() != names_.size()) {
+        return;  // some listed name is missing: rebuilt at every call until it is back
     }
-    return projected_;
+    slots_.resize(names_.size());
+    positions_.assign(names_.size(), entries.size());
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+        slots_[i] = &projected_.find(names_[i])->second;
+        for (std::size_t k = 0; k < entries.size(); ++k) {
+            if (entries[k]->first == names_[i]) {
+                positions_[i] = k;
+                break;
+            }
+        }
+    }
+    complete_ = true;
 }
 
 }  // namespace tarvo

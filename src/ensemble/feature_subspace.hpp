@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -7,13 +9,19 @@
 
 namespace tarvo {
 
+// The entries of one sample in its iteration order, gathered once per call
+// and shared by every member that projects the sample.
+using SampleEntries = std::vector<const FeatureMap::value_type*>;
+void gather_entries(const FeatureMap& x, SampleEntries& out);
+
 // A fixed list of feature names that a forest member sees, and the sample
 // restricted to it. An empty list means every feature.
 //
 // The projection equals project_features(x, names()) entry for entry and in
 // iteration order. It is kept between calls: while the samples hold every
-// listed name, a call only rewrites the values in place (one lookup per name,
-// nothing allocated); otherwise it is built again.
+// listed name, a call only rewrites the values in place, finding each name
+// at the position of the sample where it was last time (one comparison, no
+// lookup, nothing allocated); otherwise it is built again.
 class FeatureSubspace {
 public:
     FeatureSubspace() = default;
@@ -30,18 +38,22 @@ public:
 
     [[nodiscard]] const std::vector<std::string>& names() const noexcept { return names_; }
 
-    // x itself when the list is empty, else x restricted to the listed names.
-    // The reference is valid until the next call on this object.
-    [[nodiscard]] const FeatureMap& project(const FeatureMap& x);
+    // x itself when the list is empty, else x restricted to the listed names;
+    // entries must be x's, from gather_entries. The reference is valid until
+    // the next call on this object.
+    [[nodiscard]] const FeatureMap& project(const FeatureMap& x, std::span<const FeatureMap::value_type* const> entries);
 
 private:
     void forget_projection() noexcept;
+    void rebuild(const FeatureMap& x, std::span<const FeatureMap::value_type* const> entries);
 
     std::vector<std::string> names_;
     FeatureMap projected_;
-    // slots_[i] is the value of names_[i] in projected_, when every name is
-    // there (complete_); entries of an unordered map never move.
+    // Per listed name, when every name is in projected_ (complete_): its value
+    // there (entries of an unordered map never move) and the position in the
+    // last sample's entries where it was found.
     std::vector<double*> slots_;
+    std::vector<std::size_t> positions_;
     bool complete_ = false;
 };
 

@@ -118,9 +118,11 @@ void add_ensemble(py::module_& m) {
             // Each sample through one FeatureSubspace, next to project_features.
             FeatureSubspace subspace;
             subspace.assign(names);
+            SampleEntries entries;
             py::list out;
             for (const FeatureMap& x : samples) {
-                out.append(py::make_tuple(items(subspace.project(x)),
+                gather_entries(x, entries);
+                out.append(py::make_tuple(items(subspace.project(x, entries)),
                                           items(project_features(x, names))));
             }
             return out;
