@@ -56,21 +56,18 @@ def prequential(model, samples) -> tuple[float, float]:
 
 def synthetic_rows(quick: bool) -> list[Row]:
     n = 10_000 if quick else 50_000
+    cases = (
+        (core.ARFClassifier, classification(n), True, probe.arf_classifier_stream_ns,
+         f"10 features, 3 classes, {n} samples; 10 trees, Poisson(6) weights; no peer"),
+        (core.ARFRegressor, regression(n), False, probe.arf_regressor_stream_ns,
+         f"10 features, {n} samples; 10 trees on 3 features each; no peer"),
+    )
     rows = []
-
-    samples = classification(n)
-    ours, floor = test_then_train_us(core.ARFClassifier, samples, classifier=True, repeat=1)
-    native, _ = probe.arf_classifier_stream_ns(samples, 1)
-    row = Row("ARFClassifier", "predict_one + learn_one (defaults)", ours, floor, native)
-    row.notes = f"10 features, 3 classes, {n} samples; 10 trees, Poisson(6) weights; no peer"
-    rows.append(row)
-
-    samples = regression(n)
-    ours, floor = test_then_train_us(core.ARFRegressor, samples, classifier=False, repeat=1)
-    native, _ = probe.arf_regressor_stream_ns(samples, 1)
-    row = Row("ARFRegressor", "predict_one + learn_one (defaults)", ours, floor, native)
-    row.notes = f"10 features, {n} samples; 10 trees on 3 features each; no peer"
-    rows.append(row)
+    for make, samples, classifier, stream_ns, notes in cases:
+        ours, floor = test_then_train_us(make, samples, classifier=classifier, repeat=1)
+        row = Row(make.__name__, "predict_one + learn_one (defaults)", ours, floor, stream_ns(samples, 1)[0])
+        row.notes = notes
+        rows.append(row)
     return rows
 
 

@@ -1,7 +1,6 @@
 #include "ensemble/arf_classifier.hpp"
 
 #include <cmath>
-#include <limits>
 #include <utility>
 
 #include "core/random.hpp"
@@ -56,13 +55,7 @@ void ARFClassifier::reset() {
     const std::size_t size = forest_size(n_models);
     active_seed_ = seed;
     seed_generator(generator_, seed);
-    if (members_.size() > size) {
-        members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(size), members_.end());
-    }
-    members_.reserve(size);
-    while (members_.size() < size) {
-        members_.emplace_back(drift_delta, warning_delta);
-    }
+    resize_forest(members_, size, drift_delta, warning_delta);
     for (ARFClassifierMember& m : members_) {
         m.tree.reset();
         m.background_tree.reset();

@@ -45,13 +45,7 @@ std::unique_ptr<HoeffdingTreeRegressor> ARFRegressor::make_member_tree() const {
 void ARFRegressor::reset() {
     const std::size_t size = forest_size(n_models);
     seed_generator(generator_, seed);
-    if (members_.size() > size) {
-        members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(size), members_.end());
-    }
-    members_.reserve(size);
-    while (members_.size() < size) {
-        members_.emplace_back(drift_delta, warning_delta);
-    }
+    resize_forest(members_, size, drift_delta, warning_delta);
     for (ARFRegressorMember& m : members_) {
         m.tree = make_member_tree();
         m.background_tree.reset();

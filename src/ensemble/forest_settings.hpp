@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "core/random.hpp"
 
@@ -19,6 +20,18 @@ inline constexpr std::int32_t kMaxForestMembers = 100000;
 // max(1, n_models). Throws std::invalid_argument naming n_models when it
 // exceeds kMaxForestMembers.
 [[nodiscard]] std::size_t forest_size(std::int32_t n_models);
+
+// Keeps the first `size` members and appends new ones built from args.
+template <class Member, class... Args>
+void resize_forest(std::vector<Member>& members, std::size_t size, const Args&... args) {
+    if (members.size() > size) {
+        members.erase(members.begin() + static_cast<std::ptrdiff_t>(size), members.end());
+    }
+    members.reserve(size);
+    while (members.size() < size) {
+        members.emplace_back(args...);
+    }
+}
 
 // The Poisson parameters of a training weight with mean lambda_value. Throws
 // std::invalid_argument naming lambda_value when it is NaN or infinite: the
