@@ -51,8 +51,7 @@ void FeatureSubspace::forget_projection() noexcept {
     positions_.clear();
 }
 
-const FeatureMap& FeatureSubspace::project(const FeatureMap& x,
-                                           std::span<const FeatureMap::value_type* const> entries) {
+const FeatureMap& FeatureSubspace::project(const FeatureMap& x, SampleView entries) {
     if (names_.empty()) {
         return x;
     }
@@ -82,8 +81,7 @@ const FeatureMap& FeatureSubspace::project(const FeatureMap& x,
     return projected_;
 }
 
-void FeatureSubspace::rebuild(const FeatureMap& x,
-                              std::span<const FeatureMap::value_type* const> entries) {
+void FeatureSubspace::rebuild(const FeatureMap& x, SampleView entries) {
     complete_ = false;
     projected_ = project_features(x, names_);
     if (projected_.size() != names_.size()) {

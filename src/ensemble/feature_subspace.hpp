@@ -12,6 +12,7 @@ namespace tarvo {
 // The entries of one sample in its iteration order, gathered once per call
 // and shared by every member that projects the sample.
 using SampleEntries = std::vector<const FeatureMap::value_type*>;
+using SampleView = std::span<const FeatureMap::value_type* const>;
 void gather_entries(const FeatureMap& x, SampleEntries& out);
 
 // A fixed list of feature names that a forest member sees, and the sample
@@ -41,11 +42,11 @@ public:
     // x itself when the list is empty, else x restricted to the listed names;
     // entries must be x's, from gather_entries. The reference is valid until
     // the next call on this object.
-    [[nodiscard]] const FeatureMap& project(const FeatureMap& x, std::span<const FeatureMap::value_type* const> entries);
+    [[nodiscard]] const FeatureMap& project(const FeatureMap& x, SampleView entries);
 
 private:
     void forget_projection() noexcept;
-    void rebuild(const FeatureMap& x, std::span<const FeatureMap::value_type* const> entries);
+    void rebuild(const FeatureMap& x, SampleView entries);
 
     std::vector<std::string> names_;
     FeatureMap projected_;

@@ -86,9 +86,10 @@ void HoeffdingTreeClassifier::score_leaf(const ClassifierNode& leaf, std::size_t
         terms_rows_ = 0;
     }
     terms_.resize(n_classes * n_features);
+    const std::span<double> terms(terms_);
     for (std::size_t c = 0; c < n_classes; ++c) {
         if (c >= terms_rows_ || c == stale) {
-            leaf.log_terms(features_, c, std::span<double>(terms_).subspan(c * n_features, n_features));
+            leaf.log_terms(features_, c, terms.subspan(c * n_features, n_features));
         }
     }
     terms_rows_ = n_classes;
