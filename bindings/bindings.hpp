@@ -25,6 +25,8 @@ void bind_efdt_classifier(py::module_& m);
 void bind_hoeffding_adaptive_tree_classifier(py::module_& m);
 
 // bind_ensemble.cpp
+void bind_arf_classifier(py::module_& m);
+void bind_arf_regressor(py::module_& m);
 
 // bind_preprocessing.cpp
 

@@ -22,7 +22,7 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     bind_hoeffding_tree_classifier(m);  // 10 HoeffdingTreeClassifier
     bind_efdt_classifier(m);            // 11 EFDTClassifier (base HoeffdingTreeClassifier)
     // 12 SGTClassifier
-    // 13 ARFClassifier
+    bind_arf_classifier(m);  // 13 ARFClassifier
     // 14 SRPClassifier
     // 15 LeveragingBaggingClassifier
     bind_hoeffding_adaptive_tree_classifier(m);  // 16 HoeffdingAdaptiveTreeClassifier
@@ -31,7 +31,7 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     // 19 PassiveAggressiveRegressor
     // 20 KNNRegressor
     bind_hoeffding_tree_regressor(m);  // 21 HoeffdingTreeRegressor
-    // 22 ARFRegressor
+    bind_arf_regressor(m);  // 22 ARFRegressor
     // 23 SRPRegressor
     // 24 FIMTDDRegressor
     // 25 LeveragingBaggingRegressor

@@ -94,11 +94,16 @@ def test_subspace_draws_from_own_generator_and_reset_keeps_its_state(probe):
     assert probe.tree_nodes(tree) != first, "reset must not reseed the subspace generator"
 
 
-def test_learn_repeated_equals_repeated_learn_one(probe):
+@pytest.mark.parametrize("predict_first", [False, True])
+def test_learn_repeated_equals_repeated_learn_one(probe, predict_first):
+    # Repetitions rescore only the learnt class; after predict_one the first
+    # repetition reuses its scores.
     rng = random.Random(5)
     a, b = HoeffdingTreeClassifier(grace_period=7), HoeffdingTreeClassifier(grace_period=7)
     for x, y in threshold_stream(800, seed=9, missing=0.1):
         times = rng.choice([0, 0, 1, 2, 6, 13])
+        if predict_first:
+            assert a.predict_one(x) == b.predict_one(x)
         probe.tree_learn_repeated(a, x, y, times)
         for _ in range(times):
             b.learn_one(x, y)

@@ -24,6 +24,8 @@ from _tarvo_core import HoeffdingAdaptiveTreeClassifier
 from _tarvo_core import HoeffdingTreeRegressor
 
 # Ensembles.
+from _tarvo_core import ARFClassifier
+from _tarvo_core import ARFRegressor
 
 # Metrics.
 from _tarvo_core import Accuracy
@@ -53,6 +55,8 @@ __all__ = [
     "HoeffdingAdaptiveTreeClassifier",
     "HoeffdingTreeRegressor",
     # ensembles
+    "ARFClassifier",
+    "ARFRegressor",
     # metrics
     "Accuracy",
     "MacroPrecision",

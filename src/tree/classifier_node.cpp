@@ -96,11 +96,38 @@ void ClassifierNode::observe(const FeatureMap& x, std::vector<ObservedFeature>& 
     }
 }
 
-void ClassifierNode::log_scores(std::span<const ObservedFeature> features,
-                                std::vector<double>& out) const {
-    fold_features(
-        features, out, [](double prior) { return std::log(prior); },
-        [](double acc, double density) { return acc + std::log(density); });
+void ClassifierNode::log_terms(std::span<const ObservedFeature> features, std::size_t class_index,
+                               std::span<double> out) const {
+    for (std::size_t i = 0; i < features.size(); ++i) {
+        const ObservedFeature& f = features[i];
+        out[i] = kNoTerm;
+        if (f.observer == nullptr) {
+            continue;
+        }
+        const auto stats = f.observer->per_class();
+        if (class_index < stats.size() && stats[class_index].n > 0.0) {
+            // A NaN density stays NaN (std::max keeps its first argument).
+            out[i] = std::log(std::max(stats[class_index].density(f.value), kDensityFloor));
+        }
+    }
+}
+
+void ClassifierNode::sum_log_terms(std::size_t n_features, std::span<const double> terms,
+                                   std::vector<double>& out) const {
+    out.clear();
+    if (total_weight <= 0.0) {
+        return;
+    }
+    out.resize(labels.size());
+    for (std::size_t c = 0; c < labels.size(); ++c) {
+        double acc = std::log(weights[c] / total_weight);
+        for (const double term : terms.subspan(c * n_features, n_features)) {
+            if (term != kNoTerm) {
+                acc = acc + term;
+            }
+        }
+        out[c] = acc;
+    }
 }
 
 void ClassifierNode::likelihood_products(std::span<const ObservedFeature> features,

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <span>
 #include <string>
@@ -46,10 +47,19 @@ public:
     // Each feature of x with the leaf's observer for it (no insertion).
     void observe(const FeatureMap& x, std::vector<ObservedFeature>& out);
 
-    // Per class index: ln(weight / total_weight) plus, for every feature the
-    // class has statistics for, ln(max(density, 1e-300)), summed in the order
-    // of features. Empty when total_weight <= 0.
-    void log_scores(std::span<const ObservedFeature> features, std::vector<double>& out) const;
+    // Naive Bayes log scores come in two steps, so that a caller whose leaf
+    // changed in one class only recomputes that class's terms:
+    // log_terms gives, per feature in order, ln(max(density, 1e-300)) of its
+    // value under the statistics of one class index, or kNoTerm where the
+    // class has none (a value no density gives);
+    // sum_log_terms gives per class index ln(weight / total_weight) plus the
+    // class's terms other than kNoTerm, summed in feature order (terms holds
+    // n_features terms per class, class by class). Empty when total_weight <= 0.
+    static constexpr double kNoTerm = -std::numeric_limits<double>::infinity();
+    void log_terms(std::span<const ObservedFeature> features, std::size_t class_index,
+                   std::span<double> out) const;
+    void sum_log_terms(std::size_t n_features, std::span<const double> terms,
+                       std::vector<double>& out) const;
 
     // Per class index: weight / total_weight times max(density, 1e-300) of
     // every feature the class has statistics for. Empty when total_weight <= 0.

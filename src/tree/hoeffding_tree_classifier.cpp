@@ -79,6 +79,23 @@ void HoeffdingTreeClassifier::learn_repeated(const FeatureMap& x, int y, int tim
     }
 }
 
+void HoeffdingTreeClassifier::score_leaf(const ClassifierNode& leaf, std::size_t stale) {
+    const std::size_t n_features = features_.size();
+    const std::size_t n_classes = leaf.labels.size();
+    if (stale == kAllClasses) {
+        terms_rows_ = 0;
+    }
+    terms_.resize(n_classes * n_features);
+    const std::span<double> terms(terms_);
+    for (std::size_t c = 0; c < n_classes; ++c) {
+        if (c >= terms_rows_ || c == stale) {
+            leaf.log_terms(features_, c, terms.subspan(c * n_features, n_features));
+        }
+    }
+    terms_rows_ = n_classes;
+    leaf.sum_log_terms(n_features, terms_, scores_);
+}
+
 void HoeffdingTreeClassifier::insert_class(int y) {
     const auto it = std::lower_bound(classes_.begin(), classes_.end(), y);
     if (it == classes_.end() || *it != y) {
@@ -91,7 +108,10 @@ bool HoeffdingTreeClassifier::learn_at_leaf(ClassifierNode& leaf, std::int64_t d
     // The leaf's own performance is scored on its state before this sample.
     const bool account = leaf_prediction != "mc" && leaf.total_weight > 0.0;
     const bool scored = !observed && account && reuse_scores(leaf, x);
+    // Repeating the previous step at this leaf: only its class has new terms.
+    const std::size_t stale = observed && terms_follow_ ? updated_class_ : kAllClasses;
     scored_leaf_.node = nullptr;  // the leaf changes below
+    terms_follow_ = false;
     if (!observed && !scored) {
         if (account) {
             leaf.observe(x, features_);
@@ -107,8 +127,9 @@ bool HoeffdingTreeClassifier::learn_at_leaf(ClassifierNode& leaf, std::int64_t d
             leaf.mc_correct += 1.0;
         }
         if (!scored) {
-            leaf.log_scores(features_, scores_);
+            score_leaf(leaf, stale);
         }
+        terms_follow_ = true;
         double best = kNegInf;
         bool found = false;
         int label = 0;
@@ -125,6 +146,7 @@ bool HoeffdingTreeClassifier::learn_at_leaf(ClassifierNode& leaf, std::int64_t d
     }
 
     const std::size_t c = leaf.class_index_or_add(y);
+    updated_class_ = c;
     leaf.weights[c] += 1.0;
     leaf.total_weight += 1.0;
     for (ObservedFeature& f : features_) {
@@ -243,7 +265,7 @@ HoeffdingTreeClassifier::LeafMode HoeffdingTreeClassifier::leaf_mode(
 int HoeffdingTreeClassifier::naive_bayes_label(ClassifierNode& leaf, const FeatureMap& x) {
     scored_leaf_.node = nullptr;
     leaf.observe(x, features_);
-    leaf.log_scores(features_, scores_);
+    score_leaf(leaf, kAllClasses);
     scored_names_.resize(features_.size());
     for (std::size_t i = 0; i < features_.size(); ++i) {
         scored_names_[i] = *features_[i].name;

@@ -80,6 +80,11 @@ private:
     [[nodiscard]] int naive_bayes_label(ClassifierNode& leaf, const FeatureMap& x);
     [[nodiscard]] bool reuse_scores(const ClassifierNode& leaf, const FeatureMap& x);
     void insert_class(int y);
+    // scores_ = the naive Bayes log scores of features_ at the leaf, through
+    // terms_. Rows of terms_ already held for other classes than `stale` are
+    // kept; kAllClasses recomputes every row.
+    static constexpr std::size_t kAllClasses = static_cast<std::size_t>(-1);
+    void score_leaf(const ClassifierNode& leaf, std::size_t stale);
 
     // One learn_one step at a reached leaf. `observed` says whether
     // features_ already holds x's observers at this leaf. Returns true when
@@ -99,6 +104,15 @@ private:
     // Buffers reused across calls.
     std::vector<ObservedFeature> features_;
     std::vector<double> scores_;
+    // The log-density terms behind scores_, features_.size() per class
+    // (terms_rows_ classes). A repeated learning step at the same leaf
+    // changes one class's statistics only: learn_at_leaf keeps the other
+    // classes' terms when terms_follow_ says that the previous step scored
+    // this leaf and updated updated_class_.
+    std::vector<double> terms_;
+    std::size_t terms_rows_ = 0;
+    bool terms_follow_ = false;
+    std::size_t updated_class_ = 0;
     // The naive Bayes scores of the last predict_one stay in features_ and
     // scores_ until the tree or those buffers change: a learn_one of the same
     // sample (same names and values in the same order) at the same leaf reuses

@@ -24,6 +24,7 @@ void add_tree(py::module_& m);
 void add_tree_regressor(py::module_& m);
 
 // probe_ensemble.cpp
+void add_ensemble(py::module_& m);
 
 // probe_metrics.cpp
 void add_metrics(py::module_& m);

@@ -13,6 +13,7 @@ PYBIND11_MODULE(_tarvo_probe, m, pybind11::multiple_interpreters::not_supported(
     tarvo::probe::add_tree(m);
 
     // ensemble
+    tarvo::probe::add_ensemble(m);
 
     // metrics
     tarvo::probe::add_metrics(m);

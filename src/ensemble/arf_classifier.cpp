@@ -1,0 +1,172 @@
+#include "ensemble/arf_classifier.hpp"
+
+#include <cmath>
+#include <utility>
+
+#include "core/random.hpp"
+#include "ensemble/forest_settings.hpp"
+
+namespace tarvo {
+
+namespace {
+
+// Seed steps of the trees a member builds: its first tree, a background tree
+// started by a warning, a fresh tree after a drift without one.
+constexpr std::uint32_t kFirstTreeStep = 1000;
+constexpr std::uint32_t kBackgroundStep = 7919;
+constexpr std::uint32_t kReplacementStep = 104729;
+
+constexpr double kMemberTieThreshold = 0.05;
+
+}  // namespace
+
+ARFClassifier::ARFClassifier(std::int32_t n_models_, std::int32_t seed_, double lambda_value_,
+                             double drift_delta_, double warning_delta_,
+                             std::int32_t grace_period_, std::int32_t max_depth_,
+                             double split_confidence_, std::int32_t subspace_size_)
+    : n_models(n_models_),
+      seed(seed_),
+      lambda_value(lambda_value_),
+      subspace_size(subspace_size_),
+      drift_delta(drift_delta_),
+      warning_delta(warning_delta_),
+      split_confidence(split_confidence_),
+      grace_period(grace_period_),
+      max_depth(max_depth_) {
+    seed_generator(generator_, seed);
+    reset();
+}
+
+std::unique_ptr<HoeffdingTreeClassifier> ARFClassifier::make_member_tree(
+    std::int32_t tree_seed, std::size_t n_features) const {
+    auto tree = std::make_unique<HoeffdingTreeClassifier>(
+        grace_period, split_confidence, kMemberTieThreshold, 0, max_depth, "info_gain");
+    const double k = subspace_size >= 0
+                         ? static_cast<double>(subspace_size)
+                         : std::trunc(std::sqrt(static_cast<double>(n_features))) + 1.0;
+    if (k >= 1.0 && k < static_cast<double>(n_features)) {
+        // k < n_features and k <= max(subspace_size, sqrt(n) + 1) fit an int.
+        tree->set_subspace(static_cast<int>(k), tree_seed);
+    }
+    return tree;
+}
+
+void ARFClassifier::reset() {
+    const std::size_t size = forest_size(n_models);
+    active_seed_ = seed;
+    seed_generator(generator_, seed);
+    resize_forest(members_, size, drift_delta, warning_delta);
+    for (ARFClassifierMember& m : members_) {
+        m.tree.reset();
+        m.background_tree.reset();
+        m.drift_detector = ADWIN(drift_delta);
+        m.warning_detector = ADWIN(warning_delta);
+        m.n_correct = 0.0;
+        m.n_seen = 0.0;
+        m.initialised = false;
+        m.tree_seed = 0;
+        m.background_seed = 0;
+    }
+}
+
+void ARFClassifier::learn_one(const FeatureMap& x, int y) {
+    const PoissonParams params = training_weight(lambda_value);
+    const std::size_t n_features = x.size();
+    for (std::size_t i = 0; i < members_.size(); ++i) {
+        ARFClassifierMember& m = members_[i];
+        if (!m.initialised) {
+            m.tree_seed = member_seed(active_seed_, kFirstTreeStep, i, 0.0);
+            m.tree = make_member_tree(m.tree_seed, n_features);
+            m.initialised = true;
+        }
+
+        // Test, then train.
+        const bool correct = m.tree->predict_one(x) == y;
+        m.n_seen += 1.0;
+        if (correct) {
+            m.n_correct += 1.0;
+        }
+        const int weight = poisson(generator_, params);
+        if (weight > 0) {
+            m.tree->learn_repeated(x, y, weight);
+            if (m.background_tree) {
+                m.background_tree->learn_repeated(x, y, weight);
+            }
+        }
+
+        const double error = correct ? 0.0 : 1.0;
+        m.warning_detector.update(error);
+        if (m.warning_detector.drift_detected() && !m.background_tree) {
+            m.background_seed = member_seed(active_seed_, kBackgroundStep, i, m.n_seen);
+            m.background_tree = make_member_tree(m.background_seed, n_features);
+            m.warning_detector = ADWIN(warning_delta);
+        }
+        m.drift_detector.update(error);
+        if (m.drift_detector.drift_detected()) {
+            if (m.background_tree) {
+                m.tree = std::move(m.background_tree);
+                m.tree_seed = m.background_seed;
+            } else {
+                m.tree_seed = member_seed(active_seed_, kReplacementStep, i, m.n_seen);
+                m.tree = make_member_tree(m.tree_seed, n_features);
+            }
+            m.background_tree.reset();
+            m.drift_detector = ADWIN(drift_delta);
+            m.warning_detector = ADWIN(warning_delta);
+            m.n_correct = 0.0;
+            m.n_seen = 0.0;
+        }
+    }
+}
+
+ProbabilityMap ARFClassifier::predict_proba_one(const FeatureMap& x) {
+    ProbabilityMap result;
+    double total = 0.0;
+    for (ARFClassifierMember& m : members_) {
+        if (!m.initialised || !m.tree) {
+            continue;
+        }
+        const ProbabilityMap p = m.tree->predict_proba_one(x);
+        double sum = 0.0;
+        for (const auto& entry : p) {
+            sum += entry.second;
+        }
+        if (p.empty() || sum <= 0.0) {
+            continue;
+        }
+        const double weight = m.n_seen > 0.0 ? m.n_correct / m.n_seen : 1.0;
+        if (weight <= 0.0) {
+            continue;
+        }
+        for (const auto& [label, value] : p) {
+            const double vote = (value / sum) * weight;
+            result[label] += vote;
+            total += vote;
+        }
+    }
+    if (total > 0.0) {
+        for (auto& entry : result) {
+            entry.second /= total;
+        }
+    }
+    return result;
+}
+
+int ARFClassifier::predict_one(const FeatureMap& x) {
+    const ProbabilityMap p = predict_proba_one(x);
+    auto it = p.begin();
+    if (it == p.end()) {
+        return 0;
+    }
+    int label = it->first;
+    double best = it->second;
+    for (++it; it != p.end(); ++it) {
+        if (it->second > best) {
+            best = it->second;
+            label = it->first;
+        }
+    }
+    return label;
+}
+
+}  // namespace tarvo

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "core/classifier.hpp"
+#include "drift/adwin.hpp"
+#include "tree/hoeffding_tree_classifier.hpp"
+
+namespace tarvo {
+
+// One tree of an adaptive random forest of classifiers, the detectors that
+// watch its test-then-train error and its accuracy since it became the
+// member's tree.
+struct ARFClassifierMember {
+    ARFClassifierMember(double drift_delta, double warning_delta)
+        : drift_detector(drift_delta), warning_detector(warning_delta) {}
+
+    std::unique_ptr<HoeffdingTreeClassifier> tree;  // null until the first sample
+    std::unique_ptr<HoeffdingTreeClassifier> background_tree;
+    ADWIN drift_detector;
+    ADWIN warning_detector;
+    double n_correct = 0.0;
+    double n_seen = 0.0;
+    bool initialised = false;
+    // The seeds tree and background_tree were built with (for inspection).
+    std::int32_t tree_seed = 0;
+    std::int32_t background_seed = 0;
+};
+
+// Adaptive random forest of Hoeffding trees.
+//
+// Every member learns each sample a Poisson(lambda_value) number of times,
+// and its tree evaluates a random subset of the features at every split
+// attempt. A warning detector over the member's 0/1 error starts a background
+// tree; a drift detector replaces the tree by it (or by a fresh tree). The
+// members vote with their accuracy since their tree was last replaced.
+//
+// Members and their trees are built at a member's first sample, with the
+// number of features of that sample; n_models and seed take effect at reset.
+class ARFClassifier final : public IClassifier {
+public:
+    explicit ARFClassifier(std::int32_t n_models = 10, std::int32_t seed = 0,
+                           double lambda_value = 6.0, double drift_delta = 0.001,
+                           double warning_delta = 0.01, std::int32_t grace_period = 50,
+                           std::int32_t max_depth = 20, double split_confidence = 0.01,
+                           std::int32_t subspace_size = -1);
+
+    // Throws std::invalid_argument, before anything changes, when
+    // lambda_value is NaN or infinite.
+    void learn_one(const FeatureMap& x, int y) override;
+    [[nodiscard]] int predict_one(const FeatureMap& x) override;
+    [[nodiscard]] ProbabilityMap predict_proba_one(const FeatureMap& x) override;
+    // Throws std::invalid_argument, before anything changes, when n_models
+    // exceeds kMaxForestMembers.
+    void reset() override;
+
+    // The members, in order (for inspection and tests).
+    [[nodiscard]] const std::vector<ARFClassifierMember>& members() const noexcept {
+        return members_;
+    }
+    [[nodiscard]] std::vector<ARFClassifierMember>& members() noexcept { return members_; }
+
+    // Settings. n_models and seed are read by reset only; the others by the
+    // next operation that needs them.
+    std::int32_t n_models;
+    std::int32_t seed;
+    double lambda_value;
+    std::int32_t subspace_size;  // negative: trunc(sqrt(features)) + 1
+    double drift_delta;
+    double warning_delta;
+    double split_confidence;
+    std::int32_t grace_period;
+    std::int32_t max_depth;
+
+private:
+    [[nodiscard]] std::unique_ptr<HoeffdingTreeClassifier> make_member_tree(
+        std::int32_t tree_seed, std::size_t n_features) const;
+
+    std::vector<ARFClassifierMember> members_;
+    std::mt19937 generator_;  // the Poisson weights
+    std::int32_t active_seed_ = 0;  // seed as of the last reset
+};
+
+}  // namespace tarvo

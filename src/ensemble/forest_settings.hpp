@@ -1,0 +1,47 @@
+#pragma once
+
+// Rules every tree forest applies to its settings: how many members it keeps,
+// the Poisson law of a member's training weight, and the seeds of the trees it
+// builds.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "core/random.hpp"
+
+namespace tarvo {
+
+// The most members a forest keeps. Every member holds two drift detectors
+// and up to two trees, so a count near the int range would exhaust memory
+// instead of building a forest.
+inline constexpr std::int32_t kMaxForestMembers = 100000;
+
+// max(1, n_models). Throws std::invalid_argument naming n_models when it
+// exceeds kMaxForestMembers.
+[[nodiscard]] std::size_t forest_size(std::int32_t n_models);
+
+// Keeps the first `size` members and appends new ones built from args.
+template <class Member, class... Args>
+void resize_forest(std::vector<Member>& members, std::size_t size, const Args&... args) {
+    if (members.size() > size) {
+        members.erase(members.begin() + static_cast<std::ptrdiff_t>(size), members.end());
+    }
+    members.reserve(size);
+    while (members.size() < size) {
+        members.emplace_back(args...);
+    }
+}
+
+// The Poisson parameters of a training weight with mean lambda_value. Throws
+// std::invalid_argument naming lambda_value when it is NaN or infinite: the
+// draw would never end (NaN) or ask for about 2^31 repetitions per member.
+[[nodiscard]] PoissonParams training_weight(double lambda_value);
+
+// seed + step * (index + 1) + trunc(count), in unsigned 32-bit arithmetic
+// with wrap-around, as the signed seed of a tree. count is a non-negative
+// whole number of samples; it is taken modulo 2^32.
+[[nodiscard]] std::int32_t member_seed(std::int32_t seed, std::uint32_t step, std::size_t index,
+                                       double count) noexcept;
+
+}  // namespace tarvo

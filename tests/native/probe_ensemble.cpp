@@ -1,0 +1,150 @@
+// Forest internals: the state of every member, a warning detector primed to
+// fire at its next update, the seed arithmetic, the cached feature subspace
+// projection, and native timings of the forests on a stream.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <pybind11/stl.h>
+
+#include "core/random.hpp"
+#include "drift/adwin.hpp"
+#include "ensemble/arf_classifier.hpp"
+#include "ensemble/arf_regressor.hpp"
+#include "ensemble/feature_subspace.hpp"
+#include "ensemble/forest_settings.hpp"
+#include "probe.hpp"
+
+namespace tarvo::probe {
+
+namespace {
+
+py::list items(const FeatureMap& x) {
+    py::list out;
+    for (const auto& [name, value] : x) {
+        out.append(py::make_tuple(name, value));
+    }
+    return out;
+}
+
+// Best-of-repeat native ns per sample of predict_one + learn_one of a forest
+// made by make(), with the sum of the predictions.
+template <class Make, class Target>
+py::tuple stream_ns(const std::vector<std::pair<FeatureMap, Target>>& samples, int repeat,
+                    Make make) {
+    double best = std::numeric_limits<double>::infinity();
+    double checksum = 0.0;
+    for (int r = 0; r < repeat; ++r) {
+        auto forest = make();
+        checksum = 0.0;
+        const auto start = std::chrono::steady_clock::now();
+        for (const auto& [x, y] : samples) {
+            checksum += static_cast<double>(forest.predict_one(x));
+            forest.learn_one(x, y);
+        }
+        const std::chrono::duration<double, std::nano> elapsed =
+            std::chrono::steady_clock::now() - start;
+        best = std::min(best, elapsed.count());
+    }
+    const double n = samples.empty() ? 1.0 : static_cast<double>(samples.size());
+    return py::make_tuple(best / n, checksum);
+}
+
+}  // namespace
+
+void add_ensemble(py::module_& m) {
+    m.def(
+        "arf_classifier_members",
+        [](const ARFClassifier& forest) {
+            py::list out;
+            for (const ARFClassifierMember& member : forest.members()) {
+                py::dict d;
+                d["initialised"] = member.initialised;
+                d["has_tree"] = member.tree != nullptr;
+                d["has_background"] = member.background_tree != nullptr;
+                d["tree_seed"] = member.tree_seed;
+                d["background_seed"] = member.background_seed;
+                d["tree_subspace"] = member.tree ? member.tree->subspace_size() : -1;
+                d["background_subspace"] =
+                    member.background_tree ? member.background_tree->subspace_size() : -1;
+                d["n_correct"] = member.n_correct;
+                d["n_seen"] = member.n_seen;
+                out.append(d);
+            }
+            return out;
+        },
+        "The state of every member of an ARFClassifier, in order, as dicts.");
+
+    m.def(
+        "arf_prime_warning",
+        [](ARFClassifier& forest, std::size_t index) {
+            // A clock-64 detector tests only at its 64th update: 32 zeros and
+            // 31 ones before it make that test cut whatever comes next.
+            ADWIN primed(0.1, 64);
+            for (int i = 0; i < 63; ++i) {
+                primed.update(i < 32 ? 0.0 : 1.0);
+            }
+            forest.members().at(index).warning_detector = std::move(primed);
+        },
+        "Replaces the warning detector of member `index` by one that reports a drift at its "
+        "next update.");
+
+    m.def(
+        "arf_regressor_members",
+        [](const ARFRegressor& forest) {
+            py::list out;
+            for (const ARFRegressorMember& member : forest.members()) {
+                py::dict d;
+                d["initialised"] = member.initialised;
+                d["features"] = member.features.names();
+                d["has_background"] = member.background_tree != nullptr;
+                out.append(d);
+            }
+            return out;
+        },
+        "The state of every member of an ARFRegressor, in order, as dicts.");
+
+    m.def("member_seed", &member_seed,
+          "seed + step * (index + 1) + trunc(count) with 32-bit wrap-around.");
+
+    m.def(
+        "subspace_projections",
+        [](const std::vector<std::string>& names, const std::vector<FeatureMap>& samples) {
+            // Each sample through one FeatureSubspace, next to project_features.
+            FeatureSubspace subspace;
+            subspace.assign(names);
+            SampleEntries entries;
+            py::list out;
+            for (const FeatureMap& x : samples) {
+                gather_entries(x, entries);
+                out.append(py::make_tuple(items(subspace.project(x, entries)),
+                                          items(project_features(x, names))));
+            }
+            return out;
+        },
+        "For every sample, (items of the cached projection, items of project_features), in "
+        "iteration order.");
+
+    m.def(
+        "arf_classifier_stream_ns",
+        [](const std::vector<std::pair<FeatureMap, int>>& samples, int repeat) {
+            return stream_ns(samples, repeat, [] { return ARFClassifier(); });
+        },
+        "Best-of-repeat native ns per sample of predict_one + learn_one of a default "
+        "ARFClassifier; returns (ns, sum of predictions).");
+
+    m.def(
+        "arf_regressor_stream_ns",
+        [](const std::vector<std::pair<FeatureMap, double>>& samples, int repeat) {
+            return stream_ns(samples, repeat, [] { return ARFRegressor(); });
+        },
+        "Best-of-repeat native ns per sample of predict_one + learn_one of a default "
+        "ARFRegressor; returns (ns, sum of predictions).");
+}
+
+}  // namespace tarvo::probe
