@@ -53,7 +53,6 @@ std::unique_ptr<HoeffdingTreeClassifier> ARFClassifier::make_member_tree(
 
 void ARFClassifier::reset() {
     const std::size_t size = forest_size(n_models);
-    active_seed_ = seed;
     seed_generator(generator_, seed);
     resize_forest(members_, size, drift_delta, warning_delta);
     for (ARFClassifierMember& m : members_) {
@@ -75,7 +74,7 @@ void ARFClassifier::learn_one(const FeatureMap& x, int y) {
     for (std::size_t i = 0; i < members_.size(); ++i) {
         ARFClassifierMember& m = members_[i];
         if (!m.initialised) {
-            m.tree_seed = member_seed(active_seed_, kFirstTreeStep, i, 0.0);
+            m.tree_seed = member_seed(seed, kFirstTreeStep, i, 0.0);
             m.tree = make_member_tree(m.tree_seed, n_features);
             m.initialised = true;
         }
@@ -97,7 +96,7 @@ void ARFClassifier::learn_one(const FeatureMap& x, int y) {
         const double error = correct ? 0.0 : 1.0;
         m.warning_detector.update(error);
         if (m.warning_detector.drift_detected() && !m.background_tree) {
-            m.background_seed = member_seed(active_seed_, kBackgroundStep, i, m.n_seen);
+            m.background_seed = member_seed(seed, kBackgroundStep, i, m.n_seen);
             m.background_tree = make_member_tree(m.background_seed, n_features);
             m.warning_detector = ADWIN(warning_delta);
         }
@@ -107,7 +106,7 @@ void ARFClassifier::learn_one(const FeatureMap& x, int y) {
                 m.tree = std::move(m.background_tree);
                 m.tree_seed = m.background_seed;
             } else {
-                m.tree_seed = member_seed(active_seed_, kReplacementStep, i, m.n_seen);
+                m.tree_seed = member_seed(seed, kReplacementStep, i, m.n_seen);
                 m.tree = make_member_tree(m.tree_seed, n_features);
             }
             m.background_tree.reset();

@@ -40,7 +40,8 @@ struct ARFClassifierMember {
 // members vote with their accuracy since their tree was last replaced.
 //
 // Members and their trees are built at a member's first sample, with the
-// number of features of that sample; n_models and seed take effect at reset.
+// number of features of that sample. n_models takes effect at reset; seed
+// seeds the generator at reset and is read afresh for every member tree seed.
 class ARFClassifier final : public IClassifier {
 public:
     explicit ARFClassifier(std::int32_t n_models = 10, std::int32_t seed = 0,
@@ -64,8 +65,9 @@ public:
     }
     [[nodiscard]] std::vector<ARFClassifierMember>& members() noexcept { return members_; }
 
-    // Settings. n_models and seed are read by reset only; the others by the
-    // next operation that needs them.
+    // Settings. n_models is read by reset only; seed seeds the generator at
+    // reset and is the base of every member tree's seed; the others are read
+    // by the next operation that needs them.
     std::int32_t n_models;
     std::int32_t seed;
     double lambda_value;
@@ -82,7 +84,6 @@ private:
 
     std::vector<ARFClassifierMember> members_;
     std::mt19937 generator_;  // the Poisson weights
-    std::int32_t active_seed_ = 0;  // seed as of the last reset
 };
 
 }  // namespace tarvo
