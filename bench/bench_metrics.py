@@ -52,10 +52,20 @@ def run(quick: bool) -> list[Row]:
     cases = [
         ("Accuracy", "update(y_true, y_pred)", core.Accuracy, labels, probe.floor_update_labels,
          probe.FloorUpdater.labels),
+        ("MacroPrecision", "update(y_true, y_pred)", core.MacroPrecision, labels,
+         probe.floor_update_labels, probe.FloorUpdater.labels),
+        ("MacroRecall", "update(y_true, y_pred)", core.MacroRecall, labels,
+         probe.floor_update_labels, probe.FloorUpdater.labels),
         ("MacroF1", "update(y_true, y_pred)", core.MacroF1, labels, probe.floor_update_labels,
          probe.FloorUpdater.labels),
         ("WindowMetric", "update(predicted, actual)", core.WindowMetric, labels,
          probe.floor_update_labels, probe.FloorUpdater.labels),
+        ("MAE", "update(y_true, y_pred)", core.MAE, values, probe.floor_update_values,
+         probe.FloorUpdater.values),
+        ("RMSE", "update(y_true, y_pred)", core.RMSE, values, probe.floor_update_values,
+         probe.FloorUpdater.values),
+        ("WindowRegressionMetric", "update(y_true, y_pred)", core.WindowRegressionMetric, values,
+         probe.floor_update_values, probe.FloorUpdater.values),
         ("R2", "update(y_true, y_pred)", core.R2, values, probe.floor_update_values,
          probe.FloorUpdater.values),
         ("ADWIN", "update(value)", core.ADWIN, errors, probe.floor_update_value,
@@ -87,7 +97,7 @@ def run(quick: bool) -> list[Row]:
         )
         rows.append(row)
 
-    adwin = rows[4]
+    adwin = next(row for row in rows if row.component == "ADWIN")
     n_native = 10**6 if quick else 10**7
     adwin.native_ns = min(probe.adwin_native_ns(n_native)[0] for _ in range(1 if quick else 3))
     adwin.notes += f"; native over {n_native:.0e} updates"

@@ -8,7 +8,7 @@ from __future__ import annotations
 
 import _tarvo_core as core
 import _tarvo_probe as probe
-from harness import Row, test_then_train_us
+from harness import Row, native_ns, test_then_train_us
 from streams import classification
 
 
@@ -20,13 +20,19 @@ def run(quick: bool) -> list[Row]:
         ours, floor = test_then_train_us(
             lambda g=grace_period: core.HoeffdingTreeClassifier(grace_period=g), samples, classifier=True
         )
-        native_ns, _ = probe.tree_stream_ns(samples, grace_period, 3)
+        native, _ = probe.tree_stream_ns(samples, grace_period, 3)
         tree = core.HoeffdingTreeClassifier(grace_period=grace_period)
         for x, y in samples:
             tree.learn_one(x, y)
         leaves = sum(node["is_leaf"] for node in probe.tree_nodes(tree))
-        row = Row("HoeffdingTreeClassifier", f"predict_one + learn_one ({label})", ours, floor, native_ns)
+        row = Row("HoeffdingTreeClassifier", f"predict_one + learn_one ({label})", ours, floor, native)
         row.notes = f"10 features, 3 classes, {len(samples)} samples; {leaves} leaves at the end; no peer"
         row.extra = {"grace_period": grace_period, "leaves": leaves}
         rows.append(row)
+
+    ours, floor = test_then_train_us(core.EFDTClassifier, samples, classifier=True)
+    row = Row("EFDTClassifier", "predict_one + learn_one (default settings)", ours, floor,
+              native_ns(core.EFDTClassifier, samples, classifier=True))
+    row.notes = f"10 features, 3 classes, {len(samples)} samples; no peer"
+    rows.append(row)
     return rows
