@@ -17,7 +17,8 @@ void bind_arf_classifier(py::module_& m) {
         "trunc(sqrt(features)) + 1). ADWIN detectors over the member's 0/1 error start a "
         "background tree on a warning (warning_delta) and replace the tree on a drift "
         "(drift_delta). Members vote with their accuracy since their tree was last replaced. "
-        "n_models (at most 100000) and seed take effect at reset; a NaN or infinite "
+        "n_models (at most 100000) takes effect at reset; seed re-seeds the forest at reset "
+        "and is the base of the seed of every tree built after it is set; a NaN or infinite "
         "lambda_value makes learn_one raise ValueError. Untrained, predict_one answers 0 and "
         "predict_proba_one {}.",
         py::init<std::int32_t, std::int32_t, double, double, double, std::int32_t, std::int32_t,
