@@ -195,9 +195,9 @@ def test_import_into_another_python_fails_with_version_message():
         pytest.skip("no Python other than 3.12 available")
     code = (
         "import importlib.util, sys\n"
-        f"spec = importlib.util.spec_from_file_location('_tarvo_core', {core.__file__!r})\n"
+        f"location = importlib.util.spec_from_file_location('_tarvo_core', {core.__file__!r})\n"
         "try:\n"
-        "    importlib.util.module_from_spec(spec)\n"
+        "    importlib.util.module_from_spec(location)\n"
         "except ImportError as e:\n"
         "    print(e)\n"
     )

@@ -75,7 +75,7 @@ def parse_assignment(text: str) -> tuple[str, Any]:
 
 
 @dataclass
-class ModelSpec:
+class ModelChoice:
     """A learner to run: its class name and constructor keywords."""
 
     class_name: str
@@ -90,7 +90,7 @@ class ModelSpec:
 
 class _ModelAction(argparse.Action):
     def __call__(self, parser: argparse.ArgumentParser, ns: argparse.Namespace, value: Any, opt: Any = None) -> None:
-        ns.models = [*ns.models, ModelSpec(value)]  # a new list: never mutate the parser's default
+        ns.models = [*ns.models, ModelChoice(value)]  # a new list: never mutate the parser's default
 
 
 class _ParamAction(argparse.Action):
@@ -205,19 +205,19 @@ def _csv_source(path: str, args: argparse.Namespace, task: str) -> Source:
     )
 
 
-def _resolve_models(specs: list[ModelSpec], task: str | None) -> list[tuple[ModelSpec, type]]:
-    if not specs:
+def _resolve_models(choices: list[ModelChoice], task: str | None) -> list[tuple[ModelChoice, type]]:
+    if not choices:
         wanted = task or "classification"
-        specs = [ModelSpec(n) for n in DEMO_LEARNERS[wanted] if _native.find(n) is not None]
-        if not specs:
+        choices = [ModelChoice(n) for n in DEMO_LEARNERS[wanted] if _native.find(n) is not None]
+        if not choices:
             raise UsageError(f"the native module has none of the default {wanted} learners; name one with --model")
     resolved = []
-    for spec in specs:
-        cls = _native.find(spec.class_name)
-        if cls is None or spec.class_name not in _native.learner_names():
+    for choice in choices:
+        cls = _native.find(choice.class_name)
+        if cls is None or choice.class_name not in _native.learner_names():
             known = ", ".join(_native.learner_names()) or "none"
-            raise UsageError(f"--model {spec.class_name}: no such learner (learners: {known})")
-        resolved.append((spec, cls))
+            raise UsageError(f"--model {choice.class_name}: no such learner (learners: {known})")
+        resolved.append((choice, cls))
     tasks = {_native.task_of_class(cls) for _, cls in resolved}
     if len(tasks) > 1:
         raise UsageError("--model: classifiers and regressors cannot be compared on one stream")
@@ -300,15 +300,15 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
     every = args.every or (max(1, min(1000, source.n_samples // 100)) if source.n_samples else 1000)
     detector_cls = None if args.no_drift else _native.find("ADWIN")
 
-    plain = [spec.label for spec, _ in resolved]
+    plain = [choice.label for choice, _ in resolved]
     labels = [f"{n} #{plain[:i].count(n) + 1}" if plain.count(n) > 1 else n for i, n in enumerate(plain)]
     print(f"Prequential evaluation on the {source.description}", file=out, flush=True)
     results = []
-    for (spec, cls), name in zip(resolved, labels):
+    for (choice, cls), name in zip(resolved, labels):
         try:
-            model = cls(**spec.params)
+            model = cls(**choice.params)
         except TypeError as exc:
-            raise UsageError(f"--model {spec.class_name}: bad parameters {spec.params}: {exc}") from exc
+            raise UsageError(f"--model {choice.class_name}: bad parameters {choice.params}: {exc}") from exc
         result = prequential(
             model,
             source.open(),
@@ -344,8 +344,8 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
             "task": task,
             "drift_detector": {"class": "ADWIN", "delta": args.drift_delta} if detector_cls is not None else None,
             "results": [
-                {**r.to_dict(), "class": spec.class_name, "params": spec.params}
-                for r, (spec, _) in zip(results, resolved)
+                {**r.to_dict(), "class": choice.class_name, "params": choice.params}
+                for r, (choice, _) in zip(results, resolved)
             ],
         }
         text = json.dumps(doc, indent=2, default=str)
