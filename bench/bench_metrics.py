@@ -49,44 +49,42 @@ METHOD_STEPS = {
 def run(quick: bool) -> list[Row]:
     n = 50_000 if quick else 300_000
     labels, values, errors, int_errors = streams(n)
+    # Each kind of argument: its stream and its floor function; the do-nothing
+    # method of the same name on FloorUpdater is the method floor.
+    kinds = {
+        "labels": (labels, probe.floor_update_labels),
+        "values": (values, probe.floor_update_values),
+        "value": (errors, probe.floor_update_value),
+        "label": (int_errors, probe.floor_update_label),
+    }
+    pair_update = "update(y_true, y_pred)"
     cases = [
-        ("Accuracy", "update(y_true, y_pred)", core.Accuracy, labels, probe.floor_update_labels,
-         probe.FloorUpdater.labels),
-        ("MacroPrecision", "update(y_true, y_pred)", core.MacroPrecision, labels,
-         probe.floor_update_labels, probe.FloorUpdater.labels),
-        ("MacroRecall", "update(y_true, y_pred)", core.MacroRecall, labels,
-         probe.floor_update_labels, probe.FloorUpdater.labels),
-        ("MacroF1", "update(y_true, y_pred)", core.MacroF1, labels, probe.floor_update_labels,
-         probe.FloorUpdater.labels),
-        ("WindowMetric", "update(predicted, actual)", core.WindowMetric, labels,
-         probe.floor_update_labels, probe.FloorUpdater.labels),
-        ("MAE", "update(y_true, y_pred)", core.MAE, values, probe.floor_update_values,
-         probe.FloorUpdater.values),
-        ("RMSE", "update(y_true, y_pred)", core.RMSE, values, probe.floor_update_values,
-         probe.FloorUpdater.values),
-        ("WindowRegressionMetric", "update(y_true, y_pred)", core.WindowRegressionMetric, values,
-         probe.floor_update_values, probe.FloorUpdater.values),
-        ("R2", "update(y_true, y_pred)", core.R2, values, probe.floor_update_values,
-         probe.FloorUpdater.values),
-        ("ADWIN", "update(value)", core.ADWIN, errors, probe.floor_update_value,
-         probe.FloorUpdater.value),
-        ("EDDM", "update(x)", core.EDDM, int_errors, probe.floor_update_label,
-         probe.FloorUpdater.label),
+        ("Accuracy", pair_update, core.Accuracy, "labels"),
+        ("MacroPrecision", pair_update, core.MacroPrecision, "labels"),
+        ("MacroRecall", pair_update, core.MacroRecall, "labels"),
+        ("MacroF1", pair_update, core.MacroF1, "labels"),
+        ("WindowMetric", "update(predicted, actual)", core.WindowMetric, "labels"),
+        ("MAE", pair_update, core.MAE, "values"),
+        ("RMSE", pair_update, core.RMSE, "values"),
+        ("WindowRegressionMetric", pair_update, core.WindowRegressionMetric, "values"),
+        ("R2", pair_update, core.R2, "values"),
+        ("ADWIN", "update(value)", core.ADWIN, "value"),
+        ("EDDM", "update(x)", core.EDDM, "label"),
     ]
     rows = []
-    for name, operation, cls, items, floor, floor_method in cases:
+    for name, operation, cls, kind in cases:
+        items, floor = kinds[kind]
         pairs = isinstance(items[0], tuple)
-        method_name = floor_method.__name__
         if pairs:
             ours = per_sample_us(cls, lambda m, item: m.update(*item), items)
             floor_us = per_item_us(lambda item: floor(*item), items)
         else:
             ours = per_sample_us(cls, lambda m, item: m.update(item), items)
             floor_us = per_item_us(lambda item: floor(item), items)
-        method_us = per_sample_us(probe.FloorUpdater, METHOD_STEPS[method_name], items)
+        method_us = per_sample_us(probe.FloorUpdater, METHOD_STEPS[kind], items)
         bare = bare_us(cls().update, items, pairs)
         bare_floor = bare_us(floor, items, pairs)
-        bare_method = bare_us(getattr(probe.FloorUpdater(), method_name), items, pairs)
+        bare_method = bare_us(getattr(probe.FloorUpdater(), kind), items, pairs)
         row = Row(name, operation, ours, floor_us)
         row.extra = {"method_floor_us": method_us, "bare_us": bare, "bare_floor_us": bare_floor,
                      "bare_method_floor_us": bare_method}
