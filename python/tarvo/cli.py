@@ -167,7 +167,7 @@ def _synthetic_source(name: str, args: argparse.Namespace) -> Source:
         stream = cls(n, seed=args.seed, **params)
     except (TypeError, ValueError) as exc:
         raise UsageError(f"--data {name}: {exc}") from exc
-    shown = {k: v for k, v in stream.params().items() if k not in ("n_samples", "seed", "backend")}
+    shown = {k: v for k, v in stream.params().items() if k not in ("n_samples", "seed")}
     described = ", ".join(f"{k}={v}" for k, v in shown.items())
     return Source(
         name=name,
