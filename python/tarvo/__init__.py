@@ -9,7 +9,6 @@ feature name to number, with an ``int`` label or a ``float`` target.
 from __future__ import annotations
 
 # Interfaces.
-# Interfaces.
 from _tarvo_core import ITransformer
 from _tarvo_core import IClassifier
 from _tarvo_core import IRegressor

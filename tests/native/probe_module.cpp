@@ -5,6 +5,7 @@ PYBIND11_MODULE(_tarvo_probe, m, pybind11::multiple_interpreters::not_supported(
     tarvo::probe::add_floor(m);
     tarvo::probe::add_core(m);
     tarvo::probe::add_stream(m);
+
     // random
     tarvo::probe::add_random(m);
 
@@ -20,5 +21,4 @@ PYBIND11_MODULE(_tarvo_probe, m, pybind11::multiple_interpreters::not_supported(
 
     // drift
     tarvo::probe::add_drift(m);
-
 }
