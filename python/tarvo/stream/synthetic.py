@@ -34,20 +34,62 @@ from tarvo.stream._rows import dict_builder
 Y = TypeVar("Y", int, float)
 
 _BATCH = 1024
+# Values drawn at once at most: a wide stream draws fewer samples per batch, so that a
+# batch stays near 16 MB per array whatever the width (streams up to 2048 features wide
+# draw 1024 samples per batch).
+_BATCH_CELLS = 1 << 21
+
+#: The widest stream a generator makes (a sample of this many features is a ``dict`` of ~10 MB).
+MAX_FEATURES = 100_000
+#: The most RBF centroids, and the most centroid coordinates (centroids times features: 80 MB).
+MAX_CENTROIDS = 100_000
+MAX_CENTROID_CELLS = 10_000_000
+
+_INT32_MAX = 2**31 - 1
 
 
-def _index(value: Any, name: str, low: int = 0) -> int:
-    number = operator.index(value)
+def _index(value: Any, name: str, low: int = 0, high: int | None = None) -> int:
+    """An integer parameter in [low, high]: ``TypeError`` or ``ValueError`` naming it."""
+    if isinstance(value, bool):
+        raise TypeError(f"{name} must be an integer, got {value!r}")
+    try:
+        number = operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name} must be an integer, got {value!r}") from None
     if number < low:
         raise ValueError(f"{name} must be at least {low}, got {number}")
+    if high is not None and number > high:
+        raise ValueError(f"{name} must be at most {high:,}, got {number:,}")
+    return number
+
+
+def _real(value: Any, name: str) -> float:
+    """A finite number parameter: ``TypeError`` or ``ValueError`` naming it."""
+    if isinstance(value, (str, bytes, bool)):
+        raise TypeError(f"{name} must be a number, got {value!r}")
+    try:
+        number = float(value)
+    except (TypeError, ValueError):
+        raise TypeError(f"{name} must be a number, got {value!r}") from None
+    if not math.isfinite(number):
+        raise ValueError(f"{name} must be a finite number, got {number}")
     return number
 
 
 def _probability(value: Any, name: str) -> float:
-    number = float(value)
+    number = _real(value, name)
     if not 0.0 <= number <= 1.0:
         raise ValueError(f"{name} must be in [0, 1], got {number}")
     return number
+
+
+def _indices(values: Any, name: str) -> tuple[int, ...]:
+    """A sequence of non-negative integers (one integer is a sequence of one)."""
+    if isinstance(values, int) and not isinstance(values, bool):
+        values = (values,)
+    if isinstance(values, (str, bytes)) or not hasattr(values, "__iter__"):
+        raise TypeError(f"{name} must be a sequence of integers, got {values!r}")
+    return tuple(_index(v, name) for v in values)
 
 
 class SyntheticStream(ABC, Generic[Y]):
@@ -90,8 +132,9 @@ class SyntheticStream(ABC, Generic[Y]):
 
     def _spans(self) -> Iterator[tuple[int, int]]:
         """``(start, size)`` of each batch covering the stream."""
-        for start in range(0, self.n_samples, _BATCH):
-            yield start, min(_BATCH, self.n_samples - start)
+        batch = max(1, min(_BATCH, _BATCH_CELLS // max(1, len(self.feature_names))))
+        for start in range(0, self.n_samples, batch):
+            yield start, min(batch, self.n_samples - start)
 
     @abstractmethod
     def _batches(self, rng: np.random.Generator) -> Iterator[tuple[Any, Any]]:
@@ -106,7 +149,7 @@ class _ConceptStream(SyntheticStream[Y]):
 
     def __init__(self, n_samples: int, concepts: Sequence[int], drift_at: Sequence[int] | None, seed: int) -> None:
         super().__init__(n_samples, seed=seed)
-        self.concepts = tuple(operator.index(c) for c in concepts)
+        self.concepts = _indices(concepts, "concepts")
         if not self.concepts:
             raise ValueError("concepts must name at least one concept")
         bad = [c for c in self.concepts if c not in self.known_concepts]
@@ -116,11 +159,11 @@ class _ConceptStream(SyntheticStream[Y]):
         if drift_at is None:
             self.drift_at = tuple(self.n_samples * i // k for i in range(1, k))
         else:
-            self.drift_at = tuple(operator.index(p) for p in drift_at)
+            self.drift_at = _indices(drift_at, "drift_at")
         if len(self.drift_at) != k - 1:
             raise ValueError(f"{k} concepts need {k - 1} drift positions, got {len(self.drift_at)}")
-        if any(p < 0 for p in self.drift_at) or any(a > b for a, b in zip(self.drift_at, self.drift_at[1:])):
-            raise ValueError(f"drift positions must be non-negative and in increasing order, got {list(self.drift_at)}")
+        if any(a > b for a, b in zip(self.drift_at, self.drift_at[1:])):
+            raise ValueError(f"drift_at must be in increasing order, got {list(self.drift_at)}")
 
     @property
     def drift_points(self) -> tuple[int, ...]:
@@ -377,11 +420,11 @@ class Hyperplane(SyntheticStream[int]):
         seed: int = 0,
     ) -> None:
         super().__init__(n_samples, seed=seed)
-        self.n_features = _index(n_features, "n_features", 1)
+        self.n_features = _index(n_features, "n_features", 1, MAX_FEATURES)
         self.n_drift_features = _index(n_drift_features, "n_drift_features")
         if self.n_drift_features > self.n_features:
             raise ValueError(f"n_drift_features ({n_drift_features}) exceeds n_features ({n_features})")
-        self.mag_change = float(mag_change)
+        self.mag_change = _real(mag_change, "mag_change")
         self.sigma = _probability(sigma, "sigma")
         self.noise = _probability(noise, "noise")
         self.feature_names = tuple(f"x{j}" for j in range(self.n_features))
@@ -447,15 +490,20 @@ class RandomRBF(SyntheticStream[int]):
         seed: int = 0,
     ) -> None:
         super().__init__(n_samples, seed=seed)
-        self.n_features = _index(n_features, "n_features", 1)
-        self.n_classes = _index(n_classes, "n_classes", 1)
-        self.n_centroids = _index(n_centroids, "n_centroids", 1)
+        self.n_features = _index(n_features, "n_features", 1, MAX_FEATURES)
+        self.n_classes = _index(n_classes, "n_classes", 1, _INT32_MAX)  # labels are 32-bit integers
+        self.n_centroids = _index(n_centroids, "n_centroids", 1, MAX_CENTROIDS)
+        if self.n_centroids * self.n_features > MAX_CENTROID_CELLS:
+            raise ValueError(
+                f"n_centroids * n_features must be at most {MAX_CENTROID_CELLS:,}, "
+                f"got {self.n_centroids:,} * {self.n_features:,}"
+            )
         self.n_drift_centroids = (
             self.n_centroids if n_drift_centroids is None else _index(n_drift_centroids, "n_drift_centroids")
         )
         if self.n_drift_centroids > self.n_centroids:
             raise ValueError(f"n_drift_centroids ({n_drift_centroids}) exceeds n_centroids ({n_centroids})")
-        self.speed = float(speed)
+        self.speed = _real(speed, "speed")
         self.noise = _probability(noise, "noise")
         self.feature_names = tuple(f"x{j}" for j in range(self.n_features))
 
@@ -549,8 +597,8 @@ class Friedman(_ConceptStream[float]):
         seed: int = 0,
     ) -> None:
         super().__init__(n_samples, concepts, drift_at, seed)
-        self.noise = float(noise)
-        if not self.noise >= 0.0:
+        self.noise = _real(noise, "noise")
+        if self.noise < 0.0:
             raise ValueError(f"noise must be non-negative, got {noise}")
         self.feature_names = tuple(f"x{j}" for j in range(10))
 
