@@ -7,6 +7,8 @@
 #include <span>
 #include <utility>
 
+#include "core/class_distribution.hpp"
+#include "core/interrupt.hpp"
 #include "core/random.hpp"
 #include "tree/hoeffding_bound.hpp"
 #include "tree/split_criterion.hpp"
@@ -68,7 +70,7 @@ void HoeffdingTreeClassifier::learn_repeated(const FeatureMap& x, int y, int tim
     insert_class(y);
     Route at = route(*root_, 0, x);
     bool observed = false;
-    for (int i = 0; i < times; ++i) {
+    repeat_interruptibly(times, [&] {
         if (learn_at_leaf(*at.leaf, at.depth, x, y, observed)) {
             // The leaf is now internal: carry on down to the new child.
             at = route(*at.leaf, at.depth, x);
@@ -76,7 +78,7 @@ void HoeffdingTreeClassifier::learn_repeated(const FeatureMap& x, int y, int tim
         } else {
             observed = true;
         }
-    }
+    });
 }
 
 void HoeffdingTreeClassifier::score_leaf(const ClassifierNode& leaf, std::size_t stale) {
@@ -336,15 +338,14 @@ ProbabilityMap HoeffdingTreeClassifier::predict_proba_one(const FeatureMap& x) {
     } else {
         scored_leaf_.node = nullptr;
         leaf.observe(x, features_);
-        leaf.likelihood_products(features_, scores_);
-        double sum = 0.0;
-        for (double p : scores_) {
-            sum += p;
-        }
-        // When every product underflowed the zeros are returned as they are.
-        const bool normalise = sum > 0.0;
-        for (std::size_t c = 0; c < scores_.size(); ++c) {
-            proba.emplace(leaf.labels[c], normalise ? scores_[c] / sum : scores_[c]);
+        leaf.likelihood_products(features_, products_);
+        // Products that all underflow are normalised from the log scores.
+        normalise_class_terms(products_, log_scratch_, [&](std::span<double> logs) {
+            score_leaf(leaf, kAllClasses);
+            std::copy_n(scores_.begin(), logs.size(), logs.begin());
+        });
+        for (std::size_t c = 0; c < products_.size(); ++c) {
+            proba.emplace(leaf.labels[c], products_[c]);
         }
     }
     for (int label : classes_) {
