@@ -10,7 +10,6 @@
 namespace tarvo {
 
 namespace {
-constexpr double kTwoPi = 6.283185307179586;
 constexpr double kLikelihoodFloor = 1e-300;
 }  // namespace
 
@@ -21,8 +20,7 @@ double NaiveBayes::likelihood(const RunningStats& s, double v) noexcept {
         if (var <= 0.0) {
             lik = (v == s.mean) ? 1.0 : 0.0;
         } else {
-            const double d = v - s.mean;
-            lik = std::exp(-0.5 * (d * d) / var) / std::sqrt(kTwoPi * var);
+            lik = normal_density_halved(v - s.mean, var);
         }
     }
     // NaN statistics give a NaN likelihood, which std::max keeps.

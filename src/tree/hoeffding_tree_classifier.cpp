@@ -11,6 +11,7 @@
 #include "core/interrupt.hpp"
 #include "core/random.hpp"
 #include "tree/hoeffding_bound.hpp"
+#include "tree/node_walk.hpp"
 #include "tree/split_criterion.hpp"
 
 namespace tarvo {
@@ -68,12 +69,12 @@ void HoeffdingTreeClassifier::learn_repeated(const FeatureMap& x, int y, int tim
         root_ = std::make_unique<ClassifierNode>();
     }
     insert_class(y);
-    Route at = route(*root_, 0, x);
+    Reached<ClassifierNode> at = route_to_leaf(*root_, 0, x);
     bool observed = false;
     repeat_interruptibly(times, [&] {
         if (learn_at_leaf(*at.leaf, at.depth, x, y, observed)) {
             // The leaf is now internal: carry on down to the new child.
-            at = route(*at.leaf, at.depth, x);
+            at = route_to_leaf(*at.leaf, at.depth, x);
             observed = false;
         } else {
             observed = true;
@@ -241,7 +242,6 @@ void HoeffdingTreeClassifier::split(ClassifierNode& leaf, const SplitCandidate& 
     std::unique_ptr<ClassifierNode> left = make_child(leaf.labels, best.left_dist);
     std::unique_ptr<ClassifierNode> right = make_child(leaf.labels, best.right_dist);
 
-    leaf.is_leaf = false;
     leaf.split_feature = std::move(feature);
     leaf.split_threshold = best.threshold;
     leaf.left = std::move(left);
@@ -309,7 +309,7 @@ int HoeffdingTreeClassifier::predict_one(const FeatureMap& x) {
     if (!root_) {
         return 0;
     }
-    ClassifierNode& leaf = *route(*root_, 0, x).leaf;
+    ClassifierNode& leaf = *route_to_leaf(*root_, 0, x).leaf;
     return leaf_mode(leaf) == LeafMode::kMajority ? leaf.majority_class()
                                                   : naive_bayes_label(leaf, x);
 }
@@ -320,7 +320,7 @@ ProbabilityMap HoeffdingTreeClassifier::predict_proba_one(const FeatureMap& x) {
         return proba;
     }
     proba.reserve(classes_.size());
-    ClassifierNode& leaf = *route(*root_, 0, x).leaf;
+    ClassifierNode& leaf = *route_to_leaf(*root_, 0, x).leaf;
     if (leaf.total_weight <= 0.0) {
         if (classes_.empty()) {
             return proba;
