@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "core/interrupt.hpp"
 #include "core/random.hpp"
 #include "ensemble/forest_settings.hpp"
 
@@ -69,13 +70,9 @@ void ARFRegressor::learn_one(const FeatureMap& x, double y) {
         // Test, then train.
         const double predicted = m.tree->predict_one(xp);
         const int weight = poisson(generator_, params);
-        for (int k = 0; k < weight; ++k) {
-            m.tree->learn_one(xp, y);
-        }
+        repeat_interruptibly(weight, [&] { m.tree->learn_one(xp, y); });
         if (m.background_tree) {
-            for (int k = 0; k < weight; ++k) {
-                m.background_tree->learn_one(xp, y);
-            }
+            repeat_interruptibly(weight, [&] { m.background_tree->learn_one(xp, y); });
         }
 
         const double error = std::fabs(y - predicted);

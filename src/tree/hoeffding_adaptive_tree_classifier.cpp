@@ -33,14 +33,20 @@ void HoeffdingAdaptiveTreeClassifier::learn_one(const FeatureMap& x, int y) {
     }
     const double error = predicted == y ? 0.0 : 1.0;
 
+    // ADWIN reports any change of the mean error, a fall as well as a rise;
+    // only a rise (a larger estimate after the update) is acted on, so that a
+    // tree that is getting better is kept.
+    const double warning_before = warning_detector_.estimation();
     warning_detector_.update(error);
-    if (warning_detector_.drift_detected() && !background_tree_) {
+    if (warning_detector_.drift_detected() && warning_detector_.estimation() > warning_before &&
+        !background_tree_) {
         background_tree_ = build_tree();
         warning_detector_ = ADWIN(warning_delta);
     }
 
+    const double drift_before = drift_detector_.estimation();
     drift_detector_.update(error);
-    if (drift_detector_.drift_detected()) {
+    if (drift_detector_.drift_detected() && drift_detector_.estimation() > drift_before) {
         main_tree_ = background_tree_ ? std::move(background_tree_) : build_tree();
         background_tree_.reset();
         drift_detector_ = ADWIN(drift_delta);
