@@ -18,7 +18,7 @@ constexpr int kMaxSplitPoints = 100000;
 
 void bind_hoeffding_tree_classifier(py::module_& m) {
     using T = HoeffdingTreeClassifier;
-    bind_classifier<T>(
+    auto cls = bind_classifier<T>(
         m, "HoeffdingTreeClassifier",
         "Incrementally grown decision tree on numeric features (Hoeffding tree).\n\n"
         "Leaves keep class weights and per-class Gaussian statistics; every grace_period units "
@@ -35,8 +35,6 @@ void bind_hoeffding_tree_classifier(py::module_& m) {
         .def_readwrite("split_confidence", &T::split_confidence)
         .def_readwrite("tie_threshold", &T::tie_threshold)
         .def_readwrite("max_depth", &T::max_depth)
-        .def_readwrite("split_criterion", &T::split_criterion)
-        .def_readwrite("leaf_prediction", &T::leaf_prediction)
         .def_property(
             "n_split_points", [](const T& self) { return self.n_split_points; },
             [](T& self, int value) {
@@ -48,6 +46,8 @@ void bind_hoeffding_tree_classifier(py::module_& m) {
             },
             "Candidate thresholds per feature and split attempt (at most 100000).")
         .def_readwrite("no_pre_prune", &T::no_pre_prune);
+    def_text_option(cls, "split_criterion", &T::split_criterion);
+    def_text_option(cls, "leaf_prediction", &T::leaf_prediction);
 }
 
 void bind_efdt_classifier(py::module_& m) {
@@ -81,7 +81,7 @@ void bind_hoeffding_adaptive_tree_classifier(py::module_& m) {
 
 void bind_hoeffding_tree_regressor(py::module_& m) {
     using T = HoeffdingTreeRegressor;
-    bind_regressor<T>(
+    auto cls = bind_regressor<T>(
         m, "HoeffdingTreeRegressor",
         "Incrementally grown binary regression tree.\n\n"
         "Each leaf keeps running statistics of the target and of every feature and a "
@@ -98,8 +98,8 @@ void bind_hoeffding_tree_regressor(py::module_& m) {
         .def_readwrite("split_confidence", &T::split_confidence)
         .def_readwrite("tie_threshold", &T::tie_threshold)
         .def_readwrite("max_depth", &T::max_depth)
-        .def_readwrite("learning_rate", &T::learning_rate)
-        .def_readwrite("leaf_prediction", &T::leaf_prediction);
+        .def_readwrite("learning_rate", &T::learning_rate);
+    def_text_option(cls, "leaf_prediction", &T::leaf_prediction);
 }
 
 }  // namespace tarvo::bindings
