@@ -106,6 +106,54 @@ class EFDTClassifier(HoeffdingTreeClassifier):
     """
     def __init__(self, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 1e-05, tie_threshold: typing.SupportsFloat | typing.SupportsIndex = 0.05, nb_threshold: typing.SupportsInt | typing.SupportsIndex = 0, max_depth: typing.SupportsInt | typing.SupportsIndex = 20) -> None:
         ...
+class SGTClassifier(IClassifier):
+    """
+    Stochastic gradient tree: a binary classifier whose tree leaves hold a logit.
+    
+    Labels greater than 0 are the positive class. Each sample adds the logistic loss's gradient and hessian at its leaf, whose logit takes a regularised Newton step (learning_rate, lambda_). Every grace_period samples a leaf above max_depth considers splitting each feature at its gradient-weighted mean, estimating each side's share of the hessian from a hessian-weighted Gaussian and of the gradient from Gaussians of the samples with positive and with negative gradient. predict_one answers 1 when the leaf's logit is >= 0; untrained, 1 and {1: 0.5, 0: 0.5}.
+    """
+    def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.1, lambda_: typing.SupportsFloat | typing.SupportsIndex = 0.1, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, max_depth: typing.SupportsInt | typing.SupportsIndex = 6) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one labelled sample.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> int:
+        """
+        The predicted label for one sample.
+        """
+    def predict_proba_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[int, float]:
+        """
+        Class probabilities for one sample, one entry per known label.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def grace_period(self) -> int:
+        ...
+    @grace_period.setter
+    def grace_period(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def lambda_(self) -> float:
+        ...
+    @lambda_.setter
+    def lambda_(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def learning_rate(self) -> float:
+        ...
+    @learning_rate.setter
+    def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def max_depth(self) -> int:
+        ...
+    @max_depth.setter
+    def max_depth(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
 class ARFClassifier(IClassifier):
     """
     Adaptive random forest of Hoeffding trees.
@@ -146,7 +194,7 @@ class HoeffdingAdaptiveTreeClassifier(IClassifier):
     """
     Hoeffding tree that follows concept drift.
     
-    Two ADWIN detectors watch the tree's 0/1 test-then-train error: a warning (warning_delta) starts a background tree, a drift (drift_delta) replaces the tree by the background tree, or by a fresh tree when there is none. grace_period and max_depth apply to trees built after they are set.
+    Two ADWIN detectors watch the tree's 0/1 test-then-train error: a warning (warning_delta) starts a background tree, a drift (drift_delta) replaces the tree by the background tree, or by a fresh tree when there is none. Only alarms about a rising error count: a tree whose error is falling is kept. grace_period and max_depth apply to trees built after they are set.
     """
     def __init__(self, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 1e-07, tie_threshold: typing.SupportsFloat | typing.SupportsIndex = 0.05, nb_threshold: typing.SupportsInt | typing.SupportsIndex = 0, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.002, warning_delta: typing.SupportsFloat | typing.SupportsIndex = 0.02, split_criterion: str = 'info_gain') -> None:
         ...
