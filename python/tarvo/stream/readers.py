@@ -357,11 +357,15 @@ def _array_rows(
             rows = list(X[start:stop])
             gaps = set()
             for k, row in enumerate(rows):
-                if not _is_sequence(row):
+                if type(row) is not list and type(row) is not tuple and not _is_sequence(row):
                     raise TypeError(f"X row {start + k} is not a sequence of values: {row!r}")
                 if len(row) != width:
                     raise ValueError(f"X row {start + k} has {len(row)} values, expected {width}")
-                if _has_gap(row, start + k, names):
+                try:
+                    total = sum(row)  # fast: a number unless a value is a gap or no number
+                except TypeError:
+                    total = math.nan
+                if total != total and _has_gap(row, start + k, names):
                     gaps.add(k)
         labels = _as_list(y[start:stop]) if y is not None else [None] * (stop - start)
         for k, (row, label) in enumerate(zip(rows, labels)):
