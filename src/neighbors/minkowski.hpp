@@ -3,6 +3,10 @@
 // Minkowski distances between two dense rows of n values, summed in
 // position order. Orders 1 and 2 have their own loops; every other order,
 // including 0 and negative ones, goes through std::pow.
+//
+// Each distance is a sum over positions (sum) and a last step on that sum
+// (finish), so that a pass over many rows can take all the sums first and
+// the roots after, without one root's latency stalling the next row.
 
 #include <cmath>
 #include <cstddef>
@@ -10,24 +14,26 @@
 namespace tarvo {
 
 struct ManhattanDistance {
-    [[nodiscard]] double operator()(const double* a, const double* b, std::size_t n) const noexcept {
-        double sum = 0.0;
+    [[nodiscard]] double sum(const double* a, const double* b, std::size_t n) const noexcept {
+        double s = 0.0;
         for (std::size_t i = 0; i < n; ++i) {
-            sum += std::fabs(a[i] - b[i]);
+            s += std::fabs(a[i] - b[i]);
         }
-        return sum;
+        return s;
     }
+    [[nodiscard]] double finish(double s) const noexcept { return s; }
 };
 
 struct EuclideanDistance {
-    [[nodiscard]] double operator()(const double* a, const double* b, std::size_t n) const noexcept {
-        double sum = 0.0;
+    [[nodiscard]] double sum(const double* a, const double* b, std::size_t n) const noexcept {
+        double s = 0.0;
         for (std::size_t i = 0; i < n; ++i) {
             const double d = a[i] - b[i];
-            sum += d * d;
+            s += d * d;
         }
-        return std::sqrt(sum);
+        return s;
     }
+    [[nodiscard]] double finish(double s) const noexcept { return std::sqrt(s); }
 };
 
 // (sum |a_i - b_i|^p)^(1/p) for any other order p.
@@ -35,13 +41,14 @@ struct PowerDistance {
     explicit PowerDistance(int p) noexcept
         : order(static_cast<double>(p)), inverse(1.0 / static_cast<double>(p)) {}
 
-    [[nodiscard]] double operator()(const double* a, const double* b, std::size_t n) const noexcept {
-        double sum = 0.0;
+    [[nodiscard]] double sum(const double* a, const double* b, std::size_t n) const noexcept {
+        double s = 0.0;
         for (std::size_t i = 0; i < n; ++i) {
-            sum += std::pow(std::fabs(a[i] - b[i]), order);
+            s += std::pow(std::fabs(a[i] - b[i]), order);
         }
-        return std::pow(sum, inverse);
+        return s;
     }
+    [[nodiscard]] double finish(double s) const noexcept { return std::pow(s, inverse); }
 
     double order;
     double inverse;  // 1/0 is +inf, as IEEE division gives it
@@ -61,7 +68,7 @@ decltype(auto) with_minkowski(int p, Visit&& visit) {
 }
 
 [[nodiscard]] inline double minkowski(const double* a, const double* b, std::size_t n, int p) {
-    return with_minkowski(p, [&](const auto& distance) { return distance(a, b, n); });
+    return with_minkowski(p, [&](const auto& metric) { return metric.finish(metric.sum(a, b, n)); });
 }
 
 }  // namespace tarvo

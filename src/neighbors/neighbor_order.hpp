@@ -29,11 +29,16 @@ struct Neighbor {
 struct CloserFirst {
     template <class Payload>
     [[nodiscard]] bool operator()(const Neighbor<Payload>& a, const Neighbor<Payload>& b) const noexcept {
-        if (nan_last_less(a.distance, b.distance)) {
+        // Distinct numbers decide at once; equal distances and NaN go the long way.
+        if (a.distance < b.distance) {
             return true;
         }
-        if (nan_last_less(b.distance, a.distance)) {
+        if (b.distance < a.distance) {
             return false;
+        }
+        const bool a_nan = std::isnan(a.distance);
+        if (a_nan != std::isnan(b.distance)) {
+            return !a_nan;
         }
         return payload_less(a.payload, b.payload);
     }

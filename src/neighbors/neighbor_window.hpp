@@ -83,11 +83,17 @@ public:
             return out;
         }
         const std::vector<double> query = index_.dense(x);
-        out.reserve(rows_.size());
-        with_minkowski(p, [&](const auto& distance) {
+        const double* q = query.data();
+        const std::size_t width = query.size();
+        out.resize(rows_.size());
+        with_minkowski(p, [&](const auto& metric) {
+            auto it = out.begin();
             for (const Entry& row : rows_) {
-                const std::size_t n = std::min(query.size(), row.values.size());
-                out.push_back({distance(query.data(), row.values.data(), n), row.payload});
+                *it++ = {metric.sum(q, row.values.data(), std::min(width, row.values.size())),
+                         row.payload};
+            }
+            for (Neighbor<Payload>& n : out) {
+                n.distance = metric.finish(n.distance);
             }
         });
         const auto k = static_cast<std::ptrdiff_t>(std::min(n_neighbors, out.size()));
