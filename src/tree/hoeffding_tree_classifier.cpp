@@ -7,8 +7,11 @@
 #include <span>
 #include <utility>
 
+#include "core/class_distribution.hpp"
+#include "core/interrupt.hpp"
 #include "core/random.hpp"
 #include "tree/hoeffding_bound.hpp"
+#include "tree/node_walk.hpp"
 #include "tree/split_criterion.hpp"
 
 namespace tarvo {
@@ -66,17 +69,17 @@ void HoeffdingTreeClassifier::learn_repeated(const FeatureMap& x, int y, int tim
         root_ = std::make_unique<ClassifierNode>();
     }
     insert_class(y);
-    Route at = route(*root_, 0, x);
+    Reached<ClassifierNode> at = route_to_leaf(*root_, 0, x);
     bool observed = false;
-    for (int i = 0; i < times; ++i) {
+    repeat_interruptibly(times, [&] {
         if (learn_at_leaf(*at.leaf, at.depth, x, y, observed)) {
             // The leaf is now internal: carry on down to the new child.
-            at = route(*at.leaf, at.depth, x);
+            at = route_to_leaf(*at.leaf, at.depth, x);
             observed = false;
         } else {
             observed = true;
         }
-    }
+    });
 }
 
 void HoeffdingTreeClassifier::score_leaf(const ClassifierNode& leaf, std::size_t stale) {
@@ -239,7 +242,6 @@ void HoeffdingTreeClassifier::split(ClassifierNode& leaf, const SplitCandidate& 
     std::unique_ptr<ClassifierNode> left = make_child(leaf.labels, best.left_dist);
     std::unique_ptr<ClassifierNode> right = make_child(leaf.labels, best.right_dist);
 
-    leaf.is_leaf = false;
     leaf.split_feature = std::move(feature);
     leaf.split_threshold = best.threshold;
     leaf.left = std::move(left);
@@ -307,7 +309,7 @@ int HoeffdingTreeClassifier::predict_one(const FeatureMap& x) {
     if (!root_) {
         return 0;
     }
-    ClassifierNode& leaf = *route(*root_, 0, x).leaf;
+    ClassifierNode& leaf = *route_to_leaf(*root_, 0, x).leaf;
     return leaf_mode(leaf) == LeafMode::kMajority ? leaf.majority_class()
                                                   : naive_bayes_label(leaf, x);
 }
@@ -318,7 +320,7 @@ ProbabilityMap HoeffdingTreeClassifier::predict_proba_one(const FeatureMap& x) {
         return proba;
     }
     proba.reserve(classes_.size());
-    ClassifierNode& leaf = *route(*root_, 0, x).leaf;
+    ClassifierNode& leaf = *route_to_leaf(*root_, 0, x).leaf;
     if (leaf.total_weight <= 0.0) {
         if (classes_.empty()) {
             return proba;
@@ -336,15 +338,14 @@ ProbabilityMap HoeffdingTreeClassifier::predict_proba_one(const FeatureMap& x) {
     } else {
         scored_leaf_.node = nullptr;
         leaf.observe(x, features_);
-        leaf.likelihood_products(features_, scores_);
-        double sum = 0.0;
-        for (double p : scores_) {
-            sum += p;
-        }
-        // When every product underflowed the zeros are returned as they are.
-        const bool normalise = sum > 0.0;
-        for (std::size_t c = 0; c < scores_.size(); ++c) {
-            proba.emplace(leaf.labels[c], normalise ? scores_[c] / sum : scores_[c]);
+        leaf.likelihood_products(features_, products_);
+        // Products that all underflow are normalised from the log scores.
+        normalise_class_terms(products_, log_scratch_, [&](std::span<double> logs) {
+            score_leaf(leaf, kAllClasses);
+            std::copy_n(scores_.begin(), logs.size(), logs.begin());
+        });
+        for (std::size_t c = 0; c < products_.size(); ++c) {
+            proba.emplace(leaf.labels[c], products_[c]);
         }
     }
     for (int label : classes_) {

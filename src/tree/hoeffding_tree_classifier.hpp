@@ -104,6 +104,8 @@ private:
     // Buffers reused across calls.
     std::vector<ObservedFeature> features_;
     std::vector<double> scores_;
+    std::vector<double> products_;  // linear-space naive Bayes terms
+    std::vector<double> log_scratch_;
     // The log-density terms behind scores_, features_.size() per class
     // (terms_rows_ classes). A repeated learning step at the same leaf
     // changes one class's statistics only: learn_at_leaf keeps the other

@@ -63,8 +63,6 @@ public:
     double learning_rate;
 
 private:
-    // The leaf x falls into and its depth; the tree must have a root.
-    [[nodiscard]] Node* route(const FeatureMap& x, std::int64_t& depth) const noexcept;
     void split(Node& node, const RegressionLeaf::Split& where);
 
     std::unique_ptr<Node> root_;
