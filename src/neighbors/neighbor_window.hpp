@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/feature_map.hpp"
+#include "core/interrupt.hpp"
 #include "neighbors/feature_index.hpp"
 #include "neighbors/minkowski.hpp"
 #include "neighbors/neighbor_order.hpp"
@@ -42,7 +43,7 @@ public:
     // Drops the oldest row when the window is full, then appends x. A name
     // new to the index widens every stored row with a 0. If an allocation
     // fails, the rows and the index are as before the call (less the
-    // dropped row).
+    // dropped row); so they are when an interrupt stops it.
     void add(const FeatureMap& x, Payload payload) {
         if (rows_.size() >= capacity_) {
             rows_.pop_front();
@@ -56,7 +57,9 @@ public:
                 entry.values[positions_[i++]] = value;
             }
             if (index_.size() != known) {
+                std::size_t done = 0;
                 for (Entry& row : rows_) {
+                    interrupt_point(++done);
                     row.values.resize(index_.size(), 0.0);
                 }
             }
@@ -89,6 +92,7 @@ public:
         with_minkowski(p, [&](const auto& metric) {
             auto it = out.begin();
             for (const Entry& row : rows_) {
+                interrupt_point(static_cast<std::size_t>(it - out.begin()) + 1);
                 *it++ = {metric.sum(q, row.values.data(), std::min(width, row.values.size())),
                          row.payload};
             }
@@ -113,6 +117,14 @@ public:
     [[nodiscard]] const FeatureIndex& index() const noexcept { return index_; }
 
 private:
+    // Passes over the rows cost window x features steps, both of the
+    // caller's choosing: look for Ctrl-C every kInterruptStride rows.
+    static void interrupt_point(std::size_t row) {
+        if (row % static_cast<std::size_t>(kInterruptStride) == 0) {
+            check_interrupt();
+        }
+    }
+
     std::deque<Entry> rows_;  // oldest first
     FeatureIndex index_;
     std::size_t capacity_;
