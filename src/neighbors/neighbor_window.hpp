@@ -42,8 +42,8 @@ public:
 
     // Drops the oldest row when the window is full, then appends x. A name
     // new to the index widens every stored row with a 0. If an allocation
-    // fails, the rows and the index are as before the call (less the
-    // dropped row); so they are when an interrupt stops it.
+    // fails or an interrupt stops the call, the rows and the index are as
+    // they were before it, less the dropped row.
     void add(const FeatureMap& x, Payload payload) {
         if (rows_.size() >= capacity_) {
             rows_.pop_front();
