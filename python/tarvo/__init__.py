@@ -24,6 +24,7 @@ from _tarvo_core import KNNRegressor
 # Trees.
 from _tarvo_core import HoeffdingTreeClassifier
 from _tarvo_core import EFDTClassifier
+from _tarvo_core import SGTClassifier
 from _tarvo_core import HoeffdingAdaptiveTreeClassifier
 from _tarvo_core import HoeffdingTreeRegressor
 
@@ -59,6 +60,7 @@ __all__ = [
     # trees
     "HoeffdingTreeClassifier",
     "EFDTClassifier",
+    "SGTClassifier",
     "HoeffdingAdaptiveTreeClassifier",
     "HoeffdingTreeRegressor",
     # ensembles

@@ -109,7 +109,8 @@ void HoeffdingTreeClassifier::insert_class(int y) {
 bool HoeffdingTreeClassifier::learn_at_leaf(ClassifierNode& leaf, std::int64_t depth,
                                             const FeatureMap& x, int y, bool observed) {
     // The leaf's own performance is scored on its state before this sample.
-    const bool account = leaf_prediction != "mc" && leaf.total_weight > 0.0;
+    const bool account =
+        leaf_prediction.choice() != LeafPredictionChoice::kMajority && leaf.total_weight > 0.0;
     const bool scored = !observed && account && reuse_scores(leaf, x);
     // Repeating the previous step at this leaf: only its class has new terms.
     const std::size_t stale = observed && terms_follow_ ? updated_class_ : kAllClasses;
@@ -162,7 +163,8 @@ bool HoeffdingTreeClassifier::learn_at_leaf(ClassifierNode& leaf, std::int64_t d
     if (!split_due(leaf, depth)) {
         return false;
     }
-    return split_criterion == "gini" ? attempt_split<GiniCriterion>(leaf)
+    return split_criterion.choice() == SplitCriterionChoice::kGini
+               ? attempt_split<GiniCriterion>(leaf)
                                      : attempt_split<InfoGainCriterion>(leaf);
 }
 
@@ -255,10 +257,11 @@ void HoeffdingTreeClassifier::split(ClassifierNode& leaf, const SplitCandidate& 
 
 HoeffdingTreeClassifier::LeafMode HoeffdingTreeClassifier::leaf_mode(
     const ClassifierNode& leaf) const {
-    if (leaf_prediction == "mc" || leaf.total_weight < nb_threshold) {
+    if (leaf_prediction.choice() == LeafPredictionChoice::kMajority ||
+        leaf.total_weight < nb_threshold) {
         return LeafMode::kMajority;
     }
-    if (leaf_prediction == "nb") {
+    if (leaf_prediction.choice() == LeafPredictionChoice::kNaiveBayes) {
         return LeafMode::kNaiveBayes;
     }
     return leaf.mc_correct < leaf.nb_correct ? LeafMode::kNaiveBayes : LeafMode::kMajority;

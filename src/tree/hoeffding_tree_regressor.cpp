@@ -67,10 +67,11 @@ double HoeffdingTreeRegressor::predict_one(const FeatureMap& x) {
         return 0.0;
     }
     const RegressionLeaf& leaf = *route_to_leaf(*root_, 0, x).leaf->leaf;
-    if (leaf_prediction == "mean" || leaf.count < grace_period) {
+    if (leaf_prediction.choice() == RegressionLeafChoice::kMean || leaf.count < grace_period) {
         return leaf.target.mean;
     }
-    if (leaf_prediction == "linear" || leaf.sse_linear < leaf.sse_mean) {
+    if (leaf_prediction.choice() == RegressionLeafChoice::kLinear ||
+        leaf.sse_linear < leaf.sse_mean) {
         return leaf.linear_prediction(x);
     }
     return leaf.target.mean;
