@@ -17,6 +17,8 @@ void bind_iregressor(py::module_& m);
 void bind_naive_bayes(py::module_& m);
 
 // bind_neighbors.cpp
+void bind_knn_classifier(py::module_& m);
+void bind_knn_regressor(py::module_& m);
 
 // bind_tree.cpp
 void bind_hoeffding_tree_regressor(py::module_& m);

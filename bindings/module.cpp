@@ -18,7 +18,7 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     //  6 LogisticRegressionClassifier (native LogisticRegression)
     //  7 PassiveAggressiveClassifier
     //  8 SoftmaxRegression
-    //  9 KNNClassifier
+    bind_knn_classifier(m);  //  9 KNNClassifier
     bind_hoeffding_tree_classifier(m);  // 10 HoeffdingTreeClassifier
     bind_efdt_classifier(m);            // 11 EFDTClassifier (base HoeffdingTreeClassifier)
     bind_sgt_classifier(m);             // 12 SGTClassifier
@@ -29,7 +29,7 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     // 17 LinearRegression
     // 18 BayesianLinearRegression
     // 19 PassiveAggressiveRegressor
-    // 20 KNNRegressor
+    bind_knn_regressor(m);  // 20 KNNRegressor
     bind_hoeffding_tree_regressor(m);  // 21 HoeffdingTreeRegressor
     bind_arf_regressor(m);  // 22 ARFRegressor
     // 23 SRPRegressor

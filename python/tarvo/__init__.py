@@ -16,6 +16,10 @@ from _tarvo_core import IRegressor
 # Linear and probabilistic learners.
 from _tarvo_core import NaiveBayes
 
+# Nearest-neighbour learners.
+from _tarvo_core import KNNClassifier
+from _tarvo_core import KNNRegressor
+
 # Trees.
 from _tarvo_core import HoeffdingTreeClassifier
 from _tarvo_core import EFDTClassifier
@@ -49,6 +53,9 @@ __all__ = [
     "IRegressor",
     # linear and probabilistic learners
     "NaiveBayes",
+    # nearest-neighbour learners
+    "KNNClassifier",
+    "KNNRegressor",
     # trees
     "HoeffdingTreeClassifier",
     "EFDTClassifier",

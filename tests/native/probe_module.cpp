@@ -9,6 +9,9 @@ PYBIND11_MODULE(_tarvo_probe, m, pybind11::multiple_interpreters::not_supported(
     // random
     tarvo::probe::add_random(m);
 
+    // neighbors
+    tarvo::probe::add_neighbors(m);
+
     // tree
     tarvo::probe::add_tree_regressor(m);
     tarvo::probe::add_tree(m);
