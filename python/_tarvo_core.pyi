@@ -41,6 +41,46 @@ class NaiveBayes(IClassifier):
         """
         Forget everything learnt; hyper-parameters are kept.
         """
+class KNNClassifier(IClassifier):
+    """
+    k-nearest-neighbour classifier over a sliding window of recent samples.
+    
+    Keeps the last window_size learnt samples as dense rows over every feature name learnt so far (a name missing from a sample counts as 0) and predicts the majority label of the n_neighbors nearest by the Minkowski distance of order p; ties in distance go to the smaller label, vote ties to the label of the nearest neighbour among them. predict_proba_one gives each neighbour 1/k and lists only the labels among the neighbours. window_size must be at least 1 and n_neighbors at least 0 (ValueError otherwise). Memory: every stored row holds one value per distinct feature name ever learnt, so a stream whose names never repeat costs window_size x distinct names doubles. Untrained, or with n_neighbors 0, predict_one answers -1 and predict_proba_one {}.
+    """
+    def __init__(self, n_neighbors: typing.SupportsInt | typing.SupportsIndex = 5, window_size: typing.SupportsInt | typing.SupportsIndex = 1000, p: typing.SupportsInt | typing.SupportsIndex = 2) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one labelled sample.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> int:
+        """
+        The predicted label for one sample.
+        """
+    def predict_proba_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[int, float]:
+        """
+        Class probabilities for one sample, one entry per known label.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def n_neighbors(self) -> int:
+        """
+        Neighbours used (at least 0); assigning a negative value raises ValueError and keeps the current one.
+        """
+    @n_neighbors.setter
+    def n_neighbors(self, arg1: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def p(self) -> int:
+        """
+        Order of the Minkowski distance.
+        """
+    @p.setter
+    def p(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
 class HoeffdingTreeClassifier(IClassifier):
     """
     Incrementally grown decision tree on numeric features (Hoeffding tree).
@@ -225,6 +265,42 @@ class HoeffdingAdaptiveTreeClassifier(IClassifier):
         ...
     @max_depth.setter
     def max_depth(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+class KNNRegressor(IRegressor):
+    """
+    k-nearest-neighbour regressor over a sliding window of recent samples.
+    
+    Keeps the last window_size learnt samples as dense rows over every feature name learnt so far (a name missing from a sample counts as 0) and predicts the inverse-distance weighted mean target of the n_neighbors nearest by the Minkowski distance of order p; a neighbour within 1e-10 of the query weighs 1e10, and ties in distance go to the smaller target. window_size must be at least 1 and n_neighbors at least 0 (ValueError otherwise). Memory: every stored row holds one value per distinct feature name ever learnt, so a stream whose names never repeat costs window_size x distinct names doubles. Untrained, or with n_neighbors 0, predict_one answers 0.0.
+    """
+    def __init__(self, n_neighbors: typing.SupportsInt | typing.SupportsIndex = 5, window_size: typing.SupportsInt | typing.SupportsIndex = 1000, p: typing.SupportsInt | typing.SupportsIndex = 2) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one sample and its target.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> float:
+        """
+        The predicted target for one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def n_neighbors(self) -> int:
+        """
+        Neighbours used (at least 0); assigning a negative value raises ValueError and keeps the current one.
+        """
+    @n_neighbors.setter
+    def n_neighbors(self, arg1: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def p(self) -> int:
+        """
+        Order of the Minkowski distance.
+        """
+    @p.setter
+    def p(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
 class HoeffdingTreeRegressor(IRegressor):
     """
