@@ -1,4 +1,5 @@
 #include "bindings.hpp"
+#include "class_binders.hpp"
 #include "drift/adwin.hpp"
 #include "drift/eddm.hpp"
 
@@ -7,13 +8,14 @@ namespace tarvo::bindings {
 // The detectors' update takes its value positionally only, like the learners.
 
 void bind_adwin(py::module_& m) {
-    py::class_<ADWIN>(m, "ADWIN",
+    py::class_<ADWIN> cls(m, "ADWIN",
                       "Adaptive windowing drift detector over a stream of numbers.\n\n"
                       "Every `clock` updates it tests whether an older and a newer part of "
                       "its window have different means and, if so, drops the oldest data; "
                       "drift_detected tells whether the last update did. clock and "
-                      "max_buckets must be at least 1.")
-        .def(py::init<double, int, int, int, int>(), py::arg("delta") = 0.002,
+                      "max_buckets must be at least 1.");
+    def_persistence(cls, "ADWIN");
+    cls.def(py::init<double, int, int, int, int>(), py::arg("delta") = 0.002,
              py::arg("clock") = 32, py::arg("max_buckets") = 5, py::arg("min_window_length") = 5,
              py::arg("grace_period") = 10)
         .def(
@@ -29,11 +31,12 @@ void bind_adwin(py::module_& m) {
 }
 
 void bind_eddm(py::module_& m) {
-    py::class_<EDDM>(m, "EDDM",
+    py::class_<EDDM> cls(m, "EDDM",
                      "Early drift detection from the distances between a classifier's errors.\n\n"
                      "update(1) records an error, any other value a right prediction. Raises "
-                     "ValueError when alpha < beta.")
-        .def(py::init<int, double, double>(), py::arg("warm_start") = 30, py::arg("alpha") = 0.95,
+                     "ValueError when alpha < beta.");
+    def_persistence(cls, "EDDM");
+    cls.def(py::init<int, double, double>(), py::arg("warm_start") = 30, py::arg("alpha") = 0.95,
              py::arg("beta") = 0.9)
         .def(
             "update", [](EDDM& self, int x) { self.update(x); },

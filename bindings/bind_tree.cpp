@@ -12,9 +12,7 @@
 namespace tarvo::bindings {
 
 namespace {
-// Every split attempt walks up to this many thresholds per feature; far more
-// would stall the interpreter for minutes at each attempt.
-constexpr int kMaxSplitPoints = 100000;
+constexpr int kMaxSplitPoints = HoeffdingTreeClassifier::kMaxSplitPoints;
 }  // namespace
 
 void bind_hoeffding_tree_classifier(py::module_& m) {

@@ -5,12 +5,16 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
+#include <variant>
+#include <vector>
 
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include "core/archive.hpp"
 #include "core/classifier.hpp"
 #include "core/feature_map.hpp"
 #include "core/regressor.hpp"
@@ -23,6 +27,111 @@ namespace py = pybind11;
 template <class T, class Base>
 using SharedClass = py::class_<T, Base, std::shared_ptr<T>>;
 
+// The keyword names among a constructor's extra arguments, in order.
+template <class... Extra>
+std::vector<std::string> keyword_names(const Extra&... extra) {
+    std::vector<std::string> names;
+    const auto add = [&names](const auto& e) {
+        if constexpr (std::is_base_of_v<py::arg, std::decay_t<decltype(e)>>) {
+            names.emplace_back(e.name);
+        }
+    };
+    (add(extra), ...);
+    (void)add;  // unused when there is no extra argument
+    return names;
+}
+
+// The saved bytes of an object, under the class name `name`.
+template <class T>
+std::string save_object(T& self, const char* name) {
+    ArchiveWriter writer(name);
+    self.fields(writer);
+    return writer.finish();
+}
+
+// A new object restored from saved bytes; ValueError on anything bad.
+template <class Holder>
+Holder load_object(std::string_view blob, const char* name) {
+    using T = typename Holder::element_type;
+    Holder self(new T());
+    ArchiveReader reader(blob, name);
+    self->fields(reader);
+    reader.finish();
+    return self;
+}
+
+// "Name(keyword=value, ...)": the constructor keywords in `keywords` (every
+// parameter the class states when empty) with their current values.
+template <class T>
+std::string describe(T& self, const char* name, const std::vector<std::string>& keywords) {
+    ParamList params;
+    self.fields(params);
+    std::string out = std::string(name) + "(";
+    bool first = true;
+    const auto shown = [&](const std::string& param) {
+        if (keywords.empty()) {
+            return true;
+        }
+        for (const std::string& k : keywords) {
+            if (k == param) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (const auto& [param, value] : params.entries) {
+        if (!shown(param)) {
+            continue;
+        }
+        out += first ? "" : ", ";
+        first = false;
+        out += param + "=";
+        out += std::visit(
+            [](const auto& v) -> std::string {
+                using V = std::decay_t<decltype(v)>;
+                if constexpr (std::is_same_v<V, bool>) {
+                    return v ? "True" : "False";
+                } else if constexpr (std::is_same_v<V, std::int64_t>) {
+                    return std::to_string(v);
+                } else if constexpr (std::is_same_v<V, double>) {
+                    return py::repr(py::float_(v)).cast<std::string>();
+                } else {
+                    return py::repr(py::str(v)).cast<std::string>();
+                }
+            },
+            value);
+    }
+    return out + ")";
+}
+
+// Adds pickling (every protocol from 2), copy.copy, copy.deepcopy and a
+// __repr__ naming the constructor keywords, all from the class's fields().
+// A copy is a whole new object, equal in every later output to the original.
+template <class Cls>
+Cls& def_persistence(Cls& cls, const char* name, std::vector<std::string> keywords = {}) {
+    using T = typename Cls::type;
+    using Holder = typename Cls::holder_type;
+    cls.def(py::pickle(
+        [name](T& self) { return py::bytes(save_object(self, name)); },
+        [name](const py::bytes& state) {
+            return load_object<Holder>(static_cast<std::string_view>(state), name);
+        }));
+    cls.def(
+        "__copy__",
+        [name](T& self) { return load_object<Holder>(save_object(self, name), name); },
+        "An independent copy with the same state.");
+    cls.def(
+        "__deepcopy__",
+        [name](T& self, const py::object& /*memo*/) {
+            return load_object<Holder>(save_object(self, name), name);
+        },
+        py::arg("memo"), "An independent copy with the same state.");
+    cls.def(
+        "__repr__",
+        [name, keywords = std::move(keywords)](T& self) { return describe(self, name, keywords); });
+    return cls;
+}
+
 // Registers a classifier with its constructor and the four learner methods.
 // Sample and label are positional-only, as for every learner. A classifier
 // derived from another bound classifier gets only its constructor.
@@ -31,6 +140,7 @@ SharedClass<T, Base> bind_classifier(py::module_& m, const char* name, const cha
                                      const InitExtra&... init_extra) {
     SharedClass<T, Base> cls(m, name, doc);
     cls.def(std::forward<Init>(init), init_extra...);
+    def_persistence(cls, name, keyword_names(init_extra...));
     // A subclass of a bound classifier inherits the methods from it.
     if constexpr (std::is_same_v<Base, IClassifier>) {
         cls.def(
@@ -56,6 +166,7 @@ SharedClass<T, Base> bind_regressor(py::module_& m, const char* name, const char
                                     const InitExtra&... init_extra) {
     SharedClass<T, Base> cls(m, name, doc);
     cls.def(std::forward<Init>(init), init_extra...);
+    def_persistence(cls, name, keyword_names(init_extra...));
     cls.def(
         "learn_one", [](T& self, const FeatureMap& x, double y) { self.learn_one(x, y); },
         "Learn from one sample and its target.");
@@ -93,6 +204,7 @@ py::class_<T> bind_metric(py::module_& m, const char* name, const char* doc, Upd
                           Init&& init, const InitExtra&... init_extra) {
     py::class_<T> cls(m, name, doc);
     cls.def(std::forward<Init>(init), init_extra...);
+    def_persistence(cls, name, keyword_names(init_extra...));
     cls.def(
         "update", [](T& self, Value a, Value b) { self.update(a, b); }, py::arg(args.first),
         py::arg(args.second), "Add one pair of observations.");

@@ -23,7 +23,21 @@ class NaiveBayes(IClassifier):
     
     Keeps per class a count and, per feature, a running mean and variance; predicts with the class prior times one normal density per feature. Untrained, predict_one answers -1 and predict_proba_one {}.
     """
+    def __copy__(self) -> NaiveBayes:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> NaiveBayes:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -47,7 +61,21 @@ class KNNClassifier(IClassifier):
     
     Keeps the last window_size learnt samples as dense rows over every feature name learnt so far (a name missing from a sample counts as 0) and predicts the majority label of the n_neighbors nearest by the Minkowski distance of order p; ties in distance go to the smaller label, vote ties to the label of the nearest neighbour among them. predict_proba_one gives each neighbour 1/k and lists only the labels among the neighbours. window_size must be at least 1 and n_neighbors at least 0 (ValueError otherwise). Memory: every stored row holds one value per distinct feature name ever learnt, so a stream whose names never repeat costs window_size x distinct names doubles. Untrained, or with n_neighbors 0, predict_one answers -1 and predict_proba_one {}.
     """
+    def __copy__(self) -> KNNClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> KNNClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, n_neighbors: typing.SupportsInt | typing.SupportsIndex = 5, window_size: typing.SupportsInt | typing.SupportsIndex = 1000, p: typing.SupportsInt | typing.SupportsIndex = 2) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -90,7 +118,21 @@ class HoeffdingTreeClassifier(IClassifier):
     leaf_prediction: str
     no_pre_prune: bool
     split_criterion: str
+    def __copy__(self) -> HoeffdingTreeClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> HoeffdingTreeClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 1e-07, tie_threshold: typing.SupportsFloat | typing.SupportsIndex = 0.05, nb_threshold: typing.SupportsInt | typing.SupportsIndex = 0, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_criterion: str = 'info_gain') -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -144,7 +186,21 @@ class EFDTClassifier(HoeffdingTreeClassifier):
     """
     Hoeffding tree with information gain and a default split_confidence of 1e-5; learns and predicts exactly as HoeffdingTreeClassifier, whose methods and properties it inherits.
     """
+    def __copy__(self) -> EFDTClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> EFDTClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 1e-05, tie_threshold: typing.SupportsFloat | typing.SupportsIndex = 0.05, nb_threshold: typing.SupportsInt | typing.SupportsIndex = 0, max_depth: typing.SupportsInt | typing.SupportsIndex = 20) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
 class SGTClassifier(IClassifier):
     """
@@ -152,7 +208,21 @@ class SGTClassifier(IClassifier):
     
     Labels greater than 0 are the positive class. Each sample adds the logistic loss's gradient and hessian at its leaf, whose logit takes a regularised Newton step (learning_rate, lambda_). Every grace_period samples a leaf above max_depth considers splitting each feature at its gradient-weighted mean, estimating each side's share of the hessian from a hessian-weighted Gaussian and of the gradient from Gaussians of the samples with positive and with negative gradient. predict_one answers 1 when the leaf's logit is >= 0; untrained, 1 and {1: 0.5, 0: 0.5}.
     """
+    def __copy__(self) -> SGTClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> SGTClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.1, lambda_: typing.SupportsFloat | typing.SupportsIndex = 0.1, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, max_depth: typing.SupportsInt | typing.SupportsIndex = 6) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -200,7 +270,21 @@ class ARFClassifier(IClassifier):
     
     Each member learns every sample a Poisson(lambda_value) number of times and its tree evaluates subspace_size random features per split attempt (a negative size: trunc(sqrt(features)) + 1). ADWIN detectors over the member's 0/1 error start a background tree on a warning (warning_delta) and replace the tree on a drift (drift_delta). Members vote with their accuracy since their tree was last replaced. n_models (at most 100000) takes effect at reset; seed re-seeds the forest at reset and is the base of the seed of every tree built after it is set; a NaN or infinite lambda_value makes learn_one raise ValueError. The cost of learn_one grows linearly with lambda_value (every member learns the sample about lambda_value times); a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0 and predict_proba_one {}.
     """
+    def __copy__(self) -> ARFClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> ARFClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.001, warning_delta: typing.SupportsFloat | typing.SupportsIndex = 0.01, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01, subspace_size: typing.SupportsInt | typing.SupportsIndex = -1) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -236,7 +320,21 @@ class HoeffdingAdaptiveTreeClassifier(IClassifier):
     
     Two ADWIN detectors watch the tree's 0/1 test-then-train error: a warning (warning_delta) starts a background tree, a drift (drift_delta) replaces the tree by the background tree, or by a fresh tree when there is none. Only alarms about a rising error count: a tree whose error is falling is kept. grace_period and max_depth apply to trees built after they are set.
     """
+    def __copy__(self) -> HoeffdingAdaptiveTreeClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> HoeffdingAdaptiveTreeClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 1e-07, tie_threshold: typing.SupportsFloat | typing.SupportsIndex = 0.05, nb_threshold: typing.SupportsInt | typing.SupportsIndex = 0, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.002, warning_delta: typing.SupportsFloat | typing.SupportsIndex = 0.02, split_criterion: str = 'info_gain') -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -272,7 +370,21 @@ class KNNRegressor(IRegressor):
     
     Keeps the last window_size learnt samples as dense rows over every feature name learnt so far (a name missing from a sample counts as 0) and predicts the inverse-distance weighted mean target of the n_neighbors nearest by the Minkowski distance of order p; a neighbour within 1e-10 of the query weighs 1e10, and ties in distance go to the smaller target. window_size must be at least 1 and n_neighbors at least 0 (ValueError otherwise). Memory: every stored row holds one value per distinct feature name ever learnt, so a stream whose names never repeat costs window_size x distinct names doubles. Untrained, or with n_neighbors 0, predict_one answers 0.0.
     """
+    def __copy__(self) -> KNNRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> KNNRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, n_neighbors: typing.SupportsInt | typing.SupportsIndex = 5, window_size: typing.SupportsInt | typing.SupportsIndex = 1000, p: typing.SupportsInt | typing.SupportsIndex = 2) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
@@ -309,7 +421,21 @@ class HoeffdingTreeRegressor(IRegressor):
     Each leaf keeps running statistics of the target and of every feature and a linear model on standardised features. Every grace_period samples a leaf tries to split a feature at its mean; it splits when the Hoeffding bound (with the target's standard deviation as range) or the tie rule allows. leaf_prediction: "mean", "linear", or any other text for "adaptive" (the better of the two so far). Untrained, predict_one answers 0.0.
     """
     leaf_prediction: str
+    def __copy__(self) -> HoeffdingTreeRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> HoeffdingTreeRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 1e-07, tie_threshold: typing.SupportsFloat | typing.SupportsIndex = 0.05, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
@@ -359,7 +485,21 @@ class ARFRegressor(IRegressor):
     
     Each member sees a fixed random subset of max(1, round(sqrt(n))) of the n features of its first sample and learns every sample a Poisson(lambda_value) number of times. ADWIN detectors over the member's absolute error start a background tree on a warning (warning_delta) and replace the tree on a drift (drift_delta). The forest predicts the mean of its members. n_models (at most 100000) and seed take effect at reset; a NaN or infinite lambda_value makes learn_one raise ValueError. The cost of learn_one grows linearly with lambda_value (every member learns the sample about lambda_value times); a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0.0.
     """
+    def __copy__(self) -> ARFRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> ARFRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.001, warning_delta: typing.SupportsFloat | typing.SupportsIndex = 0.01, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
@@ -389,7 +529,21 @@ class Accuracy:
     """
     Share of updates whose true and predicted labels are equal.
     """
+    def __copy__(self) -> Accuracy:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> Accuracy:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def get(self) -> float:
         """
@@ -407,7 +561,21 @@ class MacroPrecision:
     """
     Precision averaged over every label seen, true or predicted, with equal weights.
     """
+    def __copy__(self) -> MacroPrecision:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> MacroPrecision:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def get(self) -> float:
         """
@@ -425,7 +593,21 @@ class MacroRecall:
     """
     Recall averaged over every label seen, true or predicted, with equal weights.
     """
+    def __copy__(self) -> MacroRecall:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> MacroRecall:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def get(self) -> float:
         """
@@ -443,7 +625,21 @@ class MacroF1:
     """
     F1 averaged over every label seen, true or predicted, with equal weights; per label 2tp / (2tp + fp + fn).
     """
+    def __copy__(self) -> MacroF1:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> MacroF1:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def get(self) -> float:
         """
@@ -461,7 +657,21 @@ class MAE:
     """
     Mean absolute error.
     """
+    def __copy__(self) -> MAE:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> MAE:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def get(self) -> float:
         """
@@ -479,7 +689,21 @@ class RMSE:
     """
     Root mean squared error.
     """
+    def __copy__(self) -> RMSE:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> RMSE:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def get(self) -> float:
         """
@@ -499,7 +723,21 @@ class WindowMetric:
     
     get(1) gives macro_f1(), any other value accuracy(). Negative labels count for accuracy only. A window size of 0 or less ignores every update.
     """
+    def __copy__(self) -> WindowMetric:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> WindowMetric:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, window_size: typing.SupportsInt | typing.SupportsIndex = 1000) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def accuracy(self) -> float:
         """
@@ -532,7 +770,21 @@ class WindowRegressionMetric:
     
     get(1) gives rmse(), any other value mae(). A window size of 0 or less ignores every update.
     """
+    def __copy__(self) -> WindowRegressionMetric:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> WindowRegressionMetric:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, window_size: typing.SupportsInt | typing.SupportsIndex = 1000) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def get(self, metric: typing.SupportsInt | typing.SupportsIndex = 0) -> float:
         """
@@ -563,7 +815,21 @@ class R2:
     """
     Coefficient of determination, 1 - SSE / total sum of squares; not clipped, 0.0 while the true targets have no spread.
     """
+    def __copy__(self) -> R2:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> R2:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def get(self) -> float:
         """
@@ -583,7 +849,21 @@ class ADWIN:
     
     Every `clock` updates it tests whether an older and a newer part of its window have different means and, if so, drops the oldest data; drift_detected tells whether the last update did. clock and max_buckets must be at least 1.
     """
+    def __copy__(self) -> ADWIN:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> ADWIN:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, delta: typing.SupportsFloat | typing.SupportsIndex = 0.002, clock: typing.SupportsInt | typing.SupportsIndex = 32, max_buckets: typing.SupportsInt | typing.SupportsIndex = 5, min_window_length: typing.SupportsInt | typing.SupportsIndex = 5, grace_period: typing.SupportsInt | typing.SupportsIndex = 10) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def reset(self) -> None:
         """
@@ -627,7 +907,21 @@ class EDDM:
     
     update(1) records an error, any other value a right prediction. Raises ValueError when alpha < beta.
     """
+    def __copy__(self) -> EDDM:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> EDDM:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, warm_start: typing.SupportsInt | typing.SupportsIndex = 30, alpha: typing.SupportsFloat | typing.SupportsIndex = 0.95, beta: typing.SupportsFloat | typing.SupportsIndex = 0.9) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def reset(self) -> None:
         """

@@ -36,6 +36,11 @@ struct RunningMean {
         count += 1.0;
         mean += (1.0 / count) * (x - mean);
     }
+
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(count, mean);
+    }
 };
 
 // Running mean and sum of squared deviations with a fixed number of degrees
@@ -56,6 +61,11 @@ struct RunningVariance {
     [[nodiscard]] double variance() const noexcept;
 
     void reset() noexcept { *this = RunningVariance{}; }
+
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(count, mean, m2, ddof);
+    }
 };
 
 // Welford's running mean and sum of squared deviations, the sum folded with
@@ -74,6 +84,11 @@ struct RunningStats {
 
     // Sample variance; only meaningful once n > 1.
     [[nodiscard]] double sample_variance() const noexcept { return m2 / (n - 1.0); }
+
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(n, mean, m2);
+    }
 };
 
 // Weighted running mean and weighted sum of squared deviations: a value v
@@ -97,6 +112,11 @@ struct WeightedRunningStats {
     // The same summary with its weight and m2 scaled by `share`.
     [[nodiscard]] WeightedRunningStats scaled(double share) const noexcept {
         return {weight * share, mean, m2 * share};
+    }
+
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(weight, mean, m2);
     }
 };
 
@@ -126,6 +146,11 @@ struct GaussianStats {
             return mean == t ? 1.0 : 0.0;
         }
         return normal_density(t - mean, v);
+    }
+
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(n, mean, m2, min, max);
     }
 };
 

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "core/archive.hpp"
+
 namespace tarvo {
 
 namespace {
@@ -194,5 +196,47 @@ void ADWIN::reset() noexcept {
     phase_ = 0;
     drift_detected_ = false;
 }
+
+template <class Archive>
+void ADWIN::fields(Archive& ar) {
+    ar.param("delta", delta);
+    ar.param("clock", clock_);
+    ar.param("max_buckets", max_buckets_);
+    ar.param("min_window_length", min_window_length_);
+    ar.param("grace_period", grace_period_);
+    ar(total_, total_variance_, width_, phase_, drift_detected_);
+    if constexpr (Archive::kLoading) {
+        ar.check(clock_ >= 1 && max_buckets_ >= 1, "clock and max_buckets must be at least 1");
+        ar.check(phase_ >= 0 && phase_ < clock_, "the update phase is out of range");
+        const std::size_t n_rows = ar.get_count(8);
+        ar.check(n_rows >= 1 && n_rows < 1024, "the bucket rows are out of range");
+        rows_.clear();
+        double width = 0.0;
+        double size = 1.0;
+        for (std::size_t r = 0; r < n_rows; ++r, size *= 2.0) {
+            rows_.push_back(new_row());
+            const std::size_t n = ar.get_count(16);
+            ar.check(n <= static_cast<std::size_t>(max_buckets_), "a bucket row is overfull");
+            for (std::size_t i = 0; i < n; ++i) {
+                Bucket b;
+                ar(b.total, b.variance);
+                rows_.back().push_newest(b);
+            }
+            width += size * static_cast<double>(n);
+        }
+        ar.check(width == width_, "the window width does not match its buckets");
+    } else if constexpr (!Archive::kParamsOnly) {
+        ar.put_u64(rows_.size());
+        for (const BucketRow& row : rows_) {
+            ar.put_u64(row.size());
+            for (std::size_t i = 0; i < row.size(); ++i) {
+                ar.put_f64(row[i].total);
+                ar.put_f64(row[i].variance);
+            }
+        }
+    }
+}
+
+TARVO_ARCHIVE_FIELDS(ADWIN);
 
 }  // namespace tarvo

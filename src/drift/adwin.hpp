@@ -69,7 +69,7 @@ private:
 class ADWIN {
 public:
     // Throws std::invalid_argument when clock < 1 or max_buckets < 1.
-    explicit ADWIN(double delta, int clock = 32, int max_buckets = 5, int min_window_length = 5,
+    explicit ADWIN(double delta = 0.002, int clock = 32, int max_buckets = 5, int min_window_length = 5,
                    int grace_period = 10);
 
     // Confidence of the cut test; a new value applies from the next test.
@@ -95,6 +95,10 @@ public:
     [[nodiscard]] int grace_period() const noexcept { return grace_period_; }
     // Row k holds buckets of 2^k values; row 0 the newest. Never empty.
     [[nodiscard]] const std::vector<BucketRow>& rows() const noexcept { return rows_; }
+
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
 
 private:
     void compress();

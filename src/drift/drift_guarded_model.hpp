@@ -3,6 +3,7 @@
 #include <memory>
 #include <utility>
 
+#include "core/archive.hpp"
 #include "drift/adwin.hpp"
 
 namespace tarvo {
@@ -86,6 +87,16 @@ public:
             warning_detector = ADWIN(warning_delta);
         }
         return change;
+    }
+
+    // Every field, for saving and restoring (core/archive.hpp); a background
+    // model never exists without a model.
+    template <class Archive>
+    void fields(Archive& ar) {
+        archive_optional(ar, model);
+        archive_optional(ar, background);
+        ar(drift_detector, warning_detector);
+        ar.check(model != nullptr || background == nullptr, "a background model has no model");
     }
 
     std::unique_ptr<Model> model;

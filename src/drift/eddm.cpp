@@ -1,5 +1,7 @@
 #include "drift/eddm.hpp"
 
+#include "core/archive.hpp"
+
 #include <cmath>
 #include <stdexcept>
 
@@ -51,5 +53,15 @@ void EDDM::update(int x) noexcept {
     }
     last_error_ = n_samples_;
 }
+
+template <class Archive>
+void EDDM::fields(Archive& ar) {
+    ar.param("warm_start", warm_start);
+    ar.param("alpha", alpha);
+    ar.param("beta", beta);
+    ar(distances_, n_samples_, last_error_, n_errors_, max_m2s_, drift_detected_, warning_detected_);
+}
+
+TARVO_ARCHIVE_FIELDS(EDDM);
 
 }  // namespace tarvo

@@ -28,6 +28,10 @@ public:
     [[nodiscard]] bool drift_detected() const noexcept { return drift_detected_; }
     [[nodiscard]] bool warning_detected() const noexcept { return warning_detected_; }
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
 private:
     RunningVariance distances_;
     std::int64_t n_samples_ = 0;

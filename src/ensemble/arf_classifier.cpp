@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "core/archive.hpp"
 #include "core/random.hpp"
 #include "ensemble/forest_settings.hpp"
 
@@ -159,5 +160,22 @@ int ARFClassifier::predict_one(const FeatureMap& x) {
     }
     return label;
 }
+
+template <class Archive>
+void ARFClassifier::fields(Archive& ar) {
+    ar.param("n_models", n_models);
+    ar.param("seed", seed);
+    ar.param("lambda_value", lambda_value);
+    ar.param("drift_delta", drift_delta);
+    ar.param("warning_delta", warning_delta);
+    ar.param("grace_period", grace_period);
+    ar.param("max_depth", max_depth);
+    ar.param("split_confidence", split_confidence);
+    ar.param("subspace_size", subspace_size);
+    ar(generator_);
+    archive_members(ar, members_, drift_delta, warning_delta);
+}
+
+TARVO_ARCHIVE_FIELDS(ARFClassifier);
 
 }  // namespace tarvo

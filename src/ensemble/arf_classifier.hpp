@@ -28,6 +28,12 @@ struct ARFClassifierMember {
     // The seeds the tree and the background tree were built with (for inspection).
     std::int32_t tree_seed = 0;
     std::int32_t background_seed = 0;
+
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(trees, n_correct, n_seen, initialised, tree_seed, background_seed);
+        ar.check(initialised == (trees.model != nullptr), "a member's tree does not match its state");
+    }
 };
 
 // Adaptive random forest of Hoeffding trees.
@@ -76,6 +82,10 @@ public:
     double split_confidence;
     std::int32_t grace_period;
     std::int32_t max_depth;
+
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
 
 private:
     using Trees = ARFClassifierMember::Trees;

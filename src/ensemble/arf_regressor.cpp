@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "core/archive.hpp"
 #include "core/interrupt.hpp"
 #include "core/random.hpp"
 #include "ensemble/forest_settings.hpp"
@@ -84,5 +85,21 @@ double ARFRegressor::predict_one(const FeatureMap& x) {
     }
     return sum / static_cast<double>(members_.size());
 }
+
+template <class Archive>
+void ARFRegressor::fields(Archive& ar) {
+    ar.param("n_models", n_models);
+    ar.param("seed", seed);
+    ar.param("lambda_value", lambda_value);
+    ar.param("drift_delta", drift_delta);
+    ar.param("warning_delta", warning_delta);
+    ar.param("grace_period", grace_period);
+    ar.param("max_depth", max_depth);
+    ar.param("learning_rate", learning_rate);
+    ar(generator_);
+    archive_members(ar, members_, drift_delta, warning_delta);
+}
+
+TARVO_ARCHIVE_FIELDS(ARFRegressor);
 
 }  // namespace tarvo

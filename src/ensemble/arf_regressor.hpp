@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "core/regressor.hpp"
@@ -26,6 +27,16 @@ struct ARFRegressorMember {
     Trees trees;  // trees.model is always present
     FeatureSubspace features;
     bool initialised = false;
+
+    template <class Archive>
+    void fields(Archive& ar) {
+        std::vector<std::string> names = features.names();
+        ar(trees, names, initialised);
+        if constexpr (Archive::kLoading) {
+            features.assign(std::move(names));
+        }
+        ar.check(trees.model != nullptr, "a member has no tree");
+    }
 };
 
 // Adaptive random forest of Hoeffding regression trees.
@@ -65,6 +76,10 @@ public:
     std::int32_t grace_period;
     std::int32_t max_depth;
     double learning_rate;
+
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
 
 private:
     [[nodiscard]] std::unique_ptr<HoeffdingTreeRegressor> make_member_tree() const;

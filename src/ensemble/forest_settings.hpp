@@ -33,6 +33,27 @@ void resize_forest(std::vector<Member>& members, std::size_t size, const Args&..
     }
 }
 
+// The members of a forest for saving and restoring (core/archive.hpp):
+// their count (1 .. kMaxForestMembers when loading), then each member's
+// fields; loaded members are first built from args.
+template <class Ar, class Member, class... Args>
+void archive_members(Ar& ar, std::vector<Member>& members, const Args&... args) {
+    if constexpr (Ar::kLoading) {
+        const std::size_t n = ar.get_count(1);
+        ar.check(n >= 1 && n <= static_cast<std::size_t>(kMaxForestMembers),
+                 "the member count is out of range");
+        members.clear();
+        resize_forest(members, n, args...);
+    } else if constexpr (!Ar::kParamsOnly) {
+        ar.put_u64(members.size());
+    }
+    if constexpr (!Ar::kParamsOnly) {
+        for (Member& m : members) {
+            ar(m);
+        }
+    }
+}
+
 // The Poisson parameters of a training weight with mean lambda_value. Throws
 // std::invalid_argument naming lambda_value when it is NaN or infinite: the
 // draw would never end (NaN) or ask for about 2^31 repetitions per member.

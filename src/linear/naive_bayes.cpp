@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "core/archive.hpp"
 #include "core/class_distribution.hpp"
 
 namespace tarvo {
@@ -117,5 +118,19 @@ void NaiveBayes::reset() {
     index_.clear();
     n_samples_ = 0;
 }
+
+template <class Archive>
+void NaiveBayes::fields(Archive& ar) {
+    ar(classes_, index_, n_samples_);
+    if constexpr (Archive::kLoading) {
+        bool consistent = index_.size() == classes_.size();
+        for (const auto& [label, position] : index_) {
+            consistent = consistent && position < classes_.size() && classes_[position].label == label;
+        }
+        ar.check(consistent, "the label index does not match the classes");
+    }
+}
+
+TARVO_ARCHIVE_FIELDS(NaiveBayes);
 
 }  // namespace tarvo

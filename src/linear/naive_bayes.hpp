@@ -28,11 +28,20 @@ public:
     // Floored likelihood of v under the running statistics s of one feature.
     [[nodiscard]] static double likelihood(const RunningStats& s, double v) noexcept;
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
 private:
     struct ClassEntry {
-        int label;
-        std::int64_t count;
+        int label = 0;
+        std::int64_t count = 0;
         std::unordered_map<std::string, RunningStats> feature_stats;
+
+        template <class Archive>
+        void fields(Archive& ar) {
+            ar(label, count, feature_stats);
+        }
     };
 
     ClassEntry& entry_for(int y);

@@ -22,6 +22,10 @@ public:
         total_ = 0;
     }
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
 private:
     std::int64_t correct_ = 0;
     std::int64_t total_ = 0;

@@ -11,6 +11,12 @@ public:
     [[nodiscard]] double get() const noexcept { return errors_.mean; }
     void reset() noexcept { errors_ = RunningMean{}; }
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(errors_);
+    }
+
 private:
     RunningMean errors_;
 };
@@ -21,6 +27,12 @@ public:
     void update(double y_true, double y_pred) noexcept;
     [[nodiscard]] double get() const noexcept;
     void reset() noexcept { errors_ = RunningMean{}; }
+
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(errors_);
+    }
 
 private:
     RunningMean errors_;

@@ -15,10 +15,21 @@ public:
         std::int64_t tp = 0;
         std::int64_t fp = 0;
         std::int64_t fn = 0;
+
+        template <class Archive>
+        void fields(Archive& ar) {
+            ar(tp, fp, fn);
+        }
     };
 
     void update(int y_true, int y_pred);
     void reset() noexcept { classes_.clear(); }
+
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(classes_);
+    }
 
 protected:
     // Mean over the known classes of score(counts); 0.0 when none is known.

@@ -18,6 +18,12 @@ public:
         sse_ = 0.0;
     }
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(targets_, sse_);
+    }
+
 private:
     RunningVariance targets_;
     double sse_ = 0.0;

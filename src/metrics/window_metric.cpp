@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "core/archive.hpp"
+
 namespace tarvo {
 
 void WindowMetric::add_counts(int label) {
@@ -85,5 +87,30 @@ void WindowMetric::reset() noexcept {
     unread_ = Counts{};
     correct_ = 0;
 }
+
+// The counts follow from the pairs in the window; they are rebuilt rather
+// than saved, so that they always agree with it.
+template <class Archive>
+void WindowMetric::fields(Archive& ar) {
+    int window_size = ring_.window_size();
+    ar.param("window_size", window_size);
+    if constexpr (Archive::kLoading) {
+        ring_ = WindowRing<Pair>(window_size);
+    }
+    ar(ring_);
+    if constexpr (Archive::kLoading) {
+        dense_.clear();
+        sparse_.clear();
+        unread_ = Counts{};
+        correct_ = 0;
+        for (const Pair& p : ring_.slots()) {
+            ensure_counts(p.predicted);
+            ensure_counts(p.actual);
+            tally(p, 1);
+        }
+    }
+}
+
+TARVO_ARCHIVE_FIELDS(WindowMetric);
 
 }  // namespace tarvo

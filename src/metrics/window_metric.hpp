@@ -37,10 +37,19 @@ public:
     // Labels with a counts record: the array length plus the large labels in the window.
     [[nodiscard]] std::size_t tracked_labels() const noexcept { return dense_.size() + sparse_.size(); }
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
 private:
     struct Pair {
-        int predicted;
-        int actual;
+        int predicted = 0;
+        int actual = 0;
+
+        template <class Archive>
+        void fields(Archive& ar) {
+            ar(predicted, actual);
+        }
     };
     struct Counts {
         std::int64_t tp = 0;

@@ -1,6 +1,9 @@
 #include "metrics/window_regression_metric.hpp"
 
+#include <algorithm>
 #include <cmath>
+
+#include "core/archive.hpp"
 
 namespace tarvo {
 
@@ -47,5 +50,19 @@ void WindowRegressionMetric::reset() noexcept {
     sum_sq_ = 0.0;
     since_recompute_ = 0;
 }
+
+template <class Archive>
+void WindowRegressionMetric::fields(Archive& ar) {
+    int window_size = ring_.window_size();
+    ar.param("window_size", window_size);
+    if constexpr (Archive::kLoading) {
+        ring_ = WindowRing<Errors>(window_size);
+    }
+    ar(ring_, sum_abs_, sum_sq_, since_recompute_);
+    ar.check(since_recompute_ >= 0 && since_recompute_ < std::max(ring_.window_size(), 1),
+             "the recomputation count is out of range");
+}
+
+TARVO_ARCHIVE_FIELDS(WindowRegressionMetric);
 
 }  // namespace tarvo

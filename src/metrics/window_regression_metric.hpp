@@ -28,10 +28,19 @@ public:
     [[nodiscard]] int size() const noexcept { return ring_.size(); }
     [[nodiscard]] int window_size() const noexcept { return ring_.window_size(); }
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
 private:
     struct Errors {
-        double abs;
-        double sq;
+        double abs = 0.0;
+        double sq = 0.0;
+
+        template <class Archive>
+        void fields(Archive& ar) {
+            ar(abs, sq);
+        }
     };
 
     WindowRing<Errors> ring_;

@@ -58,6 +58,22 @@ public:
         count_ = 0;
     }
 
+    // The entries in slot order and the write position; the window size is
+    // the owner's setting, given at construction.
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(entries_, pos_);
+        if constexpr (Archive::kLoading) {
+            const std::size_t n = entries_.size();
+            ar.check(window_size_ >= 0 && n <= static_cast<std::size_t>(window_size_),
+                     "the window holds more than its size");
+            count_ = static_cast<int>(n);
+            const bool full = count_ == window_size_;
+            ar.check(full ? (pos_ >= 0 && pos_ < std::max(window_size_, 1)) : pos_ == count_,
+                     "the window position is out of range");
+        }
+    }
+
 private:
     static constexpr int kInitialSlots = 1 << 12;
 

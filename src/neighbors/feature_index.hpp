@@ -34,6 +34,24 @@ public:
         return positions_;
     }
 
+    // Every field, for saving and restoring (core/archive.hpp); a loaded
+    // index must give the positions 0 .. size() - 1 once each.
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(positions_, size_);
+        if constexpr (Archive::kLoading) {
+            std::vector<bool> seen(positions_.size(), false);
+            bool valid = size_ == positions_.size();
+            for (const auto& entry : positions_) {
+                valid = valid && entry.second < seen.size() && !seen[entry.second];
+                if (valid) {
+                    seen[entry.second] = true;
+                }
+            }
+            ar.check(valid, "the feature positions are not a permutation");
+        }
+    }
+
 private:
     std::unordered_map<std::string, std::size_t> positions_;
     std::size_t size_ = 0;

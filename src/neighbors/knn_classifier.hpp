@@ -30,6 +30,10 @@ public:
 
     int p;  // order of the distance
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
 private:
     int n_neighbors_;
     NeighborWindow<int> window_;

@@ -35,7 +35,12 @@ class NeighborWindow {
 public:
     struct Entry {
         std::vector<double> values;  // one per known feature, 0 where the sample lacked it
-        Payload payload;
+        Payload payload{};
+
+        template <class Archive>
+        void fields(Archive& ar) {
+            ar(values, payload);
+        }
     };
 
     explicit NeighborWindow(std::size_t capacity) noexcept : capacity_(capacity) {}
@@ -115,6 +120,19 @@ public:
     [[nodiscard]] std::size_t capacity() const noexcept { return capacity_; }
     [[nodiscard]] const std::deque<Entry>& rows() const noexcept { return rows_; }
     [[nodiscard]] const FeatureIndex& index() const noexcept { return index_; }
+
+    // The rows and the index (the capacity is the owner's setting).
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(rows_, index_);
+        if constexpr (Archive::kLoading) {
+            bool valid = rows_.size() <= capacity_;
+            for (const Entry& row : rows_) {
+                valid = valid && row.values.size() <= index_.size();
+            }
+            ar.check(valid, "the window rows do not fit the window");
+        }
+    }
 
 private:
     // Passes over the rows cost window x features steps, both of the

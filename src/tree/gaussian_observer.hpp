@@ -31,6 +31,11 @@ public:
     // Both spans are indexed by class index and are overwritten.
     void split_weights(double t, std::span<double> left, std::span<double> right) const noexcept;
 
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(per_class_);
+    }
+
 private:
     std::vector<GaussianStats> per_class_;
 };

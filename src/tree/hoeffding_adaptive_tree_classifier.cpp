@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "core/archive.hpp"
+
 namespace tarvo {
 
 HoeffdingAdaptiveTreeClassifier::HoeffdingAdaptiveTreeClassifier(
@@ -43,5 +45,21 @@ ProbabilityMap HoeffdingAdaptiveTreeClassifier::predict_proba_one(const FeatureM
 void HoeffdingAdaptiveTreeClassifier::reset() {
     trees_.restart(build_tree(), drift_delta, warning_delta);
 }
+
+template <class Archive>
+void HoeffdingAdaptiveTreeClassifier::fields(Archive& ar) {
+    ar.param("grace_period", grace_period);
+    ar.param("split_confidence", split_confidence);
+    ar.param("tie_threshold", tie_threshold);
+    ar.param("nb_threshold", nb_threshold);
+    ar.param("max_depth", max_depth);
+    ar.param("drift_delta", drift_delta);
+    ar.param("warning_delta", warning_delta);
+    ar.param("split_criterion", split_criterion);
+    ar(trees_);
+    ar.check(Archive::kParamsOnly || trees_.model != nullptr, "the tree is missing");
+}
+
+TARVO_ARCHIVE_FIELDS(HoeffdingAdaptiveTreeClassifier);
 
 }  // namespace tarvo

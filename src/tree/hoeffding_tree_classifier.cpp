@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <functional>
 #include <limits>
 #include <span>
 #include <utility>
@@ -14,6 +15,7 @@
 #include "tree/node_walk.hpp"
 #include "tree/split_criterion.hpp"
 
+#include "core/archive.hpp"
 namespace tarvo {
 
 namespace {
@@ -367,5 +369,37 @@ void HoeffdingTreeClassifier::set_subspace(int size, std::int32_t seed) {
     subspace_size_ = size;
     seed_generator(rng_, seed);
 }
+
+template <class Archive>
+void HoeffdingTreeClassifier::fields(Archive& ar) {
+    ar.param("grace_period", grace_period);
+    ar.param("split_confidence", split_confidence);
+    ar.param("tie_threshold", tie_threshold);
+    ar.param("nb_threshold", nb_threshold);
+    ar.param("max_depth", max_depth);
+    ar.param("split_criterion", split_criterion);
+    ar(n_split_points, leaf_prediction, no_pre_prune, subspace_size_, rng_, classes_);
+    ar.check(n_split_points <= kMaxSplitPoints, "n_split_points is out of range");
+    ar.check(std::adjacent_find(classes_.begin(), classes_.end(), std::greater_equal<>()) ==
+                 classes_.end(),
+             "the labels are not in ascending order");
+    archive_tree(ar, root_, [](Archive& a, ClassifierNode& node, bool /*leaf*/) {
+        a(node.labels, node.weights, node.observers, node.total_weight, node.mc_correct,
+          node.nb_correct, node.split_feature, node.split_threshold);
+        bool valid = node.labels.size() == node.weights.size();
+        for (const auto& [name, observer] : node.observers) {
+            valid = valid && observer.per_class().size() <= node.labels.size();
+        }
+        a.check(valid, "a leaf's class tables do not match");
+    });
+    // Caches and buffers start empty: they only ever repeat what the state gives.
+    if constexpr (Archive::kLoading) {
+        scored_leaf_.node = nullptr;
+        terms_follow_ = false;
+        terms_rows_ = 0;
+    }
+}
+
+TARVO_ARCHIVE_FIELDS(HoeffdingTreeClassifier);
 
 }  // namespace tarvo

@@ -42,6 +42,10 @@ using LeafPredictionOption = TextOption<LeafPredictionChoice, parse_leaf_predict
 // learn_repeated), predict_one, predict_proba_one, reset and set_subspace.
 class HoeffdingTreeClassifier : public IClassifier {
 public:
+    // Every split attempt walks up to this many thresholds per feature; far
+    // more would stall the interpreter for minutes at each attempt.
+    static constexpr int kMaxSplitPoints = 100000;
+
     explicit HoeffdingTreeClassifier(int grace_period = 200, double split_confidence = 1e-7,
                                      double tie_threshold = 0.05, int nb_threshold = 0,
                                      int max_depth = 20, std::string split_criterion = "info_gain");
@@ -76,6 +80,10 @@ public:
     // Every label learnt since construction or the last reset, ascending.
     [[nodiscard]] const std::vector<int>& classes() const noexcept { return classes_; }
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
     // Settings: plain fields, read by the next operation that needs them.
     int grace_period;
     double split_confidence;
@@ -83,7 +91,7 @@ public:
     int nb_threshold;
     int max_depth;
     SplitCriterionOption split_criterion;  // "gini"; anything else is information gain
-    int n_split_points = 10;
+    int n_split_points = 10;  // at most kMaxSplitPoints through Python
     LeafPredictionOption leaf_prediction{"nba"};  // "mc", "nb"; anything else is "nba"
     bool no_pre_prune = false;
 

@@ -2,8 +2,8 @@
 
 #include <utility>
 
+#include "core/archive.hpp"
 #include "tree/node_walk.hpp"
-
 namespace tarvo {
 
 namespace {
@@ -78,5 +78,27 @@ double HoeffdingTreeRegressor::predict_one(const FeatureMap& x) {
 }
 
 void HoeffdingTreeRegressor::reset() { root_ = empty_leaf(); }
+
+template <class Archive>
+void HoeffdingTreeRegressor::fields(Archive& ar) {
+    ar.param("grace_period", grace_period);
+    ar.param("split_confidence", split_confidence);
+    ar.param("tie_threshold", tie_threshold);
+    ar.param("max_depth", max_depth);
+    ar.param("learning_rate", learning_rate);
+    ar(leaf_prediction);
+    archive_tree(ar, root_, [](Archive& a, Node& node, bool leaf) {
+        if (leaf) {
+            if constexpr (Archive::kLoading) {
+                node.leaf = std::make_unique<RegressionLeaf>();
+            }
+            a(*node.leaf);
+        } else {
+            a(node.split_feature, node.split_threshold);
+        }
+    });
+}
+
+TARVO_ARCHIVE_FIELDS(HoeffdingTreeRegressor);
 
 }  // namespace tarvo

@@ -75,6 +75,10 @@ public:
     std::int32_t max_depth;
     double learning_rate;
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
 private:
     void split(Node& node, const RegressionLeaf::Split& where);
 

@@ -22,6 +22,11 @@ public:
         RunningStats stats;
         double weight = 0.0;
         bool has_weight = false;  // set the first time the linear model trains on the feature
+
+        template <class Archive>
+        void fields(Archive& ar) {
+            ar(stats, weight, has_weight);
+        }
     };
 
     // A sample's feature as learn() visits it; kept by the caller so that the
@@ -46,6 +51,11 @@ public:
     double bias = 0.0;
     double sse_mean = 0.0;
     double sse_linear = 0.0;
+
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(target, features, count, bias, sse_mean, sse_linear);
+    }
 
     // Standard deviation of the target (0 until two values were seen).
     [[nodiscard]] double target_sd() const noexcept;

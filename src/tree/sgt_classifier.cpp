@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
 
+#include "core/archive.hpp"
 #include "core/running_stats.hpp"
 #include "tree/node_walk.hpp"
-
 namespace tarvo {
 
 namespace {
@@ -215,5 +216,24 @@ void SGTClassifier::reset() {
     root_ = std::make_unique<GradientNode>();
     classes_.clear();
 }
+
+template <class Archive>
+void SGTClassifier::fields(Archive& ar) {
+    ar.param("learning_rate", learning_rate);
+    ar.param("lambda_", lambda_);
+    ar.param("grace_period", grace_period);
+    ar.param("max_depth", max_depth);
+    ar(classes_);
+    ar.check(std::adjacent_find(classes_.begin(), classes_.end(), std::greater_equal<>()) ==
+                 classes_.end(),
+             "the labels are not in ascending order");
+    archive_tree(ar, root_, [](Archive& a, GradientNode& node, bool /*leaf*/) {
+        a(node.grad_stats, node.hess_stats, node.positive_stats, node.negative_stats, node.value,
+          node.grad_sum, node.hess_sum, node.positive_sum, node.negative_sum, node.count,
+          node.split_feature, node.split_threshold);
+    });
+}
+
+TARVO_ARCHIVE_FIELDS(SGTClassifier);
 
 }  // namespace tarvo

@@ -44,6 +44,10 @@ public:
     std::int32_t grace_period;
     std::int32_t max_depth;
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
 private:
     void attempt_split(GradientNode& leaf) const;
 
