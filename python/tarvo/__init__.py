@@ -16,6 +16,13 @@ from _tarvo_core import IRegressor
 
 # Linear and probabilistic learners.
 from _tarvo_core import NaiveBayes
+from _tarvo_core import Perceptron
+from _tarvo_core import LogisticRegressionClassifier
+from _tarvo_core import PassiveAggressiveClassifier
+from _tarvo_core import SoftmaxRegression
+from _tarvo_core import LinearRegression
+from _tarvo_core import BayesianLinearRegression
+from _tarvo_core import PassiveAggressiveRegressor
 
 # Trees.
 from _tarvo_core import HoeffdingTreeClassifier
@@ -49,6 +56,13 @@ __all__ = [
     "IRegressor",
     # linear and probabilistic learners
     "NaiveBayes",
+    "Perceptron",
+    "LogisticRegressionClassifier",
+    "PassiveAggressiveClassifier",
+    "SoftmaxRegression",
+    "LinearRegression",
+    "BayesianLinearRegression",
+    "PassiveAggressiveRegressor",
     # trees
     "HoeffdingTreeClassifier",
     "EFDTClassifier",
