@@ -4,6 +4,7 @@
 // a class's own binding states only its constructor and its properties.
 
 #include <memory>
+#include <string>
 #include <type_traits>
 #include <utility>
 
@@ -64,6 +65,16 @@ SharedClass<T, Base> bind_regressor(py::module_& m, const char* name, const char
     cls.def(
         "reset", [](T& self) { self.reset(); },
         "Forget everything learnt; hyper-parameters are kept.");
+    return cls;
+}
+
+// A read/write property for a text option: reads the text as stored, and an
+// assignment stores the new text (and the choice it selects).
+template <class Cls, class T, class Option>
+Cls& def_text_option(Cls& cls, const char* name, Option T::*member) {
+    cls.def_property(
+        name, [member](const T& self) { return (self.*member).text(); },
+        [member](T& self, std::string text) { self.*member = std::move(text); });
     return cls;
 }
 

@@ -21,7 +21,7 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     //  9 KNNClassifier
     bind_hoeffding_tree_classifier(m);  // 10 HoeffdingTreeClassifier
     bind_efdt_classifier(m);            // 11 EFDTClassifier (base HoeffdingTreeClassifier)
-    // 12 SGTClassifier
+    bind_sgt_classifier(m);             // 12 SGTClassifier
     bind_arf_classifier(m);  // 13 ARFClassifier
     // 14 SRPClassifier
     // 15 LeveragingBaggingClassifier

@@ -27,6 +27,7 @@ from _tarvo_core import PassiveAggressiveRegressor
 # Trees.
 from _tarvo_core import HoeffdingTreeClassifier
 from _tarvo_core import EFDTClassifier
+from _tarvo_core import SGTClassifier
 from _tarvo_core import HoeffdingAdaptiveTreeClassifier
 from _tarvo_core import HoeffdingTreeRegressor
 
@@ -66,6 +67,7 @@ __all__ = [
     # trees
     "HoeffdingTreeClassifier",
     "EFDTClassifier",
+    "SGTClassifier",
     "HoeffdingAdaptiveTreeClassifier",
     "HoeffdingTreeRegressor",
     # ensembles
