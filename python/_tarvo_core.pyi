@@ -41,6 +41,138 @@ class NaiveBayes(IClassifier):
         """
         Forget everything learnt; hyper-parameters are kept.
         """
+class Perceptron(IClassifier):
+    """
+    Multi-class perceptron.
+    
+    Keeps a bias and sparse weights per label; on a mistake moves the true label towards the sample and the predicted label away from it by learning_rate. Ties go to the label learnt first. predict_proba_one normalises exp(score). Untrained, predict_one answers 0 and predict_proba_one {}.
+    """
+    def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one labelled sample.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> int:
+        """
+        The predicted label for one sample.
+        """
+    def predict_proba_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[int, float]:
+        """
+        Class probabilities for one sample, one entry per known label.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def learning_rate(self) -> float:
+        ...
+    @learning_rate.setter
+    def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+class LogisticRegressionClassifier(IClassifier):
+    """
+    One-vs-rest logistic regression trained by stochastic gradient steps.
+    
+    Every known label is a two-class model updated on every sample, with L2 shrinkage l2 of the weights (not the bias). predict_one takes the greatest raw score, ties going to the smallest label; predict_proba_one normalises exp(score). Untrained, predict_one answers 0 and predict_proba_one {}.
+    """
+    def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, l2: typing.SupportsFloat | typing.SupportsIndex = 0.0) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one labelled sample.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> int:
+        """
+        The predicted label for one sample.
+        """
+    def predict_proba_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[int, float]:
+        """
+        Class probabilities for one sample, one entry per known label.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def l2(self) -> float:
+        ...
+    @l2.setter
+    def l2(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def learning_rate(self) -> float:
+        ...
+    @learning_rate.setter
+    def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+class PassiveAggressiveClassifier(IClassifier):
+    """
+    Multi-class passive-aggressive classifier (steps bounded by C).
+    
+    When the best rival label scores within a margin of 1 of the true label, adds the sample to the true label and subtracts it from the rival by the smallest step that restores the margin, at most C. Ties go to the smallest label. Untrained, predict_one answers 0 and predict_proba_one {}.
+    """
+    def __init__(self, C: typing.SupportsFloat | typing.SupportsIndex = 1.0) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one labelled sample.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> int:
+        """
+        The predicted label for one sample.
+        """
+    def predict_proba_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[int, float]:
+        """
+        Class probabilities for one sample, one entry per known label.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def C(self) -> float:
+        ...
+    @C.setter
+    def C(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+class SoftmaxRegression(IClassifier):
+    """
+    Multinomial logistic regression trained by stochastic gradient steps.
+    
+    Softmax over the class scores (shifted by the greatest); every known label takes a step on every sample, with L2 shrinkage l2 of the weights. Untrained, predict_one answers 0 and predict_proba_one {}.
+    """
+    def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, l2: typing.SupportsFloat | typing.SupportsIndex = 0.0) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one labelled sample.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> int:
+        """
+        The predicted label for one sample.
+        """
+    def predict_proba_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[int, float]:
+        """
+        Class probabilities for one sample, one entry per known label.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def l2(self) -> float:
+        ...
+    @l2.setter
+    def l2(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def learning_rate(self) -> float:
+        ...
+    @learning_rate.setter
+    def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
 class KNNClassifier(IClassifier):
     """
     k-nearest-neighbour classifier over a sliding window of recent samples.
@@ -265,6 +397,102 @@ class HoeffdingAdaptiveTreeClassifier(IClassifier):
         ...
     @max_depth.setter
     def max_depth(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+class LinearRegression(IRegressor):
+    """
+    Linear regression by stochastic gradient descent on the squared error.
+    
+    The error and every per-feature gradient are clipped to [-10, 10]; l2 shrinks the weights, not the bias. Untrained, predict_one answers 0.0.
+    """
+    def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, l2: typing.SupportsFloat | typing.SupportsIndex = 0.0) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one sample and its target.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> float:
+        """
+        The predicted target for one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def l2(self) -> float:
+        ...
+    @l2.setter
+    def l2(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def learning_rate(self) -> float:
+        ...
+    @learning_rate.setter
+    def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+class BayesianLinearRegression(IRegressor):
+    """
+    Diagonal Bayesian linear regression.
+    
+    Each feature's weight has its own Gaussian posterior, with prior precision alpha and noise precision beta, moved by the residual clipped to [-10, 10]; the bias is the running mean of the clipped residuals. Untrained, predict_one answers 0.0.
+    """
+    def __init__(self, alpha: typing.SupportsFloat | typing.SupportsIndex = 1.0, beta: typing.SupportsFloat | typing.SupportsIndex = 1.0) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one sample and its target.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> float:
+        """
+        The predicted target for one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def alpha(self) -> float:
+        ...
+    @alpha.setter
+    def alpha(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def beta(self) -> float:
+        ...
+    @beta.setter
+    def beta(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+class PassiveAggressiveRegressor(IRegressor):
+    """
+    Passive-aggressive regression with an epsilon-insensitive loss (steps bounded by C).
+    
+    A residual beyond epsilon moves the weights and the bias towards the target by the smallest step that brings it within epsilon, at most C. Untrained, predict_one answers 0.0.
+    """
+    def __init__(self, C: typing.SupportsFloat | typing.SupportsIndex = 1.0, epsilon: typing.SupportsFloat | typing.SupportsIndex = 0.1) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one sample and its target.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> float:
+        """
+        The predicted target for one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def C(self) -> float:
+        ...
+    @C.setter
+    def C(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def epsilon(self) -> float:
+        ...
+    @epsilon.setter
+    def epsilon(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
 class KNNRegressor(IRegressor):
     """

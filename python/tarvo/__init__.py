@@ -15,6 +15,13 @@ from _tarvo_core import IRegressor
 
 # Linear and probabilistic learners.
 from _tarvo_core import NaiveBayes
+from _tarvo_core import Perceptron
+from _tarvo_core import LogisticRegressionClassifier
+from _tarvo_core import PassiveAggressiveClassifier
+from _tarvo_core import SoftmaxRegression
+from _tarvo_core import LinearRegression
+from _tarvo_core import BayesianLinearRegression
+from _tarvo_core import PassiveAggressiveRegressor
 
 # Nearest-neighbour learners.
 from _tarvo_core import KNNClassifier
@@ -56,6 +63,13 @@ __all__ = [
     # nearest-neighbour learners
     "KNNClassifier",
     "KNNRegressor",
+    "Perceptron",
+    "LogisticRegressionClassifier",
+    "PassiveAggressiveClassifier",
+    "SoftmaxRegression",
+    "LinearRegression",
+    "BayesianLinearRegression",
+    "PassiveAggressiveRegressor",
     # trees
     "HoeffdingTreeClassifier",
     "EFDTClassifier",
