@@ -3,7 +3,6 @@
 #include <cmath>
 #include <utility>
 
-#include "core/interrupt.hpp"
 #include "core/random.hpp"
 #include "ensemble/forest_settings.hpp"
 
@@ -67,7 +66,7 @@ void SRPRegressor::learn_one(const FeatureMap& x, double y) {
         const double predicted = m.trees.model->predict_one(xp);
         const int weight = weights.draw(generator_);
         m.trees.train([&](HoeffdingTreeRegressor& tree) {
-            repeat_interruptibly(weight, [&] { tree.learn_one(xp, y); });
+            tree.learn_repeated(xp, y, weight);
         });
         m.trees.watch(std::fabs(y - predicted), drift_delta, warning_delta, Trees::Alarms::kAny,
                       [this](Trees::Role) { return make_member_tree(); });
