@@ -17,11 +17,14 @@ void bind_iregressor(py::module_& m);
 void bind_naive_bayes(py::module_& m);
 
 // bind_neighbors.cpp
+void bind_knn_classifier(py::module_& m);
+void bind_knn_regressor(py::module_& m);
 
 // bind_tree.cpp
 void bind_hoeffding_tree_regressor(py::module_& m);
 void bind_hoeffding_tree_classifier(py::module_& m);
 void bind_efdt_classifier(py::module_& m);
+void bind_sgt_classifier(py::module_& m);
 void bind_hoeffding_adaptive_tree_classifier(py::module_& m);
 
 // bind_ensemble.cpp

@@ -18,10 +18,10 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     //  6 LogisticRegressionClassifier (native LogisticRegression)
     //  7 PassiveAggressiveClassifier
     //  8 SoftmaxRegression
-    //  9 KNNClassifier
+    bind_knn_classifier(m);  //  9 KNNClassifier
     bind_hoeffding_tree_classifier(m);  // 10 HoeffdingTreeClassifier
     bind_efdt_classifier(m);            // 11 EFDTClassifier (base HoeffdingTreeClassifier)
-    // 12 SGTClassifier
+    bind_sgt_classifier(m);             // 12 SGTClassifier
     bind_arf_classifier(m);  // 13 ARFClassifier
     bind_srp_classifier(m);                 // 14 SRPClassifier
     bind_leveraging_bagging_classifier(m);  // 15 LeveragingBaggingClassifier
@@ -29,7 +29,7 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     // 17 LinearRegression
     // 18 BayesianLinearRegression
     // 19 PassiveAggressiveRegressor
-    // 20 KNNRegressor
+    bind_knn_regressor(m);  // 20 KNNRegressor
     bind_hoeffding_tree_regressor(m);  // 21 HoeffdingTreeRegressor
     bind_arf_regressor(m);  // 22 ARFRegressor
     bind_srp_regressor(m);  // 23 SRPRegressor

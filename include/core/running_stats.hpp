@@ -76,6 +76,30 @@ struct RunningStats {
     [[nodiscard]] double sample_variance() const noexcept { return m2 / (n - 1.0); }
 };
 
+// Weighted running mean and weighted sum of squared deviations: a value v
+// of weight w adds w to the weight; d = w (v - mean); the mean advances by
+// d / weight and m2 by (v - new mean) d.
+struct WeightedRunningStats {
+    double weight = 0.0;
+    double mean = 0.0;
+    double m2 = 0.0;
+
+    void update(double v, double w) noexcept {
+        weight += w;
+        const double d = w * (v - mean);
+        mean += d / weight;
+        m2 += (v - mean) * d;
+    }
+
+    // m2 / (weight - 1) once weight > 1, else 0.
+    [[nodiscard]] double variance() const noexcept { return weight > 1.0 ? m2 / (weight - 1.0) : 0.0; }
+
+    // The same summary with its weight and m2 scaled by `share`.
+    [[nodiscard]] WeightedRunningStats scaled(double share) const noexcept {
+        return {weight * share, mean, m2 * share};
+    }
+};
+
 // Running Gaussian summary with the extremes: count, mean, sum of squared
 // deviations (no fused multiply-add), minimum and maximum.
 struct GaussianStats {

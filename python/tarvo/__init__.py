@@ -9,7 +9,6 @@ feature name to number, with an ``int`` label or a ``float`` target.
 from __future__ import annotations
 
 # Interfaces.
-# Interfaces.
 from _tarvo_core import ITransformer
 from _tarvo_core import IClassifier
 from _tarvo_core import IRegressor
@@ -17,9 +16,14 @@ from _tarvo_core import IRegressor
 # Linear and probabilistic learners.
 from _tarvo_core import NaiveBayes
 
+# Nearest-neighbour learners.
+from _tarvo_core import KNNClassifier
+from _tarvo_core import KNNRegressor
+
 # Trees.
 from _tarvo_core import HoeffdingTreeClassifier
 from _tarvo_core import EFDTClassifier
+from _tarvo_core import SGTClassifier
 from _tarvo_core import HoeffdingAdaptiveTreeClassifier
 from _tarvo_core import HoeffdingTreeRegressor
 
@@ -52,9 +56,13 @@ __all__ = [
     "IRegressor",
     # linear and probabilistic learners
     "NaiveBayes",
+    # nearest-neighbour learners
+    "KNNClassifier",
+    "KNNRegressor",
     # trees
     "HoeffdingTreeClassifier",
     "EFDTClassifier",
+    "SGTClassifier",
     "HoeffdingAdaptiveTreeClassifier",
     "HoeffdingTreeRegressor",
     # ensembles
