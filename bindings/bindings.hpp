@@ -37,6 +37,9 @@ void bind_hoeffding_adaptive_tree_classifier(py::module_& m);
 // bind_ensemble.cpp
 void bind_arf_classifier(py::module_& m);
 void bind_arf_regressor(py::module_& m);
+void bind_srp_classifier(py::module_& m);
+void bind_leveraging_bagging_classifier(py::module_& m);
+void bind_srp_regressor(py::module_& m);
 
 // bind_preprocessing.cpp
 

@@ -362,6 +362,78 @@ class ARFClassifier(IClassifier):
     @seed.setter
     def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
+class SRPClassifier(IClassifier):
+    """
+    Streaming random patches of Hoeffding trees.
+    
+    Each member learns on its own patch: a fixed random share subspace_fraction of the features of its first sample (drawn from seed and the member's position, names kept in ascending order) and/or every sample a Poisson(lambda_value) number of times. training_method is "subspaces" (features only, every sample learnt once), "resampling" (weights only, every feature) or any other text for "patches" (both). ADWIN detectors over the member's 0/1 error start a background tree on a warning (warning_delta) and replace the tree on a drift (drift_delta). Members vote with their accuracy since their tree was last replaced. n_models (at most 100000) takes effect at reset; seed re-seeds the weights at reset and seeds every patch drawn after it is set; a NaN or infinite lambda_value makes learn_one raise ValueError when the method draws weights. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0 and predict_proba_one {}.
+    """
+    def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.001, warning_delta: typing.SupportsFloat | typing.SupportsIndex = 0.01, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01, subspace_fraction: typing.SupportsFloat | typing.SupportsIndex = 0.6, training_method: str = 'patches') -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one labelled sample.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> int:
+        """
+        The predicted label for one sample.
+        """
+    def predict_proba_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[int, float]:
+        """
+        Class probabilities for one sample, one entry per known label.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def n_models(self) -> int:
+        ...
+    @n_models.setter
+    def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def seed(self) -> int:
+        ...
+    @seed.setter
+    def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+class LeveragingBaggingClassifier(IClassifier):
+    """
+    Leveraging bagging of Hoeffding trees.
+    
+    Every member sees every feature and learns each sample a Poisson(lambda_value) number of times; one ADWIN detector (drift_delta) over its 0/1 error replaces its tree by a fresh one on a drift. The ensemble predicts the unweighted mean of the members' normalised class distributions. n_models (at most 100000) and seed take effect at reset; a NaN or infinite lambda_value makes learn_one raise ValueError. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0 and predict_proba_one {}.
+    """
+    def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.002, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one labelled sample.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> int:
+        """
+        The predicted label for one sample.
+        """
+    def predict_proba_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[int, float]:
+        """
+        Class probabilities for one sample, one entry per known label.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def n_models(self) -> int:
+        ...
+    @n_models.setter
+    def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def seed(self) -> int:
+        ...
+    @seed.setter
+    def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
 class HoeffdingAdaptiveTreeClassifier(IClassifier):
     """
     Hoeffding tree that follows concept drift.
@@ -588,6 +660,38 @@ class ARFRegressor(IRegressor):
     Each member sees a fixed random subset of max(1, round(sqrt(n))) of the n features of its first sample and learns every sample a Poisson(lambda_value) number of times. ADWIN detectors over the member's absolute error start a background tree on a warning (warning_delta) and replace the tree on a drift (drift_delta). The forest predicts the mean of its members. n_models (at most 100000) and seed take effect at reset; a NaN or infinite lambda_value makes learn_one raise ValueError. The cost of learn_one grows linearly with lambda_value (every member learns the sample about lambda_value times); a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0.0.
     """
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.001, warning_delta: typing.SupportsFloat | typing.SupportsIndex = 0.01, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one sample and its target.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> float:
+        """
+        The predicted target for one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def n_models(self) -> int:
+        ...
+    @n_models.setter
+    def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def seed(self) -> int:
+        ...
+    @seed.setter
+    def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+class SRPRegressor(IRegressor):
+    """
+    Streaming random patches of Hoeffding regression trees.
+    
+    Members learn on their patches as in SRPClassifier (training_method "subspaces", "resampling" or any other text for "patches"); ADWIN detectors over a member's absolute error start a background tree on a warning (warning_delta) and replace the tree on a drift (drift_delta). The ensemble predicts the mean of its members that have learnt. n_models (at most 100000) takes effect at reset; seed re-seeds the weights at reset and seeds every patch drawn after it is set; a NaN or infinite lambda_value makes learn_one raise ValueError when the method draws weights. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0.0.
+    """
+    def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.001, warning_delta: typing.SupportsFloat | typing.SupportsIndex = 0.01, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, subspace_fraction: typing.SupportsFloat | typing.SupportsIndex = 0.6, training_method: str = 'patches') -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """

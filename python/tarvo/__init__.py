@@ -37,6 +37,9 @@ from _tarvo_core import HoeffdingTreeRegressor
 # Ensembles.
 from _tarvo_core import ARFClassifier
 from _tarvo_core import ARFRegressor
+from _tarvo_core import SRPClassifier
+from _tarvo_core import SRPRegressor
+from _tarvo_core import LeveragingBaggingClassifier
 
 # Metrics.
 from _tarvo_core import Accuracy
@@ -79,6 +82,9 @@ __all__ = [
     # ensembles
     "ARFClassifier",
     "ARFRegressor",
+    "SRPClassifier",
+    "SRPRegressor",
+    "LeveragingBaggingClassifier",
     # metrics
     "Accuracy",
     "MacroPrecision",
