@@ -22,6 +22,7 @@ from _tarvo_core import HoeffdingTreeClassifier
 from _tarvo_core import EFDTClassifier
 from _tarvo_core import HoeffdingAdaptiveTreeClassifier
 from _tarvo_core import HoeffdingTreeRegressor
+from _tarvo_core import FIMTDDRegressor
 
 # Ensembles.
 from _tarvo_core import ARFClassifier
@@ -54,6 +55,7 @@ __all__ = [
     "EFDTClassifier",
     "HoeffdingAdaptiveTreeClassifier",
     "HoeffdingTreeRegressor",
+    "FIMTDDRegressor",
     # ensembles
     "ARFClassifier",
     "ARFRegressor",
