@@ -33,7 +33,7 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     bind_hoeffding_tree_regressor(m);  // 21 HoeffdingTreeRegressor
     bind_arf_regressor(m);  // 22 ARFRegressor
     bind_srp_regressor(m);  // 23 SRPRegressor
-    // 24 FIMTDDRegressor
+    bind_fimtdd_regressor(m);  // 24 FIMTDDRegressor
     // 25 LeveragingBaggingRegressor
     // 26 SGBTClassifier
     // 27 SGBRRegressor

@@ -717,6 +717,50 @@ class SRPRegressor(IRegressor):
     @seed.setter
     def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
+class FIMTDDRegressor(IRegressor):
+    """
+    Incremental model tree for drifting streams (FIMT-DD).
+    
+    Leaves keep an extended binary search tree of each feature's values and split on the threshold of greatest standard-deviation reduction when the runner-up's reduction is below 1 - epsilon of the best's (epsilon the Hoeffding bound) or epsilon falls below tie_threshold. leaf_prediction: "mean", "perceptron" (a linear model on globally standardised features), or any other text for "adaptive" (whichever has erred less). A Page-Hinkley test at every internal node starts an alternate subtree on rising error; it replaces the node's subtree once its faded squared error is lower, or is dropped after alternate_tree_time samples. Memory at a leaf grows with the distinct feature values seen there until it splits. seed takes effect at reset(). Untrained, predict_one answers 0.0.
+    """
+    drift_detection: bool
+    leaf_prediction: str
+    def __init__(self, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 1e-07, tie_threshold: typing.SupportsFloat | typing.SupportsIndex = 0.05, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, leaf_prediction: str = 'adaptive', learning_ratio: typing.SupportsFloat | typing.SupportsIndex = 0.02, learning_rate_decay: typing.SupportsFloat | typing.SupportsIndex = 0.001, learning_ratio_const: bool = False, page_hinckley_alpha: typing.SupportsFloat | typing.SupportsIndex = 0.005, page_hinckley_threshold: typing.SupportsFloat | typing.SupportsIndex = 50.0, alternate_tree_fading_factor: typing.SupportsFloat | typing.SupportsIndex = 0.995, alternate_tree_t_min: typing.SupportsInt | typing.SupportsIndex = 150, alternate_tree_time: typing.SupportsInt | typing.SupportsIndex = 1500, drift_detection: bool = True, seed: typing.SupportsInt | typing.SupportsIndex = 1) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one sample and its target.
+        """
+    def n_splits(self) -> int:
+        """
+        Splits made so far, alternate subtrees included (discarded ones too).
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> float:
+        """
+        The predicted target for one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def grace_period(self) -> int:
+        ...
+    @grace_period.setter
+    def grace_period(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def seed(self) -> int:
+        ...
+    @seed.setter
+    def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def split_confidence(self) -> float:
+        ...
+    @split_confidence.setter
+    def split_confidence(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
 class Accuracy:
     """
     Share of updates whose true and predicted labels are equal.

@@ -33,6 +33,7 @@ from _tarvo_core import EFDTClassifier
 from _tarvo_core import SGTClassifier
 from _tarvo_core import HoeffdingAdaptiveTreeClassifier
 from _tarvo_core import HoeffdingTreeRegressor
+from _tarvo_core import FIMTDDRegressor
 
 # Ensembles.
 from _tarvo_core import ARFClassifier
@@ -79,6 +80,7 @@ __all__ = [
     "SGTClassifier",
     "HoeffdingAdaptiveTreeClassifier",
     "HoeffdingTreeRegressor",
+    "FIMTDDRegressor",
     # ensembles
     "ARFClassifier",
     "ARFRegressor",
