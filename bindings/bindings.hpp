@@ -15,6 +15,13 @@ void bind_iregressor(py::module_& m);
 
 // bind_linear.cpp
 void bind_naive_bayes(py::module_& m);
+void bind_perceptron(py::module_& m);
+void bind_logistic_regression(py::module_& m);
+void bind_passive_aggressive_classifier(py::module_& m);
+void bind_softmax_regression(py::module_& m);
+void bind_linear_regression(py::module_& m);
+void bind_bayesian_linear_regression(py::module_& m);
+void bind_passive_aggressive_regressor(py::module_& m);
 
 // bind_neighbors.cpp
 void bind_knn_classifier(py::module_& m);
@@ -26,10 +33,14 @@ void bind_hoeffding_tree_classifier(py::module_& m);
 void bind_efdt_classifier(py::module_& m);
 void bind_sgt_classifier(py::module_& m);
 void bind_hoeffding_adaptive_tree_classifier(py::module_& m);
+void bind_fimtdd_regressor(py::module_& m);
 
 // bind_ensemble.cpp
 void bind_arf_classifier(py::module_& m);
 void bind_arf_regressor(py::module_& m);
+void bind_srp_classifier(py::module_& m);
+void bind_leveraging_bagging_classifier(py::module_& m);
+void bind_srp_regressor(py::module_& m);
 
 // bind_preprocessing.cpp
 

@@ -111,6 +111,9 @@ template <class Cls>
 Cls& def_persistence(Cls& cls, const char* name, std::vector<std::string> keywords = {}) {
     using T = typename Cls::type;
     using Holder = typename Cls::holder_type;
+    if constexpr (!requires(T& t, ArchiveWriter& w) { t.fields(w); }) {
+        return cls;  // not saved yet
+    } else {
     cls.def(py::pickle(
         [name](T& self) { return py::bytes(save_object(self, name)); },
         [name](const py::bytes& state) {
@@ -130,6 +133,7 @@ Cls& def_persistence(Cls& cls, const char* name, std::vector<std::string> keywor
         "__repr__",
         [name, keywords = std::move(keywords)](T& self) { return describe(self, name, keywords); });
     return cls;
+    }
 }
 
 // Registers a classifier with its constructor and the four learner methods.

@@ -55,6 +55,138 @@ class NaiveBayes(IClassifier):
         """
         Forget everything learnt; hyper-parameters are kept.
         """
+class Perceptron(IClassifier):
+    """
+    Multi-class perceptron.
+    
+    Keeps a bias and sparse weights per label; on a mistake moves the true label towards the sample and the predicted label away from it by learning_rate. Ties go to the label learnt first. predict_proba_one normalises exp(score). Untrained, predict_one answers 0 and predict_proba_one {}.
+    """
+    def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one labelled sample.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> int:
+        """
+        The predicted label for one sample.
+        """
+    def predict_proba_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[int, float]:
+        """
+        Class probabilities for one sample, one entry per known label.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def learning_rate(self) -> float:
+        ...
+    @learning_rate.setter
+    def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+class LogisticRegressionClassifier(IClassifier):
+    """
+    One-vs-rest logistic regression trained by stochastic gradient steps.
+    
+    Every known label is a two-class model updated on every sample, with L2 shrinkage l2 of the weights (not the bias). predict_one takes the greatest raw score, ties going to the smallest label; predict_proba_one normalises exp(score). Untrained, predict_one answers 0 and predict_proba_one {}.
+    """
+    def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, l2: typing.SupportsFloat | typing.SupportsIndex = 0.0) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one labelled sample.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> int:
+        """
+        The predicted label for one sample.
+        """
+    def predict_proba_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[int, float]:
+        """
+        Class probabilities for one sample, one entry per known label.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def l2(self) -> float:
+        ...
+    @l2.setter
+    def l2(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def learning_rate(self) -> float:
+        ...
+    @learning_rate.setter
+    def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+class PassiveAggressiveClassifier(IClassifier):
+    """
+    Multi-class passive-aggressive classifier (steps bounded by C).
+    
+    When the best rival label scores within a margin of 1 of the true label, adds the sample to the true label and subtracts it from the rival by the smallest step that restores the margin, at most C. Ties go to the smallest label. Untrained, predict_one answers 0 and predict_proba_one {}.
+    """
+    def __init__(self, C: typing.SupportsFloat | typing.SupportsIndex = 1.0) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one labelled sample.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> int:
+        """
+        The predicted label for one sample.
+        """
+    def predict_proba_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[int, float]:
+        """
+        Class probabilities for one sample, one entry per known label.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def C(self) -> float:
+        ...
+    @C.setter
+    def C(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+class SoftmaxRegression(IClassifier):
+    """
+    Multinomial logistic regression trained by stochastic gradient steps.
+    
+    Softmax over the class scores (shifted by the greatest); every known label takes a step on every sample, with L2 shrinkage l2 of the weights. Untrained, predict_one answers 0 and predict_proba_one {}.
+    """
+    def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, l2: typing.SupportsFloat | typing.SupportsIndex = 0.0) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one labelled sample.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> int:
+        """
+        The predicted label for one sample.
+        """
+    def predict_proba_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[int, float]:
+        """
+        Class probabilities for one sample, one entry per known label.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def l2(self) -> float:
+        ...
+    @l2.setter
+    def l2(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def learning_rate(self) -> float:
+        ...
+    @learning_rate.setter
+    def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
 class KNNClassifier(IClassifier):
     """
     k-nearest-neighbour classifier over a sliding window of recent samples.
@@ -314,6 +446,78 @@ class ARFClassifier(IClassifier):
     @seed.setter
     def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
+class SRPClassifier(IClassifier):
+    """
+    Streaming random patches of Hoeffding trees.
+    
+    Each member learns on its own patch: a fixed random share subspace_fraction of the features of its first sample (drawn from seed and the member's position, names kept in ascending order) and/or every sample a Poisson(lambda_value) number of times. training_method is "subspaces" (features only, every sample learnt once), "resampling" (weights only, every feature) or any other text for "patches" (both). ADWIN detectors over the member's 0/1 error start a background tree on a warning (warning_delta) and replace the tree on a drift (drift_delta). Members vote with their accuracy since their tree was last replaced. n_models (at most 100000) takes effect at reset; seed re-seeds the weights at reset and seeds every patch drawn after it is set; a NaN or infinite lambda_value makes learn_one raise ValueError when the method draws weights. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0 and predict_proba_one {}.
+    """
+    def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.001, warning_delta: typing.SupportsFloat | typing.SupportsIndex = 0.01, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01, subspace_fraction: typing.SupportsFloat | typing.SupportsIndex = 0.6, training_method: str = 'patches') -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one labelled sample.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> int:
+        """
+        The predicted label for one sample.
+        """
+    def predict_proba_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[int, float]:
+        """
+        Class probabilities for one sample, one entry per known label.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def n_models(self) -> int:
+        ...
+    @n_models.setter
+    def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def seed(self) -> int:
+        ...
+    @seed.setter
+    def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+class LeveragingBaggingClassifier(IClassifier):
+    """
+    Leveraging bagging of Hoeffding trees.
+    
+    Every member sees every feature and learns each sample a Poisson(lambda_value) number of times; one ADWIN detector (drift_delta) over its 0/1 error replaces its tree by a fresh one on a drift. The ensemble predicts the unweighted mean of the members' normalised class distributions. n_models (at most 100000) and seed take effect at reset; a NaN or infinite lambda_value makes learn_one raise ValueError. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0 and predict_proba_one {}.
+    """
+    def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.002, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one labelled sample.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> int:
+        """
+        The predicted label for one sample.
+        """
+    def predict_proba_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[int, float]:
+        """
+        Class probabilities for one sample, one entry per known label.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def n_models(self) -> int:
+        ...
+    @n_models.setter
+    def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def seed(self) -> int:
+        ...
+    @seed.setter
+    def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
 class HoeffdingAdaptiveTreeClassifier(IClassifier):
     """
     Hoeffding tree that follows concept drift.
@@ -363,6 +567,102 @@ class HoeffdingAdaptiveTreeClassifier(IClassifier):
         ...
     @max_depth.setter
     def max_depth(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+class LinearRegression(IRegressor):
+    """
+    Linear regression by stochastic gradient descent on the squared error.
+    
+    The error and every per-feature gradient are clipped to [-10, 10]; l2 shrinks the weights, not the bias. Untrained, predict_one answers 0.0.
+    """
+    def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, l2: typing.SupportsFloat | typing.SupportsIndex = 0.0) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one sample and its target.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> float:
+        """
+        The predicted target for one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def l2(self) -> float:
+        ...
+    @l2.setter
+    def l2(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def learning_rate(self) -> float:
+        ...
+    @learning_rate.setter
+    def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+class BayesianLinearRegression(IRegressor):
+    """
+    Diagonal Bayesian linear regression.
+    
+    Each feature's weight has its own Gaussian posterior, with prior precision alpha and noise precision beta, moved by the residual clipped to [-10, 10]; the bias is the running mean of the clipped residuals. Untrained, predict_one answers 0.0.
+    """
+    def __init__(self, alpha: typing.SupportsFloat | typing.SupportsIndex = 1.0, beta: typing.SupportsFloat | typing.SupportsIndex = 1.0) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one sample and its target.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> float:
+        """
+        The predicted target for one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def alpha(self) -> float:
+        ...
+    @alpha.setter
+    def alpha(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def beta(self) -> float:
+        ...
+    @beta.setter
+    def beta(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+class PassiveAggressiveRegressor(IRegressor):
+    """
+    Passive-aggressive regression with an epsilon-insensitive loss (steps bounded by C).
+    
+    A residual beyond epsilon moves the weights and the bias towards the target by the smallest step that brings it within epsilon, at most C. Untrained, predict_one answers 0.0.
+    """
+    def __init__(self, C: typing.SupportsFloat | typing.SupportsIndex = 1.0, epsilon: typing.SupportsFloat | typing.SupportsIndex = 0.1) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one sample and its target.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> float:
+        """
+        The predicted target for one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def C(self) -> float:
+        ...
+    @C.setter
+    def C(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def epsilon(self) -> float:
+        ...
+    @epsilon.setter
+    def epsilon(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
 class KNNRegressor(IRegressor):
     """
@@ -524,6 +824,82 @@ class ARFRegressor(IRegressor):
         ...
     @seed.setter
     def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+class SRPRegressor(IRegressor):
+    """
+    Streaming random patches of Hoeffding regression trees.
+    
+    Members learn on their patches as in SRPClassifier (training_method "subspaces", "resampling" or any other text for "patches"); ADWIN detectors over a member's absolute error start a background tree on a warning (warning_delta) and replace the tree on a drift (drift_delta). The ensemble predicts the mean of its members that have learnt. n_models (at most 100000) takes effect at reset; seed re-seeds the weights at reset and seeds every patch drawn after it is set; a NaN or infinite lambda_value makes learn_one raise ValueError when the method draws weights. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0.0.
+    """
+    def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.001, warning_delta: typing.SupportsFloat | typing.SupportsIndex = 0.01, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, subspace_fraction: typing.SupportsFloat | typing.SupportsIndex = 0.6, training_method: str = 'patches') -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one sample and its target.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> float:
+        """
+        The predicted target for one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def n_models(self) -> int:
+        ...
+    @n_models.setter
+    def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def seed(self) -> int:
+        ...
+    @seed.setter
+    def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+class FIMTDDRegressor(IRegressor):
+    """
+    Incremental model tree for drifting streams (FIMT-DD).
+    
+    Leaves keep an extended binary search tree of each feature's values and split on the threshold of greatest standard-deviation reduction when the runner-up's reduction is below 1 - epsilon of the best's (epsilon the Hoeffding bound) or epsilon falls below tie_threshold. leaf_prediction: "mean", "perceptron" (a linear model on globally standardised features), or any other text for "adaptive" (whichever has erred less). A Page-Hinkley test at every internal node starts an alternate subtree on rising error; it replaces the node's subtree once its faded squared error is lower, or is dropped after alternate_tree_time samples. Memory at a leaf grows with the distinct feature values seen there until it splits. seed takes effect at reset(). Untrained, predict_one answers 0.0.
+    """
+    drift_detection: bool
+    leaf_prediction: str
+    def __init__(self, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 1e-07, tie_threshold: typing.SupportsFloat | typing.SupportsIndex = 0.05, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, leaf_prediction: str = 'adaptive', learning_ratio: typing.SupportsFloat | typing.SupportsIndex = 0.02, learning_rate_decay: typing.SupportsFloat | typing.SupportsIndex = 0.001, learning_ratio_const: bool = False, page_hinckley_alpha: typing.SupportsFloat | typing.SupportsIndex = 0.005, page_hinckley_threshold: typing.SupportsFloat | typing.SupportsIndex = 50.0, alternate_tree_fading_factor: typing.SupportsFloat | typing.SupportsIndex = 0.995, alternate_tree_t_min: typing.SupportsInt | typing.SupportsIndex = 150, alternate_tree_time: typing.SupportsInt | typing.SupportsIndex = 1500, drift_detection: bool = True, seed: typing.SupportsInt | typing.SupportsIndex = 1) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one sample and its target.
+        """
+    def n_splits(self) -> int:
+        """
+        Splits made so far, alternate subtrees included (discarded ones too).
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> float:
+        """
+        The predicted target for one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def grace_period(self) -> int:
+        ...
+    @grace_period.setter
+    def grace_period(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def seed(self) -> int:
+        ...
+    @seed.setter
+    def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def split_confidence(self) -> float:
+        ...
+    @split_confidence.setter
+    def split_confidence(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
 class Accuracy:
     """

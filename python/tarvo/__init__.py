@@ -15,6 +15,13 @@ from _tarvo_core import IRegressor
 
 # Linear and probabilistic learners.
 from _tarvo_core import NaiveBayes
+from _tarvo_core import Perceptron
+from _tarvo_core import LogisticRegressionClassifier
+from _tarvo_core import PassiveAggressiveClassifier
+from _tarvo_core import SoftmaxRegression
+from _tarvo_core import LinearRegression
+from _tarvo_core import BayesianLinearRegression
+from _tarvo_core import PassiveAggressiveRegressor
 
 # Nearest-neighbour learners.
 from _tarvo_core import KNNClassifier
@@ -26,10 +33,14 @@ from _tarvo_core import EFDTClassifier
 from _tarvo_core import SGTClassifier
 from _tarvo_core import HoeffdingAdaptiveTreeClassifier
 from _tarvo_core import HoeffdingTreeRegressor
+from _tarvo_core import FIMTDDRegressor
 
 # Ensembles.
 from _tarvo_core import ARFClassifier
 from _tarvo_core import ARFRegressor
+from _tarvo_core import SRPClassifier
+from _tarvo_core import SRPRegressor
+from _tarvo_core import LeveragingBaggingClassifier
 
 # Metrics.
 from _tarvo_core import Accuracy
@@ -56,15 +67,26 @@ __all__ = [
     # nearest-neighbour learners
     "KNNClassifier",
     "KNNRegressor",
+    "Perceptron",
+    "LogisticRegressionClassifier",
+    "PassiveAggressiveClassifier",
+    "SoftmaxRegression",
+    "LinearRegression",
+    "BayesianLinearRegression",
+    "PassiveAggressiveRegressor",
     # trees
     "HoeffdingTreeClassifier",
     "EFDTClassifier",
     "SGTClassifier",
     "HoeffdingAdaptiveTreeClassifier",
     "HoeffdingTreeRegressor",
+    "FIMTDDRegressor",
     # ensembles
     "ARFClassifier",
     "ARFRegressor",
+    "SRPClassifier",
+    "SRPRegressor",
+    "LeveragingBaggingClassifier",
     # metrics
     "Accuracy",
     "MacroPrecision",

@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "core/archive.hpp"
-#include "core/interrupt.hpp"
 #include "core/random.hpp"
 #include "ensemble/forest_settings.hpp"
 
@@ -69,7 +68,7 @@ void ARFRegressor::learn_one(const FeatureMap& x, double y) {
         const double predicted = m.trees.model->predict_one(xp);
         const int weight = poisson(generator_, params);
         m.trees.train([&](HoeffdingTreeRegressor& tree) {
-            repeat_interruptibly(weight, [&] { tree.learn_one(xp, y); });
+            tree.learn_repeated(xp, y, weight);
         });
         m.trees.watch(std::fabs(y - predicted), drift_delta, warning_delta,
                       ARFRegressorMember::Trees::Alarms::kAny,
@@ -98,6 +97,9 @@ void ARFRegressor::fields(Archive& ar) {
     ar.param("learning_rate", learning_rate);
     ar(generator_);
     archive_members(ar, members_, drift_delta, warning_delta);
+    for (const ARFRegressorMember& m : members_) {
+        ar.check(Archive::kParamsOnly || m.trees.model != nullptr, "a member has no tree");
+    }
 }
 
 TARVO_ARCHIVE_FIELDS(ARFRegressor);

@@ -26,6 +26,9 @@ void add_tree(py::module_& m);
 // probe_tree_regressor.cpp
 void add_tree_regressor(py::module_& m);
 
+// probe_fimtdd.cpp
+void add_fimtdd(py::module_& m);
+
 // probe_ensemble.cpp
 void add_ensemble(py::module_& m);
 

@@ -15,6 +15,7 @@ PYBIND11_MODULE(_tarvo_probe, m, pybind11::multiple_interpreters::not_supported(
     // tree
     tarvo::probe::add_tree_regressor(m);
     tarvo::probe::add_tree(m);
+    tarvo::probe::add_fimtdd(m);
 
     // ensemble
     tarvo::probe::add_ensemble(m);
