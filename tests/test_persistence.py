@@ -355,3 +355,21 @@ def test_huge_counts_are_refused_before_allocating():
         bad[offset : offset + 8] = struct.pack("<Q", 1 << 60)
         with pytest.raises(ValueError, match=what):
             _load(core.NaiveBayes, _seal(bytes(bad)))
+
+
+def test_toolkit_saves_and_continues(tmp_path, capsys):
+    from tarvo.cli import main
+
+    path = tmp_path / "model.pkl"
+    common = ["evaluate", "--data", "agrawal", "--samples", "600", "--no-progress", "--no-drift"]
+    assert main([*common, "--model", "NaiveBayes", "--save", str(path)]) == 0
+    stored = pickle.loads(path.read_bytes())
+    assert type(stored) is core.NaiveBayes and stored.predict_proba_one({"salary": 5e4})
+    again = tmp_path / "again.pkl"
+    assert main([*common, "--load", str(path), "--save", str(again)]) == 0
+    assert pickle.loads(again.read_bytes()).__getstate__() != stored.__getstate__()  # it learnt on
+    (tmp_path / "junk.pkl").write_bytes(b"junk")
+    with pytest.raises(SystemExit) as exit_info:
+        main([*common, "--load", str(tmp_path / "junk.pkl")])
+    assert exit_info.value.code == 2
+    assert "not a stored learner" in capsys.readouterr().err

@@ -15,6 +15,7 @@ import difflib
 import json
 import math
 import os
+import pickle
 import sys
 import textwrap
 from collections.abc import Callable, Generator, Iterable, Sequence
@@ -96,6 +97,7 @@ class ModelChoice:
 
     class_name: str
     params: dict[str, Any] = field(default_factory=dict)
+    loaded: Any = None  # a stored learner (--load) that continues from its saved state
 
     @property
     def label(self) -> str:
@@ -158,6 +160,10 @@ def build_parser() -> argparse.ArgumentParser:
     ev.add_argument("--no-drift", action="store_true", help="run no drift detector")
     ev.add_argument("--plot", metavar="PATH", help="write the learning curves (needs matplotlib)")
     ev.add_argument("--json", metavar="PATH", help="write every figure as JSON ('-' for standard output)")
+    ev.add_argument("--save", metavar="PATH",
+                    help="store each trained learner with pickle (several learners: PATH-<name>.<ext>)")
+    ev.add_argument("--load", action="append", default=[], metavar="PATH",
+                    help="continue a learner stored with --save (only load files you trust)")
     ev.add_argument("--no-progress", action="store_true", help="no progress bar")
     return parser
 
@@ -258,6 +264,33 @@ def _csv_source(path: str, args: argparse.Namespace, task: str) -> Source:
     )
 
 
+def _load_models(paths: Sequence[str]) -> list[ModelChoice]:
+    """The learners stored in ``paths`` by ``--save``."""
+    out = []
+    for path in paths:
+        try:
+            with open(path, "rb") as fh:
+                model = pickle.load(fh)
+        except OSError as exc:
+            raise UsageError(f"--load {path}: {exc.strerror or _one_line(exc)}") from exc
+        except Exception as exc:  # any unpickling failure: one clear line
+            raise UsageError(f"--load {path}: not a stored learner ({_one_line(exc)})") from exc
+        name = type(model).__name__
+        if name not in _native.learner_names():
+            raise UsageError(f"--load {path}: holds a {name}, not a learner")
+        out.append(ModelChoice(name, loaded=model))
+    return out
+
+
+def save_paths(path: str, labels: Sequence[str]) -> list[str]:
+    """One file per learner: ``path`` itself for one, else ``path`` with ``-<label>`` before its extension."""
+    if len(labels) == 1:
+        return [path]
+    stem, ext = os.path.splitext(path)
+    safe = ["".join(c if c.isalnum() or c in "._=-" else "_" for c in label).strip("_") for label in labels]
+    return [f"{stem}-{s}{ext}" for s in safe]
+
+
 def _resolve_models(choices: list[ModelChoice], task: str | None) -> list[tuple[ModelChoice, type]]:
     if not choices:
         wanted = task or "classification"
@@ -284,6 +317,8 @@ def _resolve_models(choices: list[ModelChoice], task: str | None) -> list[tuple[
 
 def _build(choice: ModelChoice, cls: type) -> Any:
     """The learner of a ``--model`` with its ``--param`` keywords, each checked against its constructor."""
+    if choice.loaded is not None:
+        return choice.loaded
     params = _signature.parameters(cls)
     takes = f"; it takes {', '.join(map(str, params)) or 'no parameters'}" if params is not None else ""
     if params is not None:
@@ -329,6 +364,8 @@ def _check_options(args: argparse.Namespace) -> None:
         raise UsageError(f"--seed must be at least 0, got {args.seed}")
     if args.json and args.json != "-":
         _check_output("--json", args.json)
+    if args.save:
+        _check_output("--save", args.save)
     if args.plot:
         from tarvo.plot import require_matplotlib, supported_formats
 
@@ -399,6 +436,7 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
     out = out or sys.stdout
     _check_options(args)
     data = args.data or DEMO_DATA
+    args.models = list(getattr(args, "models", []) or []) + _load_models(args.load)
     if data in GENERATORS:
         if args.target is not None or args.drop:
             raise UsageError(f"--target and --drop apply to a CSV file, not to the {data} stream")
@@ -437,6 +475,14 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         results.append(result)
     print(file=out)
     print(format_table(results, detector_cls is not None, source.drift_points), file=out)
+    if args.save:
+        for model, path in zip(models, save_paths(args.save, labels)):
+            try:
+                with open(path, "wb") as fh:
+                    pickle.dump(model, fh, protocol=pickle.HIGHEST_PROTOCOL)
+            except (OSError, TypeError) as exc:
+                raise UsageError(f"--save {path}: {_one_line(exc)}") from exc
+            print(f"saved {type(model).__name__}: {path}", file=out)
     if detector_cls is not None:
         errors = "0/1 errors" if task == "classification" else "absolute errors"
         print(f"\nDrift detected by ADWIN(delta={args.drift_delta}) on each learner's {errors}, at samples:", file=out)
