@@ -35,8 +35,8 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     bind_srp_regressor(m);  // 23 SRPRegressor
     bind_fimtdd_regressor(m);  // 24 FIMTDDRegressor
     // 25 LeveragingBaggingRegressor
-    // 26 SGBTClassifier
-    // 27 SGBRRegressor
+    bind_sgbt_classifier(m);  // 26 SGBTClassifier
+    bind_sgbr_regressor(m);  // 27 SGBRRegressor
     // 28 StandardScaler
     // 29 MinMaxScaler
     // 30 MaxAbsScaler

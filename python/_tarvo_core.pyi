@@ -901,6 +901,92 @@ class FIMTDDRegressor(IRegressor):
     @split_confidence.setter
     def split_confidence(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
+class SGBTClassifier(IClassifier):
+    """
+    Streaming gradient boosted trees for classification.
+    
+    A booster is a fixed sequence of n_models stages, each a bag of bag_size FIMTDD trees on a fixed random percentage_of_features of the features, trained on Newton steps of a logistic (or squared) loss. By default one booster per label, one against the rest; n_classes=2 uses one booster for the smallest label against the others (n_classes is read at every call). A booster copies the settings when it is created, so n_models, learning_rate and seed reach boosters created later. n_models x bag_size is at most 100000 (ValueError at learn_one). Untrained, predict_one answers 0 and predict_proba_one {}.
+    """
+    def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 100, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.0125, percentage_of_features: typing.SupportsInt | typing.SupportsIndex = 75, multiply_hessian_by: typing.SupportsInt | typing.SupportsIndex = 1, skip_training: typing.SupportsInt | typing.SupportsIndex = 1, use_squared_loss: bool = False, bag_size: typing.SupportsInt | typing.SupportsIndex = 1, n_classes: typing.SupportsInt | typing.SupportsIndex = 0, scale_prediction_by_lr: bool = False, grace_period: typing.SupportsInt | typing.SupportsIndex = 25, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.05, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, leaf_prediction: str = 'mean', seed: typing.SupportsInt | typing.SupportsIndex = 1) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one labelled sample.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> int:
+        """
+        The predicted label for one sample.
+        """
+    def predict_proba_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[int, float]:
+        """
+        Class probabilities for one sample, one entry per known label.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def learning_rate(self) -> float:
+        ...
+    @learning_rate.setter
+    def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def n_classes(self) -> int:
+        ...
+    @n_classes.setter
+    def n_classes(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def n_models(self) -> int:
+        ...
+    @n_models.setter
+    def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def seed(self) -> int:
+        ...
+    @seed.setter
+    def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+class SGBRRegressor(IRegressor):
+    """
+    Streaming gradient boosted trees for regression.
+    
+    One booster with squared loss, created at the first learn_one: n_models stages, each a bag of bag_size FIMTDD trees on a fixed random percentage_of_features of the features. predict_one answers the sum of the stage means (0.0 before learning). n_models, learning_rate and seed reach the booster created after reset. n_models x bag_size is at most 100000 (ValueError at learn_one).
+    """
+    def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 1.0, percentage_of_features: typing.SupportsInt | typing.SupportsIndex = 75, multiply_hessian_by: typing.SupportsInt | typing.SupportsIndex = 1, skip_training: typing.SupportsInt | typing.SupportsIndex = 1, bag_size: typing.SupportsInt | typing.SupportsIndex = 10, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, leaf_prediction: str = 'mean', seed: typing.SupportsInt | typing.SupportsIndex = 1) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one sample and its target.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> float:
+        """
+        The predicted target for one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def learning_rate(self) -> float:
+        ...
+    @learning_rate.setter
+    def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def n_models(self) -> int:
+        ...
+    @n_models.setter
+    def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def seed(self) -> int:
+        ...
+    @seed.setter
+    def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
 class Accuracy:
     """
     Share of updates whose true and predicted labels are equal.

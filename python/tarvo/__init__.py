@@ -41,6 +41,8 @@ from _tarvo_core import ARFRegressor
 from _tarvo_core import SRPClassifier
 from _tarvo_core import SRPRegressor
 from _tarvo_core import LeveragingBaggingClassifier
+from _tarvo_core import SGBTClassifier
+from _tarvo_core import SGBRRegressor
 
 # Metrics.
 from _tarvo_core import Accuracy
@@ -87,6 +89,8 @@ __all__ = [
     "SRPClassifier",
     "SRPRegressor",
     "LeveragingBaggingClassifier",
+    "SGBTClassifier",
+    "SGBRRegressor",
     # metrics
     "Accuracy",
     "MacroPrecision",

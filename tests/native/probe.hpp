@@ -38,4 +38,7 @@ void add_metrics(py::module_& m);
 // probe_drift.cpp
 void add_drift(py::module_& m);
 
+// probe_boosting.cpp
+void add_boosting(py::module_& m);
+
 }  // namespace tarvo::probe

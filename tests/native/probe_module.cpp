@@ -19,6 +19,7 @@ PYBIND11_MODULE(_tarvo_probe, m, pybind11::multiple_interpreters::not_supported(
 
     // ensemble
     tarvo::probe::add_ensemble(m);
+    tarvo::probe::add_boosting(m);
 
     // metrics
     tarvo::probe::add_metrics(m);

@@ -1,0 +1,201 @@
+#include "ensemble/booster.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <stdexcept>
+#include <string>
+
+#include "core/interrupt.hpp"
+
+namespace tarvo {
+
+namespace {
+
+constexpr double kMinHessian = 1e-12;
+constexpr double kTreeTieThreshold = 0.05;
+
+std::int32_t at_least_one(std::int32_t v) noexcept { return v < 1 ? 1 : v; }
+
+// Repetitions of a stage's step: max(1, ceil(h * multiply_hessian_by)) when
+// the factor is at least 2, else 1. A NaN product gives 1.
+std::int64_t repetitions(double h, std::int32_t multiply_hessian_by) noexcept {
+    if (multiply_hessian_by < 2) {
+        return 1;
+    }
+    const double reps = std::ceil(h * static_cast<double>(multiply_hessian_by));
+    // h <= 1 for either loss, so reps <= multiply_hessian_by fits.
+    return reps >= 1.0 ? static_cast<std::int64_t>(std::min(reps, 2147483647.0)) : 1;
+}
+
+}  // namespace
+
+Booster::Booster(const BoosterSettings& settings) : settings_(settings) {
+    settings_.n_models = at_least_one(settings_.n_models);
+    settings_.bag_size = at_least_one(settings_.bag_size);
+    if (static_cast<std::int64_t>(settings_.n_models) * settings_.bag_size > kMaxBoosterTrees) {
+        throw std::invalid_argument("n_models * bag_size must be at most " +
+                                    std::to_string(kMaxBoosterTrees));
+    }
+    seed_generator(generator_, settings_.seed);
+}
+
+double Booster::sigmoid(double f) noexcept {
+    if (f >= 0.0) {
+        return 1.0 / (1.0 + std::exp(-f));
+    }
+    const double e = std::exp(f);
+    return e / (1.0 + e);
+}
+
+std::size_t Booster::stage_size(std::int32_t percentage, std::size_t n) noexcept {
+    const double count = static_cast<double>(n);
+    double k = std::round(static_cast<double>(percentage) / 100.0 * count);
+    if (k < 2.0) {
+        k += 1.0;
+    }
+    k = std::min(k, count);
+    if (k < 2.0) {
+        k = 1.0;
+    }
+    return static_cast<std::size_t>(k);
+}
+
+std::unique_ptr<FIMTDDRegressor> Booster::make_tree() const {
+    return std::make_unique<FIMTDDRegressor>(settings_.grace_period, settings_.split_confidence,
+                                             kTreeTieThreshold, settings_.max_depth,
+                                             settings_.leaf_prediction);
+}
+
+void Booster::build_stages(const FeatureMap& x) {
+    std::vector<std::string> names;
+    names.reserve(x.size());
+    for (const auto& entry : x) {
+        names.push_back(entry.first);
+    }
+    sort_names(names);
+    const std::size_t n = names.size();
+    // A sample without features leaves every stage an empty list of names.
+    const std::size_t k = std::min(stage_size(settings_.percentage_of_features, n), n);
+    const auto stages = static_cast<std::size_t>(settings_.n_models);
+    std::vector<Stage> built(stages);
+    std::vector<std::size_t> idx(n);
+    std::iota(idx.begin(), idx.end(), std::size_t{0});
+    // n fits an int32 draw: a sample cannot hold 2^31 features in memory here.
+    const auto last = static_cast<std::int32_t>(n) - 1;
+    for (Stage& stage : built) {
+        // The permutation carries on from the previous stage's.
+        for (std::size_t j = 0; j < k; ++j) {
+            const auto r = uniform_int(generator_, static_cast<std::int32_t>(j), last);
+            std::swap(idx[j], idx[static_cast<std::size_t>(r)]);
+        }
+        stage.ids.assign(idx.begin(), idx.begin() + static_cast<std::ptrdiff_t>(k));
+        // names is sorted, so ascending positions give the names sorted.
+        std::sort(stage.ids.begin(), stage.ids.end());
+        stage.features.reserve(k);
+        for (const std::size_t id : stage.ids) {
+            stage.features.push_back(names[id]);
+        }
+        stage.trees.reserve(static_cast<std::size_t>(settings_.bag_size));
+        for (std::int32_t b = 0; b < settings_.bag_size; ++b) {
+            stage.trees.push_back(make_tree());
+        }
+    }
+    stages_ = std::move(built);
+    names_ = std::move(names);
+    found_.assign(names_.size(), nullptr);
+    initialised_ = true;
+}
+
+std::vector<std::vector<std::string>> Booster::stage_features() const {
+    std::vector<std::vector<std::string>> out;
+    out.reserve(stages_.size());
+    for (const Stage& stage : stages_) {
+        out.push_back(stage.features);
+    }
+    return out;
+}
+
+void Booster::look_up(const FeatureMap& x) {
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+        const auto it = x.find(names_[i]);
+        found_[i] = it == x.end() ? nullptr : &it->second;
+    }
+}
+
+const FeatureMap& Booster::project(Stage& stage) {
+    const std::size_t k = stage.ids.size();
+    bool steady = stage.values.size() == k;
+    for (std::size_t j = 0; steady && j < k; ++j) {
+        const double* value = found_[stage.ids[j]];
+        if ((value != nullptr) != (stage.values[j] != nullptr)) {
+            steady = false;
+        } else if (value != nullptr) {
+            *stage.values[j] = *value;
+        }
+    }
+    if (!steady) {
+        // References to a map's values survive its rehashing.
+        stage.view.clear();
+        stage.values.assign(k, nullptr);
+        for (std::size_t j = 0; j < k; ++j) {
+            if (const double* value = found_[stage.ids[j]]) {
+                stage.values[j] = &stage.view.emplace(stage.features[j], *value).first->second;
+            }
+        }
+    }
+    return stage.view;
+}
+
+void Booster::learn_one(const FeatureMap& x, double target) {
+    if (settings_.skip_training >= 2 &&
+        uniform_int(generator_, 0, settings_.skip_training - 1) == 0) {
+        return;  // dropped
+    }
+    if (!initialised_) {
+        build_stages(x);
+    }
+    look_up(x);
+    double f = 0.0;
+    for (Stage& stage : stages_) {
+        double g = 0.0;
+        double h = 1.0;
+        if (settings_.use_squared_loss) {
+            g = f;
+        } else {
+            const double p = sigmoid(f);
+            g = p;
+            h = std::max(p * (1.0 - p), kMinHessian);
+        }
+        const FeatureMap& xm = project(stage);
+        const std::int64_t reps = repetitions(h, settings_.multiply_hessian_by);
+        const double t = (target - g) / h;
+        double s = 0.0;
+        for (const auto& tree : stage.trees) {
+            const std::int64_t c =
+                (settings_.bag_size < 2 ? 1 : std::int64_t{poisson(generator_, bag_weight_)}) * reps;
+            repeat_interruptibly(c, [&] { tree->learn_one(xm, t); });
+            s += tree->predict_one(xm);
+        }
+        f = f + settings_.learning_rate * s / static_cast<double>(stage.trees.size());
+    }
+}
+
+double Booster::raw_score(const FeatureMap& x) {
+    if (!initialised_) {
+        return 0.0;
+    }
+    look_up(x);
+    double sum = 0.0;
+    for (Stage& stage : stages_) {
+        const FeatureMap& xm = project(stage);
+        double s = 0.0;
+        for (const auto& tree : stage.trees) {
+            s += tree->predict_one(xm);
+        }
+        sum += s / static_cast<double>(stage.trees.size());
+    }
+    return sum;
+}
+
+}  // namespace tarvo
