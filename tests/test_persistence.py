@@ -176,7 +176,7 @@ NOT_YET = {
     "Perceptron", "LogisticRegressionClassifier", "PassiveAggressiveClassifier", "SoftmaxRegression",
     "LinearRegression", "BayesianLinearRegression", "PassiveAggressiveRegressor",
     "SRPClassifier", "SRPRegressor", "LeveragingBaggingClassifier", "LeveragingBaggingRegressor",
-    "FIMTDDRegressor",
+    "FIMTDDRegressor", "SGBTClassifier", "SGBRRegressor",
 }
 
 
