@@ -27,6 +27,17 @@ from _tarvo_core import HoeffdingTreeRegressor
 from _tarvo_core import ARFClassifier
 from _tarvo_core import ARFRegressor
 
+# Preprocessing.
+from _tarvo_core import StandardScaler
+from _tarvo_core import MinMaxScaler
+from _tarvo_core import MaxAbsScaler
+from _tarvo_core import VarianceThreshold
+from _tarvo_core import SelectKBest
+
+# Pipelines.
+from _tarvo_core import ClassificationPipeline
+from _tarvo_core import RegressionPipeline
+
 # Metrics.
 from _tarvo_core import Accuracy
 from _tarvo_core import MacroPrecision
@@ -57,6 +68,15 @@ __all__ = [
     # ensembles
     "ARFClassifier",
     "ARFRegressor",
+    # preprocessing
+    "StandardScaler",
+    "MinMaxScaler",
+    "MaxAbsScaler",
+    "VarianceThreshold",
+    "SelectKBest",
+    # pipelines
+    "ClassificationPipeline",
+    "RegressionPipeline",
     # metrics
     "Accuracy",
     "MacroPrecision",

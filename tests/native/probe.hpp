@@ -32,4 +32,7 @@ void add_metrics(py::module_& m);
 // probe_drift.cpp
 void add_drift(py::module_& m);
 
+// probe_pipeline.cpp
+void add_pipeline(py::module_& m);
+
 }  // namespace tarvo::probe

@@ -21,4 +21,7 @@ PYBIND11_MODULE(_tarvo_probe, m, pybind11::multiple_interpreters::not_supported(
     // drift
     tarvo::probe::add_drift(m);
 
+    // pipeline
+    tarvo::probe::add_pipeline(m);
+
 }
