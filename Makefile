@@ -16,7 +16,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PYTEST_ARGS ?=
 
 CMAKE_ARGS = -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) \
-	-Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) -DTARVO_BUILD_PROBE=ON \
+	-Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) -DTARVO_BUILD_PROBE=ON -DTARVO_WERROR=ON \
 	-DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja)
 
 .PHONY: all venv build test demo bench sanitize clean

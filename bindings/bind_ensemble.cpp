@@ -19,7 +19,9 @@ void bind_arf_classifier(py::module_& m) {
         "(drift_delta). Members vote with their accuracy since their tree was last replaced. "
         "n_models (at most 100000) takes effect at reset; seed re-seeds the forest at reset "
         "and is the base of the seed of every tree built after it is set; a NaN or infinite "
-        "lambda_value makes learn_one raise ValueError. Untrained, predict_one answers 0 and "
+        "lambda_value makes learn_one raise ValueError. The cost of learn_one grows linearly with "
+        "lambda_value (every member learns the sample about lambda_value times); a long call "
+        "stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0 and "
         "predict_proba_one {}.",
         py::init<std::int32_t, std::int32_t, double, double, double, std::int32_t, std::int32_t,
                  double, std::int32_t>(),
@@ -41,7 +43,9 @@ void bind_arf_regressor(py::module_& m) {
         "ADWIN detectors over the member's absolute error start a background tree on a "
         "warning (warning_delta) and replace the tree on a drift (drift_delta). The forest "
         "predicts the mean of its members. n_models (at most 100000) and seed take effect at "
-        "reset; a NaN or infinite lambda_value makes learn_one raise ValueError. Untrained, "
+        "reset; a NaN or infinite lambda_value makes learn_one raise ValueError. The cost of "
+        "learn_one grows linearly with lambda_value (every member learns the sample about "
+        "lambda_value times); a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, "
         "predict_one answers 0.0.",
         py::init<std::int32_t, std::int32_t, double, double, double, std::int32_t, std::int32_t,
                  double>(),

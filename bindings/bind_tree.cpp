@@ -7,6 +7,7 @@
 #include "tree/hoeffding_adaptive_tree_classifier.hpp"
 #include "tree/hoeffding_tree_classifier.hpp"
 #include "tree/hoeffding_tree_regressor.hpp"
+#include "tree/sgt_classifier.hpp"
 
 namespace tarvo::bindings {
 
@@ -18,7 +19,7 @@ constexpr int kMaxSplitPoints = 100000;
 
 void bind_hoeffding_tree_classifier(py::module_& m) {
     using T = HoeffdingTreeClassifier;
-    bind_classifier<T>(
+    auto cls = bind_classifier<T>(
         m, "HoeffdingTreeClassifier",
         "Incrementally grown decision tree on numeric features (Hoeffding tree).\n\n"
         "Leaves keep class weights and per-class Gaussian statistics; every grace_period units "
@@ -35,8 +36,6 @@ void bind_hoeffding_tree_classifier(py::module_& m) {
         .def_readwrite("split_confidence", &T::split_confidence)
         .def_readwrite("tie_threshold", &T::tie_threshold)
         .def_readwrite("max_depth", &T::max_depth)
-        .def_readwrite("split_criterion", &T::split_criterion)
-        .def_readwrite("leaf_prediction", &T::leaf_prediction)
         .def_property(
             "n_split_points", [](const T& self) { return self.n_split_points; },
             [](T& self, int value) {
@@ -48,6 +47,8 @@ void bind_hoeffding_tree_classifier(py::module_& m) {
             },
             "Candidate thresholds per feature and split attempt (at most 100000).")
         .def_readwrite("no_pre_prune", &T::no_pre_prune);
+    def_text_option(cls, "split_criterion", &T::split_criterion);
+    def_text_option(cls, "leaf_prediction", &T::leaf_prediction);
 }
 
 void bind_efdt_classifier(py::module_& m) {
@@ -61,6 +62,26 @@ void bind_efdt_classifier(py::module_& m) {
         py::arg("nb_threshold") = 0, py::arg("max_depth") = 20);
 }
 
+void bind_sgt_classifier(py::module_& m) {
+    using T = SGTClassifier;
+    bind_classifier<T>(
+        m, "SGTClassifier",
+        "Stochastic gradient tree: a binary classifier whose tree leaves hold a logit.\n\n"
+        "Labels greater than 0 are the positive class. Each sample adds the logistic loss's "
+        "gradient and hessian at its leaf, whose logit takes a regularised Newton step "
+        "(learning_rate, lambda_). Every grace_period samples a leaf above max_depth considers "
+        "splitting each feature at its gradient-weighted mean, estimating each side's share "
+        "of the hessian from a hessian-weighted Gaussian and of the gradient from Gaussians of "
+        "the samples with positive and with negative gradient. predict_one answers 1 when the "
+        "leaf's logit is >= 0; untrained, 1 and {1: 0.5, 0: 0.5}.",
+        py::init<double, double, std::int32_t, std::int32_t>(), py::arg("learning_rate") = 0.1,
+        py::arg("lambda_") = 0.1, py::arg("grace_period") = 200, py::arg("max_depth") = 6)
+        .def_readwrite("learning_rate", &T::learning_rate)
+        .def_readwrite("lambda_", &T::lambda_)
+        .def_readwrite("grace_period", &T::grace_period)
+        .def_readwrite("max_depth", &T::max_depth);
+}
+
 void bind_hoeffding_adaptive_tree_classifier(py::module_& m) {
     using T = HoeffdingAdaptiveTreeClassifier;
     bind_classifier<T>(
@@ -68,7 +89,8 @@ void bind_hoeffding_adaptive_tree_classifier(py::module_& m) {
         "Hoeffding tree that follows concept drift.\n\n"
         "Two ADWIN detectors watch the tree's 0/1 test-then-train error: a warning "
         "(warning_delta) starts a background tree, a drift (drift_delta) replaces the tree by "
-        "the background tree, or by a fresh tree when there is none. grace_period and "
+        "the background tree, or by a fresh tree when there is none. Only alarms about a "
+        "rising error count: a tree whose error is falling is kept. grace_period and "
         "max_depth apply to trees built after they are set.",
         py::init<int, double, double, int, int, double, double, std::string>(),
         py::arg("grace_period") = 200, py::arg("split_confidence") = 1e-7,
@@ -81,7 +103,7 @@ void bind_hoeffding_adaptive_tree_classifier(py::module_& m) {
 
 void bind_hoeffding_tree_regressor(py::module_& m) {
     using T = HoeffdingTreeRegressor;
-    bind_regressor<T>(
+    auto cls = bind_regressor<T>(
         m, "HoeffdingTreeRegressor",
         "Incrementally grown binary regression tree.\n\n"
         "Each leaf keeps running statistics of the target and of every feature and a "
@@ -98,8 +120,8 @@ void bind_hoeffding_tree_regressor(py::module_& m) {
         .def_readwrite("split_confidence", &T::split_confidence)
         .def_readwrite("tie_threshold", &T::tie_threshold)
         .def_readwrite("max_depth", &T::max_depth)
-        .def_readwrite("learning_rate", &T::learning_rate)
-        .def_readwrite("leaf_prediction", &T::leaf_prediction);
+        .def_readwrite("learning_rate", &T::learning_rate);
+    def_text_option(cls, "leaf_prediction", &T::leaf_prediction);
 }
 
 }  // namespace tarvo::bindings

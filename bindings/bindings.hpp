@@ -22,6 +22,7 @@ void bind_naive_bayes(py::module_& m);
 void bind_hoeffding_tree_regressor(py::module_& m);
 void bind_hoeffding_tree_classifier(py::module_& m);
 void bind_efdt_classifier(py::module_& m);
+void bind_sgt_classifier(py::module_& m);
 void bind_hoeffding_adaptive_tree_classifier(py::module_& m);
 
 // bind_ensemble.cpp

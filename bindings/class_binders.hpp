@@ -114,6 +114,16 @@ SharedClass<T, ITransformer> bind_transformer(py::module_& m, const char* name, 
     return cls;
 }
 
+// A read/write property for a text option: reads the text as stored, and an
+// assignment stores the new text (and the choice it selects).
+template <class Cls, class T, class Option>
+Cls& def_text_option(Cls& cls, const char* name, Option T::*member) {
+    cls.def_property(
+        name, [member](const T& self) { return (self.*member).text(); },
+        [member](T& self, std::string text) { self.*member = std::move(text); });
+    return cls;
+}
+
 // Keyword names of a metric's two update arguments, in call order.
 struct UpdateArgs {
     const char* first;

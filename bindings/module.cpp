@@ -21,7 +21,7 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     //  9 KNNClassifier
     bind_hoeffding_tree_classifier(m);  // 10 HoeffdingTreeClassifier
     bind_efdt_classifier(m);            // 11 EFDTClassifier (base HoeffdingTreeClassifier)
-    // 12 SGTClassifier
+    bind_sgt_classifier(m);             // 12 SGTClassifier
     bind_arf_classifier(m);  // 13 ARFClassifier
     // 14 SRPClassifier
     // 15 LeveragingBaggingClassifier
@@ -37,13 +37,13 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     // 25 LeveragingBaggingRegressor
     // 26 SGBTClassifier
     // 27 SGBRRegressor
-    bind_standard_scaler(m);  // 28 StandardScaler
-    bind_min_max_scaler(m);  // 29 MinMaxScaler
-    bind_max_abs_scaler(m);  // 30 MaxAbsScaler
-    bind_variance_threshold(m);  // 31 VarianceThreshold
-    bind_select_k_best(m);  // 32 SelectKBest
-    bind_classification_pipeline(m);  // 33 ClassificationPipeline
-    bind_regression_pipeline(m);  // 34 RegressionPipeline
+    bind_standard_scaler(m);             // 28 StandardScaler
+    bind_min_max_scaler(m);              // 29 MinMaxScaler
+    bind_max_abs_scaler(m);              // 30 MaxAbsScaler
+    bind_variance_threshold(m);          // 31 VarianceThreshold
+    bind_select_k_best(m);               // 32 SelectKBest
+    bind_classification_pipeline(m);     // 33 ClassificationPipeline
+    bind_regression_pipeline(m);         // 34 RegressionPipeline
     bind_accuracy(m);                    // 35 Accuracy
     bind_macro_precision(m);             // 36 MacroPrecision
     bind_macro_recall(m);                // 37 MacroRecall

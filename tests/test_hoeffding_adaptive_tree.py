@@ -119,7 +119,7 @@ def test_recovers_from_abrupt_change_where_plain_tree_stays_wrong():
     after_tree = windowed_accuracy(HT(grace_period=50), stream, 8_000, 10_000)
     assert before_hat > 0.85
     assert after_hat > before_hat - 0.05
-    assert after_hat - after_tree > 0.25, (after_hat, after_tree)
+    assert after_hat - after_tree > 0.2, (after_hat, after_tree)
 
 
 @pytest.mark.parametrize("bad", [float("nan"), float("inf"), -float("inf")])
@@ -130,3 +130,17 @@ def test_non_finite_features_keep_it_answering(bad):
             x["a"] = bad
         hat.learn_one(x, y)
         assert hat.predict_one(x) in (0, 1)
+
+
+@pytest.mark.parametrize("seed", [1, 2, 3])
+def test_falling_error_never_replaces_a_tree_that_is_learning(seed):
+    # Agrawal's first function is learnt almost perfectly, so the error only falls: the
+    # detectors' alarms about that fall are ignored and the wrapper stays the plain tree.
+    from tarvo.stream import Agrawal
+
+    hat, tree = HAT(), HT()
+    for i, (x, y) in enumerate(Agrawal(30_000, seed=seed)):
+        if i % 10 == 0:
+            assert hat.predict_proba_one(x) == tree.predict_proba_one(x), i
+        hat.learn_one(x, y)
+        tree.learn_one(x, y)

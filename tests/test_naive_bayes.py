@@ -83,18 +83,29 @@ def test_tie_goes_to_label_learnt_first():
     assert nb.predict_one({}) == 9
 
 
-def test_all_products_underflow_returns_unnormalised_zeros():
+def test_underflowing_products_are_normalised_from_the_log_scores():
     nb = NaiveBayes()
     for v in (0.0, 1.0):
         nb.learn_one({"a": v, "b": v}, 0)
         nb.learn_one({"a": v + 10, "b": v + 10}, 1)
+    # Both classes sit on the floor twice: equal log-scores, an even split.
     far = {"a": 1e6, "b": 1e6}
-    assert nb.predict_proba_one(far) == {0: 0.0, 1: 0.0}
-    # Both classes sit on the floor twice: equal log-scores, the first label wins.
+    assert nb.predict_proba_one(far) == {0: 0.5, 1: 0.5}
     assert nb.predict_one(far) == 0
-    # Log space still decides where the linear product underflows: a=b=5.6 is closer to 1.
-    assert nb.predict_proba_one({"a": 5.6, "b": 5.6, "c": 0.0}) != {}
-    assert nb.predict_one({"a": 5.6, "b": 5.6}) == 1
+    # a = b = 5.6 is closer to class 1: exp of the log-score difference, exactly.
+    x = {"a": 5.6, "b": 5.6, "c": 0.0}
+    proba = nb.predict_proba_one(x)
+    assert nb.predict_one(x) == 1 and proba[1] > proba[0]
+    diff = sum(((v - 0.5) ** 2 - (v - 10.5) ** 2) / (2 * 0.5) for v in (5.6, 5.6))
+    assert proba[0] == pytest.approx(math.exp(-diff) / (1 + math.exp(-diff)), rel=1e-12)
+
+
+def test_nan_products_stay_as_the_arithmetic_gives_them():
+    nb = NaiveBayes()
+    for v in (0.0, 1.0):
+        nb.learn_one({"a": v}, 0)
+        nb.learn_one({"a": v + 10}, 1)
+    assert all(math.isnan(p) for p in nb.predict_proba_one({"a": float("nan")}).values())
 
 
 @pytest.mark.parametrize("bad", [float("nan"), float("inf"), -float("inf")])

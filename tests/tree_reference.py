@@ -7,6 +7,7 @@ order they reached the leaf. ``nodes()`` lists the tree in the probe's format.
 from __future__ import annotations
 
 import math
+import sys
 
 import random_reference as rnd
 
@@ -19,6 +20,20 @@ def total(values):
     for v in values:
         acc += v
     return acc
+
+
+def normalise_terms(terms, log_terms):
+    """Divide by the sum when it is a normal positive number; when it underflowed or
+    overflowed, normalise exp(log - max log) instead (unless a log is NaN or none is finite)."""
+    norm = total(terms.values())
+    if not (sys.float_info.min <= norm <= sys.float_info.max) and not math.isnan(norm) and terms:
+        logs = log_terms()
+        top = max(logs.values())
+        if not any(math.isnan(v) for v in logs.values()) and math.isfinite(top):
+            shifted = {c: math.exp(v - top) for c, v in logs.items()}
+            norm = total(shifted.values())
+            return {c: v / norm for c, v in shifted.items()}
+    return {c: p / norm for c, p in terms.items()} if norm > 0 else terms
 
 
 class Stats:
@@ -271,9 +286,7 @@ class ReferenceTree:
                     if s is not None:
                         p *= max(s.density(v), 1e-300)
                 out[c] = p
-            norm = total(out.values())
-            if norm > 0:
-                out = {c: p / norm for c, p in out.items()}
+            out = normalise_terms(out, lambda: leaf.nb_scores(x))
         for c in self.classes:
             out.setdefault(c, 0.0)
         return out

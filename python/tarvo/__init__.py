@@ -20,6 +20,7 @@ from _tarvo_core import NaiveBayes
 # Trees.
 from _tarvo_core import HoeffdingTreeClassifier
 from _tarvo_core import EFDTClassifier
+from _tarvo_core import SGTClassifier
 from _tarvo_core import HoeffdingAdaptiveTreeClassifier
 from _tarvo_core import HoeffdingTreeRegressor
 
@@ -63,6 +64,7 @@ __all__ = [
     # trees
     "HoeffdingTreeClassifier",
     "EFDTClassifier",
+    "SGTClassifier",
     "HoeffdingAdaptiveTreeClassifier",
     "HoeffdingTreeRegressor",
     # ensembles

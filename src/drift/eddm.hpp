@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "metrics/running_variance.hpp"
+#include "core/running_stats.hpp"
 
 namespace tarvo {
 

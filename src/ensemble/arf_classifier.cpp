@@ -56,10 +56,7 @@ void ARFClassifier::reset() {
     seed_generator(generator_, seed);
     resize_forest(members_, size, drift_delta, warning_delta);
     for (ARFClassifierMember& m : members_) {
-        m.tree.reset();
-        m.background_tree.reset();
-        m.drift_detector = ADWIN(drift_delta);
-        m.warning_detector = ADWIN(warning_delta);
+        m.trees.restart(nullptr, drift_delta, warning_delta);
         m.n_correct = 0.0;
         m.n_seen = 0.0;
         m.initialised = false;
@@ -75,43 +72,38 @@ void ARFClassifier::learn_one(const FeatureMap& x, int y) {
         ARFClassifierMember& m = members_[i];
         if (!m.initialised) {
             m.tree_seed = member_seed(seed, kFirstTreeStep, i, 0.0);
-            m.tree = make_member_tree(m.tree_seed, n_features);
+            m.trees.model = make_member_tree(m.tree_seed, n_features);
             m.initialised = true;
         }
 
         // Test, then train.
-        const bool correct = m.tree->predict_one(x) == y;
+        const bool correct = m.trees.model->predict_one(x) == y;
         m.n_seen += 1.0;
         if (correct) {
             m.n_correct += 1.0;
         }
         const int weight = poisson(generator_, params);
         if (weight > 0) {
-            m.tree->learn_repeated(x, y, weight);
-            if (m.background_tree) {
-                m.background_tree->learn_repeated(x, y, weight);
-            }
+            m.trees.train(
+                [&](HoeffdingTreeClassifier& tree) { tree.learn_repeated(x, y, weight); });
         }
 
-        const double error = correct ? 0.0 : 1.0;
-        m.warning_detector.update(error);
-        if (m.warning_detector.drift_detected() && !m.background_tree) {
-            m.background_seed = member_seed(seed, kBackgroundStep, i, m.n_seen);
-            m.background_tree = make_member_tree(m.background_seed, n_features);
-            m.warning_detector = ADWIN(warning_delta);
-        }
-        m.drift_detector.update(error);
-        if (m.drift_detector.drift_detected()) {
-            if (m.background_tree) {
-                m.tree = std::move(m.background_tree);
-                m.tree_seed = m.background_seed;
-            } else {
+        // A tree built on a warning or a drift is seeded from the member's
+        // sample count at that moment.
+        const auto change = m.trees.watch(
+            correct ? 0.0 : 1.0, drift_delta, warning_delta, Trees::Alarms::kAny,
+            [&](Trees::Role role) {
+                if (role == Trees::Role::kBackground) {
+                    m.background_seed = member_seed(seed, kBackgroundStep, i, m.n_seen);
+                    return make_member_tree(m.background_seed, n_features);
+                }
                 m.tree_seed = member_seed(seed, kReplacementStep, i, m.n_seen);
-                m.tree = make_member_tree(m.tree_seed, n_features);
+                return make_member_tree(m.tree_seed, n_features);
+            });
+        if (change.drift) {
+            if (change.promoted) {
+                m.tree_seed = m.background_seed;
             }
-            m.background_tree.reset();
-            m.drift_detector = ADWIN(drift_delta);
-            m.warning_detector = ADWIN(warning_delta);
             m.n_correct = 0.0;
             m.n_seen = 0.0;
         }
@@ -122,10 +114,10 @@ ProbabilityMap ARFClassifier::predict_proba_one(const FeatureMap& x) {
     ProbabilityMap result;
     double total = 0.0;
     for (ARFClassifierMember& m : members_) {
-        if (!m.initialised || !m.tree) {
+        if (!m.initialised || !m.trees.model) {
             continue;
         }
-        const ProbabilityMap p = m.tree->predict_proba_one(x);
+        const ProbabilityMap p = m.trees.model->predict_proba_one(x);
         double sum = 0.0;
         for (const auto& entry : p) {
             sum += entry.second;

@@ -7,26 +7,25 @@
 #include <vector>
 
 #include "core/classifier.hpp"
-#include "drift/adwin.hpp"
+#include "drift/drift_guarded_model.hpp"
 #include "tree/hoeffding_tree_classifier.hpp"
 
 namespace tarvo {
 
-// One tree of an adaptive random forest of classifiers, the detectors that
-// watch its test-then-train error and its accuracy since it became the
-// member's tree.
+// One tree of an adaptive random forest of classifiers with its background
+// tree and drift detectors, its accuracy since the tree became the member's
+// tree, and the seeds its trees were built with.
 struct ARFClassifierMember {
-    ARFClassifierMember(double drift_delta, double warning_delta)
-        : drift_detector(drift_delta), warning_detector(warning_delta) {}
+    using Trees = DriftGuardedModel<HoeffdingTreeClassifier>;
 
-    std::unique_ptr<HoeffdingTreeClassifier> tree;  // null until the first sample
-    std::unique_ptr<HoeffdingTreeClassifier> background_tree;
-    ADWIN drift_detector;
-    ADWIN warning_detector;
+    ARFClassifierMember(double drift_delta, double warning_delta)
+        : trees(drift_delta, warning_delta) {}
+
+    Trees trees;  // trees.model is null until the first sample
     double n_correct = 0.0;
     double n_seen = 0.0;
     bool initialised = false;
-    // The seeds tree and background_tree were built with (for inspection).
+    // The seeds the tree and the background tree were built with (for inspection).
     std::int32_t tree_seed = 0;
     std::int32_t background_seed = 0;
 };
@@ -79,6 +78,8 @@ public:
     std::int32_t max_depth;
 
 private:
+    using Trees = ARFClassifierMember::Trees;
+
     [[nodiscard]] std::unique_ptr<HoeffdingTreeClassifier> make_member_tree(
         std::int32_t tree_seed, std::size_t n_features) const;
 

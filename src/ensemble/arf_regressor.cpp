@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "core/interrupt.hpp"
 #include "core/random.hpp"
 #include "ensemble/forest_settings.hpp"
 
@@ -47,10 +48,7 @@ void ARFRegressor::reset() {
     seed_generator(generator_, seed);
     resize_forest(members_, size, drift_delta, warning_delta);
     for (ARFRegressorMember& m : members_) {
-        m.tree = make_member_tree();
-        m.background_tree.reset();
-        m.drift_detector = ADWIN(drift_delta);
-        m.warning_detector = ADWIN(warning_delta);
+        m.trees.restart(make_member_tree(), drift_delta, warning_delta);
         m.features.clear();
         m.initialised = false;
     }
@@ -67,30 +65,14 @@ void ARFRegressor::learn_one(const FeatureMap& x, double y) {
         const FeatureMap& xp = m.features.project(x, entries_);
 
         // Test, then train.
-        const double predicted = m.tree->predict_one(xp);
+        const double predicted = m.trees.model->predict_one(xp);
         const int weight = poisson(generator_, params);
-        for (int k = 0; k < weight; ++k) {
-            m.tree->learn_one(xp, y);
-        }
-        if (m.background_tree) {
-            for (int k = 0; k < weight; ++k) {
-                m.background_tree->learn_one(xp, y);
-            }
-        }
-
-        const double error = std::fabs(y - predicted);
-        m.warning_detector.update(error);
-        if (m.warning_detector.drift_detected() && !m.background_tree) {
-            m.background_tree = make_member_tree();
-            m.warning_detector = ADWIN(warning_delta);
-        }
-        m.drift_detector.update(error);
-        if (m.drift_detector.drift_detected()) {
-            m.tree = m.background_tree ? std::move(m.background_tree) : make_member_tree();
-            m.background_tree.reset();
-            m.drift_detector = ADWIN(drift_delta);
-            m.warning_detector = ADWIN(warning_delta);
-        }
+        m.trees.train([&](HoeffdingTreeRegressor& tree) {
+            repeat_interruptibly(weight, [&] { tree.learn_one(xp, y); });
+        });
+        m.trees.watch(std::fabs(y - predicted), drift_delta, warning_delta,
+                      ARFRegressorMember::Trees::Alarms::kAny,
+                      [this](ARFRegressorMember::Trees::Role) { return make_member_tree(); });
     }
 }
 
@@ -98,7 +80,7 @@ double ARFRegressor::predict_one(const FeatureMap& x) {
     gather_entries(x, entries_);
     double sum = 0.0;
     for (ARFRegressorMember& m : members_) {
-        sum += m.tree->predict_one(m.features.project(x, entries_));
+        sum += m.trees.model->predict_one(m.features.project(x, entries_));
     }
     return sum / static_cast<double>(members_.size());
 }

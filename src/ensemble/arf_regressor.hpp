@@ -7,23 +7,23 @@
 #include <vector>
 
 #include "core/regressor.hpp"
-#include "drift/adwin.hpp"
+#include "drift/drift_guarded_model.hpp"
 #include "ensemble/feature_subspace.hpp"
 #include "tree/hoeffding_tree_regressor.hpp"
 
 namespace tarvo {
 
-// One tree of an adaptive random forest of regressors, the detectors that
-// watch its absolute test-then-train error, and the fixed subset of features
-// it sees (drawn at its first sample; empty: every feature).
+// One tree of an adaptive random forest of regressors with its background
+// tree and the drift detectors that watch its absolute test-then-train error,
+// and the fixed subset of features it sees (drawn at its first sample; empty:
+// every feature).
 struct ARFRegressorMember {
-    ARFRegressorMember(double drift_delta, double warning_delta)
-        : drift_detector(drift_delta), warning_detector(warning_delta) {}
+    using Trees = DriftGuardedModel<HoeffdingTreeRegressor>;
 
-    std::unique_ptr<HoeffdingTreeRegressor> tree;  // always present
-    std::unique_ptr<HoeffdingTreeRegressor> background_tree;
-    ADWIN drift_detector;
-    ADWIN warning_detector;
+    ARFRegressorMember(double drift_delta, double warning_delta)
+        : trees(drift_delta, warning_delta) {}
+
+    Trees trees;  // trees.model is always present
     FeatureSubspace features;
     bool initialised = false;
 };

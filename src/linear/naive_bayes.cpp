@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
+#include <vector>
+
+#include "core/class_distribution.hpp"
 
 namespace tarvo {
 
 namespace {
-constexpr double kTwoPi = 6.283185307179586;
 constexpr double kLikelihoodFloor = 1e-300;
 }  // namespace
 
@@ -17,8 +20,7 @@ double NaiveBayes::likelihood(const RunningStats& s, double v) noexcept {
         if (var <= 0.0) {
             lik = (v == s.mean) ? 1.0 : 0.0;
         } else {
-            const double d = v - s.mean;
-            lik = std::exp(-0.5 * (d * d) / var) / std::sqrt(kTwoPi * var);
+            lik = normal_density_halved(v - s.mean, var);
         }
     }
     // NaN statistics give a NaN likelihood, which std::max keeps.
@@ -47,22 +49,26 @@ void NaiveBayes::learn_one(const FeatureMap& x, int y) {
     }
 }
 
+double NaiveBayes::log_score(const ClassEntry& c, const FeatureMap& x) const {
+    double score = std::log(static_cast<double>(c.count) / static_cast<double>(n_samples_));
+    for (const auto& [name, value] : x) {
+        const auto it = c.feature_stats.find(name);
+        if (it != c.feature_stats.end()) {
+            score += std::log(likelihood(it->second, value));
+        }
+    }
+    return score;
+}
+
 int NaiveBayes::predict_one(const FeatureMap& x) {
     if (classes_.empty()) {
         return -1;
     }
-    const auto n = static_cast<double>(n_samples_);
     int best_label = classes_.front().label;
     double best_score = 0.0;
     bool first = true;
     for (const ClassEntry& c : classes_) {
-        double score = std::log(static_cast<double>(c.count) / n);
-        for (const auto& [name, value] : x) {
-            const auto it = c.feature_stats.find(name);
-            if (it != c.feature_stats.end()) {
-                score += std::log(likelihood(it->second, value));
-            }
-        }
+        const double score = log_score(c, x);
         // Ties and NaN keep the earlier label.
         if (first || score > best_score) {
             best_label = c.label;
@@ -78,9 +84,9 @@ ProbabilityMap NaiveBayes::predict_proba_one(const FeatureMap& x) {
     if (classes_.empty()) {
         return proba;
     }
-    proba.reserve(classes_.size());
     const auto n = static_cast<double>(n_samples_);
-    double sum = 0.0;
+    std::vector<double> terms;
+    terms.reserve(classes_.size());
     for (const ClassEntry& c : classes_) {
         double product = 1.0;
         for (const auto& [name, value] : x) {
@@ -89,15 +95,19 @@ ProbabilityMap NaiveBayes::predict_proba_one(const FeatureMap& x) {
                 product *= likelihood(it->second, value);
             }
         }
-        const double p = (static_cast<double>(c.count) / n) * product;
-        proba.emplace(c.label, p);
-        sum += p;
+        terms.push_back((static_cast<double>(c.count) / n) * product);
     }
-    // All products underflowed (or NaN): the unnormalised values are returned.
-    if (sum > 0.0) {
-        for (auto& [label, p] : proba) {
-            p /= sum;
+    // Products that all underflow (many features, or values far from every
+    // class) are normalised from the log scores predict_one uses.
+    std::vector<double> scratch;
+    normalise_class_terms(terms, scratch, [&](std::span<double> logs) {
+        for (std::size_t i = 0; i < classes_.size(); ++i) {
+            logs[i] = log_score(classes_[i], x);
         }
+    });
+    proba.reserve(classes_.size());
+    for (std::size_t i = 0; i < classes_.size(); ++i) {
+        proba.emplace(classes_[i].label, terms[i]);
     }
     return proba;
 }

@@ -36,6 +36,8 @@ private:
     };
 
     ClassEntry& entry_for(int y);
+    // ln(prior) plus ln(floored likelihood) of each feature the class has seen.
+    [[nodiscard]] double log_score(const ClassEntry& c, const FeatureMap& x) const;
 
     std::vector<ClassEntry> classes_;                  // in order of first learning
     std::unordered_map<int, std::size_t> index_;       // label -> position in classes_

@@ -1,17 +1,8 @@
 #pragma once
 
+#include "core/running_stats.hpp"
+
 namespace tarvo {
-
-// Running mean of a per-update error; the count is held as a double.
-struct RunningMean {
-    double count = 0.0;
-    double mean = 0.0;
-
-    void update(double x) noexcept {
-        count += 1.0;
-        mean += (1.0 / count) * (x - mean);
-    }
-};
 
 // Mean absolute error |y_true - y_pred|.
 class MAE {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "metrics/running_variance.hpp"
+#include "core/running_stats.hpp"
 
 namespace tarvo {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/transformer.hpp"
-#include "metrics/running_variance.hpp"
+#include "core/running_stats.hpp"
 #include "preprocessing/running_covariance.hpp"
 
 namespace tarvo {

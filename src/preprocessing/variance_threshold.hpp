@@ -5,7 +5,7 @@
 #include <unordered_map>
 
 #include "core/transformer.hpp"
-#include "metrics/running_variance.hpp"
+#include "core/running_stats.hpp"
 
 namespace tarvo {
 

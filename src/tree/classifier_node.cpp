@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
+
+#include "tree/node_walk.hpp"
 
 namespace tarvo {
 
@@ -37,26 +40,8 @@ void ClassifierNode::fold_features(std::span<const ObservedFeature> features,
 }
 
 ClassifierNode::~ClassifierNode() {
-    // Rotate left children up until a node has none, then free it and carry
-    // on with its right child: every node is freed childless, so the
-    // destruction never recurses.
-    std::unique_ptr<ClassifierNode> pending = std::move(left);
-    std::unique_ptr<ClassifierNode> rest = std::move(right);
-    while (pending || rest) {
-        if (!pending) {
-            pending = std::move(rest);
-        }
-        if (pending->left) {
-            std::unique_ptr<ClassifierNode> child = std::move(pending->left);
-            pending->left = std::move(child->right);
-            child->right = std::move(pending);
-            pending = std::move(child);
-        } else {
-            std::unique_ptr<ClassifierNode> next = std::move(pending->right);
-            pending.reset();
-            pending = std::move(next);
-        }
-    }
+    dismantle(std::move(left));
+    dismantle(std::move(right));
 }
 
 std::size_t ClassifierNode::class_index(int label) const noexcept {
@@ -135,21 +120,6 @@ void ClassifierNode::likelihood_products(std::span<const ObservedFeature> featur
     fold_features(
         features, out, [](double prior) { return prior; },
         [](double acc, double density) { return acc * density; });
-}
-
-ClassifierNode* ClassifierNode::child_for(const FeatureMap& x) const {
-    const auto it = x.find(split_feature);
-    const double value = it == x.end() ? 0.0 : it->second;
-    return value <= split_threshold ? left.get() : right.get();
-}
-
-Route route(ClassifierNode& from, std::int64_t depth, const FeatureMap& x) {
-    ClassifierNode* node = &from;
-    while (!node->is_leaf) {
-        node = node->child_for(x);
-        ++depth;
-    }
-    return {node, depth};
 }
 
 }  // namespace tarvo

@@ -66,10 +66,8 @@ public:
     void likelihood_products(std::span<const ObservedFeature> features,
                              std::vector<double>& out) const;
 
-    // The child an internal node sends x to.
-    [[nodiscard]] ClassifierNode* child_for(const FeatureMap& x) const;
-
-    bool is_leaf = true;
+    // A node is a leaf until it splits; a split gives it both children.
+    [[nodiscard]] bool is_leaf() const noexcept { return left == nullptr; }
 
     // Leaf state. Class tables in the order labels reached the leaf; every
     // weight is positive.
@@ -93,12 +91,5 @@ private:
     void fold_features(std::span<const ObservedFeature> features, std::vector<double>& out,
                        Start start, Fold fold) const;
 };
-
-// The leaf a sample reaches from a node at the given depth, and its depth.
-struct Route {
-    ClassifierNode* leaf;
-    std::int64_t depth;
-};
-[[nodiscard]] Route route(ClassifierNode& from, std::int64_t depth, const FeatureMap& x);
 
 }  // namespace tarvo

@@ -4,7 +4,7 @@
 #include <span>
 #include <vector>
 
-#include "tree/gaussian_stats.hpp"
+#include "core/running_stats.hpp"
 
 namespace tarvo {
 

@@ -15,8 +15,7 @@ HoeffdingAdaptiveTreeClassifier::HoeffdingAdaptiveTreeClassifier(
       split_criterion(std::move(split_criterion_)),
       drift_delta(drift_delta_),
       warning_delta(warning_delta_),
-      drift_detector_(drift_delta_),
-      warning_detector_(warning_delta_) {
+      trees_(drift_delta_, warning_delta_) {
     reset();
 }
 
@@ -26,41 +25,23 @@ std::unique_ptr<HoeffdingTreeClassifier> HoeffdingAdaptiveTreeClassifier::build_
 }
 
 void HoeffdingAdaptiveTreeClassifier::learn_one(const FeatureMap& x, int y) {
-    const int predicted = main_tree_->predict_one(x);
-    main_tree_->learn_one(x, y);
-    if (background_tree_) {
-        background_tree_->learn_one(x, y);
-    }
-    const double error = predicted == y ? 0.0 : 1.0;
-
-    warning_detector_.update(error);
-    if (warning_detector_.drift_detected() && !background_tree_) {
-        background_tree_ = build_tree();
-        warning_detector_ = ADWIN(warning_delta);
-    }
-
-    drift_detector_.update(error);
-    if (drift_detector_.drift_detected()) {
-        main_tree_ = background_tree_ ? std::move(background_tree_) : build_tree();
-        background_tree_.reset();
-        drift_detector_ = ADWIN(drift_delta);
-        warning_detector_ = ADWIN(warning_delta);
-    }
+    const int predicted = trees_.model->predict_one(x);
+    trees_.train([&](HoeffdingTreeClassifier& tree) { tree.learn_one(x, y); });
+    // Only a rising error counts, so that a tree that is getting better is kept.
+    trees_.watch(predicted == y ? 0.0 : 1.0, drift_delta, warning_delta,
+                 Trees::Alarms::kRisingError, [this](Trees::Role) { return build_tree(); });
 }
 
 int HoeffdingAdaptiveTreeClassifier::predict_one(const FeatureMap& x) {
-    return main_tree_->predict_one(x);
+    return trees_.model->predict_one(x);
 }
 
 ProbabilityMap HoeffdingAdaptiveTreeClassifier::predict_proba_one(const FeatureMap& x) {
-    return main_tree_->predict_proba_one(x);
+    return trees_.model->predict_proba_one(x);
 }
 
 void HoeffdingAdaptiveTreeClassifier::reset() {
-    main_tree_ = build_tree();
-    background_tree_.reset();
-    drift_detector_ = ADWIN(drift_delta);
-    warning_detector_ = ADWIN(warning_delta);
+    trees_.restart(build_tree(), drift_delta, warning_delta);
 }
 
 }  // namespace tarvo

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "core/classifier.hpp"
-#include "drift/adwin.hpp"
+#include "drift/drift_guarded_model.hpp"
 #include "tree/hoeffding_tree_classifier.hpp"
 
 namespace tarvo {
@@ -12,10 +12,11 @@ namespace tarvo {
 // A Hoeffding tree that follows concept drift at the level of the whole tree.
 //
 // Two ADWIN detectors watch the prediction tree's 0/1 test-then-train error:
-// when the looser warning detector fires, a background tree starts learning
-// alongside; when the drift detector fires, the background tree (or, without
-// one, a fresh tree) replaces the prediction tree. Detectors are replaced by
-// fresh ones, never reset in place.
+// when the looser warning detector reports a rise, a background tree starts
+// learning alongside; when the drift detector reports a rise, the background
+// tree (or, without one, a fresh tree) replaces the prediction tree. Alarms
+// about a falling error are ignored. Detectors are replaced by fresh ones,
+// never reset in place.
 class HoeffdingAdaptiveTreeClassifier final : public IClassifier {
 public:
     explicit HoeffdingAdaptiveTreeClassifier(int grace_period = 200, double split_confidence = 1e-7,
@@ -29,7 +30,7 @@ public:
     [[nodiscard]] ProbabilityMap predict_proba_one(const FeatureMap& x) override;
     void reset() override;
 
-    [[nodiscard]] bool has_background_tree() const noexcept { return background_tree_ != nullptr; }
+    [[nodiscard]] bool has_background_tree() const noexcept { return trees_.background != nullptr; }
 
     // Settings of the trees built from now on (background, replacement, reset).
     int grace_period;
@@ -42,12 +43,11 @@ public:
     double warning_delta;
 
 private:
+    using Trees = DriftGuardedModel<HoeffdingTreeClassifier>;
+
     [[nodiscard]] std::unique_ptr<HoeffdingTreeClassifier> build_tree() const;
 
-    std::unique_ptr<HoeffdingTreeClassifier> main_tree_;
-    std::unique_ptr<HoeffdingTreeClassifier> background_tree_;
-    ADWIN drift_detector_;
-    ADWIN warning_detector_;
+    Trees trees_;
 };
 
 }  // namespace tarvo

@@ -7,8 +7,11 @@
 #include <span>
 #include <utility>
 
+#include "core/class_distribution.hpp"
+#include "core/interrupt.hpp"
 #include "core/random.hpp"
 #include "tree/hoeffding_bound.hpp"
+#include "tree/node_walk.hpp"
 #include "tree/split_criterion.hpp"
 
 namespace tarvo {
@@ -66,17 +69,17 @@ void HoeffdingTreeClassifier::learn_repeated(const FeatureMap& x, int y, int tim
         root_ = std::make_unique<ClassifierNode>();
     }
     insert_class(y);
-    Route at = route(*root_, 0, x);
+    Reached<ClassifierNode> at = route_to_leaf(*root_, 0, x);
     bool observed = false;
-    for (int i = 0; i < times; ++i) {
+    repeat_interruptibly(times, [&] {
         if (learn_at_leaf(*at.leaf, at.depth, x, y, observed)) {
             // The leaf is now internal: carry on down to the new child.
-            at = route(*at.leaf, at.depth, x);
+            at = route_to_leaf(*at.leaf, at.depth, x);
             observed = false;
         } else {
             observed = true;
         }
-    }
+    });
 }
 
 void HoeffdingTreeClassifier::score_leaf(const ClassifierNode& leaf, std::size_t stale) {
@@ -106,7 +109,8 @@ void HoeffdingTreeClassifier::insert_class(int y) {
 bool HoeffdingTreeClassifier::learn_at_leaf(ClassifierNode& leaf, std::int64_t depth,
                                             const FeatureMap& x, int y, bool observed) {
     // The leaf's own performance is scored on its state before this sample.
-    const bool account = leaf_prediction != "mc" && leaf.total_weight > 0.0;
+    const bool account =
+        leaf_prediction.choice() != LeafPredictionChoice::kMajority && leaf.total_weight > 0.0;
     const bool scored = !observed && account && reuse_scores(leaf, x);
     // Repeating the previous step at this leaf: only its class has new terms.
     const std::size_t stale = observed && terms_follow_ ? updated_class_ : kAllClasses;
@@ -159,7 +163,8 @@ bool HoeffdingTreeClassifier::learn_at_leaf(ClassifierNode& leaf, std::int64_t d
     if (!split_due(leaf, depth)) {
         return false;
     }
-    return split_criterion == "gini" ? attempt_split<GiniCriterion>(leaf)
+    return split_criterion.choice() == SplitCriterionChoice::kGini
+               ? attempt_split<GiniCriterion>(leaf)
                                      : attempt_split<InfoGainCriterion>(leaf);
 }
 
@@ -239,7 +244,6 @@ void HoeffdingTreeClassifier::split(ClassifierNode& leaf, const SplitCandidate& 
     std::unique_ptr<ClassifierNode> left = make_child(leaf.labels, best.left_dist);
     std::unique_ptr<ClassifierNode> right = make_child(leaf.labels, best.right_dist);
 
-    leaf.is_leaf = false;
     leaf.split_feature = std::move(feature);
     leaf.split_threshold = best.threshold;
     leaf.left = std::move(left);
@@ -253,10 +257,11 @@ void HoeffdingTreeClassifier::split(ClassifierNode& leaf, const SplitCandidate& 
 
 HoeffdingTreeClassifier::LeafMode HoeffdingTreeClassifier::leaf_mode(
     const ClassifierNode& leaf) const {
-    if (leaf_prediction == "mc" || leaf.total_weight < nb_threshold) {
+    if (leaf_prediction.choice() == LeafPredictionChoice::kMajority ||
+        leaf.total_weight < nb_threshold) {
         return LeafMode::kMajority;
     }
-    if (leaf_prediction == "nb") {
+    if (leaf_prediction.choice() == LeafPredictionChoice::kNaiveBayes) {
         return LeafMode::kNaiveBayes;
     }
     return leaf.mc_correct < leaf.nb_correct ? LeafMode::kNaiveBayes : LeafMode::kMajority;
@@ -307,7 +312,7 @@ int HoeffdingTreeClassifier::predict_one(const FeatureMap& x) {
     if (!root_) {
         return 0;
     }
-    ClassifierNode& leaf = *route(*root_, 0, x).leaf;
+    ClassifierNode& leaf = *route_to_leaf(*root_, 0, x).leaf;
     return leaf_mode(leaf) == LeafMode::kMajority ? leaf.majority_class()
                                                   : naive_bayes_label(leaf, x);
 }
@@ -318,7 +323,7 @@ ProbabilityMap HoeffdingTreeClassifier::predict_proba_one(const FeatureMap& x) {
         return proba;
     }
     proba.reserve(classes_.size());
-    ClassifierNode& leaf = *route(*root_, 0, x).leaf;
+    ClassifierNode& leaf = *route_to_leaf(*root_, 0, x).leaf;
     if (leaf.total_weight <= 0.0) {
         if (classes_.empty()) {
             return proba;
@@ -336,15 +341,14 @@ ProbabilityMap HoeffdingTreeClassifier::predict_proba_one(const FeatureMap& x) {
     } else {
         scored_leaf_.node = nullptr;
         leaf.observe(x, features_);
-        leaf.likelihood_products(features_, scores_);
-        double sum = 0.0;
-        for (double p : scores_) {
-            sum += p;
-        }
-        // When every product underflowed the zeros are returned as they are.
-        const bool normalise = sum > 0.0;
-        for (std::size_t c = 0; c < scores_.size(); ++c) {
-            proba.emplace(leaf.labels[c], normalise ? scores_[c] / sum : scores_[c]);
+        leaf.likelihood_products(features_, products_);
+        // Products that all underflow are normalised from the log scores.
+        normalise_class_terms(products_, log_scratch_, [&](std::span<double> logs) {
+            score_leaf(leaf, kAllClasses);
+            std::copy_n(scores_.begin(), logs.size(), logs.begin());
+        });
+        for (std::size_t c = 0; c < products_.size(); ++c) {
+            proba.emplace(leaf.labels[c], products_[c]);
         }
     }
     for (int label : classes_) {

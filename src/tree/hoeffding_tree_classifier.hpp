@@ -5,15 +5,29 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "core/classifier.hpp"
+#include "core/text_option.hpp"
 #include "tree/classifier_node.hpp"
+#include "tree/split_criterion.hpp"
 #include "tree/split_suggestion.hpp"
 
 namespace tarvo {
+
+// How a classification leaf predicts: "mc" majority class, "nb" naive Bayes,
+// any other text "nba", whichever of the two has been right more often.
+enum class LeafPredictionChoice { kMajority, kNaiveBayes, kAdaptive };
+[[nodiscard]] inline LeafPredictionChoice parse_leaf_prediction(std::string_view text) noexcept {
+    if (text == "mc") {
+        return LeafPredictionChoice::kMajority;
+    }
+    return text == "nb" ? LeafPredictionChoice::kNaiveBayes : LeafPredictionChoice::kAdaptive;
+}
+using LeafPredictionOption = TextOption<LeafPredictionChoice, parse_leaf_prediction>;
 
 // An incrementally grown binary decision tree on numeric features. A leaf
 // keeps class weights and per-class Gaussian statistics of every feature;
@@ -68,9 +82,9 @@ public:
     double tie_threshold;
     int nb_threshold;
     int max_depth;
-    std::string split_criterion;  // "gini"; anything else is information gain
+    SplitCriterionOption split_criterion;  // "gini"; anything else is information gain
     int n_split_points = 10;
-    std::string leaf_prediction = "nba";  // "mc", "nb"; anything else is "nba"
+    LeafPredictionOption leaf_prediction{"nba"};  // "mc", "nb"; anything else is "nba"
     bool no_pre_prune = false;
 
 private:
@@ -104,6 +118,8 @@ private:
     // Buffers reused across calls.
     std::vector<ObservedFeature> features_;
     std::vector<double> scores_;
+    std::vector<double> products_;  // linear-space naive Bayes terms
+    std::vector<double> log_scratch_;
     // The log-density terms behind scores_, features_.size() per class
     // (terms_rows_ classes). A repeated learning step at the same leaf
     // changes one class's statistics only: learn_at_leaf keeps the other

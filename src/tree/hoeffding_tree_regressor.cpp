@@ -2,27 +2,13 @@
 
 #include <utility>
 
+#include "tree/node_walk.hpp"
+
 namespace tarvo {
 
 namespace {
 
 using Node = HoeffdingTreeRegressor::Node;
-
-// Frees a subtree without recursion and without allocating: left children
-// are rotated up until the top node has none, then it is freed and its right
-// child taken next.
-void dismantle(std::unique_ptr<Node> top) noexcept {
-    while (top) {
-        if (top->left) {
-            std::unique_ptr<Node> pivot = std::move(top->left);
-            top->left = std::move(pivot->right);
-            pivot->right = std::move(top);
-            top = std::move(pivot);
-        } else {
-            top = std::move(top->right);  // frees the old top, which has no children left
-        }
-    }
-}
 
 std::unique_ptr<Node> empty_leaf() {
     auto node = std::make_unique<Node>();
@@ -47,25 +33,11 @@ HoeffdingTreeRegressor::HoeffdingTreeRegressor(std::int32_t grace_period, double
       learning_rate(learning_rate),
       root_(empty_leaf()) {}
 
-HoeffdingTreeRegressor::Node* HoeffdingTreeRegressor::route(const FeatureMap& x,
-                                                            std::int64_t& depth) const noexcept {
-    Node* node = root_.get();
-    depth = 0;
-    while (!node->is_leaf()) {
-        const auto it = x.find(node->split_feature);
-        const double v = it == x.end() ? 0.0 : it->second;
-        node = v <= node->split_threshold ? node->left.get() : node->right.get();
-        ++depth;
-    }
-    return node;
-}
-
 void HoeffdingTreeRegressor::learn_one(const FeatureMap& x, double y) {
     if (!root_) {  // only a moved-from tree has no root
         root_ = empty_leaf();
     }
-    std::int64_t depth = 0;
-    Node* node = route(x, depth);
+    const auto [node, depth] = route_to_leaf(*root_, 0, x);
     RegressionLeaf& leaf = *node->leaf;
     leaf.learn(x, y, learning_rate, touched_);
     if (depth < max_depth && leaf.split_due(grace_period)) {
@@ -94,12 +66,12 @@ double HoeffdingTreeRegressor::predict_one(const FeatureMap& x) {
     if (!root_) {
         return 0.0;
     }
-    std::int64_t depth = 0;
-    const RegressionLeaf& leaf = *route(x, depth)->leaf;
-    if (leaf_prediction == "mean" || leaf.count < grace_period) {
+    const RegressionLeaf& leaf = *route_to_leaf(*root_, 0, x).leaf->leaf;
+    if (leaf_prediction.choice() == RegressionLeafChoice::kMean || leaf.count < grace_period) {
         return leaf.target.mean;
     }
-    if (leaf_prediction == "linear" || leaf.sse_linear < leaf.sse_mean) {
+    if (leaf_prediction.choice() == RegressionLeafChoice::kLinear ||
+        leaf.sse_linear < leaf.sse_mean) {
         return leaf.linear_prediction(x);
     }
     return leaf.target.mean;

@@ -3,13 +3,26 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/feature_map.hpp"
 #include "core/regressor.hpp"
+#include "core/text_option.hpp"
 #include "tree/regression_leaf.hpp"
 
 namespace tarvo {
+
+// How a regression leaf predicts: "mean", "linear", or for any other text
+// whichever of the two has made the smaller squared error so far.
+enum class RegressionLeafChoice { kMean, kLinear, kAdaptive };
+[[nodiscard]] inline RegressionLeafChoice parse_regression_leaf(std::string_view text) noexcept {
+    if (text == "mean") {
+        return RegressionLeafChoice::kMean;
+    }
+    return text == "linear" ? RegressionLeafChoice::kLinear : RegressionLeafChoice::kAdaptive;
+}
+using RegressionLeafOption = TextOption<RegressionLeafChoice, parse_regression_leaf>;
 
 // Incrementally grown binary regression tree on numeric features.
 //
@@ -55,7 +68,7 @@ public:
     [[nodiscard]] const Node* root() const noexcept { return root_.get(); }
 
     // Hyper-parameters, read by every operation.
-    std::string leaf_prediction = "adaptive";
+    RegressionLeafOption leaf_prediction{"adaptive"};
     std::int32_t grace_period;
     double split_confidence;
     double tie_threshold;
@@ -63,8 +76,6 @@ public:
     double learning_rate;
 
 private:
-    // The leaf x falls into and its depth; the tree must have a root.
-    [[nodiscard]] Node* route(const FeatureMap& x, std::int64_t& depth) const noexcept;
     void split(Node& node, const RegressionLeaf::Split& where);
 
     std::unique_ptr<Node> root_;

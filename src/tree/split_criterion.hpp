@@ -2,6 +2,9 @@
 
 #include <cstddef>
 #include <span>
+#include <string_view>
+
+#include "core/text_option.hpp"
 
 namespace tarvo {
 
@@ -27,6 +30,14 @@ struct InfoGainCriterion {
                                       std::span<const Branch> branches) noexcept;
     [[nodiscard]] static double range(std::size_t n_classes) noexcept;
 };
+
+// The criterion a split_criterion text selects: "gini", or information gain
+// for any other text.
+enum class SplitCriterionChoice { kInfoGain, kGini };
+[[nodiscard]] inline SplitCriterionChoice parse_split_criterion(std::string_view text) noexcept {
+    return text == "gini" ? SplitCriterionChoice::kGini : SplitCriterionChoice::kInfoGain;
+}
+using SplitCriterionOption = TextOption<SplitCriterionChoice, parse_split_criterion>;
 
 // Entropy in bits of a class distribution with total w; 0 when w <= 0.
 [[nodiscard]] double entropy(std::span<const double> weights, double w) noexcept;

@@ -65,13 +65,13 @@ void add_ensemble(py::module_& m) {
             for (const ARFClassifierMember& member : forest.members()) {
                 py::dict d;
                 d["initialised"] = member.initialised;
-                d["has_tree"] = member.tree != nullptr;
-                d["has_background"] = member.background_tree != nullptr;
+                d["has_tree"] = member.trees.model != nullptr;
+                d["has_background"] = member.trees.background != nullptr;
                 d["tree_seed"] = member.tree_seed;
                 d["background_seed"] = member.background_seed;
-                d["tree_subspace"] = member.tree ? member.tree->subspace_size() : -1;
+                d["tree_subspace"] = member.trees.model ? member.trees.model->subspace_size() : -1;
                 d["background_subspace"] =
-                    member.background_tree ? member.background_tree->subspace_size() : -1;
+                    member.trees.background ? member.trees.background->subspace_size() : -1;
                 d["n_correct"] = member.n_correct;
                 d["n_seen"] = member.n_seen;
                 out.append(d);
@@ -89,7 +89,7 @@ void add_ensemble(py::module_& m) {
             for (int i = 0; i < 63; ++i) {
                 primed.update(i < 32 ? 0.0 : 1.0);
             }
-            forest.members().at(index).warning_detector = std::move(primed);
+            forest.members().at(index).trees.warning_detector = std::move(primed);
         },
         "Replaces the warning detector of member `index` by one that reports a drift at its "
         "next update.");
@@ -102,7 +102,7 @@ void add_ensemble(py::module_& m) {
                 py::dict d;
                 d["initialised"] = member.initialised;
                 d["features"] = member.features.names();
-                d["has_background"] = member.background_tree != nullptr;
+                d["has_background"] = member.trees.background != nullptr;
                 out.append(d);
             }
             return out;

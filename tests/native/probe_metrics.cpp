@@ -5,7 +5,7 @@
 
 #include <pybind11/stl.h>
 
-#include "metrics/running_variance.hpp"
+#include "core/running_stats.hpp"
 #include "metrics/window_metric.hpp"
 #include "probe.hpp"
 

@@ -17,7 +17,8 @@
 #include "probe.hpp"
 #include "tree/classifier_node.hpp"
 #include "tree/gaussian_observer.hpp"
-#include "tree/gaussian_stats.hpp"
+#include "core/running_stats.hpp"
+#include "tree/node_walk.hpp"
 #include "tree/hoeffding_bound.hpp"
 #include "tree/hoeffding_tree_classifier.hpp"
 #include "tree/split_criterion.hpp"
@@ -67,7 +68,7 @@ auto with_criterion(const std::string& criterion, F&& f) {
 py::dict node_dict(const ClassifierNode& node, std::int64_t depth) {
     py::dict d;
     d["depth"] = depth;
-    d["is_leaf"] = node.is_leaf;
+    d["is_leaf"] = node.is_leaf();
     d["split_feature"] = node.split_feature;
     d["split_threshold"] = node.split_threshold;
     py::dict counts;
@@ -197,7 +198,7 @@ void add_tree(py::module_& m) {
                 const auto [node, depth] = stack.back();
                 stack.pop_back();
                 out.append(node_dict(*node, depth));
-                if (!node->is_leaf) {
+                if (!node->is_leaf()) {
                     stack.emplace_back(node->right.get(), depth + 1);
                     stack.emplace_back(node->left.get(), depth + 1);
                 }
@@ -253,7 +254,6 @@ void add_tree(py::module_& m) {
             ClassifierNode* node = root.get();
             constexpr double kInf = std::numeric_limits<double>::infinity();
             for (char d : directions) {
-                node->is_leaf = false;
                 node->split_feature = "a";
                 node->split_threshold = d == 'l' ? kInf : -kInf;
                 node->left = std::make_unique<ClassifierNode>();
@@ -261,7 +261,7 @@ void add_tree(py::module_& m) {
                 node = d == 'l' ? node->left.get() : node->right.get();
             }
             const FeatureMap x{{"a", value}};
-            return route(*root, 0, x).depth;
+            return route_to_leaf(*root, 0, x).depth;
         },
         "Builds a chain of internal nodes, routes {'a': value} through it and destroys it; "
         "returns the depth reached.");

@@ -11,6 +11,7 @@
 
 #include "probe.hpp"
 #include "tree/hoeffding_tree_regressor.hpp"
+#include "tree/node_walk.hpp"
 
 namespace tarvo::probe {
 
@@ -98,14 +99,7 @@ void add_tree_regressor(py::module_& m) {
     m.def(
         "tree_regressor_leaf",
         [](const Tree& tree, const FeatureMap& x) {
-            const Node* node = tree.root();
-            std::int64_t depth = 0;
-            while (!node->is_leaf()) {
-                const auto it = x.find(node->split_feature);
-                const double v = it == x.end() ? 0.0 : it->second;
-                node = v <= node->split_threshold ? node->left.get() : node->right.get();
-                ++depth;
-            }
+            const auto [node, depth] = route_to_leaf(*tree.root(), 0, x);
             py::dict d = describe_leaf(*node->leaf);
             d["depth"] = depth;
             return d;

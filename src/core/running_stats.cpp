@@ -1,6 +1,14 @@
-#include "metrics/running_variance.hpp"
+#include "core/running_stats.hpp"
 
 namespace tarvo {
+
+namespace {
+constexpr double kSqrt2 = 1.4142135623730951;
+}  // namespace
+
+double normal_cdf(double z) noexcept {
+    return (1.0 + std::erf(z / kSqrt2)) / 2.0;
+}
 
 void RunningVariance::update(double x) noexcept {
     count += 1.0;
@@ -18,6 +26,21 @@ void RunningVariance::update_dividing(double x) noexcept {
 
 double RunningVariance::variance() const noexcept {
     return count > ddof ? m2 / (count - ddof) : 0.0;
+}
+
+void GaussianStats::update(double v) noexcept {
+    if (n <= 0.0) {
+        min = v;
+        max = v;
+    } else if (v < min) {
+        min = v;
+    } else if (v > max) {
+        max = v;
+    }
+    n += 1.0;
+    const double d = v - mean;
+    mean += d / n;
+    m2 += (v - mean) * d;
 }
 
 }  // namespace tarvo
