@@ -19,7 +19,7 @@ CMAKE_ARGS = -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) \
 	-Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) -DTARVO_BUILD_PROBE=ON -DTARVO_WERROR=ON \
 	-DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja)
 
-.PHONY: all venv build test demo bench sanitize clean
+.PHONY: all venv build test stubs demo bench sanitize clean
 
 all: build
 
@@ -40,6 +40,11 @@ build: $(STAMP)
 
 test: build
 	PYTHONPATH=$(BUILD):python $(PY) -m pytest tests $(PYTEST_ARGS)
+
+# The type stubs of _tarvo_core, regenerated from the module just built; run it after
+# changing a binding (tests/test_stubs.py fails until the stubs match the module).
+stubs: build
+	PYTHONPATH=$(BUILD) $(PY) tools/stubs.py
 
 # The demo: `python -m tarvo evaluate` with its built-in default (the demo learners on a
 # 100 000-sample Agrawal stream with an abrupt concept change half-way).

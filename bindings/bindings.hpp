@@ -15,8 +15,17 @@ void bind_iregressor(py::module_& m);
 
 // bind_linear.cpp
 void bind_naive_bayes(py::module_& m);
+void bind_perceptron(py::module_& m);
+void bind_logistic_regression(py::module_& m);
+void bind_passive_aggressive_classifier(py::module_& m);
+void bind_softmax_regression(py::module_& m);
+void bind_linear_regression(py::module_& m);
+void bind_bayesian_linear_regression(py::module_& m);
+void bind_passive_aggressive_regressor(py::module_& m);
 
 // bind_neighbors.cpp
+void bind_knn_classifier(py::module_& m);
+void bind_knn_regressor(py::module_& m);
 
 // bind_tree.cpp
 void bind_hoeffding_tree_regressor(py::module_& m);

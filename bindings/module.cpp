@@ -14,11 +14,11 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     bind_iclassifier(m);   //  2 IClassifier
     bind_iregressor(m);    //  3 IRegressor
     bind_naive_bayes(m);   //  4 NaiveBayes
-    //  5 Perceptron
-    //  6 LogisticRegressionClassifier (native LogisticRegression)
-    //  7 PassiveAggressiveClassifier
-    //  8 SoftmaxRegression
-    //  9 KNNClassifier
+    bind_perceptron(m);    //  5 Perceptron
+    bind_logistic_regression(m);  //  6 LogisticRegressionClassifier (native LogisticRegression)
+    bind_passive_aggressive_classifier(m);  //  7 PassiveAggressiveClassifier
+    bind_softmax_regression(m);  //  8 SoftmaxRegression
+    bind_knn_classifier(m);  //  9 KNNClassifier
     bind_hoeffding_tree_classifier(m);  // 10 HoeffdingTreeClassifier
     bind_efdt_classifier(m);            // 11 EFDTClassifier (base HoeffdingTreeClassifier)
     bind_sgt_classifier(m);             // 12 SGTClassifier
@@ -26,10 +26,10 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     // 14 SRPClassifier
     // 15 LeveragingBaggingClassifier
     bind_hoeffding_adaptive_tree_classifier(m);  // 16 HoeffdingAdaptiveTreeClassifier
-    // 17 LinearRegression
-    // 18 BayesianLinearRegression
-    // 19 PassiveAggressiveRegressor
-    // 20 KNNRegressor
+    bind_linear_regression(m);  // 17 LinearRegression
+    bind_bayesian_linear_regression(m);  // 18 BayesianLinearRegression
+    bind_passive_aggressive_regressor(m);  // 19 PassiveAggressiveRegressor
+    bind_knn_regressor(m);  // 20 KNNRegressor
     bind_hoeffding_tree_regressor(m);  // 21 HoeffdingTreeRegressor
     bind_arf_regressor(m);  // 22 ARFRegressor
     // 23 SRPRegressor

@@ -27,3 +27,15 @@ def gaussian_stream(n: int, seed: int, n_classes: int = 3, n_features: int = 4):
         y = rng.randrange(n_classes)
         x = {f"f{j}": rng.gauss(2.0 * y + j, 1.0) for j in range(n_features)}
         yield x, y
+
+
+def assert_reset_replays_fresh(make, stream, answer: str = "predict_proba_one") -> None:
+    """A used model after ``reset`` answers and learns exactly as a fresh one, bit for bit."""
+    used, fresh = make(), make()
+    for x, y in stream:
+        used.learn_one(x, y)
+    used.reset()
+    for x, y in stream:
+        assert getattr(used, answer)(x) == getattr(fresh, answer)(x)
+        used.learn_one(x, y)
+        fresh.learn_one(x, y)

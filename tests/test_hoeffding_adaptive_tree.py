@@ -8,6 +8,7 @@ import pytest
 
 from _tarvo_core import HoeffdingAdaptiveTreeClassifier as HAT
 from _tarvo_core import HoeffdingTreeClassifier as HT
+from conftest import assert_reset_replays_fresh
 
 
 def threshold_stream(n: int, seed: int, flip_at: int | None = None, noise: float = 0.0):
@@ -93,14 +94,7 @@ def test_grace_period_property_applies_to_trees_built_later():
 
 def test_reset_replays_a_fresh_model_bit_for_bit():
     stream = list(threshold_stream(4000, seed=5, flip_at=2000, noise=0.05))
-    used, fresh = HAT(grace_period=50), HAT(grace_period=50)
-    for x, y in stream:
-        used.learn_one(x, y)
-    used.reset()
-    for x, y in stream:
-        assert used.predict_proba_one(x) == fresh.predict_proba_one(x)
-        used.learn_one(x, y)
-        fresh.learn_one(x, y)
+    assert_reset_replays_fresh(lambda: HAT(grace_period=50), stream)
 
 
 def windowed_accuracy(model, stream, start: int, stop: int) -> float:

@@ -8,6 +8,7 @@ import random
 import pytest
 
 from _tarvo_core import IClassifier, SGTClassifier
+from conftest import assert_reset_replays_fresh
 
 
 def separable_stream(n: int, seed: int, labels=(0, 1), noise: float = 0.0):
@@ -100,15 +101,8 @@ def test_property_writes_apply_to_the_next_call_and_survive_reset():
 
 
 def test_reset_repeats_a_fresh_model():
-    used, fresh = SGTClassifier(grace_period=50), SGTClassifier(grace_period=50)
     stream = list(separable_stream(2000, seed=5, noise=0.1))
-    for x, y in stream:
-        used.learn_one(x, y)
-    used.reset()
-    for x, y in stream:
-        assert used.predict_proba_one(x) == fresh.predict_proba_one(x)
-        used.learn_one(x, y)
-        fresh.learn_one(x, y)
+    assert_reset_replays_fresh(lambda: SGTClassifier(grace_period=50), stream)
 
 
 @pytest.mark.parametrize(

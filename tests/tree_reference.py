@@ -24,13 +24,13 @@ def total(values):
 
 def normalise_terms(terms, log_terms):
     """Divide by the sum when it is a normal positive number; when it underflowed or
-    overflowed, normalise exp(log - max log) instead (unless a log is NaN or none is finite)."""
+    overflowed, normalise exp(log - max log) instead (unless a log is NaN)."""
     norm = total(terms.values())
     if not (sys.float_info.min <= norm <= sys.float_info.max) and not math.isnan(norm) and terms:
         logs = log_terms()
-        top = max(logs.values())
-        if not any(math.isnan(v) for v in logs.values()) and math.isfinite(top):
-            shifted = {c: math.exp(v - top) for c, v in logs.items()}
+        if not any(math.isnan(v) for v in logs.values()):
+            top = max(logs.values())
+            shifted = {c: 1.0 if v == top else math.exp(v - top) for c, v in logs.items()}
             norm = total(shifted.values())
             return {c: v / norm for c, v in shifted.items()}
     return {c: p / norm for c, p in terms.items()} if norm > 0 else terms

@@ -14,11 +14,12 @@ namespace tarvo {
 // The terms are divided by their sum whenever that sum is a normal positive
 // number, so ordinary results keep the plain linear-space arithmetic. When the
 // sum underflowed (0 or subnormal) or overflowed (+inf), the same distribution
-// is computed from the terms' logarithms instead: exp(l - max l), normalised.
-// `log_terms(out)` fills `out` with one logarithm per class, in the same order;
-// it is called only in that case. Where a logarithm is NaN, or none is finite,
-// the linear-space outcome stands: divided by the sum when it is positive,
-// otherwise returned as it is.
+// is computed from the terms' logarithms instead: exp(l - max l), normalised,
+// where a logarithm equal to the greatest counts as 1 (so infinite ones share
+// the whole weight). `log_terms(out)` fills `out` with one logarithm per
+// class, in the same order; it is called only in that case. Where a NaN is
+// involved the linear-space outcome stands: divided by the sum when it is
+// positive, otherwise returned as it is.
 template <class LogTerms>
 void normalise_class_terms(std::span<double> terms, std::vector<double>& scratch,
                            LogTerms&& log_terms) {
@@ -40,13 +41,13 @@ void normalise_class_terms(std::span<double> terms, std::vector<double>& scratch
                 top = l;
             }
         }
-        if (!nan && std::isfinite(top)) {
+        if (!nan) {
             double shifted_sum = 0.0;
             for (std::size_t c = 0; c < terms.size(); ++c) {
-                terms[c] = std::exp(scratch[c] - top);
+                terms[c] = scratch[c] == top ? 1.0 : std::exp(scratch[c] - top);
                 shifted_sum += terms[c];
             }
-            // The largest term is exactly 1, so shifted_sum >= 1.
+            // The greatest term is exactly 1, so shifted_sum >= 1.
             for (double& t : terms) {
                 t /= shifted_sum;
             }

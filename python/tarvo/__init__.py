@@ -9,13 +9,23 @@ feature name to number, with an ``int`` label or a ``float`` target.
 from __future__ import annotations
 
 # Interfaces.
-# Interfaces.
 from _tarvo_core import ITransformer
 from _tarvo_core import IClassifier
 from _tarvo_core import IRegressor
 
 # Linear and probabilistic learners.
 from _tarvo_core import NaiveBayes
+from _tarvo_core import Perceptron
+from _tarvo_core import LogisticRegressionClassifier
+from _tarvo_core import PassiveAggressiveClassifier
+from _tarvo_core import SoftmaxRegression
+from _tarvo_core import LinearRegression
+from _tarvo_core import BayesianLinearRegression
+from _tarvo_core import PassiveAggressiveRegressor
+
+# Nearest-neighbour learners.
+from _tarvo_core import KNNClassifier
+from _tarvo_core import KNNRegressor
 
 # Trees.
 from _tarvo_core import HoeffdingTreeClassifier
@@ -61,6 +71,16 @@ __all__ = [
     "IRegressor",
     # linear and probabilistic learners
     "NaiveBayes",
+    # nearest-neighbour learners
+    "KNNClassifier",
+    "KNNRegressor",
+    "Perceptron",
+    "LogisticRegressionClassifier",
+    "PassiveAggressiveClassifier",
+    "SoftmaxRegression",
+    "LinearRegression",
+    "BayesianLinearRegression",
+    "PassiveAggressiveRegressor",
     # trees
     "HoeffdingTreeClassifier",
     "EFDTClassifier",

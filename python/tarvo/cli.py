@@ -11,17 +11,19 @@ from __future__ import annotations
 
 import argparse
 import ast
+import difflib
 import json
+import math
 import os
 import sys
 import textwrap
-from collections.abc import Callable, Iterable, Sequence
+from collections.abc import Callable, Generator, Iterable, Sequence
 from dataclasses import dataclass, field
-from typing import Any
+from typing import Any, NoReturn
 
-from tarvo import _native
+from tarvo import _native, _signature
 from tarvo.evaluate import PrequentialResult, default_metrics, prequential
-from tarvo.stream import GENERATORS, iter_csv, parse_label
+from tarvo.stream import GENERATORS, DataError, iter_csv, parse_label
 
 #: Learners compared when no ``--model`` is given, by task (those the module provides).
 DEMO_LEARNERS: dict[str, tuple[str, ...]] = {
@@ -52,7 +54,21 @@ DEFAULT_SAMPLES = 100_000
 
 
 class UsageError(Exception):
-    """A command-line mistake: reported with the usage text and exit status 2."""
+    """A command-line mistake: reported in one line with exit status 2."""
+
+
+_INT32_MAX = 2**31 - 1
+
+
+def _one_line(exc: BaseException) -> str:
+    """The first line of an exception's message (a native signature list follows it, if any)."""
+    text = str(exc).strip()
+    return text.splitlines()[0] if text else type(exc).__name__
+
+
+def _did_you_mean(word: str, choices: Iterable[str]) -> str:
+    close = difflib.get_close_matches(word, list(choices), n=1)
+    return f" (did you mean {close[0]}?)" if close else ""
 
 
 def parse_value(text: str) -> Any:
@@ -104,8 +120,15 @@ class _ParamAction(argparse.Action):
         ns.models[-1].params[key] = parsed
 
 
+class _Parser(argparse.ArgumentParser):
+    """An argument parser whose errors are one line (``--help`` shows the usage)."""
+
+    def error(self, message: str) -> NoReturn:
+        self.exit(2, f"{self.prog}: error: {message} (see --help)\n")
+
+
 def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(prog="python -m tarvo", description="Tarvo tools for streaming learners.")
+    parser = _Parser(prog="python -m tarvo", description="Tarvo tools for streaming learners.")
     sub = parser.add_subparsers(dest="command", metavar="COMMAND")
     ev = sub.add_parser(
         "evaluate",
@@ -153,21 +176,32 @@ class Source:
     title: str = ""
 
 
+def _generator_keywords(cls: type) -> list[str]:
+    params = _signature.parameters(cls) or []
+    return [p.name for p in params if p.name not in ("n_samples", "seed")]
+
+
 def _synthetic_source(name: str, args: argparse.Namespace) -> Source:
     cls = GENERATORS[name]
     params = dict(STREAM_PRESETS.get(name, {}))
+    accepted = _generator_keywords(cls)
     for text in args.data_param:
-        key, value = parse_assignment(text)
+        try:
+            key, value = parse_assignment(text)
+        except UsageError as exc:
+            raise UsageError(f"--data-param: {exc}") from None
+        if key not in accepted:
+            raise UsageError(
+                f"--data-param {key}: the {name} stream has no parameter {key!r}{_did_you_mean(key, accepted)}; "
+                f"its parameters: {', '.join(accepted)}"
+            )
         params[key] = value
-    for key in ("concepts", "drift_at"):
-        if isinstance(params.get(key), int):
-            params[key] = (params[key],)
     n = args.samples if args.samples is not None else DEFAULT_SAMPLES
     try:
         stream = cls(n, seed=args.seed, **params)
     except (TypeError, ValueError) as exc:
-        raise UsageError(f"--data {name}: {exc}") from exc
-    shown = {k: v for k, v in stream.params().items() if k not in ("n_samples", "seed", "backend")}
+        raise UsageError(f"--data {name}: {_one_line(exc)}") from exc
+    shown = {k: v for k, v in stream.params().items() if k not in ("n_samples", "seed")}
     described = ", ".join(f"{k}={v}" for k, v in shown.items())
     return Source(
         name=name,
@@ -183,15 +217,34 @@ def _synthetic_source(name: str, args: argparse.Namespace) -> Source:
 
 
 def _csv_source(path: str, args: argparse.Namespace, task: str) -> Source:
+    if not os.path.exists(path):
+        raise UsageError(
+            f"--data: no stream named {path!r}{_did_you_mean(path, GENERATORS)} and no such file; "
+            f"streams: {', '.join(GENERATORS)}"
+        )
+    if os.path.isdir(path):
+        raise UsageError(f"--data {path}: is a directory, not a CSV file")
     if args.target is None:
         raise UsageError("--target is needed with a CSV file")
-    if not os.path.exists(path):
-        raise UsageError(f"--data: no stream named {path!r} and no such file (streams: {', '.join(GENERATORS)})")
+    try:
+        open(path, "rb").close()
+    except OSError as exc:
+        raise UsageError(f"--data {path}: cannot be read ({exc.strerror or exc})") from exc
     converter = parse_label if task == "classification" else float
     target, drop = args.target, list(args.drop)
 
-    def open_stream() -> Iterable[tuple[dict[str, float], Any]]:
+    def open_stream() -> Generator[tuple[dict[str, float], Any], None, None]:
         return iter_csv(path, target, converters={target: converter}, drop=drop)
+
+    # Read the header and the first row now: a wrong column name or an unreadable file is
+    # reported before any learner runs.
+    first_rows = open_stream()
+    try:
+        first = next(first_rows, None)
+    finally:
+        first_rows.close()
+    if first is None:
+        raise UsageError(f"--data {path}: no data rows after the header")
 
     limit = f", first {args.samples:,} rows" if args.samples is not None else ""
     return Source(
@@ -214,9 +267,12 @@ def _resolve_models(choices: list[ModelChoice], task: str | None) -> list[tuple[
     resolved = []
     for choice in choices:
         cls = _native.find(choice.class_name)
-        if cls is None or choice.class_name not in _native.learner_names():
-            known = ", ".join(_native.learner_names()) or "none"
-            raise UsageError(f"--model {choice.class_name}: no such learner (learners: {known})")
+        learners = _native.learner_names()
+        if cls is None or choice.class_name not in learners:
+            hint = _did_you_mean(choice.class_name, learners)
+            raise UsageError(
+                f"--model {choice.class_name}: no such learner{hint}; learners: {', '.join(learners) or 'none'}"
+            )
         resolved.append((choice, cls))
     tasks = {_native.task_of_class(cls) for _, cls in resolved}
     if len(tasks) > 1:
@@ -224,6 +280,66 @@ def _resolve_models(choices: list[ModelChoice], task: str | None) -> list[tuple[
     if task is not None and task not in tasks:
         raise UsageError(f"--data: a {task} stream needs {task} learners, not {resolved[0][0].class_name}")
     return resolved
+
+
+def _build(choice: ModelChoice, cls: type) -> Any:
+    """The learner of a ``--model`` with its ``--param`` keywords, each checked against its constructor."""
+    params = _signature.parameters(cls)
+    takes = f"; it takes {', '.join(map(str, params)) or 'no parameters'}" if params is not None else ""
+    if params is not None:
+        by_name = {p.name: p for p in params}
+        for key, value in choice.params.items():
+            param = by_name.get(key)
+            if param is None:
+                raise UsageError(
+                    f"--param {key}: {choice.class_name} has no parameter {key!r}{_did_you_mean(key, by_name)}{takes}"
+                )
+            wrong = _signature.problem(param, value)
+            if wrong:
+                raise UsageError(f"--param {key}={value!r}: {wrong} for {choice.class_name}.{key}")
+    try:
+        return cls(**choice.params)
+    except (TypeError, ValueError, OverflowError) as exc:
+        raise UsageError(f"--model {choice.label}: cannot be built ({_one_line(exc)}){takes}") from exc
+
+
+def _check_output(option: str, path: str) -> None:
+    """Fail now, not after the run, when ``path`` cannot be written."""
+    if os.path.isdir(path):
+        raise UsageError(f"{option} {path}: is a directory")
+    folder = os.path.dirname(os.path.abspath(path))
+    if not os.path.isdir(folder):
+        raise UsageError(f"{option} {path}: no such directory {folder}")
+    exists = os.path.exists(path)
+    if not os.access(folder if not exists else path, os.W_OK) or not os.access(folder, os.X_OK):
+        raise UsageError(f"{option} {path}: not writable")
+
+
+def _check_options(args: argparse.Namespace) -> None:
+    """Every number and output path of the command line, before anything runs."""
+    if args.every is not None and args.every < 1:
+        raise UsageError("--every must be at least 1")
+    if args.samples is not None and args.samples < 1:
+        raise UsageError(f"--samples must be at least 1, got {args.samples}")
+    if not 1 <= args.window <= _INT32_MAX:
+        raise UsageError(f"--window must be between 1 and {_INT32_MAX:,}, got {args.window:,}")
+    if not (math.isfinite(args.drift_delta) and 0.0 < args.drift_delta <= 1.0):
+        raise UsageError(f"--drift-delta must be a number in (0, 1], got {args.drift_delta}")
+    if args.seed < 0:
+        raise UsageError(f"--seed must be at least 0, got {args.seed}")
+    if args.json and args.json != "-":
+        _check_output("--json", args.json)
+    if args.plot:
+        from tarvo.plot import require_matplotlib, supported_formats
+
+        require_matplotlib()
+        _check_output("--plot", args.plot)
+        suffix = os.path.splitext(args.plot)[1].lstrip(".").lower()
+        formats = supported_formats()
+        if suffix and suffix not in formats:
+            raise UsageError(
+                f"--plot {args.plot}: matplotlib cannot write .{suffix} files (formats: {', '.join(formats)})"
+            )
 
 
 def _first_after(drifts: Sequence[int], changes: Sequence[int]) -> str:
@@ -281,44 +397,43 @@ def format_drifts(results: Sequence[PrequentialResult], limit: int = 40, width: 
 def evaluate(args: argparse.Namespace, out: Any = None) -> int:
     """Run the ``evaluate`` command; returns the exit status."""
     out = out or sys.stdout
-    if args.plot:
-        from tarvo.plot import require_matplotlib
-
-        require_matplotlib()
-    if args.every is not None and args.every < 1:
-        raise UsageError("--every must be at least 1")
-    if args.samples is not None and args.samples < 0:
-        raise UsageError("--samples must be non-negative")
+    _check_options(args)
     data = args.data or DEMO_DATA
     if data in GENERATORS:
+        if args.target is not None or args.drop:
+            raise UsageError(f"--target and --drop apply to a CSV file, not to the {data} stream")
         source = _synthetic_source(data, args)
         resolved = _resolve_models(args.models, source.task)
     else:
+        if args.data_param:
+            raise UsageError(f"--data-param applies to a synthetic stream, not to the file {data}")
         resolved = _resolve_models(args.models, None)
         source = _csv_source(data, args, _native.task_of_class(resolved[0][1]))
     task = _native.task_of_class(resolved[0][1])
     every = args.every or (max(1, min(1000, source.n_samples // 100)) if source.n_samples else 1000)
     detector_cls = None if args.no_drift else _native.find("ADWIN")
+    models = [_build(choice, cls) for choice, cls in resolved]  # every --param checked before the first run
 
     plain = [choice.label for choice, _ in resolved]
     labels = [f"{n} #{plain[:i].count(n) + 1}" if plain.count(n) > 1 else n for i, n in enumerate(plain)]
     print(f"Prequential evaluation on the {source.description}", file=out, flush=True)
     results = []
-    for (choice, cls), name in zip(resolved, labels):
+    for model, name in zip(models, labels):
         try:
-            model = cls(**choice.params)
-        except TypeError as exc:
-            raise UsageError(f"--model {choice.class_name}: bad parameters {choice.params}: {exc}") from exc
-        result = prequential(
-            model,
-            source.open(),
-            default_metrics(task, args.window),
-            every=every,
-            max_samples=args.samples if source.task is None else None,
-            progress=not args.no_progress,
-            detector=detector_cls(args.drift_delta) if detector_cls is not None else None,
-            name=name,
-        )
+            result = prequential(
+                model,
+                source.open(),
+                default_metrics(task, args.window),
+                every=every,
+                max_samples=args.samples if source.task is None else None,
+                progress=not args.no_progress,
+                detector=detector_cls(args.drift_delta) if detector_cls is not None else None,
+                name=name,
+            )
+        except DataError:
+            raise  # names the file, the row and the column
+        except (ValueError, TypeError, OverflowError) as exc:
+            raise UsageError(f"--model {name}: {_one_line(exc)}") from exc
         results.append(result)
     print(file=out)
     print(format_table(results, detector_cls is not None, source.drift_points), file=out)
@@ -368,12 +483,11 @@ def main(argv: Sequence[str] | None = None) -> int:
     out = sys.stderr if args.json == "-" else sys.stdout
     try:
         return evaluate(args, out)
-    except UsageError as exc:
-        parser.exit(2, f"{parser.prog} evaluate: error: {exc}\n")
-    except ImportError as exc:
-        parser.exit(2, f"{parser.prog} evaluate: error: {exc}\n")
-    except (OSError, ValueError) as exc:
-        parser.exit(1, f"{parser.prog} evaluate: error: {exc}\n")
+    except (UsageError, ImportError, ValueError) as exc:
+        # A mistake in the command line or the data: one line, no traceback.
+        parser.exit(2, f"{parser.prog} evaluate: error: {_one_line(exc)}\n")
+    except (OSError, MemoryError) as exc:
+        parser.exit(1, f"{parser.prog} evaluate: error: {_one_line(exc) if str(exc) else 'out of memory'}\n")
     except KeyboardInterrupt:
         parser.exit(130, "interrupted\n")
     return 0

@@ -174,7 +174,7 @@ def _progress_bar(enabled: bool, total: int | None, desc: str) -> Any | None:
     if not enabled or not sys.stderr.isatty():
         return None
     try:
-        from tqdm import tqdm
+        from tqdm import tqdm  # type: ignore[import-untyped]
     except ImportError:
         return None
     return tqdm(total=total, desc=desc, unit=" samples", unit_scale=True, leave=False, file=sys.stderr)
@@ -262,7 +262,7 @@ def prequential(
                 n += 1
                 if detect is not None:
                     detect((0.0 if y_pred == y else 1.0) if classification else abs(y - y_pred))
-                    if detector.drift_detected:
+                    if detector.drift_detected:  # type: ignore[union-attr]  # detect is its update
                         result.drifts.append(n)
                 if n % every == 0:
                     record(n)

@@ -36,6 +36,14 @@ def require_matplotlib() -> Any:
     return plt
 
 
+def supported_formats() -> list[str]:
+    """The file suffixes (without the dot) matplotlib can write."""
+    require_matplotlib()
+    from matplotlib.backend_bases import FigureCanvasBase
+
+    return sorted(FigureCanvasBase.get_supported_filetypes())
+
+
 def plot_learning_curves(
     results: Sequence[PrequentialResult],
     path: str | os.PathLike[str],

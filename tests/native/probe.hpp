@@ -17,6 +17,9 @@ void add_stream(py::module_& m);
 // probe_random.cpp
 void add_random(py::module_& m);
 
+// probe_neighbors.cpp
+void add_neighbors(py::module_& m);
+
 // probe_tree.cpp
 void add_tree(py::module_& m);
 

@@ -5,8 +5,12 @@ PYBIND11_MODULE(_tarvo_probe, m, pybind11::multiple_interpreters::not_supported(
     tarvo::probe::add_floor(m);
     tarvo::probe::add_core(m);
     tarvo::probe::add_stream(m);
+
     // random
     tarvo::probe::add_random(m);
+
+    // neighbors
+    tarvo::probe::add_neighbors(m);
 
     // tree
     tarvo::probe::add_tree_regressor(m);

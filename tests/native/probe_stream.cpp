@@ -29,6 +29,16 @@ double stream_ns(Model& model, const std::vector<std::pair<FeatureMap, Target>>&
     return samples.empty() ? 0.0 : elapsed.count() / static_cast<double>(samples.size());
 }
 
+template <class Model>
+double predict_ns(Model& model, const std::vector<FeatureMap>& queries, double& checksum) {
+    const auto start = std::chrono::steady_clock::now();
+    for (const auto& x : queries) {
+        checksum += static_cast<double>(model.predict_one(x));
+    }
+    const std::chrono::duration<double, std::nano> elapsed = std::chrono::steady_clock::now() - start;
+    return queries.empty() ? 0.0 : elapsed.count() / static_cast<double>(queries.size());
+}
+
 }  // namespace
 
 void add_stream(py::module_& m) {
@@ -52,6 +62,24 @@ void add_stream(py::module_& m) {
         },
         "Runs predict_one then learn_one natively over (x, y) pairs; returns (ns per sample, "
         "sum of predictions). The model learns the stream.");
+    m.def(
+        "classifier_predict_ns",
+        [](const std::shared_ptr<IClassifier>& model, const std::vector<FeatureMap>& queries) {
+            double checksum = 0.0;
+            const double ns = predict_ns(*model, queries, checksum);
+            return py::make_tuple(ns, checksum);
+        },
+        "Runs predict_one natively over the queries; returns (ns per query, sum of "
+        "predictions).");
+    m.def(
+        "regressor_predict_ns",
+        [](const std::shared_ptr<IRegressor>& model, const std::vector<FeatureMap>& queries) {
+            double checksum = 0.0;
+            const double ns = predict_ns(*model, queries, checksum);
+            return py::make_tuple(ns, checksum);
+        },
+        "Runs predict_one natively over the queries; returns (ns per query, sum of "
+        "predictions).");
     m.def(
         "transformer_stream_ns",
         [](const std::shared_ptr<ITransformer>& step, const std::vector<FeatureMap>& samples) {

@@ -3,16 +3,22 @@
 Every reader yields ``(x, y)`` pairs, ``x`` a ``dict`` from feature name to
 ``float`` holding only the features present in that row (a missing value is an
 absent feature, which every learner accepts), ``y`` the target.
+
+Input that cannot be read raises :class:`DataError` (a ``ValueError``) whose
+message names the file, the row and the column; arguments of the wrong kind
+raise ``TypeError`` or ``ValueError`` naming the argument.
 """
 
 from __future__ import annotations
 
+import codecs
 import csv
 import gzip
 import math
 import operator
 import os
-from collections.abc import Callable, Collection, Iterable, Iterator, Mapping, Sequence
+import zlib
+from collections.abc import Callable, Collection, Generator, Iterable, Iterator, Mapping, Sequence
 from typing import Any, TextIO
 
 from tarvo.stream._rows import dict_builder
@@ -22,6 +28,15 @@ MISSING: frozenset[str] = frozenset({"", "?", "NA", "N/A", "NaN", "nan", "null",
 
 _INT32 = (-(2**31), 2**31 - 1)
 _CHUNK = 1024
+
+
+class DataError(ValueError):
+    """Input data that cannot be read: the message names the file, the row and the column."""
+
+
+# Failures of reading a file rather than of converting a value: bad bytes, a broken
+# compressed file, a field longer than the csv module's limit.
+_READ_ERRORS = (csv.Error, UnicodeDecodeError, EOFError, zlib.error, gzip.BadGzipFile)
 
 
 def parse_label(text: str) -> int:
@@ -51,7 +66,7 @@ def _open_text(path: str | os.PathLike[str]) -> TextIO:
 def _check_names(header: Sequence[str], names: Iterable[str], what: str, where: str) -> None:
     unknown = [n for n in names if n not in header]
     if unknown:
-        raise ValueError(
+        raise DataError(
             f"{where}: {what} {', '.join(map(repr, unknown))} not among the columns "
             f"({', '.join(map(repr, header))})"
         )
@@ -65,7 +80,7 @@ def iter_csv(
     *,
     delimiter: str = ",",
     missing: Collection[str] = MISSING,
-) -> Iterator[tuple[dict[str, Any], Any]]:
+) -> Generator[tuple[dict[str, Any], Any], None, None]:
     """Stream a CSV file with a header row as ``(x, y)`` pairs, one row at a time.
 
     Args:
@@ -81,15 +96,44 @@ def iter_csv(
             ``x``. A missing target is an error.
 
     Fields may be quoted (``"1,5"`` is one field). Memory stays constant
-    whatever the file's length. Any value that does not convert raises
-    ``ValueError`` naming the file, the row (1 is the first row after the
-    header), its line and the column.
+    whatever the file's length. A value that does not convert, a row of the
+    wrong length, text that is not UTF-8, a field longer than
+    ``csv.field_size_limit()`` and a file without a header row raise
+    :class:`DataError` naming the file, the row (1 is the first row after the
+    header), its line and the column. A file with a header and no rows yields
+    nothing.
     """
     if isinstance(path, (str, os.PathLike)):
+        where = os.fspath(path)
         with _open_text(path) as handle:
-            yield from _iter_csv(handle, os.fspath(path), target, converters, drop, delimiter, missing)
+            try:
+                yield from _iter_csv(handle, where, target, converters, drop, delimiter, missing)
+            except UnicodeDecodeError as exc:
+                raise DataError(f"{where}: {_where_undecodable(path, exc)}") from exc
     else:
         yield from _iter_csv(path, getattr(path, "name", "<stream>"), target, converters, drop, delimiter, missing)
+
+
+def _where_undecodable(path: str | os.PathLike[str], exc: UnicodeDecodeError) -> str:
+    """Where a file stops being UTF-8 text: the line and the byte, found by reading it again."""
+    opener = gzip.open if os.fspath(path).endswith(".gz") else open
+    decoder = codecs.getincrementaldecoder("utf-8")()
+    offset, newlines = 0, 0
+    try:
+        with opener(path, "rb") as raw:
+            while chunk := raw.read(1 << 16):
+                pending = len(decoder.getstate()[0])
+                try:
+                    decoder.decode(chunk)
+                except UnicodeDecodeError as bad:
+                    at = max(0, bad.start - pending)
+                    line = newlines + chunk.count(b"\n", 0, at) + 1
+                    return f"line {line} is not UTF-8 text (byte 0x{chunk[at]:02x} at offset {offset + at})"
+                offset += len(chunk)
+                newlines += chunk.count(b"\n")
+    except (OSError, EOFError, zlib.error):
+        pass
+    return f"not UTF-8 text ({exc.reason}: byte 0x{exc.object[exc.start]:02x})"
 
 
 def _iter_csv(
@@ -102,13 +146,24 @@ def _iter_csv(
     missing: Collection[str],
 ) -> Iterator[tuple[dict[str, Any], Any]]:
     reader = csv.reader(handle, delimiter=delimiter)
-    header = [name.strip() for name in next(reader, [])]
-    if not header:
-        return
+    try:
+        first = next(reader, None)
+    except _READ_ERRORS as exc:
+        raise _read_error(where, -1, reader.line_num, exc) from exc
+    if first is None:
+        raise DataError(f"{where}: empty file: no header row")
+    header = [name.strip() for name in first]
+    if any("\x00" in name for name in header):
+        raise DataError(f"{where}: line 1 holds a NUL byte: a binary file, not CSV text")
     duplicated = sorted({n for n in header if header.count(n) > 1})
     if duplicated:
-        raise ValueError(f"{where}: duplicated column names {', '.join(map(repr, duplicated))}")
+        raise DataError(f"{where}: duplicated column names {', '.join(map(repr, duplicated))}")
     converters = dict(converters or {})
+    for name, conv in converters.items():
+        if not callable(conv):
+            raise TypeError(f"the converter of column {name!r} is not callable: {conv!r}")
+    if isinstance(drop, str):
+        drop = [drop]
     dropped = set(drop or ())
     _check_names(header, [target] if target is not None else [], "target column", where)
     _check_names(header, sorted(dropped), "dropped column", where)
@@ -128,65 +183,101 @@ def _iter_csv(
     missing = frozenset(missing)
     width = len(header)
 
-    def fail(row_no: int, name: str, text: str, exc: Exception) -> ValueError:
-        return ValueError(
+    def fail(row_no: int, name: str, text: str, exc: Exception) -> DataError:
+        return DataError(
             f"{where}: row {row_no} (line {reader.line_num}), column {name!r}: "
             f"cannot convert {text!r} ({exc})"
         )
 
-    for row_no, row in enumerate(reader, start=1):
-        if len(row) != width:
-            if not row:
-                continue  # a blank line
-            raise ValueError(
-                f"{where}: row {row_no} (line {reader.line_num}) has {len(row)} fields, "
-                f"the header has {width}"
-            )
-        x: dict[str, Any] | None = None
-        if all_float:
-            try:  # the common case: every field a number
-                values = list(map(float, pick(row))) if pick is not None else [float(row[i]) for i, _, _ in features]
-                total = sum(values)
-                if total == total:  # no NaN among them
-                    x = build(values)
-            except ValueError:
-                pass  # a missing or bad value: take the field-by-field road
-        if x is None:
-            x = {}
-            for i, name, conv in features:
-                text = row[i]
-                if text in missing or text.strip() in missing:
-                    continue
-                try:
-                    value = conv(text)
-                except (ValueError, TypeError, ArithmeticError) as exc:
-                    raise fail(row_no, name, text, exc) from exc
-                if value == value:  # a NaN is a missing value too
-                    x[name] = value
-        if t_conv is None:
-            yield x, None
-            continue
-        text = row[t_index]
-        try:
-            y = t_conv(text)
-        except (ValueError, TypeError, ArithmeticError) as exc:
-            if text.strip() not in missing:
-                raise fail(row_no, str(target), text, exc) from exc
-            y = math.nan
-        if y != y:  # a missing text, or one that converts to NaN
-            raise ValueError(f"{where}: row {row_no} (line {reader.line_num}), column {target!r}: missing target")
-        yield x, y
+    row_no = 0
+    try:
+        for row_no, row in enumerate(reader, start=1):
+            if len(row) != width:
+                if not row:
+                    continue  # a blank line
+                raise DataError(
+                    f"{where}: row {row_no} (line {reader.line_num}) has {len(row)} fields, "
+                    f"the header has {width}"
+                )
+            x: dict[str, Any] | None = None
+            if all_float:
+                try:  # the common case: every field a number
+                    values = (
+                        list(map(float, pick(row))) if pick is not None else [float(row[i]) for i, _, _ in features]
+                    )
+                    total = sum(values)
+                    if total == total:  # no NaN among them
+                        x = build(values)
+                except ValueError:
+                    pass  # a missing or bad value: take the field-by-field road
+            if x is None:
+                x = {}
+                for i, name, conv in features:
+                    text = row[i]
+                    if text in missing or text.strip() in missing:
+                        continue
+                    try:
+                        value = conv(text)
+                    except (ValueError, TypeError, ArithmeticError) as exc:
+                        raise fail(row_no, name, text, exc) from exc
+                    if value == value:  # a NaN is a missing value too
+                        x[name] = value
+            if t_conv is None:
+                yield x, None
+                continue
+            text = row[t_index]
+            try:
+                y = t_conv(text)
+            except (ValueError, TypeError, ArithmeticError) as exc:
+                if text.strip() not in missing:
+                    raise fail(row_no, str(target), text, exc) from exc
+                y = math.nan
+            if y != y:  # a missing text, or one that converts to NaN
+                raise DataError(
+                    f"{where}: row {row_no} (line {reader.line_num}), column {target!r}: missing target"
+                )
+            yield x, y
+    except _READ_ERRORS as exc:
+        raise _read_error(where, row_no, reader.line_num, exc) from exc
 
 
-def _has_gap(row: Sequence[Any]) -> bool:
-    for v in row:
+def _read_error(where: str, rows_read: int, line: int, exc: Exception) -> Exception:
+    """The error for a file that cannot be read past row ``rows_read`` (line ``line``)."""
+    if isinstance(exc, UnicodeDecodeError):
+        return exc  # located by iter_csv, which can read the file again
+    if not isinstance(exc, csv.Error):
+        after = f" after line {line}" if line else ""
+        return DataError(f"{where}: not a readable gzip file{after} ({exc})")
+    if "field larger than field limit" in str(exc):
+        reason = f"a field is longer than {csv.field_size_limit():,} characters (an unclosed quote?)"
+    else:
+        reason = str(exc)
+    place = f"row {rows_read + 1} (line {line})" if rows_read >= 0 else f"header (line {line})"
+    return DataError(f"{where}: {place}: {reason}")
+
+
+def _number_kind(value: Any) -> bool:
+    kind = type(value)
+    return kind is float or kind is int or hasattr(kind, "__float__") or hasattr(kind, "__index__")
+
+
+def _has_gap(row: Sequence[Any], r: int, names: Sequence[str]) -> bool:
+    """Whether a row of Python values has a gap (``None`` or NaN); ``TypeError`` for a value that is no number."""
+    gap = False
+    for j, v in enumerate(row):
         if v is None or v != v:
-            return True
-    return False
+            gap = True
+        elif type(v) is not float and type(v) is not int and not _number_kind(v):
+            raise TypeError(f"X row {r}, column {names[j]!r}: {v!r} is not a number")
+    return gap
 
 
 def _without_gaps(names: tuple[str, ...], row: Sequence[Any]) -> dict[str, Any]:
     return {k: v for k, v in zip(names, row) if v is not None and v == v}
+
+
+def _is_sequence(value: Any) -> bool:
+    return hasattr(value, "__len__") and hasattr(value, "__getitem__") and not isinstance(value, (str, bytes))
 
 
 def iter_arrays(
@@ -200,41 +291,84 @@ def iter_arrays(
     a NaN or ``None`` value leaves that feature out of the sample. ``y`` is a
     sequence of the same length (``None`` yields ``y = None``); NumPy values
     become Python ``int`` and ``float``. NumPy is not needed for sequences.
+    Arguments of the wrong kind raise ``TypeError`` (an ``X`` that is no table,
+    a value that is no number) or ``ValueError`` (wrong shapes and lengths),
+    naming the row and column.
     """
     if hasattr(X, "to_numpy"):
         X = X.to_numpy()
     if y is not None and hasattr(y, "to_numpy"):
         y = y.to_numpy()
+    if not _is_sequence(X):
+        raise TypeError(f"X must be a 2-D array or a sequence of rows, not {type(X).__name__}")
+    shape = getattr(X, "shape", None)
+    if shape is not None and len(shape) != 2:
+        raise ValueError(f"X must be 2-D (one row per sample), got an array of shape {tuple(shape)}")
+    kind = getattr(getattr(X, "dtype", None), "kind", "f")
+    if kind not in "biufO":
+        raise TypeError(f"X holds {X.dtype} values: iter_arrays needs numbers")
+    if y is not None:
+        if not _is_sequence(y):
+            raise TypeError(f"y must be a sequence of targets, not {type(y).__name__}")
+        y_shape = getattr(y, "shape", None)
+        if y_shape is not None and len(y_shape) != 1:
+            raise ValueError(f"y must be 1-D (one target per row), got an array of shape {tuple(y_shape)}")
+    if isinstance(feature_names, str):
+        raise TypeError("feature_names must be a sequence of strings, not one string")
     n = len(X)
     if y is not None and len(y) != n:
         raise ValueError(f"X has {n} rows but y has {len(y)} values")
     if n == 0:
-        return
-    shape = getattr(X, "shape", None)
-    width = shape[1] if shape is not None and len(shape) == 2 else len(X[0])
+        return iter(())
+    if shape is None and not _is_sequence(X[0]):
+        raise TypeError(f"X row 0 is not a sequence of values: {X[0]!r}")
+    width = shape[1] if shape is not None else len(X[0])
     names = tuple(feature_names) if feature_names is not None else tuple(f"x{j}" for j in range(width))
     if len(names) != width:
         raise ValueError(f"{len(names)} feature names for {width} columns")
+    bad = next((j for j, name in enumerate(names) if not isinstance(name, str)), None)
+    if bad is not None:
+        raise TypeError(f"feature names must be strings: {names[bad]!r} at position {bad}")
     if len(set(names)) != len(names):
         raise ValueError("feature names must be unique")
+    return _array_rows(X, y, names, width, shape is not None)
+
+
+def _array_rows(
+    X: Any, y: Any, names: tuple[str, ...], width: int, numpy_rows: bool
+) -> Iterator[tuple[dict[str, Any], Any]]:
     build = dict_builder(names)
-    numpy_rows = shape is not None and len(shape) == 2
+    n = len(X)
     for start in range(0, n, _CHUNK):
         stop = min(start + _CHUNK, n)
-        gaps: Collection[int]
+        gaps: set[int]
         if numpy_rows:
             import numpy as np
 
-            block = np.asarray(X[start:stop], dtype=float)
+            try:
+                block = np.asarray(X[start:stop], dtype=float)
+            except (TypeError, ValueError):
+                for k, row in enumerate(X[start:stop]):  # find the value that is no number
+                    _has_gap(row, start + k, names)
+                raise
             gaps = set(np.flatnonzero(np.isnan(block).any(axis=1)).tolist())
             rows: list[Any] = block.tolist()
         else:
             rows = list(X[start:stop])
-            gaps = [k for k, row in enumerate(rows) if _has_gap(row)]
+            gaps = set()
+            for k, row in enumerate(rows):
+                if type(row) is not list and type(row) is not tuple and not _is_sequence(row):
+                    raise TypeError(f"X row {start + k} is not a sequence of values: {row!r}")
+                if len(row) != width:
+                    raise ValueError(f"X row {start + k} has {len(row)} values, expected {width}")
+                try:
+                    total = sum(row)  # fast: a number unless a value is a gap or no number
+                except TypeError:
+                    total = math.nan
+                if total != total and _has_gap(row, start + k, names):
+                    gaps.add(k)
         labels = _as_list(y[start:stop]) if y is not None else [None] * (stop - start)
         for k, (row, label) in enumerate(zip(rows, labels)):
-            if len(row) != width:
-                raise ValueError(f"row {start + k} has {len(row)} values, expected {width}")
             yield (_without_gaps(names, row) if k in gaps else build(row)), label
 
 
@@ -250,18 +384,29 @@ def iter_frame(
     """Stream the rows of a pandas ``DataFrame``: every numeric column but ``target`` and ``drop`` is a feature.
 
     Missing values (NaN) are absent features. Needs pandas only for the frame
-    itself; the frame is read in chunks, so no full copy is made.
+    itself; the frame is read in chunks, so no full copy is made. A column that
+    is not numeric raises ``ValueError``; anything but a data frame ``TypeError``.
     """
+    if not (hasattr(frame, "columns") and hasattr(frame, "iloc")):
+        raise TypeError(
+            f"iter_frame needs a pandas DataFrame, not {type(frame).__name__} (iter_arrays reads arrays and rows)"
+        )
     columns = list(frame.columns)
+    if isinstance(drop, str):
+        drop = [drop]
     dropped = set(drop or ())
     where = "data frame"
     _check_names(columns, [target] if target is not None else [], "target column", where)
     _check_names(columns, sorted(dropped, key=str), "dropped column", where)
     features = [c for c in columns if c != target and c not in dropped]
-    for c in features:
+    for c in features + ([target] if target is not None else []):
         kind = getattr(frame[c].dtype, "kind", "f")
         if kind not in "biuf":
             raise ValueError(f"{where}: column {c!r} is not numeric (dtype {frame[c].dtype})")
+    return _frame_rows(frame, target, features)
+
+
+def _frame_rows(frame: Any, target: str | None, features: list[Any]) -> Iterator[tuple[dict[str, Any], Any]]:
     names = [str(c) for c in features]
     for start in range(0, len(frame), _CHUNK):
         part = frame.iloc[start : start + _CHUNK]
@@ -270,4 +415,4 @@ def iter_frame(
         yield from iter_arrays(X, y, names)
 
 
-__all__ = ["MISSING", "iter_arrays", "iter_csv", "iter_frame", "parse_label"]
+__all__ = ["MISSING", "DataError", "iter_arrays", "iter_csv", "iter_frame", "parse_label"]

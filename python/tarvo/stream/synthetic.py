@@ -1,15 +1,11 @@
 """Seeded synthetic streams from the concept-drift literature.
 
 Every generator is a finite, re-iterable stream of ``(x, y)`` pairs with a
-length: iterating it again replays exactly the same samples. Each takes
-``seed`` and ``backend``:
-
-- ``backend="numpy"`` draws in NumPy batches (fast: a sample costs well under a
-  microsecond plus building its ``dict``); ``"python"`` draws one sample at a
-  time from :class:`random.Random` and needs no NumPy; ``"auto"`` (the default)
-  takes NumPy when it is installed. The two back-ends follow the same
-  definition and give equally distributed streams, but not the same numbers.
-  A seed and a back-end fix the stream for a given version of Tarvo.
+length: iterating it again replays exactly the same samples. The stream is a
+function of the generator's parameters and ``seed`` alone: it is drawn in
+batches from NumPy's PCG64 generator (``numpy.random.default_rng(seed)``), so
+the same seed gives the same samples on every machine (a sample costs well
+under a microsecond plus building its ``dict``).
 
 Concepts are numbered as in the papers (SEA 1-4, Agrawal 1-10; Friedman #1
 adds concepts 2 and 3). A stream with several ``concepts`` switches abruptly
@@ -27,58 +23,86 @@ from __future__ import annotations
 import bisect
 import math
 import operator
-import random
 from abc import ABC, abstractmethod
 from collections.abc import Iterator, Mapping, Sequence
 from typing import Any, ClassVar, Generic, TypeVar
+
+import numpy as np
 
 from tarvo.stream._rows import dict_builder
 
 Y = TypeVar("Y", int, float)
 
 _BATCH = 1024
+# Values drawn at once at most: a wide stream draws fewer samples per batch, so that a
+# batch stays near 16 MB per array whatever the width (streams up to 2048 features wide
+# draw 1024 samples per batch).
+_BATCH_CELLS = 1 << 21
+
+#: The widest stream a generator makes (a sample of this many features is a ``dict`` of ~10 MB).
+MAX_FEATURES = 100_000
+#: The most RBF centroids, and the most centroid coordinates (centroids times features: 80 MB).
+MAX_CENTROIDS = 100_000
+MAX_CENTROID_CELLS = 10_000_000
+
+_INT32_MAX = 2**31 - 1
 
 
-def _numpy() -> Any | None:
+def _index(value: Any, name: str, low: int = 0, high: int | None = None) -> int:
+    """An integer parameter in [low, high]: ``TypeError`` or ``ValueError`` naming it."""
+    if isinstance(value, bool):
+        raise TypeError(f"{name} must be an integer, got {value!r}")
     try:
-        import numpy
-    except ImportError:
-        return None
-    return numpy
-
-
-def _index(value: Any, name: str, low: int = 0) -> int:
-    number = operator.index(value)
+        number = operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name} must be an integer, got {value!r}") from None
     if number < low:
         raise ValueError(f"{name} must be at least {low}, got {number}")
+    if high is not None and number > high:
+        raise ValueError(f"{name} must be at most {high:,}, got {number:,}")
+    return number
+
+
+def _real(value: Any, name: str) -> float:
+    """A finite number parameter: ``TypeError`` or ``ValueError`` naming it."""
+    if isinstance(value, (str, bytes, bool)):
+        raise TypeError(f"{name} must be a number, got {value!r}")
+    try:
+        number = float(value)
+    except (TypeError, ValueError):
+        raise TypeError(f"{name} must be a number, got {value!r}") from None
+    if not math.isfinite(number):
+        raise ValueError(f"{name} must be a finite number, got {number}")
     return number
 
 
 def _probability(value: Any, name: str) -> float:
-    number = float(value)
+    number = _real(value, name)
     if not 0.0 <= number <= 1.0:
         raise ValueError(f"{name} must be in [0, 1], got {number}")
     return number
 
 
+def _indices(values: Any, name: str) -> tuple[int, ...]:
+    """A sequence of non-negative integers (one integer is a sequence of one)."""
+    if isinstance(values, int) and not isinstance(values, bool):
+        values = (values,)
+    if isinstance(values, (str, bytes)) or not hasattr(values, "__iter__"):
+        raise TypeError(f"{name} must be a sequence of integers, got {values!r}")
+    return tuple(_index(v, name) for v in values)
+
+
 class SyntheticStream(ABC, Generic[Y]):
-    """Base of the generators: length, seeding, back-end choice and sample building."""
+    """Base of the generators: length, seeding and sample building."""
 
     #: ``"classification"`` (int labels) or ``"regression"`` (float targets).
     task: ClassVar[str] = "classification"
     #: The short name used by the command line.
     name: ClassVar[str] = ""
 
-    def __init__(self, n_samples: int, *, seed: int = 0, backend: str = "auto") -> None:
+    def __init__(self, n_samples: int, *, seed: int = 0) -> None:
         self.n_samples = _index(n_samples, "n_samples")
         self.seed = _index(seed, "seed")
-        if backend == "auto":
-            backend = "numpy" if _numpy() is not None else "python"
-        elif backend == "numpy" and _numpy() is None:
-            raise ImportError("backend 'numpy' needs NumPy")
-        elif backend not in ("numpy", "python"):
-            raise ValueError(f"backend must be 'auto', 'numpy' or 'python', got {backend!r}")
-        self.backend = backend
         self.feature_names: tuple[str, ...] = ()
 
     @property
@@ -88,7 +112,7 @@ class SyntheticStream(ABC, Generic[Y]):
 
     def params(self) -> dict[str, Any]:
         """The generator's parameters, as its constructor takes them."""
-        return {"n_samples": self.n_samples, "seed": self.seed, "backend": self.backend}
+        return {"n_samples": self.n_samples, "seed": self.seed}
 
     def __len__(self) -> int:
         return self.n_samples
@@ -99,31 +123,22 @@ class SyntheticStream(ABC, Generic[Y]):
 
     def __iter__(self) -> Iterator[tuple[dict[str, float], Y]]:
         build = dict_builder(self.feature_names)
-        if self.backend == "numpy":
-            np = _numpy()
-            rng = np.random.default_rng(self.seed)
-            width = len(self.feature_names)
-            for X, y in self._numpy_batches(np, rng):
-                # One flat list of floats regrouped by zip (which recycles its tuple) and turned
-                # into samples by map: no Python-level loop per sample.
-                values = iter(X.ravel().tolist())
-                yield from zip(map(build, zip(*[values] * width)), y.tolist())
-        else:
-            for row, label in self._python_samples(random.Random(self.seed)):
-                yield build(row), label
+        width = len(self.feature_names)
+        for X, y in self._batches(np.random.default_rng(self.seed)):
+            # One flat list of floats regrouped by zip (which recycles its tuple) and turned
+            # into samples by map: no Python-level loop per sample.
+            values = iter(X.ravel().tolist())
+            yield from zip(map(build, zip(*[values] * width)), y.tolist())
 
     def _spans(self) -> Iterator[tuple[int, int]]:
         """``(start, size)`` of each batch covering the stream."""
-        for start in range(0, self.n_samples, _BATCH):
-            yield start, min(_BATCH, self.n_samples - start)
+        batch = max(1, min(_BATCH, _BATCH_CELLS // max(1, len(self.feature_names))))
+        for start in range(0, self.n_samples, batch):
+            yield start, min(batch, self.n_samples - start)
 
     @abstractmethod
-    def _numpy_batches(self, np: Any, rng: Any) -> Iterator[tuple[Any, Any]]:
+    def _batches(self, rng: np.random.Generator) -> Iterator[tuple[Any, Any]]:
         """Feature matrices and target vectors covering the stream, batch by batch."""
-
-    @abstractmethod
-    def _python_samples(self, rng: random.Random) -> Iterator[tuple[list[float], Y]]:
-        """Feature rows and targets, one sample at a time."""
 
 
 class _ConceptStream(SyntheticStream[Y]):
@@ -132,11 +147,9 @@ class _ConceptStream(SyntheticStream[Y]):
     #: The concept numbers the stream knows.
     known_concepts: ClassVar[tuple[int, ...]] = ()
 
-    def __init__(
-        self, n_samples: int, concepts: Sequence[int], drift_at: Sequence[int] | None, seed: int, backend: str
-    ) -> None:
-        super().__init__(n_samples, seed=seed, backend=backend)
-        self.concepts = tuple(operator.index(c) for c in concepts)
+    def __init__(self, n_samples: int, concepts: Sequence[int], drift_at: Sequence[int] | None, seed: int) -> None:
+        super().__init__(n_samples, seed=seed)
+        self.concepts = _indices(concepts, "concepts")
         if not self.concepts:
             raise ValueError("concepts must name at least one concept")
         bad = [c for c in self.concepts if c not in self.known_concepts]
@@ -146,11 +159,11 @@ class _ConceptStream(SyntheticStream[Y]):
         if drift_at is None:
             self.drift_at = tuple(self.n_samples * i // k for i in range(1, k))
         else:
-            self.drift_at = tuple(operator.index(p) for p in drift_at)
+            self.drift_at = _indices(drift_at, "drift_at")
         if len(self.drift_at) != k - 1:
             raise ValueError(f"{k} concepts need {k - 1} drift positions, got {len(self.drift_at)}")
-        if any(p < 0 for p in self.drift_at) or any(a > b for a, b in zip(self.drift_at, self.drift_at[1:])):
-            raise ValueError(f"drift positions must be non-negative and in increasing order, got {list(self.drift_at)}")
+        if any(a > b for a, b in zip(self.drift_at, self.drift_at[1:])):
+            raise ValueError(f"drift_at must be in increasing order, got {list(self.drift_at)}")
 
     @property
     def drift_points(self) -> tuple[int, ...]:
@@ -163,7 +176,7 @@ class _ConceptStream(SyntheticStream[Y]):
         """The concept of sample ``t`` (0-based)."""
         return self.concepts[bisect.bisect_right(self.drift_at, t)]
 
-    def _concepts_over(self, np: Any, start: int, size: int) -> Any:
+    def _concepts_over(self, start: int, size: int) -> Any:
         """Index (into ``concepts``) of the concept of each sample of a batch."""
         return np.searchsorted(np.asarray(self.drift_at, dtype=np.int64), np.arange(start, start + size), side="right")
 
@@ -213,32 +226,21 @@ class SEA(_ConceptStream[int]):
         drift_at: Sequence[int] | None = None,
         noise: float = 0.1,
         seed: int = 0,
-        backend: str = "auto",
     ) -> None:
-        super().__init__(n_samples, concepts, drift_at, seed, backend)
+        super().__init__(n_samples, concepts, drift_at, seed)
         self.noise = _probability(noise, "noise")
         self.feature_names = ("x0", "x1", "x2")
 
     def params(self) -> dict[str, Any]:
         return {**super().params(), "noise": self.noise}
 
-    def _numpy_batches(self, np: Any, rng: Any) -> Iterator[tuple[Any, Any]]:
+    def _batches(self, rng: np.random.Generator) -> Iterator[tuple[Any, Any]]:
         thresholds = np.array([SEA_THRESHOLDS[c] for c in self.concepts])
         for start, size in self._spans():
             X = rng.uniform(0.0, 10.0, (size, 3))
             flip = rng.random(size) < self.noise
-            y = (X[:, 0] + X[:, 1] <= thresholds[self._concepts_over(np, start, size)]) ^ flip
+            y = (X[:, 0] + X[:, 1] <= thresholds[self._concepts_over(start, size)]) ^ flip
             yield X, y.astype(np.int64)
-
-    def _python_samples(self, rng: random.Random) -> Iterator[tuple[list[float], int]]:
-        r = rng.random
-        noise = self.noise
-        for t in range(self.n_samples):
-            row = [10.0 * r(), 10.0 * r(), 10.0 * r()]
-            label = row[0] + row[1] <= SEA_THRESHOLDS[self.concept_at(t)]
-            if r() < noise:
-                label = not label
-            yield row, int(label)
 
 
 # ----------------------------------------------------------------------------------------- Agrawal
@@ -347,9 +349,8 @@ class Agrawal(_ConceptStream[int]):
         perturbation: float = 0.0,
         noise: float = 0.0,
         seed: int = 0,
-        backend: str = "auto",
     ) -> None:
-        super().__init__(n_samples, concepts, drift_at, seed, backend)
+        super().__init__(n_samples, concepts, drift_at, seed)
         self.perturbation = _probability(perturbation, "perturbation")
         self.noise = _probability(noise, "noise")
         self.feature_names = AGRAWAL_FEATURES
@@ -361,7 +362,7 @@ class Agrawal(_ConceptStream[int]):
             "noise": self.noise,
         }
 
-    def _numpy_batches(self, np: Any, rng: Any) -> Iterator[tuple[Any, Any]]:
+    def _batches(self, rng: np.random.Generator) -> Iterator[tuple[Any, Any]]:
         for start, size in self._spans():
             salary = rng.uniform(20e3, 150e3, size)
             commission = np.where(salary >= 75e3, 0.0, rng.uniform(10e3, 75e3, size))
@@ -377,7 +378,7 @@ class Agrawal(_ConceptStream[int]):
                 "hyears": rng.integers(1, 31, size).astype(float),
                 "loan": rng.uniform(0.0, 500e3, size),
             }
-            which = self._concepts_over(np, start, size)
+            which = self._concepts_over(start, size)
             y = np.zeros(size, dtype=bool)
             for k, function in enumerate(self.concepts):
                 mask = which == k
@@ -389,33 +390,6 @@ class Agrawal(_ConceptStream[int]):
                     shift = self.perturbation * (high - low) * (rng.random(size) - 0.5)
                     cols[name] = np.clip(cols[name] + shift, low, high)
             yield np.column_stack([cols[n] for n in AGRAWAL_FEATURES]), y.astype(np.int64)
-
-    def _python_samples(self, rng: random.Random) -> Iterator[tuple[list[float], int]]:
-        r = rng.random
-        noise, perturbation = self.noise, self.perturbation
-        ranges = [(AGRAWAL_FEATURES.index(n), low, high) for n, (low, high) in _AGRAWAL_RANGES.items()]
-        for t in range(self.n_samples):
-            salary = 20e3 + 130e3 * r()
-            commission = 0.0 if salary >= 75e3 else 10e3 + 65e3 * r()
-            zipcode = float(int(9 * r()))
-            row = [
-                salary,
-                commission,
-                float(20 + int(61 * r())),
-                float(int(5 * r())),
-                float(1 + int(20 * r())),
-                zipcode,
-                (zipcode + 1.0) * 100e3 * (0.5 + r()),
-                float(1 + int(30 * r())),
-                500e3 * r(),
-            ]
-            label = bool(agrawal_concept(self.concept_at(t), dict(zip(AGRAWAL_FEATURES, row))))
-            if r() < noise:
-                label = not label
-            if perturbation > 0.0:
-                for j, low, high in ranges:
-                    row[j] = min(high, max(low, row[j] + perturbation * (high - low) * (r() - 0.5)))
-            yield row, int(label)
 
 
 # -------------------------------------------------------------------------------------- Hyperplane
@@ -444,14 +418,13 @@ class Hyperplane(SyntheticStream[int]):
         sigma: float = 0.1,
         noise: float = 0.05,
         seed: int = 0,
-        backend: str = "auto",
     ) -> None:
-        super().__init__(n_samples, seed=seed, backend=backend)
-        self.n_features = _index(n_features, "n_features", 1)
+        super().__init__(n_samples, seed=seed)
+        self.n_features = _index(n_features, "n_features", 1, MAX_FEATURES)
         self.n_drift_features = _index(n_drift_features, "n_drift_features")
         if self.n_drift_features > self.n_features:
             raise ValueError(f"n_drift_features ({n_drift_features}) exceeds n_features ({n_features})")
-        self.mag_change = float(mag_change)
+        self.mag_change = _real(mag_change, "mag_change")
         self.sigma = _probability(sigma, "sigma")
         self.noise = _probability(noise, "noise")
         self.feature_names = tuple(f"x{j}" for j in range(self.n_features))
@@ -466,7 +439,7 @@ class Hyperplane(SyntheticStream[int]):
             "noise": self.noise,
         }
 
-    def _numpy_batches(self, np: Any, rng: Any) -> Iterator[tuple[Any, Any]]:
+    def _batches(self, rng: np.random.Generator) -> Iterator[tuple[Any, Any]]:
         d, k = self.n_features, self.n_drift_features
         w = rng.random(d)
         direction = np.ones(k)
@@ -484,29 +457,8 @@ class Hyperplane(SyntheticStream[int]):
             direction = dirs[-1] * sign[-1]
             yield X, (y ^ flip).astype(np.int64)
 
-    def _python_samples(self, rng: random.Random) -> Iterator[tuple[list[float], int]]:
-        r = rng.random
-        d, k = self.n_features, self.n_drift_features
-        w = [r() for _ in range(d)]
-        direction = [1.0] * k
-        for _ in range(self.n_samples):
-            row = [r() for _ in range(d)]
-            label = sum(map(operator.mul, w, row)) >= 0.5 * sum(w)
-            if r() < self.noise:
-                label = not label
-            for i in range(k):
-                w[i] += direction[i] * self.mag_change
-                if r() < self.sigma:
-                    direction[i] = -direction[i]
-            yield row, int(label)
-
 
 # --------------------------------------------------------------------------------------------- RBF
-
-
-def _fold(u: Any) -> Any:
-    """Position after bouncing between the walls 0 and 1: the triangle wave of period 2."""
-    return 1.0 - abs(u % 2.0 - 1.0)
 
 
 class RandomRBF(SyntheticStream[int]):
@@ -536,18 +488,22 @@ class RandomRBF(SyntheticStream[int]):
         speed: float = 1e-4,
         noise: float = 0.0,
         seed: int = 0,
-        backend: str = "auto",
     ) -> None:
-        super().__init__(n_samples, seed=seed, backend=backend)
-        self.n_features = _index(n_features, "n_features", 1)
-        self.n_classes = _index(n_classes, "n_classes", 1)
-        self.n_centroids = _index(n_centroids, "n_centroids", 1)
+        super().__init__(n_samples, seed=seed)
+        self.n_features = _index(n_features, "n_features", 1, MAX_FEATURES)
+        self.n_classes = _index(n_classes, "n_classes", 1, _INT32_MAX)  # labels are 32-bit integers
+        self.n_centroids = _index(n_centroids, "n_centroids", 1, MAX_CENTROIDS)
+        if self.n_centroids * self.n_features > MAX_CENTROID_CELLS:
+            raise ValueError(
+                f"n_centroids * n_features must be at most {MAX_CENTROID_CELLS:,}, "
+                f"got {self.n_centroids:,} * {self.n_features:,}"
+            )
         self.n_drift_centroids = (
             self.n_centroids if n_drift_centroids is None else _index(n_drift_centroids, "n_drift_centroids")
         )
         if self.n_drift_centroids > self.n_centroids:
             raise ValueError(f"n_drift_centroids ({n_drift_centroids}) exceeds n_centroids ({n_centroids})")
-        self.speed = float(speed)
+        self.speed = _real(speed, "speed")
         self.noise = _probability(noise, "noise")
         self.feature_names = tuple(f"x{j}" for j in range(self.n_features))
 
@@ -562,7 +518,7 @@ class RandomRBF(SyntheticStream[int]):
             "noise": self.noise,
         }
 
-    def _numpy_batches(self, np: Any, rng: Any) -> Iterator[tuple[Any, Any]]:
+    def _batches(self, rng: np.random.Generator) -> Iterator[tuple[Any, Any]]:
         c, d, k = self.n_centroids, self.n_features, self.n_drift_centroids
         centres = rng.random((c, d))
         labels = rng.integers(0, self.n_classes, c)
@@ -579,7 +535,8 @@ class RandomRBF(SyntheticStream[int]):
             X = np.take(velocity, j, axis=0)
             X *= np.arange(start, start + size, dtype=float)[:, None]
             X += np.take(centres, j, axis=0)
-            # The bounce off the walls, as _fold does, through floor (much faster than % here).
+            # The bounce off the walls 0 and 1, the triangle wave 1 - |u mod 2 - 1| of period 2,
+            # through floor (much faster than % here).
             X *= 0.5
             X -= np.floor(X)
             X *= 2.0
@@ -593,32 +550,6 @@ class RandomRBF(SyntheticStream[int]):
                 other = (y + rng.integers(1, self.n_classes, size)) % self.n_classes
                 y = np.where(noisy, other, y)
             yield X, y
-
-    def _python_samples(self, rng: random.Random) -> Iterator[tuple[list[float], int]]:
-        r, gauss = rng.random, rng.gauss
-        c, d, k = self.n_centroids, self.n_features, self.n_drift_centroids
-        centres = [[r() for _ in range(d)] for _ in range(c)]
-        labels = [int(self.n_classes * r()) for _ in range(c)]
-        spread = [r() for _ in range(c)]
-        cumulative = []
-        total = 0.0
-        for _ in range(c):
-            total += r()
-            cumulative.append(total)
-        velocity = [[0.0] * d for _ in range(c)]
-        for i in range(k):
-            heading = [gauss(0.0, 1.0) for _ in range(d)]
-            norm = math.sqrt(sum(h * h for h in heading)) or 1.0
-            velocity[i] = [self.speed * h / norm for h in heading]
-        for t in range(self.n_samples):
-            j = min(bisect.bisect_right(cumulative, r() * total), c - 1)
-            u = [gauss(0.0, 1.0) for _ in range(d)]
-            scale = gauss(0.0, 1.0) * spread[j] / (math.sqrt(sum(v * v for v in u)) or 1.0)
-            row = [_fold(p + v * t) + scale * e for p, v, e in zip(centres[j], velocity[j], u)]
-            label = labels[j]
-            if r() < self.noise and self.n_classes > 1:
-                label = (label + 1 + int((self.n_classes - 1) * r())) % self.n_classes
-            yield row, label
 
 
 # ---------------------------------------------------------------------------------------- Friedman
@@ -640,7 +571,7 @@ def friedman1(concept: int, x: Mapping[str, Any]) -> Any:
     """
     a, b, c, d, e = (x[f"x{i}"] for i in FRIEDMAN_ROLES[concept])
     product = a * b
-    sine = math.sin(math.pi * product) if isinstance(product, (int, float)) else _numpy().sin(math.pi * product)
+    sine = math.sin(math.pi * product) if isinstance(product, (int, float)) else np.sin(math.pi * product)
     return 10.0 * sine + 20.0 * (c - 0.5) ** 2 + 10.0 * d + 5.0 * e
 
 
@@ -664,22 +595,21 @@ class Friedman(_ConceptStream[float]):
         drift_at: Sequence[int] | None = None,
         noise: float = 1.0,
         seed: int = 0,
-        backend: str = "auto",
     ) -> None:
-        super().__init__(n_samples, concepts, drift_at, seed, backend)
-        self.noise = float(noise)
-        if not self.noise >= 0.0:
+        super().__init__(n_samples, concepts, drift_at, seed)
+        self.noise = _real(noise, "noise")
+        if self.noise < 0.0:
             raise ValueError(f"noise must be non-negative, got {noise}")
         self.feature_names = tuple(f"x{j}" for j in range(10))
 
     def params(self) -> dict[str, Any]:
         return {**super().params(), "noise": self.noise}
 
-    def _numpy_batches(self, np: Any, rng: Any) -> Iterator[tuple[Any, Any]]:
+    def _batches(self, rng: np.random.Generator) -> Iterator[tuple[Any, Any]]:
         for start, size in self._spans():
             X = rng.random((size, 10))
             eps = rng.standard_normal(size)
-            which = self._concepts_over(np, start, size)
+            which = self._concepts_over(start, size)
             cols = {f"x{i}": X[:, i] for i in range(5)}
             y = np.zeros(size)
             for k, concept in enumerate(self.concepts):
@@ -687,13 +617,6 @@ class Friedman(_ConceptStream[float]):
                 if mask.any():
                     y[mask] = friedman1(concept, {n: v[mask] for n, v in cols.items()})
             yield X, y + self.noise * eps
-
-    def _python_samples(self, rng: random.Random) -> Iterator[tuple[list[float], float]]:
-        r, gauss = rng.random, rng.gauss
-        for t in range(self.n_samples):
-            row = [r() for _ in range(10)]
-            y = friedman1(self.concept_at(t), dict(zip(self.feature_names, row)))
-            yield row, y + self.noise * gauss(0.0, 1.0)
 
 
 #: The generators by their command-line name.

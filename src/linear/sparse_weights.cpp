@@ -1,0 +1,53 @@
+#include "linear/sparse_weights.hpp"
+
+#include <utility>
+
+namespace tarvo {
+
+double& SparseWeights::at(std::uint32_t slot) {
+    // Grow first, so that the cell found below stays where it is.
+    if (4 * (size_ + 1) > 3 * cells_.size()) {
+        grow();
+    }
+    std::size_t i = home(slot);
+    while (cells_[i].slot != slot) {
+        if (cells_[i].slot == kEmpty) {
+            cells_[i].slot = slot;
+            cells_[i].weight = 0.0;
+            ++size_;
+            break;
+        }
+        i = (i + 1) & mask_;
+    }
+    return cells_[i].weight;
+}
+
+void SparseWeights::clear() noexcept {
+    cells_.clear();
+    cells_.shrink_to_fit();
+    size_ = 0;
+    mask_ = 0;
+    shift_ = 64;
+}
+
+void SparseWeights::grow() {
+    const std::size_t capacity = cells_.empty() ? 8 : 2 * cells_.size();
+    std::vector<Cell> old = std::exchange(cells_, std::vector<Cell>(capacity));
+    mask_ = capacity - 1;
+    shift_ = 64;
+    for (std::size_t c = capacity; c > 1; c >>= 1) {
+        --shift_;
+    }
+    for (const Cell& c : old) {
+        if (c.slot == kEmpty) {
+            continue;
+        }
+        std::size_t i = home(c.slot);
+        while (cells_[i].slot != kEmpty) {
+            i = (i + 1) & mask_;
+        }
+        cells_[i] = c;
+    }
+}
+
+}  // namespace tarvo

@@ -1,0 +1,32 @@
+"""The registration lists that branches merge by union keep every entry and comment once."""
+
+from __future__ import annotations
+
+from pathlib import Path
+
+import pytest
+
+import _tarvo_core
+import tarvo
+
+ROOT = Path(__file__).resolve().parents[1]
+UNION_MERGED = sorted(
+    line.split()[0]
+    for line in (ROOT / ".gitattributes").read_text().splitlines()
+    if line.strip() and not line.startswith("#") and "merge=union" in line.split()[1:]
+)
+
+
+@pytest.mark.parametrize("name", UNION_MERGED)
+def test_no_line_is_repeated(name):
+    lines = [line.strip() for line in (ROOT / name).read_text().splitlines()]
+    seen: set[str] = set()
+    repeated = [line for line in lines if len(line) > 1 and (line in seen or seen.add(line))]
+    assert not repeated, f"{name} repeats {repeated} (left by a union merge?)"
+
+
+def test_package_exports_each_native_class_once():
+    assert len(tarvo.__all__) == len(set(tarvo.__all__))
+    native = {n for n in dir(_tarvo_core) if isinstance(getattr(_tarvo_core, n), type) and not n.startswith("_")}
+    assert set(tarvo.__all__) == native
+    assert all(getattr(tarvo, n) is getattr(_tarvo_core, n) for n in native)
