@@ -8,7 +8,7 @@ import pytest
 
 import _tarvo_core as core
 import _tarvo_probe as probe
-from conftest import gaussian_stream
+from conftest import assert_reset_replays_fresh, gaussian_stream
 
 
 def regression_stream(n, seed):
@@ -179,6 +179,18 @@ def test_reset_resets_every_part_in_order_and_keeps_parameters():
     x = {"f0": 1.5, "f1": -2.0}
     assert steps[1].transform_one(x) == x and steps[2].transform_one(x) == x
     assert nb.predict_one(x) == -1 and pipe.predict_proba_one(x) == {}
+
+
+@pytest.mark.parametrize("make, data", [
+    (lambda: core.ClassificationPipeline([core.StandardScaler(), core.SelectKBest(k=2)], core.NaiveBayes()),
+     list(gaussian_stream(150, 11))),
+    (lambda: core.RegressionPipeline([core.MinMaxScaler(), core.VarianceThreshold(0.01)],
+                                     core.HoeffdingTreeRegressor(grace_period=30)),
+     regression_stream(150, 12)),
+])
+def test_reset_pipeline_replays_a_fresh_one(make, data):
+    answer = "predict_proba_one" if hasattr(make(), "predict_proba_one") else "predict_one"
+    assert_reset_replays_fresh(make, data, answer)
 
 
 def test_set_feature_order_reaches_every_step_unchanged():
