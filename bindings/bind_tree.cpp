@@ -4,6 +4,7 @@
 #include "bindings.hpp"
 #include "class_binders.hpp"
 #include "tree/efdt_classifier.hpp"
+#include "tree/fimtdd_regressor.hpp"
 #include "tree/hoeffding_adaptive_tree_classifier.hpp"
 #include "tree/hoeffding_tree_classifier.hpp"
 #include "tree/hoeffding_tree_regressor.hpp"
@@ -122,6 +123,40 @@ void bind_hoeffding_tree_regressor(py::module_& m) {
         .def_readwrite("max_depth", &T::max_depth)
         .def_readwrite("learning_rate", &T::learning_rate);
     def_text_option(cls, "leaf_prediction", &T::leaf_prediction);
+}
+
+void bind_fimtdd_regressor(py::module_& m) {
+    using T = FIMTDDRegressor;
+    auto cls = bind_regressor<T>(
+        m, "FIMTDDRegressor",
+        "Incremental model tree for drifting streams (FIMT-DD).\n\n"
+        "Leaves keep an extended binary search tree of each feature's values and split on the "
+        "threshold of greatest standard-deviation reduction when the runner-up's reduction is "
+        "below 1 - epsilon of the best's (epsilon the Hoeffding bound) or epsilon falls below "
+        "tie_threshold. leaf_prediction: \"mean\", \"perceptron\" (a linear model on globally "
+        "standardised features), or any other text for \"adaptive\" (whichever has erred less). "
+        "A Page-Hinkley test at every internal node starts an alternate subtree on rising error; "
+        "it replaces the node's subtree once its faded squared error is lower, or is dropped after "
+        "alternate_tree_time samples. Memory at a leaf grows with the distinct feature values seen "
+        "there until it splits. seed takes effect at reset(). Untrained, predict_one answers 0.0.",
+        py::init<std::int32_t, double, double, std::int32_t, std::string, double, double, bool,
+                 double, double, double, std::int32_t, std::int32_t, bool, std::int32_t>(),
+        py::arg("grace_period") = 200, py::arg("split_confidence") = 1e-7,
+        py::arg("tie_threshold") = 0.05, py::arg("max_depth") = 20,
+        py::arg("leaf_prediction") = "adaptive", py::arg("learning_ratio") = 0.02,
+        py::arg("learning_rate_decay") = 0.001, py::arg("learning_ratio_const") = false,
+        py::arg("page_hinckley_alpha") = 0.005, py::arg("page_hinckley_threshold") = 50.0,
+        py::arg("alternate_tree_fading_factor") = 0.995, py::arg("alternate_tree_t_min") = 150,
+        py::arg("alternate_tree_time") = 1500, py::arg("drift_detection") = true,
+        py::arg("seed") = 1)
+        .def(
+            "n_splits", [](const T& self) { return self.n_splits(); },
+            "Splits made so far, alternate subtrees included (discarded ones too).")
+        .def_readwrite("grace_period", &T::grace_period)
+        .def_readwrite("split_confidence", &T::split_confidence);
+    def_text_option(cls, "leaf_prediction", &T::leaf_prediction)
+        .def_readwrite("drift_detection", &T::drift_detection)
+        .def_readwrite("seed", &T::seed);
 }
 
 }  // namespace tarvo::bindings

@@ -33,10 +33,16 @@ void bind_hoeffding_tree_classifier(py::module_& m);
 void bind_efdt_classifier(py::module_& m);
 void bind_sgt_classifier(py::module_& m);
 void bind_hoeffding_adaptive_tree_classifier(py::module_& m);
+void bind_fimtdd_regressor(py::module_& m);
 
 // bind_ensemble.cpp
 void bind_arf_classifier(py::module_& m);
 void bind_arf_regressor(py::module_& m);
+void bind_srp_classifier(py::module_& m);
+void bind_leveraging_bagging_classifier(py::module_& m);
+void bind_srp_regressor(py::module_& m);
+void bind_sgbt_classifier(py::module_& m);
+void bind_sgbr_regressor(py::module_& m);
 
 // bind_preprocessing.cpp
 void bind_standard_scaler(py::module_& m);

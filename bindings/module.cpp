@@ -23,8 +23,8 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     bind_efdt_classifier(m);            // 11 EFDTClassifier (base HoeffdingTreeClassifier)
     bind_sgt_classifier(m);             // 12 SGTClassifier
     bind_arf_classifier(m);  // 13 ARFClassifier
-    // 14 SRPClassifier
-    // 15 LeveragingBaggingClassifier
+    bind_srp_classifier(m);                 // 14 SRPClassifier
+    bind_leveraging_bagging_classifier(m);  // 15 LeveragingBaggingClassifier
     bind_hoeffding_adaptive_tree_classifier(m);  // 16 HoeffdingAdaptiveTreeClassifier
     bind_linear_regression(m);  // 17 LinearRegression
     bind_bayesian_linear_regression(m);  // 18 BayesianLinearRegression
@@ -32,11 +32,11 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     bind_knn_regressor(m);  // 20 KNNRegressor
     bind_hoeffding_tree_regressor(m);  // 21 HoeffdingTreeRegressor
     bind_arf_regressor(m);  // 22 ARFRegressor
-    // 23 SRPRegressor
-    // 24 FIMTDDRegressor
+    bind_srp_regressor(m);  // 23 SRPRegressor
+    bind_fimtdd_regressor(m);  // 24 FIMTDDRegressor
     // 25 LeveragingBaggingRegressor
-    // 26 SGBTClassifier
-    // 27 SGBRRegressor
+    bind_sgbt_classifier(m);  // 26 SGBTClassifier
+    bind_sgbr_regressor(m);  // 27 SGBRRegressor
     bind_standard_scaler(m);             // 28 StandardScaler
     bind_min_max_scaler(m);              // 29 MinMaxScaler
     bind_max_abs_scaler(m);              // 30 MaxAbsScaler

@@ -362,6 +362,78 @@ class ARFClassifier(IClassifier):
     @seed.setter
     def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
+class SRPClassifier(IClassifier):
+    """
+    Streaming random patches of Hoeffding trees.
+    
+    Each member learns on its own patch: a fixed random share subspace_fraction of the features of its first sample (drawn from seed and the member's position, names kept in ascending order) and/or every sample a Poisson(lambda_value) number of times. training_method is "subspaces" (features only, every sample learnt once), "resampling" (weights only, every feature) or any other text for "patches" (both). ADWIN detectors over the member's 0/1 error start a background tree on a warning (warning_delta) and replace the tree on a drift (drift_delta). Members vote with their accuracy since their tree was last replaced. n_models (at most 100000) takes effect at reset; seed re-seeds the weights at reset and seeds every patch drawn after it is set; a NaN or infinite lambda_value makes learn_one raise ValueError when the method draws weights. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0 and predict_proba_one {}.
+    """
+    def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.001, warning_delta: typing.SupportsFloat | typing.SupportsIndex = 0.01, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01, subspace_fraction: typing.SupportsFloat | typing.SupportsIndex = 0.6, training_method: str = 'patches') -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one labelled sample.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> int:
+        """
+        The predicted label for one sample.
+        """
+    def predict_proba_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[int, float]:
+        """
+        Class probabilities for one sample, one entry per known label.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def n_models(self) -> int:
+        ...
+    @n_models.setter
+    def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def seed(self) -> int:
+        ...
+    @seed.setter
+    def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+class LeveragingBaggingClassifier(IClassifier):
+    """
+    Leveraging bagging of Hoeffding trees.
+    
+    Every member sees every feature and learns each sample a Poisson(lambda_value) number of times; one ADWIN detector (drift_delta) over its 0/1 error replaces its tree by a fresh one on a drift. The ensemble predicts the unweighted mean of the members' normalised class distributions. n_models (at most 100000) and seed take effect at reset; a NaN or infinite lambda_value makes learn_one raise ValueError. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0 and predict_proba_one {}.
+    """
+    def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.002, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one labelled sample.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> int:
+        """
+        The predicted label for one sample.
+        """
+    def predict_proba_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[int, float]:
+        """
+        Class probabilities for one sample, one entry per known label.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def n_models(self) -> int:
+        ...
+    @n_models.setter
+    def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def seed(self) -> int:
+        ...
+    @seed.setter
+    def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
 class HoeffdingAdaptiveTreeClassifier(IClassifier):
     """
     Hoeffding tree that follows concept drift.
@@ -601,6 +673,168 @@ class ARFRegressor(IRegressor):
         """
         Forget everything learnt; hyper-parameters are kept.
         """
+    @property
+    def n_models(self) -> int:
+        ...
+    @n_models.setter
+    def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def seed(self) -> int:
+        ...
+    @seed.setter
+    def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+class SRPRegressor(IRegressor):
+    """
+    Streaming random patches of Hoeffding regression trees.
+    
+    Members learn on their patches as in SRPClassifier (training_method "subspaces", "resampling" or any other text for "patches"); ADWIN detectors over a member's absolute error start a background tree on a warning (warning_delta) and replace the tree on a drift (drift_delta). The ensemble predicts the mean of its members that have learnt. n_models (at most 100000) takes effect at reset; seed re-seeds the weights at reset and seeds every patch drawn after it is set; a NaN or infinite lambda_value makes learn_one raise ValueError when the method draws weights. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0.0.
+    """
+    def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.001, warning_delta: typing.SupportsFloat | typing.SupportsIndex = 0.01, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, subspace_fraction: typing.SupportsFloat | typing.SupportsIndex = 0.6, training_method: str = 'patches') -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one sample and its target.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> float:
+        """
+        The predicted target for one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def n_models(self) -> int:
+        ...
+    @n_models.setter
+    def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def seed(self) -> int:
+        ...
+    @seed.setter
+    def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+class FIMTDDRegressor(IRegressor):
+    """
+    Incremental model tree for drifting streams (FIMT-DD).
+    
+    Leaves keep an extended binary search tree of each feature's values and split on the threshold of greatest standard-deviation reduction when the runner-up's reduction is below 1 - epsilon of the best's (epsilon the Hoeffding bound) or epsilon falls below tie_threshold. leaf_prediction: "mean", "perceptron" (a linear model on globally standardised features), or any other text for "adaptive" (whichever has erred less). A Page-Hinkley test at every internal node starts an alternate subtree on rising error; it replaces the node's subtree once its faded squared error is lower, or is dropped after alternate_tree_time samples. Memory at a leaf grows with the distinct feature values seen there until it splits. seed takes effect at reset(). Untrained, predict_one answers 0.0.
+    """
+    drift_detection: bool
+    leaf_prediction: str
+    def __init__(self, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 1e-07, tie_threshold: typing.SupportsFloat | typing.SupportsIndex = 0.05, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, leaf_prediction: str = 'adaptive', learning_ratio: typing.SupportsFloat | typing.SupportsIndex = 0.02, learning_rate_decay: typing.SupportsFloat | typing.SupportsIndex = 0.001, learning_ratio_const: bool = False, page_hinckley_alpha: typing.SupportsFloat | typing.SupportsIndex = 0.005, page_hinckley_threshold: typing.SupportsFloat | typing.SupportsIndex = 50.0, alternate_tree_fading_factor: typing.SupportsFloat | typing.SupportsIndex = 0.995, alternate_tree_t_min: typing.SupportsInt | typing.SupportsIndex = 150, alternate_tree_time: typing.SupportsInt | typing.SupportsIndex = 1500, drift_detection: bool = True, seed: typing.SupportsInt | typing.SupportsIndex = 1) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one sample and its target.
+        """
+    def n_splits(self) -> int:
+        """
+        Splits made so far, alternate subtrees included (discarded ones too).
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> float:
+        """
+        The predicted target for one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def grace_period(self) -> int:
+        ...
+    @grace_period.setter
+    def grace_period(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def seed(self) -> int:
+        ...
+    @seed.setter
+    def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def split_confidence(self) -> float:
+        ...
+    @split_confidence.setter
+    def split_confidence(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+class SGBTClassifier(IClassifier):
+    """
+    Streaming gradient boosted trees for classification.
+    
+    A booster is a fixed sequence of n_models stages, each a bag of bag_size FIMTDD trees on a fixed random percentage_of_features of the features, trained on Newton steps of a logistic (or squared) loss. By default one booster per label, one against the rest; n_classes=2 uses one booster for the smallest label against the others (n_classes is read at every call). A booster copies the settings when it is created, so n_models, learning_rate and seed reach boosters created later. n_models x bag_size is at most 100000 (ValueError at learn_one). Untrained, predict_one answers 0 and predict_proba_one {}.
+    """
+    def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 100, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.0125, percentage_of_features: typing.SupportsInt | typing.SupportsIndex = 75, multiply_hessian_by: typing.SupportsInt | typing.SupportsIndex = 1, skip_training: typing.SupportsInt | typing.SupportsIndex = 1, use_squared_loss: bool = False, bag_size: typing.SupportsInt | typing.SupportsIndex = 1, n_classes: typing.SupportsInt | typing.SupportsIndex = 0, scale_prediction_by_lr: bool = False, grace_period: typing.SupportsInt | typing.SupportsIndex = 25, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.05, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, leaf_prediction: str = 'mean', seed: typing.SupportsInt | typing.SupportsIndex = 1) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one labelled sample.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> int:
+        """
+        The predicted label for one sample.
+        """
+    def predict_proba_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[int, float]:
+        """
+        Class probabilities for one sample, one entry per known label.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def learning_rate(self) -> float:
+        ...
+    @learning_rate.setter
+    def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def n_classes(self) -> int:
+        ...
+    @n_classes.setter
+    def n_classes(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def n_models(self) -> int:
+        ...
+    @n_models.setter
+    def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def seed(self) -> int:
+        ...
+    @seed.setter
+    def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+class SGBRRegressor(IRegressor):
+    """
+    Streaming gradient boosted trees for regression.
+    
+    One booster with squared loss, created at the first learn_one: n_models stages, each a bag of bag_size FIMTDD trees on a fixed random percentage_of_features of the features. predict_one answers the sum of the stage means (0.0 before learning). n_models, learning_rate and seed reach the booster created after reset. n_models x bag_size is at most 100000 (ValueError at learn_one).
+    """
+    def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 1.0, percentage_of_features: typing.SupportsInt | typing.SupportsIndex = 75, multiply_hessian_by: typing.SupportsInt | typing.SupportsIndex = 1, skip_training: typing.SupportsInt | typing.SupportsIndex = 1, bag_size: typing.SupportsInt | typing.SupportsIndex = 10, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, leaf_prediction: str = 'mean', seed: typing.SupportsInt | typing.SupportsIndex = 1) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one sample and its target.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> float:
+        """
+        The predicted target for one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def learning_rate(self) -> float:
+        ...
+    @learning_rate.setter
+    def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
     @property
     def n_models(self) -> int:
         ...

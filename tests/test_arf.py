@@ -9,46 +9,9 @@ import pytest
 from _tarvo_core import ARFClassifier, ARFRegressor, HoeffdingTreeClassifier
 
 import random_reference as ref
+from ensemble_streams import answers, linear_stream, threshold_stream, windowed_accuracy
 
 NAN, INF = float("nan"), float("inf")
-
-
-def threshold_stream(n, seed, n_features=4, flip_at=None, noise=0.05):
-    """Label 1 when f0 + f1 > 1 (uniform features); labels flip from ``flip_at`` on."""
-    rng = random.Random(seed)
-    out = []
-    for i in range(n):
-        x = {f"f{j}": rng.random() for j in range(n_features)}
-        y = int(x["f0"] + x["f1"] > 1.0)
-        if rng.random() < noise:
-            y = 1 - y
-        if flip_at is not None and i >= flip_at:
-            y = 1 - y
-        out.append((x, y))
-    return out
-
-
-def linear_stream(n, seed, n_features=4, change_at=None):
-    """Target 3 f0 - 2 f1 + noise; its sign flips from ``change_at`` on."""
-    rng = random.Random(seed)
-    out = []
-    for i in range(n):
-        x = {f"f{j}": rng.random() for j in range(n_features)}
-        y = 3.0 * x["f0"] - 2.0 * x["f1"] + rng.gauss(0.0, 0.1)
-        out.append((x, -y if change_at is not None and i >= change_at else y))
-    return out
-
-
-def answers(model, stream):
-    """Test-then-train over the stream; every answer before each learning step."""
-    out = []
-    for x, y in stream:
-        if isinstance(model, ARFClassifier):
-            out.append((model.predict_one(x), sorted(model.predict_proba_one(x).items())))
-        else:
-            out.append(model.predict_one(x))
-        model.learn_one(x, y)
-    return out
 
 
 CLASSIFIER_ARGS = dict(n_models=10, seed=0, lambda_value=6.0, drift_delta=0.001, warning_delta=0.01,
@@ -247,10 +210,6 @@ def test_equal_forests_agree_and_reset_replays_a_fresh_one(probe, cls, stream_of
     if cls is ARFClassifier:
         # The stream made members replace their trees: seen counts restarted.
         assert any(m["n_seen"] < len(stream) for m in probe.arf_classifier_members(used))
-
-
-def windowed_accuracy(answers_and_labels, start, stop):
-    return sum(p == y for p, y in answers_and_labels[start:stop]) / (stop - start)
 
 
 def test_forest_recovers_from_abrupt_change_and_beats_a_single_tree():

@@ -397,6 +397,22 @@ def test_hyper_parameters_are_plain_read_write_fields():
         HoeffdingTreeRegressor(leaf_prediction="mean")
 
 
+def test_learn_repeated_equals_repeated_learn_one(probe):
+    # Repetitions look the features up once per leaf, also across a split.
+    rng = random.Random(6)
+    a, b = HoeffdingTreeRegressor(grace_period=7, max_depth=4), HoeffdingTreeRegressor(grace_period=7, max_depth=4)
+    for x, y in piecewise_stream(900, seed=13, scale=0.1):
+        times = rng.choice([0, 1, 2, 6, 13])
+        probe.tree_regressor_learn_repeated(a, x, y, times)
+        for _ in range(times):
+            b.learn_one(x, y)
+    nodes = probe.tree_regressor_nodes(a)
+    assert len(nodes) > 5
+    assert nodes == probe.tree_regressor_nodes(b)
+    probe.tree_regressor_learn_repeated(a, {"a": 1.0}, 1.0, -3)
+    assert probe.tree_regressor_nodes(a) == nodes
+
+
 def test_reset_replays_identically_and_prediction_changes_nothing(probe):
     stream = list(piecewise_stream(1500, seed=12, scale=0.1))
     a, b = HoeffdingTreeRegressor(grace_period=50), HoeffdingTreeRegressor(grace_period=50)

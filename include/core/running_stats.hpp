@@ -106,6 +106,25 @@ struct WeightedRunningStats {
     }
 };
 
+// Count, sum and sum of squares of a stream of values (no deviations kept):
+// the population variance is (sum_sq - sum² / count) / count.
+struct RunningSums {
+    double count = 0.0;
+    double sum = 0.0;
+    double sum_sq = 0.0;
+
+    void update(double v) noexcept {
+        count += 1.0;
+        sum += v;
+        sum_sq += v * v;
+    }
+
+    [[nodiscard]] double mean() const noexcept { return sum / count; }
+    [[nodiscard]] double population_variance() const noexcept {
+        return (sum_sq - sum * sum / count) / count;
+    }
+};
+
 // Running Gaussian summary with the extremes: count, mean, sum of squared
 // deviations (no fused multiply-add), minimum and maximum.
 struct GaussianStats {

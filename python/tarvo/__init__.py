@@ -33,10 +33,16 @@ from _tarvo_core import EFDTClassifier
 from _tarvo_core import SGTClassifier
 from _tarvo_core import HoeffdingAdaptiveTreeClassifier
 from _tarvo_core import HoeffdingTreeRegressor
+from _tarvo_core import FIMTDDRegressor
 
 # Ensembles.
 from _tarvo_core import ARFClassifier
 from _tarvo_core import ARFRegressor
+from _tarvo_core import SRPClassifier
+from _tarvo_core import SRPRegressor
+from _tarvo_core import LeveragingBaggingClassifier
+from _tarvo_core import SGBTClassifier
+from _tarvo_core import SGBRRegressor
 
 # Preprocessing.
 from _tarvo_core import StandardScaler
@@ -87,6 +93,7 @@ __all__ = [
     "SGTClassifier",
     "HoeffdingAdaptiveTreeClassifier",
     "HoeffdingTreeRegressor",
+    "FIMTDDRegressor",
     # ensembles
     "ARFClassifier",
     "ARFRegressor",
@@ -99,6 +106,11 @@ __all__ = [
     # pipelines
     "ClassificationPipeline",
     "RegressionPipeline",
+    "SRPClassifier",
+    "SRPRegressor",
+    "LeveragingBaggingClassifier",
+    "SGBTClassifier",
+    "SGBRRegressor",
     # metrics
     "Accuracy",
     "MacroPrecision",

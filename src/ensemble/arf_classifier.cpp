@@ -57,8 +57,7 @@ void ARFClassifier::reset() {
     resize_forest(members_, size, drift_delta, warning_delta);
     for (ARFClassifierMember& m : members_) {
         m.trees.restart(nullptr, drift_delta, warning_delta);
-        m.n_correct = 0.0;
-        m.n_seen = 0.0;
+        m.accuracy.restart();
         m.initialised = false;
         m.tree_seed = 0;
         m.background_seed = 0;
@@ -78,10 +77,7 @@ void ARFClassifier::learn_one(const FeatureMap& x, int y) {
 
         // Test, then train.
         const bool correct = m.trees.model->predict_one(x) == y;
-        m.n_seen += 1.0;
-        if (correct) {
-            m.n_correct += 1.0;
-        }
+        m.accuracy.record(correct);
         const int weight = poisson(generator_, params);
         if (weight > 0) {
             m.trees.train(
@@ -94,70 +90,33 @@ void ARFClassifier::learn_one(const FeatureMap& x, int y) {
             correct ? 0.0 : 1.0, drift_delta, warning_delta, Trees::Alarms::kAny,
             [&](Trees::Role role) {
                 if (role == Trees::Role::kBackground) {
-                    m.background_seed = member_seed(seed, kBackgroundStep, i, m.n_seen);
+                    m.background_seed = member_seed(seed, kBackgroundStep, i, m.accuracy.n_seen);
                     return make_member_tree(m.background_seed, n_features);
                 }
-                m.tree_seed = member_seed(seed, kReplacementStep, i, m.n_seen);
+                m.tree_seed = member_seed(seed, kReplacementStep, i, m.accuracy.n_seen);
                 return make_member_tree(m.tree_seed, n_features);
             });
         if (change.drift) {
             if (change.promoted) {
                 m.tree_seed = m.background_seed;
             }
-            m.n_correct = 0.0;
-            m.n_seen = 0.0;
+            m.accuracy.restart();
         }
     }
 }
 
 ProbabilityMap ARFClassifier::predict_proba_one(const FeatureMap& x) {
-    ProbabilityMap result;
-    double total = 0.0;
+    MemberVote vote;
     for (ARFClassifierMember& m : members_) {
-        if (!m.initialised || !m.trees.model) {
-            continue;
-        }
-        const ProbabilityMap p = m.trees.model->predict_proba_one(x);
-        double sum = 0.0;
-        for (const auto& entry : p) {
-            sum += entry.second;
-        }
-        if (p.empty() || sum <= 0.0) {
-            continue;
-        }
-        const double weight = m.n_seen > 0.0 ? m.n_correct / m.n_seen : 1.0;
-        if (weight <= 0.0) {
-            continue;
-        }
-        for (const auto& [label, value] : p) {
-            const double vote = (value / sum) * weight;
-            result[label] += vote;
-            total += vote;
+        if (m.initialised && m.trees.model) {
+            vote.add(m.trees.model->predict_proba_one(x), m.accuracy.weight());
         }
     }
-    if (total > 0.0) {
-        for (auto& entry : result) {
-            entry.second /= total;
-        }
-    }
-    return result;
+    return std::move(vote).result();
 }
 
 int ARFClassifier::predict_one(const FeatureMap& x) {
-    const ProbabilityMap p = predict_proba_one(x);
-    auto it = p.begin();
-    if (it == p.end()) {
-        return 0;
-    }
-    int label = it->first;
-    double best = it->second;
-    for (++it; it != p.end(); ++it) {
-        if (it->second > best) {
-            best = it->second;
-            label = it->first;
-        }
-    }
-    return label;
+    return top_label(predict_proba_one(x));
 }
 
 }  // namespace tarvo

@@ -8,6 +8,7 @@
 
 #include "core/classifier.hpp"
 #include "drift/drift_guarded_model.hpp"
+#include "ensemble/member_vote.hpp"
 #include "tree/hoeffding_tree_classifier.hpp"
 
 namespace tarvo {
@@ -22,8 +23,7 @@ struct ARFClassifierMember {
         : trees(drift_delta, warning_delta) {}
 
     Trees trees;  // trees.model is null until the first sample
-    double n_correct = 0.0;
-    double n_seen = 0.0;
+    MemberAccuracy accuracy;
     bool initialised = false;
     // The seeds the tree and the background tree were built with (for inspection).
     std::int32_t tree_seed = 0;

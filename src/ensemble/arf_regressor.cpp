@@ -3,7 +3,6 @@
 #include <cmath>
 #include <utility>
 
-#include "core/interrupt.hpp"
 #include "core/random.hpp"
 #include "ensemble/forest_settings.hpp"
 
@@ -68,7 +67,7 @@ void ARFRegressor::learn_one(const FeatureMap& x, double y) {
         const double predicted = m.trees.model->predict_one(xp);
         const int weight = poisson(generator_, params);
         m.trees.train([&](HoeffdingTreeRegressor& tree) {
-            repeat_interruptibly(weight, [&] { tree.learn_one(xp, y); });
+            tree.learn_repeated(xp, y, weight);
         });
         m.trees.watch(std::fabs(y - predicted), drift_delta, warning_delta,
                       ARFRegressorMember::Trees::Alarms::kAny,

@@ -7,26 +7,16 @@
 #include <vector>
 
 #include "core/regressor.hpp"
-#include "drift/drift_guarded_model.hpp"
 #include "ensemble/feature_subspace.hpp"
+#include "ensemble/subspace_member.hpp"
 #include "tree/hoeffding_tree_regressor.hpp"
 
 namespace tarvo {
 
-// One tree of an adaptive random forest of regressors with its background
-// tree and the drift detectors that watch its absolute test-then-train error,
-// and the fixed subset of features it sees (drawn at its first sample; empty:
-// every feature).
-struct ARFRegressorMember {
-    using Trees = DriftGuardedModel<HoeffdingTreeRegressor>;
-
-    ARFRegressorMember(double drift_delta, double warning_delta)
-        : trees(drift_delta, warning_delta) {}
-
-    Trees trees;  // trees.model is always present
-    FeatureSubspace features;
-    bool initialised = false;
-};
+// One tree of an adaptive random forest of regressors: the drift detectors
+// watch its absolute test-then-train error; its features are drawn at its
+// first sample. The tree is always present.
+using ARFRegressorMember = SubspaceMember<HoeffdingTreeRegressor>;
 
 // Adaptive random forest of Hoeffding regression trees.
 //

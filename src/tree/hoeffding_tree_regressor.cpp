@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "core/interrupt.hpp"
 #include "tree/node_walk.hpp"
 
 namespace tarvo {
@@ -34,17 +35,30 @@ HoeffdingTreeRegressor::HoeffdingTreeRegressor(std::int32_t grace_period, double
       root_(empty_leaf()) {}
 
 void HoeffdingTreeRegressor::learn_one(const FeatureMap& x, double y) {
+    learn_repeated(x, y, 1);
+}
+
+void HoeffdingTreeRegressor::learn_repeated(const FeatureMap& x, double y, std::int64_t times) {
+    if (times <= 0) {
+        return;
+    }
     if (!root_) {  // only a moved-from tree has no root
         root_ = empty_leaf();
     }
-    const auto [node, depth] = route_to_leaf(*root_, 0, x);
-    RegressionLeaf& leaf = *node->leaf;
-    leaf.learn(x, y, learning_rate, touched_);
-    if (depth < max_depth && leaf.split_due(grace_period)) {
-        if (const auto where = leaf.choose_split(split_confidence, tie_threshold)) {
-            split(*node, *where);
+    Reached<Node> at = route_to_leaf(*root_, 0, x);
+    at.leaf->leaf->gather(x, touched_);
+    repeat_interruptibly(times, [&] {
+        RegressionLeaf& leaf = *at.leaf->leaf;
+        leaf.learn_gathered(y, learning_rate, touched_);
+        if (at.depth < max_depth && leaf.split_due(grace_period)) {
+            if (const auto where = leaf.choose_split(split_confidence, tie_threshold)) {
+                split(*at.leaf, *where);
+                // The leaf is now internal: carry on down to the new child.
+                at = route_to_leaf(*at.leaf, at.depth, x);
+                at.leaf->leaf->gather(x, touched_);
+            }
         }
-    }
+    });
 }
 
 void HoeffdingTreeRegressor::split(Node& node, const RegressionLeaf::Split& where) {

@@ -61,6 +61,11 @@ public:
                                     double learning_rate = 0.01);
 
     void learn_one(const FeatureMap& x, double y) override;
+    // Exactly `times` successive learn_one(x, y) calls (none when times <= 0),
+    // for ensembles that learn a sample a Poisson number of times; the sample
+    // is routed and its features looked up once per leaf it reaches rather
+    // than per call.
+    void learn_repeated(const FeatureMap& x, double y, std::int64_t times);
     [[nodiscard]] double predict_one(const FeatureMap& x) override;
     void reset() override;
 

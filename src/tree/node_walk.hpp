@@ -19,16 +19,23 @@ struct Reached {
     std::int64_t depth;
 };
 
-// Routes x down from `from`, which sits at `depth`: a value less than or
-// equal to the threshold goes left, an absent feature counts as 0.0 (and NaN,
-// which compares false, goes right). Iterative, so any depth is safe.
+// The child of an internal node that x goes to: a value less than or equal
+// to the threshold goes left, an absent feature counts as 0.0 (and NaN, which
+// compares false, goes right).
+template <class Node>
+[[nodiscard]] Node* child_for(Node& node, const FeatureMap& x) {
+    const auto it = x.find(node.split_feature);
+    const double value = it == x.end() ? 0.0 : it->second;
+    return value <= node.split_threshold ? node.left.get() : node.right.get();
+}
+
+// Routes x down from `from`, which sits at `depth`, by child_for. Iterative,
+// so any depth is safe.
 template <class Node>
 [[nodiscard]] Reached<Node> route_to_leaf(Node& from, std::int64_t depth, const FeatureMap& x) {
     Node* node = &from;
     while (!node->is_leaf()) {
-        const auto it = x.find(node->split_feature);
-        const double value = it == x.end() ? 0.0 : it->second;
-        node = value <= node->split_threshold ? node->left.get() : node->right.get();
+        node = child_for(*node, x);
         ++depth;
     }
     return {node, depth};

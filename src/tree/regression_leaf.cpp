@@ -67,19 +67,28 @@ double RegressionLeaf::linear_prediction(const FeatureMap& x) const {
 
 void RegressionLeaf::learn(const FeatureMap& x, double y, double learning_rate,
                            std::vector<Touched>& touched) {
+    gather(x, touched);
+    learn_gathered(y, learning_rate, touched);
+}
+
+void RegressionLeaf::gather(const FeatureMap& x, std::vector<Touched>& touched) {
     // One lookup per feature: the entries found here serve every step below.
     // A new entry has no weight, so creating it leaves the old score unchanged.
     touched.clear();
-    const bool scored = count > 0;
-    double score = bias;
     for (const auto& [name, value] : x) {
-        Feature& f = features[name];
-        if (scored && f.has_weight) {
-            score += f.weight * standardise(f.stats, value);
-        }
-        touched.push_back(Touched{&f, value, 0.0});
+        touched.push_back(Touched{&features[name], value, 0.0});
     }
-    if (scored) {
+}
+
+void RegressionLeaf::learn_gathered(double y, double learning_rate,
+                                    std::vector<Touched>& touched) {
+    if (count > 0) {
+        double score = bias;
+        for (const Touched& t : touched) {
+            if (t.feature->has_weight) {
+                score += t.feature->weight * standardise(t.feature->stats, t.value);
+            }
+        }
         const double mean_error = y - target.mean;
         const double linear_error = y - bound_to_target(score);
         sse_mean += mean_error * mean_error;

@@ -58,6 +58,13 @@ public:
     // statistics and trains the linear model once the target has spread.
     void learn(const FeatureMap& x, double y, double learning_rate, std::vector<Touched>& touched);
 
+    // learn() in two parts, so that a sample learnt several times in a row
+    // looks its features up once: gather() finds (or adds) the statistics
+    // of x's features, in x's iteration order; learn_gathered() is the rest
+    // of learn() for the gathered sample, as often as it is learnt.
+    void gather(const FeatureMap& x, std::vector<Touched>& touched);
+    void learn_gathered(double y, double learning_rate, std::vector<Touched>& touched);
+
     // True when a split attempt is due after the latest sample.
     [[nodiscard]] bool split_due(std::int32_t grace_period) const noexcept;
 

@@ -26,6 +26,9 @@ void add_tree(py::module_& m);
 // probe_tree_regressor.cpp
 void add_tree_regressor(py::module_& m);
 
+// probe_fimtdd.cpp
+void add_fimtdd(py::module_& m);
+
 // probe_ensemble.cpp
 void add_ensemble(py::module_& m);
 
@@ -37,5 +40,7 @@ void add_drift(py::module_& m);
 
 // probe_pipeline.cpp
 void add_pipeline(py::module_& m);
+// probe_boosting.cpp
+void add_boosting(py::module_& m);
 
 }  // namespace tarvo::probe

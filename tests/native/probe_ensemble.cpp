@@ -18,6 +18,10 @@
 #include "ensemble/arf_regressor.hpp"
 #include "ensemble/feature_subspace.hpp"
 #include "ensemble/forest_settings.hpp"
+#include "ensemble/leveraging_bagging_classifier.hpp"
+#include "ensemble/random_patches.hpp"
+#include "ensemble/srp_classifier.hpp"
+#include "ensemble/srp_regressor.hpp"
 #include "probe.hpp"
 
 namespace tarvo::probe {
@@ -55,6 +59,17 @@ py::tuple stream_ns(const std::vector<std::pair<FeatureMap, Target>>& samples, i
     return py::make_tuple(best / n, checksum);
 }
 
+// The state shared by every member that sees a fixed subset of the features.
+template <class Member>
+py::dict subspace_member(const Member& member) {
+    py::dict d;
+    d["initialised"] = member.initialised;
+    d["has_tree"] = member.trees.model != nullptr;
+    d["has_background"] = member.trees.background != nullptr;
+    d["features"] = member.features.names();
+    return d;
+}
+
 }  // namespace
 
 void add_ensemble(py::module_& m) {
@@ -72,8 +87,8 @@ void add_ensemble(py::module_& m) {
                 d["tree_subspace"] = member.trees.model ? member.trees.model->subspace_size() : -1;
                 d["background_subspace"] =
                     member.trees.background ? member.trees.background->subspace_size() : -1;
-                d["n_correct"] = member.n_correct;
-                d["n_seen"] = member.n_seen;
+                d["n_correct"] = member.accuracy.n_correct;
+                d["n_seen"] = member.accuracy.n_seen;
                 out.append(d);
             }
             return out;
@@ -108,6 +123,63 @@ void add_ensemble(py::module_& m) {
             return out;
         },
         "The state of every member of an ARFRegressor, in order, as dicts.");
+
+    m.def(
+        "srp_classifier_members",
+        [](const SRPClassifier& forest) {
+            py::list out;
+            for (const SRPClassifierMember& member : forest.members()) {
+                py::dict d = subspace_member(member);
+                d["n_correct"] = member.accuracy.n_correct;
+                d["n_seen"] = member.accuracy.n_seen;
+                out.append(d);
+            }
+            return out;
+        },
+        "The state of every member of an SRPClassifier, in order, as dicts.");
+
+    m.def(
+        "srp_regressor_members",
+        [](const SRPRegressor& forest) {
+            py::list out;
+            for (const SRPRegressorMember& member : forest.members()) {
+                out.append(subspace_member(member));
+            }
+            return out;
+        },
+        "The state of every member of an SRPRegressor, in order, as dicts.");
+
+    m.def(
+        "draw_patch",
+        [](std::int32_t seed, std::size_t index, const FeatureMap& x, double fraction) {
+            return draw_patch(seed, index, x, fraction);
+        },
+        "The feature names of member `index`'s patch drawn from its first sample x.");
+
+    m.def(
+        "lb_classifier_members",
+        [](const LeveragingBaggingClassifier& forest) {
+            py::list out;
+            for (const LBClassifierMember& member : forest.members()) {
+                py::dict d;
+                d["classes"] = member.tree->classes();
+                d["detector_width"] = member.drift_detector.width();
+                out.append(d);
+            }
+            return out;
+        },
+        "The state of every member of a LeveragingBaggingClassifier, in order, as dicts.");
+
+    m.def(
+        "lb_member_probas",
+        [](LeveragingBaggingClassifier& forest, const FeatureMap& x) {
+            std::vector<ProbabilityMap> out;
+            for (LBClassifierMember& member : forest.members()) {
+                out.push_back(member.tree->predict_proba_one(x));
+            }
+            return out;
+        },
+        "Every member tree's predict_proba_one(x), in member order.");
 
     m.def("member_seed", &member_seed,
           "seed + step * (index + 1) + trunc(count) with 32-bit wrap-around.");

@@ -15,9 +15,11 @@ PYBIND11_MODULE(_tarvo_probe, m, pybind11::multiple_interpreters::not_supported(
     // tree
     tarvo::probe::add_tree_regressor(m);
     tarvo::probe::add_tree(m);
+    tarvo::probe::add_fimtdd(m);
 
     // ensemble
     tarvo::probe::add_ensemble(m);
+    tarvo::probe::add_boosting(m);
 
     // metrics
     tarvo::probe::add_metrics(m);

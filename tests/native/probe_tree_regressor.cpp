@@ -62,6 +62,13 @@ void walk(const Tree& tree, Visit&& visit) {
 
 void add_tree_regressor(py::module_& m) {
     m.def(
+        "tree_regressor_learn_repeated",
+        [](Tree& tree, const FeatureMap& x, double y, std::int64_t times) {
+            tree.learn_repeated(x, y, times);
+        },
+        "Calls the regression tree's learn_repeated(x, y, times).");
+
+    m.def(
         "tree_regressor_nodes",
         [](const Tree& tree) {
             py::list out;

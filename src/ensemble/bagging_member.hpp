@@ -1,0 +1,33 @@
+#pragma once
+
+#include <memory>
+#include <utility>
+
+#include "drift/adwin.hpp"
+
+namespace tarvo {
+
+// A member of a leveraging bagging ensemble: a tree and the one drift
+// detector over its test-then-train error. A drift replaces both at once;
+// there is no warning stage and no background tree.
+template <class Tree>
+struct BaggingMember {
+    explicit BaggingMember(double drift_delta) : drift_detector(drift_delta) {}
+
+    // Feeds one error to the detector; true when it reports a drift.
+    bool watch(double error) {
+        drift_detector.update(error);
+        return drift_detector.drift_detected();
+    }
+
+    // Starts over with `fresh` and a new detector.
+    void restart(std::unique_ptr<Tree> fresh, double drift_delta) {
+        tree = std::move(fresh);
+        drift_detector = ADWIN(drift_delta);
+    }
+
+    std::unique_ptr<Tree> tree;
+    ADWIN drift_detector;
+};
+
+}  // namespace tarvo

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/feature_map.hpp"
+#include "core/random.hpp"
+#include "tree/fimtdd_regressor.hpp"
+
+namespace tarvo {
+
+// What a booster copies from its owner when it is created.
+struct BoosterSettings {
+    std::int32_t n_models = 10;
+    std::int32_t percentage_of_features = 75;
+    std::int32_t multiply_hessian_by = 1;
+    std::int32_t skip_training = 1;
+    std::int32_t bag_size = 1;
+    double learning_rate = 1.0;
+    bool use_squared_loss = true;
+    std::int32_t grace_period = 50;
+    std::int32_t max_depth = 20;
+    double split_confidence = 0.01;
+    std::string leaf_prediction = "mean";
+    std::int32_t seed = 1;
+};
+
+// The most trees a booster builds (stages times trees per stage): a count
+// near the int range would exhaust memory at the first sample instead of
+// building a booster.
+inline constexpr std::int64_t kMaxBoosterTrees = 100000;
+
+// Online gradient boosting: a fixed sequence of stages, each a small bag of
+// FIMTDD trees on a fixed random subset of the features. Training walks the
+// stages with the running raw score F of the stages before, turns F and the
+// target into a Newton step under a squared or a logistic loss, trains the
+// stage's trees on it and adds the learning rate times the stage's mean
+// prediction to F. The raw score of a sample is the sum of the stage means.
+class Booster {
+public:
+    // Copies the settings (n_models and bag_size below 1 act as 1) and seeds
+    // the generator. Throws std::invalid_argument, naming n_models and
+    // bag_size, when they would build more than kMaxBoosterTrees trees.
+    explicit Booster(const BoosterSettings& settings);
+
+    // One boosting step on one sample; target 0.0 / 1.0 for classification.
+    void learn_one(const FeatureMap& x, double target);
+
+    // 0.0 until initialised; else the sum over the stages of the mean of the
+    // stage's trees' predictions. The learning rate is not applied.
+    [[nodiscard]] double raw_score(const FeatureMap& x);
+
+    [[nodiscard]] bool initialised() const noexcept { return initialised_; }
+    [[nodiscard]] const BoosterSettings& settings() const noexcept { return settings_; }
+    // The feature names each stage sees (for inspection).
+    [[nodiscard]] const std::vector<std::vector<std::string>>& stage_features() const noexcept {
+        return stage_features_;
+    }
+
+    // The logistic function in its two-sided form: 1 / (1 + e^-F) for F >= 0,
+    // e^F / (1 + e^F) below.
+    [[nodiscard]] static double sigmoid(double f) noexcept;
+
+    // Features per stage for n names: round(percentage / 100 * n), raised by
+    // one below 2, at most n, and 1 when that leaves fewer than 2.
+    [[nodiscard]] static std::size_t stage_size(std::int32_t percentage, std::size_t n) noexcept;
+
+private:
+    void build_stages(const FeatureMap& x);
+    // The sample restricted to one stage's names, in their order, in scratch_.
+    const FeatureMap& project(const FeatureMap& x, const std::vector<std::string>& names);
+    [[nodiscard]] std::unique_ptr<FIMTDDRegressor> make_tree() const;
+
+    BoosterSettings settings_;
+    bool initialised_ = false;
+    std::vector<std::vector<std::string>> stage_features_;
+    std::vector<std::vector<std::unique_ptr<FIMTDDRegressor>>> stage_trees_;
+    std::mt19937 generator_;
+    PoissonParams bag_weight_{1.0};
+    FeatureMap scratch_;
+};
+
+}  // namespace tarvo

@@ -1,0 +1,49 @@
+#include "ensemble/sgbr_regressor.hpp"
+
+#include <utility>
+
+namespace tarvo {
+
+SGBRRegressor::SGBRRegressor(std::int32_t n_models_, double learning_rate_,
+                             std::int32_t percentage_of_features_,
+                             std::int32_t multiply_hessian_by_, std::int32_t skip_training_,
+                             std::int32_t bag_size_, std::int32_t grace_period_,
+                             double split_confidence_, std::int32_t max_depth_,
+                             std::string leaf_prediction_, std::int32_t seed_)
+    : n_models(n_models_),
+      learning_rate(learning_rate_),
+      percentage_of_features(percentage_of_features_),
+      multiply_hessian_by(multiply_hessian_by_),
+      skip_training(skip_training_),
+      bag_size(bag_size_),
+      seed(seed_),
+      grace_period(grace_period_),
+      max_depth(max_depth_),
+      split_confidence(split_confidence_),
+      leaf_prediction(std::move(leaf_prediction_)) {}
+
+void SGBRRegressor::learn_one(const FeatureMap& x, double y) {
+    if (!booster_) {
+        BoosterSettings s;
+        s.n_models = n_models;
+        s.percentage_of_features = percentage_of_features;
+        s.multiply_hessian_by = multiply_hessian_by;
+        s.skip_training = skip_training;
+        s.bag_size = bag_size;
+        s.learning_rate = learning_rate;
+        s.use_squared_loss = true;
+        s.grace_period = grace_period;
+        s.max_depth = max_depth;
+        s.split_confidence = split_confidence;
+        s.leaf_prediction = leaf_prediction;
+        s.seed = seed;
+        booster_ = std::make_unique<Booster>(s);
+    }
+    booster_->learn_one(x, y);
+}
+
+double SGBRRegressor::predict_one(const FeatureMap& x) {
+    return booster_ ? booster_->raw_score(x) : 0.0;
+}
+
+}  // namespace tarvo

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/regressor.hpp"
+#include "ensemble/booster.hpp"
+
+namespace tarvo {
+
+// Streaming gradient boosted regression: one booster with squared loss,
+// created (with the settings as they stand) at the first learn_one after
+// construction or reset. Predicts the booster's raw score, 0.0 before that.
+class SGBRRegressor final : public IRegressor {
+public:
+    explicit SGBRRegressor(std::int32_t n_models = 10, double learning_rate = 1.0,
+                           std::int32_t percentage_of_features = 75,
+                           std::int32_t multiply_hessian_by = 1, std::int32_t skip_training = 1,
+                           std::int32_t bag_size = 10, std::int32_t grace_period = 50,
+                           double split_confidence = 0.01, std::int32_t max_depth = 20,
+                           std::string leaf_prediction = "mean", std::int32_t seed = 1);
+
+    // Throws std::invalid_argument, before anything changes, when the new
+    // booster would hold more than kMaxBoosterTrees trees.
+    void learn_one(const FeatureMap& x, double y) override;
+    [[nodiscard]] double predict_one(const FeatureMap& x) override;
+    void reset() override { booster_.reset(); }
+
+    [[nodiscard]] const Booster* booster() const noexcept { return booster_.get(); }
+
+    std::int32_t n_models;
+    double learning_rate;
+    std::int32_t percentage_of_features;
+    std::int32_t multiply_hessian_by;
+    std::int32_t skip_training;
+    std::int32_t bag_size;
+    std::int32_t seed;
+    std::int32_t grace_period;
+    std::int32_t max_depth;
+    double split_confidence;
+    std::string leaf_prediction;
+
+private:
+    std::unique_ptr<Booster> booster_;
+};
+
+}  // namespace tarvo

@@ -1,0 +1,197 @@
+#include "tree/fimtdd_regressor.hpp"
+
+#include <cmath>
+#include <utility>
+
+#include "core/random.hpp"
+#include "tree/node_walk.hpp"
+
+namespace tarvo {
+
+namespace {
+
+using Node = FIMTDDRegressor::Node;
+
+constexpr double kTiny = 1e-12;  // keeps the faded-error ratio finite
+
+std::unique_ptr<Node> empty_leaf() {
+    auto node = std::make_unique<Node>();
+    node->leaf = std::make_unique<FIMTDDLeaf>();
+    return node;
+}
+
+// A fresh drift test and no alternate to compare against.
+void rearm(Node& node) noexcept {
+    node.ph_enabled = true;
+    node.ph.restart();
+}
+
+}  // namespace
+
+FIMTDDRegressor::Node::Node() = default;
+FIMTDDRegressor::Node& FIMTDDRegressor::Node::operator=(Node&&) noexcept = default;
+
+FIMTDDRegressor::Node::~Node() {
+    // Alternates never hold alternates, so freeing one nests only once.
+    dismantle(std::move(alternate));
+    dismantle(std::move(left));
+    dismantle(std::move(right));
+}
+
+FIMTDDRegressor::FIMTDDRegressor(std::int32_t grace_period, double split_confidence,
+                                 double tie_threshold, std::int32_t max_depth,
+                                 std::string leaf_prediction, double learning_ratio,
+                                 double learning_rate_decay, bool learning_ratio_const,
+                                 double page_hinckley_alpha, double page_hinckley_threshold,
+                                 double alternate_tree_fading_factor,
+                                 std::int32_t alternate_tree_t_min,
+                                 std::int32_t alternate_tree_time, bool drift_detection,
+                                 std::int32_t seed)
+    : grace_period(grace_period),
+      split_confidence(split_confidence),
+      tie_threshold(tie_threshold),
+      max_depth(max_depth),
+      leaf_prediction(std::move(leaf_prediction)),
+      learning_ratio(learning_ratio),
+      learning_rate_decay(learning_rate_decay),
+      learning_ratio_const(learning_ratio_const),
+      page_hinckley_alpha(page_hinckley_alpha),
+      page_hinckley_threshold(page_hinckley_threshold),
+      alternate_tree_fading_factor(alternate_tree_fading_factor),
+      alternate_tree_t_min(alternate_tree_t_min),
+      alternate_tree_time(alternate_tree_time),
+      drift_detection(drift_detection),
+      seed(seed) {
+    seed_generator(rng_, seed);
+}
+
+void FIMTDDRegressor::reset() {
+    dismantle(std::move(root_));
+    scale_.clear();
+    n_splits_ = 0;
+    alternates_ = AlternateCounts{};
+    seed_generator(rng_, seed);
+}
+
+double FIMTDDRegressor::leaf_value(const FIMTDDLeaf& leaf,
+                                   const std::vector<ScaledFeature>& scaled) const {
+    return leaf.prediction(leaf_prediction.choice(), scaled, scale_);
+}
+
+double FIMTDDRegressor::predict_one(const FeatureMap& x) {
+    if (!root_) {
+        return 0.0;
+    }
+    const FIMTDDLeaf& leaf = *route_to_leaf(*root_, 0, x).leaf->leaf;
+    const ModelLeafChoice mode = leaf_prediction.choice();
+    if (!leaf.uses_perceptron(mode)) {
+        return leaf.mean(scale_);  // no need to standardise the sample
+    }
+    scale_.scale(x, scaled_);
+    return leaf.prediction(mode, scaled_, scale_);
+}
+
+void FIMTDDRegressor::learn_one(const FeatureMap& x, double y) {
+    if (!root_) {
+        root_ = empty_leaf();
+    }
+    scale_.learn(x, y, scaled_);
+    const double prediction = leaf_value(*route_to_leaf(*root_, 0, x).leaf->leaf, scaled_);
+    const double error = std::abs(scale_.scaled_target(y) - scale_.scaled_target(prediction));
+    descend(*root_, false, 0, Sample{x, scaled_, y, prediction, error});
+}
+
+void FIMTDDRegressor::descend(Node& from, bool in_alternate, std::int64_t depth,
+                              const Sample& s) {
+    Node* node = &from;
+    bool trained_alternate = false;
+    while (!node->is_leaf()) {
+        node->error_sum += s.error;
+        node->visits += 1.0;
+        if (!in_alternate && node->alternate &&
+            tend_alternate(*node, depth, s, trained_alternate)) {
+            continue;  // the node now holds the alternate's content: start over there
+        }
+        if (drift_detection && node->ph_enabled && !in_alternate &&
+            node->ph.update(s.error, node->error_sum / node->visits, page_hinckley_alpha,
+                            page_hinckley_threshold)) {
+            node->alternate = empty_leaf();  // no alternate exists while the test is armed
+            node->ph_enabled = false;
+            node->alt_count = 0.0;
+            node->main_faded_sse = 0.0;
+            node->alt_faded_sse = 0.0;
+            node->last_compare = 0.0;
+            alternates_.started += 1;
+        }
+        node = child_for(*node, s.x);
+        ++depth;
+    }
+    // Leaves inside an alternate always may split, or alternates could not grow.
+    learn_at_leaf(*node, depth, s, in_alternate || !trained_alternate);
+}
+
+bool FIMTDDRegressor::tend_alternate(Node& node, std::int64_t depth, const Sample& s,
+                                     bool& trained) {
+    const double alt_prediction =
+        leaf_value(*route_to_leaf(*node.alternate, 0, s.x).leaf->leaf, s.scaled);
+    const double f = alternate_tree_fading_factor;
+    const double main_error = s.y - s.prediction;
+    const double alt_error = s.y - alt_prediction;
+    node.main_faded_sse = f * node.main_faded_sse + main_error * main_error;
+    node.alt_faded_sse = f * node.alt_faded_sse + alt_error * alt_error;
+    node.alt_count += 1.0;
+
+    if (node.alt_count - node.last_compare >= static_cast<double>(alternate_tree_t_min)) {
+        node.last_compare = node.alt_count;
+        if (std::log((node.main_faded_sse + kTiny) / (node.alt_faded_sse + kTiny)) > 0.0) {
+            // The alternate's root leaves its slot first, so that moving its
+            // content never frees the object being read from.
+            const std::unique_ptr<Node> winner = std::move(node.alternate);
+            node = std::move(*winner);
+            rearm(node);
+            alternates_.promoted += 1;
+            return true;
+        }
+        if (node.alt_count >= static_cast<double>(alternate_tree_time)) {
+            dismantle(std::move(node.alternate));
+            rearm(node);
+            alternates_.discarded += 1;
+            return false;
+        }
+    }
+    descend(*node.alternate, true, depth, s);
+    trained = true;
+    return false;
+}
+
+void FIMTDDRegressor::learn_at_leaf(Node& node, std::int64_t depth, const Sample& s,
+                                    bool may_split) {
+    FIMTDDLeaf& leaf = *node.leaf;
+    node.visits += 1.0;
+    const PerceptronRate rate{learning_ratio, learning_rate_decay, learning_ratio_const};
+    leaf.learn(s.scaled, s.y, leaf_prediction.choice(), scale_, rate, rng_, scratch_);
+    if (may_split && depth < max_depth && leaf.split_due(grace_period)) {
+        if (const auto where = leaf.attempt_split(split_confidence, tie_threshold, scratch_)) {
+            split(node, *where);
+        }
+    }
+}
+
+void FIMTDDRegressor::split(Node& node, const FIMTDDLeaf::Split& where) {
+    // Everything that may throw comes first; the node changes only after.
+    std::string feature = *where.feature;
+    auto left = empty_leaf();
+    auto right = empty_leaf();
+    if (leaf_prediction.choice() != ModelLeafChoice::kMean) {
+        left->leaf->perceptron = node.leaf->perceptron;
+        right->leaf->perceptron = node.leaf->perceptron;
+    }
+    node.split_feature = std::move(feature);
+    node.split_threshold = where.threshold;
+    node.left = std::move(left);
+    node.right = std::move(right);
+    node.leaf.reset();
+    n_splits_ += 1;
+}
+
+}  // namespace tarvo

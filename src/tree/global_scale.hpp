@@ -1,0 +1,63 @@
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "core/feature_map.hpp"
+#include "core/running_stats.hpp"
+
+namespace tarvo {
+
+// A value standardised by running sums: (v - mean) / (3 sd) with the
+// population sd, usable once two values with some spread were seen; 0 and
+// not usable otherwise.
+struct Standardised {
+    double value;
+    bool usable;
+};
+[[nodiscard]] Standardised standardise(const RunningSums& sums, double v) noexcept;
+
+// One feature of a sample with its value standardised by the global
+// statistics. `name` points into the sample, which outlives the list.
+struct ScaledFeature {
+    const std::string* name;
+    double value;
+    Standardised scaled;
+};
+
+// Statistics of every target and feature value a tree has learnt, which put
+// the leaf models' inputs and outputs on a common scale: three standard
+// deviations on either side of the mean map to -1 and 1.
+class GlobalScale {
+public:
+    RunningSums target;
+    std::unordered_map<std::string, RunningSums> features;
+
+    // Folds y and x in, then lists x's features (in the sample's order)
+    // standardised by the updated statistics.
+    void learn(const FeatureMap& x, double y, std::vector<ScaledFeature>& scaled);
+
+    // Lists x's features standardised by the current statistics; a feature
+    // never learnt is not usable. Changes nothing.
+    void scale(const FeatureMap& x, std::vector<ScaledFeature>& scaled) const;
+
+    // The target standardised; 0 when the target statistics are not usable.
+    [[nodiscard]] double scaled_target(double y) const noexcept { return standardise(target, y).value; }
+
+    // The mean of the targets; 0 before any.
+    [[nodiscard]] double target_mean() const noexcept {
+        return target.count > 0.0 ? target.mean() : 0.0;
+    }
+
+    // A standardised score back on the target's scale (mean + 3 a sd); the
+    // target mean when the statistics are not usable.
+    [[nodiscard]] double unscale_target(double a) const noexcept;
+
+    void clear() noexcept {
+        target = RunningSums{};
+        features.clear();
+    }
+};
+
+}  // namespace tarvo
