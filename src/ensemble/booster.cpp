@@ -78,43 +78,73 @@ void Booster::build_stages(const FeatureMap& x) {
     // A sample without features leaves every stage an empty list of names.
     const std::size_t k = std::min(stage_size(settings_.percentage_of_features, n), n);
     const auto stages = static_cast<std::size_t>(settings_.n_models);
-
-    std::vector<std::vector<std::string>> features(stages);
-    std::vector<std::vector<std::unique_ptr<FIMTDDRegressor>>> trees(stages);
+    std::vector<Stage> built(stages);
     std::vector<std::size_t> idx(n);
     std::iota(idx.begin(), idx.end(), std::size_t{0});
     // n fits an int32 draw: a sample cannot hold 2^31 features in memory here.
     const auto last = static_cast<std::int32_t>(n) - 1;
-    for (std::size_t m = 0; m < stages; ++m) {
+    for (Stage& stage : built) {
         // The permutation carries on from the previous stage's.
         for (std::size_t j = 0; j < k; ++j) {
             const auto r = uniform_int(generator_, static_cast<std::int32_t>(j), last);
             std::swap(idx[j], idx[static_cast<std::size_t>(r)]);
         }
-        features[m].reserve(k);
-        for (std::size_t j = 0; j < k; ++j) {
-            features[m].push_back(names[idx[j]]);
+        stage.ids.assign(idx.begin(), idx.begin() + static_cast<std::ptrdiff_t>(k));
+        // names is sorted, so ascending positions give the names sorted.
+        std::sort(stage.ids.begin(), stage.ids.end());
+        stage.features.reserve(k);
+        for (const std::size_t id : stage.ids) {
+            stage.features.push_back(names[id]);
         }
-        sort_names(features[m]);
-        trees[m].reserve(static_cast<std::size_t>(settings_.bag_size));
+        stage.trees.reserve(static_cast<std::size_t>(settings_.bag_size));
         for (std::int32_t b = 0; b < settings_.bag_size; ++b) {
-            trees[m].push_back(make_tree());
+            stage.trees.push_back(make_tree());
         }
     }
-    stage_features_ = std::move(features);
-    stage_trees_ = std::move(trees);
+    stages_ = std::move(built);
+    names_ = std::move(names);
+    found_.assign(names_.size(), nullptr);
     initialised_ = true;
 }
 
-const FeatureMap& Booster::project(const FeatureMap& x, const std::vector<std::string>& names) {
-    scratch_.clear();
-    for (const std::string& name : names) {
-        const auto it = x.find(name);
-        if (it != x.end()) {
-            scratch_.emplace(name, it->second);
+std::vector<std::vector<std::string>> Booster::stage_features() const {
+    std::vector<std::vector<std::string>> out;
+    out.reserve(stages_.size());
+    for (const Stage& stage : stages_) {
+        out.push_back(stage.features);
+    }
+    return out;
+}
+
+void Booster::look_up(const FeatureMap& x) {
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+        const auto it = x.find(names_[i]);
+        found_[i] = it == x.end() ? nullptr : &it->second;
+    }
+}
+
+const FeatureMap& Booster::project(Stage& stage) {
+    const std::size_t k = stage.ids.size();
+    bool steady = stage.values.size() == k;
+    for (std::size_t j = 0; steady && j < k; ++j) {
+        const double* value = found_[stage.ids[j]];
+        if ((value != nullptr) != (stage.values[j] != nullptr)) {
+            steady = false;
+        } else if (value != nullptr) {
+            *stage.values[j] = *value;
         }
     }
-    return scratch_;
+    if (!steady) {
+        // References to a map's values survive its rehashing.
+        stage.view.clear();
+        stage.values.assign(k, nullptr);
+        for (std::size_t j = 0; j < k; ++j) {
+            if (const double* value = found_[stage.ids[j]]) {
+                stage.values[j] = &stage.view.emplace(stage.features[j], *value).first->second;
+            }
+        }
+    }
+    return stage.view;
 }
 
 void Booster::learn_one(const FeatureMap& x, double target) {
@@ -125,8 +155,9 @@ void Booster::learn_one(const FeatureMap& x, double target) {
     if (!initialised_) {
         build_stages(x);
     }
+    look_up(x);
     double f = 0.0;
-    for (std::size_t m = 0; m < stage_trees_.size(); ++m) {
+    for (Stage& stage : stages_) {
         double g = 0.0;
         double h = 1.0;
         if (settings_.use_squared_loss) {
@@ -136,17 +167,17 @@ void Booster::learn_one(const FeatureMap& x, double target) {
             g = p;
             h = std::max(p * (1.0 - p), kMinHessian);
         }
-        const FeatureMap& xm = project(x, stage_features_[m]);
+        const FeatureMap& xm = project(stage);
         const std::int64_t reps = repetitions(h, settings_.multiply_hessian_by);
         const double t = (target - g) / h;
         double s = 0.0;
-        for (const auto& tree : stage_trees_[m]) {
+        for (const auto& tree : stage.trees) {
             const std::int64_t c =
                 (settings_.bag_size < 2 ? 1 : std::int64_t{poisson(generator_, bag_weight_)}) * reps;
             repeat_interruptibly(c, [&] { tree->learn_one(xm, t); });
             s += tree->predict_one(xm);
         }
-        f = f + settings_.learning_rate * s / static_cast<double>(stage_trees_[m].size());
+        f = f + settings_.learning_rate * s / static_cast<double>(stage.trees.size());
     }
 }
 
@@ -154,14 +185,15 @@ double Booster::raw_score(const FeatureMap& x) {
     if (!initialised_) {
         return 0.0;
     }
+    look_up(x);
     double sum = 0.0;
-    for (std::size_t m = 0; m < stage_trees_.size(); ++m) {
-        const FeatureMap& xm = project(x, stage_features_[m]);
+    for (Stage& stage : stages_) {
+        const FeatureMap& xm = project(stage);
         double s = 0.0;
-        for (const auto& tree : stage_trees_[m]) {
+        for (const auto& tree : stage.trees) {
             s += tree->predict_one(xm);
         }
-        sum += s / static_cast<double>(stage_trees_[m].size());
+        sum += s / static_cast<double>(stage.trees.size());
     }
     return sum;
 }

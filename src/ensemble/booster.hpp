@@ -57,9 +57,7 @@ public:
     [[nodiscard]] bool initialised() const noexcept { return initialised_; }
     [[nodiscard]] const BoosterSettings& settings() const noexcept { return settings_; }
     // The feature names each stage sees (for inspection).
-    [[nodiscard]] const std::vector<std::vector<std::string>>& stage_features() const noexcept {
-        return stage_features_;
-    }
+    [[nodiscard]] std::vector<std::vector<std::string>> stage_features() const;
 
     // The logistic function in its two-sided form: 1 / (1 + e^-F) for F >= 0,
     // e^F / (1 + e^F) below.
@@ -70,18 +68,35 @@ public:
     [[nodiscard]] static std::size_t stage_size(std::int32_t percentage, std::size_t n) noexcept;
 
 private:
+    // One stage: its feature names (sorted) with their positions in names_,
+    // its trees, and its view of the sample at hand: the sample restricted to
+    // the stage's names, inserted in their order. The view is rebuilt only
+    // when the set of the stage's names present in the sample changes;
+    // otherwise its values are overwritten in place through `values` (null
+    // where a name is absent), so that a stream with a steady set of features
+    // costs no allocation.
+    struct Stage {
+        std::vector<std::string> features;
+        std::vector<std::size_t> ids;
+        std::vector<std::unique_ptr<FIMTDDRegressor>> trees;
+        FeatureMap view;
+        std::vector<double*> values;
+    };
+
     void build_stages(const FeatureMap& x);
-    // The sample restricted to one stage's names, in their order, in scratch_.
-    const FeatureMap& project(const FeatureMap& x, const std::vector<std::string>& names);
+    // Looks every name of names_ up in x once, into found_.
+    void look_up(const FeatureMap& x);
+    // The looked-up sample restricted to the stage's names, in the stage's view.
+    const FeatureMap& project(Stage& stage);
     [[nodiscard]] std::unique_ptr<FIMTDDRegressor> make_tree() const;
 
     BoosterSettings settings_;
     bool initialised_ = false;
-    std::vector<std::vector<std::string>> stage_features_;
-    std::vector<std::vector<std::unique_ptr<FIMTDDRegressor>>> stage_trees_;
+    std::vector<Stage> stages_;
+    std::vector<std::string> names_;    // the names of the first learnt sample, sorted
+    std::vector<const double*> found_;  // per name: its value in the sample at hand, or null
     std::mt19937 generator_;
     PoissonParams bag_weight_{1.0};
-    FeatureMap scratch_;
 };
 
 }  // namespace tarvo
