@@ -41,6 +41,7 @@ void bind_arf_regressor(py::module_& m);
 void bind_srp_classifier(py::module_& m);
 void bind_leveraging_bagging_classifier(py::module_& m);
 void bind_srp_regressor(py::module_& m);
+void bind_leveraging_bagging_regressor(py::module_& m);
 void bind_sgbt_classifier(py::module_& m);
 void bind_sgbr_regressor(py::module_& m);
 

@@ -34,7 +34,7 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     bind_arf_regressor(m);  // 22 ARFRegressor
     bind_srp_regressor(m);  // 23 SRPRegressor
     bind_fimtdd_regressor(m);  // 24 FIMTDDRegressor
-    // 25 LeveragingBaggingRegressor
+    bind_leveraging_bagging_regressor(m);  // 25 LeveragingBaggingRegressor
     bind_sgbt_classifier(m);  // 26 SGBTClassifier
     bind_sgbr_regressor(m);  // 27 SGBRRegressor
     bind_standard_scaler(m);             // 28 StandardScaler

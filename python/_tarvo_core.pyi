@@ -761,6 +761,44 @@ class FIMTDDRegressor(IRegressor):
     @split_confidence.setter
     def split_confidence(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
+class LeveragingBaggingRegressor(IRegressor):
+    """
+    Leveraging bagging of FIMTDD model trees.
+    
+    Every member sees every feature and learns each sample a Poisson(lambda_value) number of times; one ADWIN detector (drift_delta) over its absolute error, divided by the standard deviation of the targets seen, replaces member i by a fresh tree seeded seed + i on a drift. The ensemble predicts the mean of its members. n_models (0 to 100000; a negative count raises ValueError) and seed take effect at reset; lambda_value at the next learn_one, which raises ValueError when it is NaN or infinite. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, or without members, predict_one answers 0.0.
+    """
+    def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.002, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01, leaf_prediction: str = 'adaptive') -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one sample and its target.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> float:
+        """
+        The predicted target for one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def lambda_value(self) -> float:
+        ...
+    @lambda_value.setter
+    def lambda_value(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def n_models(self) -> int:
+        ...
+    @n_models.setter
+    def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def seed(self) -> int:
+        ...
+    @seed.setter
+    def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
 class SGBTClassifier(IClassifier):
     """
     Streaming gradient boosted trees for classification.

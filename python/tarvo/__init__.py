@@ -41,6 +41,7 @@ from _tarvo_core import ARFRegressor
 from _tarvo_core import SRPClassifier
 from _tarvo_core import SRPRegressor
 from _tarvo_core import LeveragingBaggingClassifier
+from _tarvo_core import LeveragingBaggingRegressor
 from _tarvo_core import SGBTClassifier
 from _tarvo_core import SGBRRegressor
 
@@ -109,6 +110,7 @@ __all__ = [
     "SRPClassifier",
     "SRPRegressor",
     "LeveragingBaggingClassifier",
+    "LeveragingBaggingRegressor",
     "SGBTClassifier",
     "SGBRRegressor",
     # metrics
