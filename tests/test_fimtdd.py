@@ -189,6 +189,26 @@ def test_sorted_feature_at_one_leaf_is_walked_without_recursion(probe, n, ascend
     assert splits == 1, seconds
 
 
+def test_deep_tree_routes_and_is_destroyed_without_recursion(probe):
+    # Ascending feature and target: every leaf splits at its fifth value once it holds ten, and
+    # all later samples go right, so the tree deepens by one level every ten samples.
+    n = 30_000
+
+    def grow_and_destroy():
+        tree = FIMTDDRegressor(grace_period=0, max_depth=2**31 - 1, drift_detection=False,
+                               leaf_prediction="mean")
+        for i in range(n):
+            tree.learn_one({"a": float(i)}, float(i))
+        deepest = probe.fimtdd_leaf(tree, {"a": 1e9})["depth"]
+        tree.reset()
+        assert tree.predict_one({"a": 1.0}) == 0.0
+        for i in range(n):
+            tree.learn_one({"a": float(i)}, float(i))
+        return deepest
+
+    assert run_in_small_stack(grow_and_destroy) >= n // 10 - 1
+
+
 def test_abrupt_change_is_followed_by_alternates_and_error_recovers(probe):
     tree = FIMTDDRegressor(grace_period=50, leaf_prediction="mean", alternate_tree_t_min=50,
                            page_hinckley_threshold=5.0)
