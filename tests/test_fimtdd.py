@@ -5,12 +5,12 @@ from __future__ import annotations
 
 import math
 import random
-import threading
 
 import pytest
 
 from _tarvo_core import FIMTDDRegressor, IRegressor
 from fimtdd_reference import RefFIMTDD
+from small_stack import run_in_small_stack
 
 MODES = ["mean", "perceptron", "adaptive", "anything else"]
 # Small grace periods and an eager drift test, so that short streams split, start alternates,
@@ -133,51 +133,6 @@ def test_ebst_statistics_and_best_threshold(probe):
     )
     assert (sdr, key) == pytest.approx(expected, rel=1e-12) and key == 4.0
     assert probe.ebst_build(pairs[:9], 9, 1.0, 1.0)[1:] == (-1.0, 0.0)  # never five on each side
-
-
-@pytest.mark.parametrize("values", [
-    [math.nan, 1.0, math.nan, 2.0, 0.5, math.nan, 2.0],
-    [math.inf, -math.inf, math.nan, 0.0, math.inf],
-])
-def test_ebst_with_non_finite_values_matches_the_plain_walk(probe, values):
-    from fimtdd_reference import EBST
-
-    pairs = [(v, float(i)) for i, v in enumerate(values)]
-    ref = EBST(*pairs[0])
-    for v, y in pairs[1:]:
-        ref.insert(v, y)
-    out, stack, node = [], [], ref
-    while node is not None or stack:
-        while node is not None:
-            stack.append(node)
-            node = node.left
-        node = stack.pop()
-        out.append((node.key, *node.le))
-        node = node.right
-    got = probe.ebst_build(pairs, len(pairs), 0.0, 0.0)[0]
-    assert [repr(e) for e in got] == [repr(tuple(e)) for e in out]
-
-
-def run_in_small_stack(fn, stack_bytes=256 * 1024):
-    """Runs fn in a thread with a small C stack; recursion as deep as the data would overflow it."""
-    out, errors = [], []
-
-    def body():
-        try:
-            out.append(fn())
-        except BaseException as e:  # pragma: no cover - reported below
-            errors.append(e)
-
-    old = threading.stack_size(stack_bytes)
-    try:
-        t = threading.Thread(target=body)
-        t.start()
-        t.join()
-    finally:
-        threading.stack_size(old)
-    if errors:
-        raise errors[0]
-    return out[0]
 
 
 @pytest.mark.parametrize("n, ascending", [(1_000_000, True), (10_000, False)], ids=["ascending", "descending"])

@@ -46,7 +46,7 @@ public:
 
     RunningSums target;
     double last_attempt = 0.0;  // target.count at the last split attempt
-    std::unordered_map<std::string, ExtendedBST> observers;
+    std::unordered_map<FeatureIndex, ExtendedBST> observers;  // by feature number
     LeafPerceptron perceptron;
     double sse_mean = 0.0;
     double sse_perceptron = 0.0;
@@ -85,7 +85,7 @@ public:
     // compared by the ratio test against the Hoeffding bound. Records the
     // attempt whatever the outcome.
     [[nodiscard]] std::optional<Split> attempt_split(double split_confidence, double tie_threshold,
-                                                     LeafScratch& scratch);
+                                                     const GlobalScale& scale, LeafScratch& scratch);
 
 private:
     [[nodiscard]] double bounded(double p) const noexcept;

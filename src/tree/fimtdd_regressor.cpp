@@ -171,7 +171,7 @@ void FIMTDDRegressor::learn_at_leaf(Node& node, std::int64_t depth, const Sample
     const PerceptronRate rate{learning_ratio, learning_rate_decay, learning_ratio_const};
     leaf.learn(s.scaled, s.y, leaf_prediction.choice(), scale_, rate, rng_, scratch_);
     if (may_split && depth < max_depth && leaf.split_due(grace_period)) {
-        if (const auto where = leaf.attempt_split(split_confidence, tie_threshold, scratch_)) {
+        if (const auto where = leaf.attempt_split(split_confidence, tie_threshold, scale_, scratch_)) {
             split(node, *where);
         }
     }
