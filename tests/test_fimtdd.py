@@ -144,6 +144,16 @@ def test_sorted_feature_at_one_leaf_is_walked_without_recursion(probe, n, ascend
     assert splits == 1, seconds
 
 
+@pytest.mark.parametrize("max_depth", [1, 3])
+def test_leaves_at_the_depth_limit_keep_no_values(probe, max_depth):
+    tree = FIMTDDRegressor(grace_period=50, max_depth=max_depth, drift_detection=False)
+    for x, y in stream(2000, seed=9):
+        tree.learn_one(x, y)
+    leaves = [n for n in probe.fimtdd_nodes(tree) if n["is_leaf"] and n["n"] > 0]
+    assert {n["depth"] for n in leaves} >= {max_depth}
+    assert all((n["observed"] == 0) == (n["depth"] >= max_depth) for n in leaves)
+
+
 def test_deep_tree_routes_and_is_destroyed_without_recursion(probe):
     # Ascending feature and target: every leaf splits at its fifth value once it holds ten, and
     # all later samples go right, so the tree deepens by one level every ten samples.

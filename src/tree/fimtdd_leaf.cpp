@@ -27,7 +27,7 @@ double FIMTDDLeaf::prediction(ModelLeafChoice mode, const std::vector<ScaledFeat
 
 void FIMTDDLeaf::learn(const std::vector<ScaledFeature>& x, double y, ModelLeafChoice mode,
                        const GlobalScale& scale, const PerceptronRate& rate, std::mt19937& rng,
-                       LeafScratch& scratch) {
+                       bool observe, LeafScratch& scratch) {
     const bool with_model = mode != ModelLeafChoice::kMean;
     if (with_model) {
         const double m = mean(scale);
@@ -45,6 +45,9 @@ void FIMTDDLeaf::learn(const std::vector<ScaledFeature>& x, double y, ModelLeafC
     target.update(y);
     if (with_model) {
         perceptron.train(x, y, scale, rate, rng, scratch.weight_slots);
+    }
+    if (!observe) {
+        return;
     }
     for (const ScaledFeature& f : x) {
         observers[f.index].insert(f.value, y);

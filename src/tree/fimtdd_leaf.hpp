@@ -70,10 +70,11 @@ public:
                                     const GlobalScale& scale) const;
 
     // Scores the sample (unless in "mean" mode), folds its target in, trains
-    // the perceptron (unless in "mean" mode) and adds its values to the E-BSTs.
+    // the perceptron (unless in "mean" mode) and, when the leaf may still
+    // split (`observe`), adds the sample's values to the E-BSTs.
     void learn(const std::vector<ScaledFeature>& x, double y, ModelLeafChoice mode,
                const GlobalScale& scale, const PerceptronRate& rate, std::mt19937& rng,
-               LeafScratch& scratch);
+               bool observe, LeafScratch& scratch);
 
     // True when grace_period targets have arrived since the last attempt.
     [[nodiscard]] bool split_due(std::int32_t grace_period) const noexcept {

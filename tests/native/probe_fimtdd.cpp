@@ -49,7 +49,12 @@ py::dict describe(const Node& node, std::int64_t depth, bool in_alternate) {
     d["is_leaf"] = node.is_leaf();
     d["has_alternate"] = node.alternate != nullptr;
     if (node.is_leaf()) {
+        std::size_t observed = 0;
+        for (const auto& entry : node.leaf->observers) {
+            observed += entry.second.size();
+        }
         d["n"] = node.leaf->target.count;
+        d["observed"] = observed;
     } else {
         d["feature"] = node.split_feature;
         d["threshold"] = node.split_threshold;
@@ -97,7 +102,7 @@ void add_fimtdd(py::module_& m) {
         },
         "Every node in pre-order (left first, a node's alternate subtree right after the node): "
         "depth, in_alternate, is_leaf, has_alternate; a split's feature and threshold; a leaf's "
-        "target count.");
+        "target count and number of E-BST nodes.");
 
     m.def(
         "fimtdd_leaf",
