@@ -721,7 +721,7 @@ class FIMTDDRegressor(IRegressor):
     """
     Incremental model tree for drifting streams (FIMT-DD).
     
-    Leaves keep an extended binary search tree of each feature's values and split on the threshold of greatest standard-deviation reduction when the runner-up's reduction is below 1 - epsilon of the best's (epsilon the Hoeffding bound) or epsilon falls below tie_threshold. leaf_prediction: "mean", "perceptron" (a linear model on globally standardised features), or any other text for "adaptive" (whichever has erred less). A Page-Hinkley test at every internal node starts an alternate subtree on rising error; it replaces the node's subtree once its faded squared error is lower, or is dropped after alternate_tree_time samples. Memory at a leaf grows with the distinct feature values seen there until it splits. seed takes effect at reset(). Untrained, predict_one answers 0.0.
+    Leaves keep an extended binary search tree of each feature's values and split on the threshold of greatest standard-deviation reduction when the runner-up's reduction is below 1 - epsilon of the best's (epsilon the Hoeffding bound) or epsilon falls below tie_threshold. leaf_prediction: "mean", "perceptron" (a linear model on globally standardised features), or any other text for "adaptive" (whichever has erred less). A Page-Hinkley test at every internal node starts an alternate subtree on rising error; it replaces the node's subtree once its faded squared error is lower, or is dropped after alternate_tree_time samples. Memory at a leaf grows with the distinct feature values seen there until it splits (leaves at max_depth keep none). seed takes effect at reset(). Untrained, predict_one answers 0.0.
     """
     drift_detection: bool
     leaf_prediction: str
