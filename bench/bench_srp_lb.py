@@ -1,4 +1,4 @@
-"""SRPClassifier, LeveragingBaggingClassifier and SRPRegressor beside the adaptive random forests.
+"""SRP and leveraging bagging classifiers and regressors beside the adaptive random forests.
 
 Each row is the ensemble's prequential predict_one + learn_one per sample from Python (against the
 floor) and natively, with its accuracy (or mean absolute error) and its cost per member-step as a
@@ -25,7 +25,7 @@ from harness import Row, per_item_us
 from tarvo.stream import Agrawal, Friedman
 
 CLASSIFIERS = (core.SRPClassifier, core.LeveragingBaggingClassifier)
-REGRESSORS = tuple(getattr(core, name) for name in ("SRPRegressor", "LeveragingBaggingRegressor") if hasattr(core, name))
+REGRESSORS = (core.SRPRegressor, core.LeveragingBaggingRegressor)
 
 
 def prequential(model: Any, samples: Sequence[tuple[dict[str, float], Any]], classifier: bool) -> tuple[float, float]:

@@ -6,6 +6,7 @@
 #include "ensemble/arf_classifier.hpp"
 #include "ensemble/arf_regressor.hpp"
 #include "ensemble/leveraging_bagging_classifier.hpp"
+#include "ensemble/leveraging_bagging_regressor.hpp"
 #include "ensemble/sgbr_regressor.hpp"
 #include "ensemble/sgbt_classifier.hpp"
 #include "ensemble/srp_classifier.hpp"
@@ -135,6 +136,30 @@ void bind_srp_regressor(py::module_& m) {
         py::arg("learning_rate") = 0.01, py::arg("subspace_fraction") = 0.6,
         py::arg("training_method") = "patches")
         .def_readwrite("n_models", &T::n_models)
+        .def_readwrite("seed", &T::seed);
+}
+
+void bind_leveraging_bagging_regressor(py::module_& m) {
+    using T = LeveragingBaggingRegressor;
+    bind_regressor<T>(
+        m, "LeveragingBaggingRegressor",
+        "Leveraging bagging of FIMTDD model trees.\n\n"
+        "Every member sees every feature and learns each sample a Poisson(lambda_value) number "
+        "of times; one ADWIN detector (drift_delta) over its absolute error, divided by the "
+        "standard deviation of the targets seen, replaces member i by a fresh tree seeded "
+        "seed + i on a drift. The ensemble predicts the mean of its members. n_models (0 to "
+        "100000; a negative count raises ValueError) and seed take effect at reset; "
+        "lambda_value at the next learn_one, which raises ValueError when it is NaN or "
+        "infinite. The cost of learn_one grows linearly with lambda_value; a long call stops "
+        "with KeyboardInterrupt on Ctrl-C. Untrained, or without members, predict_one answers "
+        "0.0.",
+        py::init<std::int32_t, std::int32_t, double, double, std::int32_t, std::int32_t, double,
+                 std::string>(),
+        py::arg("n_models") = 10, py::arg("seed") = 0, py::arg("lambda_value") = 6.0,
+        py::arg("drift_delta") = 0.002, py::arg("grace_period") = 50, py::arg("max_depth") = 20,
+        py::arg("split_confidence") = 0.01, py::arg("leaf_prediction") = "adaptive")
+        .def_readwrite("n_models", &T::n_models)
+        .def_readwrite("lambda_value", &T::lambda_value)
         .def_readwrite("seed", &T::seed);
 }
 

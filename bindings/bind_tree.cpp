@@ -136,7 +136,8 @@ void bind_fimtdd_regressor(py::module_& m) {
         "A Page-Hinkley test at every internal node starts an alternate subtree on rising error; "
         "it replaces the node's subtree once its faded squared error is lower, or is dropped after "
         "alternate_tree_time samples. Memory at a leaf grows with the distinct feature values seen "
-        "there until it splits. seed takes effect at reset(). Untrained, predict_one answers 0.0.",
+        "there until it splits (leaves at max_depth keep none). seed takes effect at reset(). "
+        "Untrained, predict_one answers 0.0.",
         py::init<std::int32_t, double, double, std::int32_t, std::string, double, double, bool,
                  double, double, double, std::int32_t, std::int32_t, bool, std::int32_t>(),
         py::arg("grace_period") = 200, py::arg("split_confidence") = 1e-7,

@@ -41,12 +41,20 @@ void bind_arf_regressor(py::module_& m);
 void bind_srp_classifier(py::module_& m);
 void bind_leveraging_bagging_classifier(py::module_& m);
 void bind_srp_regressor(py::module_& m);
+void bind_leveraging_bagging_regressor(py::module_& m);
 void bind_sgbt_classifier(py::module_& m);
 void bind_sgbr_regressor(py::module_& m);
 
 // bind_preprocessing.cpp
+void bind_standard_scaler(py::module_& m);
+void bind_min_max_scaler(py::module_& m);
+void bind_max_abs_scaler(py::module_& m);
+void bind_variance_threshold(py::module_& m);
+void bind_select_k_best(py::module_& m);
 
 // bind_pipeline.cpp
+void bind_classification_pipeline(py::module_& m);
+void bind_regression_pipeline(py::module_& m);
 
 // bind_metrics.cpp
 void bind_accuracy(py::module_& m);

@@ -183,6 +183,51 @@ SharedClass<T, Base> bind_regressor(py::module_& m, const char* name, const char
     return cls;
 }
 
+// A transformer that needs the target declares requires_target() itself; one
+// that uses the canonical feature order declares set_feature_order().
+template <class T>
+inline constexpr bool declares_requires_target =
+    !std::is_same_v<decltype(&T::requires_target), decltype(&ITransformer::requires_target)>;
+template <class T>
+inline constexpr bool declares_feature_order =
+    !std::is_same_v<decltype(&T::set_feature_order), decltype(&ITransformer::set_feature_order)>;
+
+// Registers a transformer with its constructor, learn_one (from x alone, or
+// from x and the target for a transformer that needs it), transform_one,
+// set_feature_order where the class uses it, clone_state and reset. Method
+// arguments are positional-only, as for the learners.
+template <class T, class Init, class... InitExtra>
+SharedClass<T, ITransformer> bind_transformer(py::module_& m, const char* name, const char* doc,
+                                              Init&& init, const InitExtra&... init_extra) {
+    SharedClass<T, ITransformer> cls(m, name, doc);
+    cls.def(std::forward<Init>(init), init_extra...);
+    if constexpr (declares_requires_target<T>) {
+        cls.def(
+            "learn_one", [](T& self, const FeatureMap& x, double y) { self.learn_one(x, y); },
+            "Update the statistics from one sample and its target.");
+    } else {
+        cls.def(
+            "learn_one", [](T& self, const FeatureMap& x) { self.learn_one(x); },
+            "Update the statistics from one sample.");
+    }
+    cls.def(
+        "transform_one", [](T& self, const FeatureMap& x) { return self.transform_one(x); },
+        "The transformed copy of one sample, a new dict; the argument is not modified.");
+    if constexpr (declares_feature_order<T>) {
+        cls.def(
+            "set_feature_order",
+            [](T& self, const std::vector<std::string>& names) { self.set_feature_order(names); },
+            "Fix the canonical order of the named features (the tie order).");
+    }
+    cls.def(
+        "clone_state", [](const T& self) { return std::make_shared<T>(self); },
+        "A new, independent object with the same parameters and a copy of all learnt state.");
+    cls.def(
+        "reset", [](T& self) { self.reset(); },
+        "Forget everything learnt; hyper-parameters are kept.");
+    return cls;
+}
+
 // A read/write property for a text option: reads the text as stored, and an
 // assignment stores the new text (and the choice it selects).
 template <class Cls, class T, class Option>

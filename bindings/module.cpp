@@ -34,16 +34,16 @@ PYBIND11_MODULE(_tarvo_core, m, pybind11::multiple_interpreters::not_supported()
     bind_arf_regressor(m);  // 22 ARFRegressor
     bind_srp_regressor(m);  // 23 SRPRegressor
     bind_fimtdd_regressor(m);  // 24 FIMTDDRegressor
-    // 25 LeveragingBaggingRegressor
+    bind_leveraging_bagging_regressor(m);  // 25 LeveragingBaggingRegressor
     bind_sgbt_classifier(m);  // 26 SGBTClassifier
     bind_sgbr_regressor(m);  // 27 SGBRRegressor
-    // 28 StandardScaler
-    // 29 MinMaxScaler
-    // 30 MaxAbsScaler
-    // 31 VarianceThreshold
-    // 32 SelectKBest
-    // 33 ClassificationPipeline
-    // 34 RegressionPipeline
+    bind_standard_scaler(m);             // 28 StandardScaler
+    bind_min_max_scaler(m);              // 29 MinMaxScaler
+    bind_max_abs_scaler(m);              // 30 MaxAbsScaler
+    bind_variance_threshold(m);          // 31 VarianceThreshold
+    bind_select_k_best(m);               // 32 SelectKBest
+    bind_classification_pipeline(m);     // 33 ClassificationPipeline
+    bind_regression_pipeline(m);         // 34 RegressionPipeline
     bind_accuracy(m);                    // 35 Accuracy
     bind_macro_precision(m);             // 36 MacroPrecision
     bind_macro_recall(m);                // 37 MacroRecall

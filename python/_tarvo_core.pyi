@@ -861,7 +861,7 @@ class FIMTDDRegressor(IRegressor):
     """
     Incremental model tree for drifting streams (FIMT-DD).
     
-    Leaves keep an extended binary search tree of each feature's values and split on the threshold of greatest standard-deviation reduction when the runner-up's reduction is below 1 - epsilon of the best's (epsilon the Hoeffding bound) or epsilon falls below tie_threshold. leaf_prediction: "mean", "perceptron" (a linear model on globally standardised features), or any other text for "adaptive" (whichever has erred less). A Page-Hinkley test at every internal node starts an alternate subtree on rising error; it replaces the node's subtree once its faded squared error is lower, or is dropped after alternate_tree_time samples. Memory at a leaf grows with the distinct feature values seen there until it splits. seed takes effect at reset(). Untrained, predict_one answers 0.0.
+    Leaves keep an extended binary search tree of each feature's values and split on the threshold of greatest standard-deviation reduction when the runner-up's reduction is below 1 - epsilon of the best's (epsilon the Hoeffding bound) or epsilon falls below tie_threshold. leaf_prediction: "mean", "perceptron" (a linear model on globally standardised features), or any other text for "adaptive" (whichever has erred less). A Page-Hinkley test at every internal node starts an alternate subtree on rising error; it replaces the node's subtree once its faded squared error is lower, or is dropped after alternate_tree_time samples. Memory at a leaf grows with the distinct feature values seen there until it splits (leaves at max_depth keep none). seed takes effect at reset(). Untrained, predict_one answers 0.0.
     """
     drift_detection: bool
     leaf_prediction: str
@@ -900,6 +900,44 @@ class FIMTDDRegressor(IRegressor):
         ...
     @split_confidence.setter
     def split_confidence(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+class LeveragingBaggingRegressor(IRegressor):
+    """
+    Leveraging bagging of FIMTDD model trees.
+    
+    Every member sees every feature and learns each sample a Poisson(lambda_value) number of times; one ADWIN detector (drift_delta) over its absolute error, divided by the standard deviation of the targets seen, replaces member i by a fresh tree seeded seed + i on a drift. The ensemble predicts the mean of its members. n_models (0 to 100000; a negative count raises ValueError) and seed take effect at reset; lambda_value at the next learn_one, which raises ValueError when it is NaN or infinite. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, or without members, predict_one answers 0.0.
+    """
+    def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.002, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01, leaf_prediction: str = 'adaptive') -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one sample and its target.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> float:
+        """
+        The predicted target for one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    @property
+    def lambda_value(self) -> float:
+        ...
+    @lambda_value.setter
+    def lambda_value(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def n_models(self) -> int:
+        ...
+    @n_models.setter
+    def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def seed(self) -> int:
+        ...
+    @seed.setter
+    def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
 class SGBTClassifier(IClassifier):
     """
@@ -987,6 +1025,198 @@ class SGBRRegressor(IRegressor):
     @seed.setter
     def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
+class StandardScaler(ITransformer):
+    """
+    Centres every feature on its running mean and, with with_std, divides by its running population standard deviation.
+    
+    A feature never learnt, or with zero variance, maps to 0.0; with with_std false a feature never learnt passes unchanged. The variance is updated only while with_std is true.
+    """
+    with_std: bool
+    def __init__(self, with_std: bool = True) -> None:
+        ...
+    def clone_state(self) -> StandardScaler:
+        """
+        A new, independent object with the same parameters and a copy of all learnt state.
+        """
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> None:
+        """
+        Update the statistics from one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    def transform_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[str, float]:
+        """
+        The transformed copy of one sample, a new dict; the argument is not modified.
+        """
+class MinMaxScaler(ITransformer):
+    """
+    Maps every feature to (v - min) / (max - min) by its running minimum and maximum, not clipped. A feature never learnt, or with a zero range, maps to 0.0.
+    """
+    def __init__(self) -> None:
+        ...
+    def clone_state(self) -> MinMaxScaler:
+        """
+        A new, independent object with the same parameters and a copy of all learnt state.
+        """
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> None:
+        """
+        Update the statistics from one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    def transform_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[str, float]:
+        """
+        The transformed copy of one sample, a new dict; the argument is not modified.
+        """
+class MaxAbsScaler(ITransformer):
+    """
+    Divides every feature by its running maximum absolute value, not clipped. A feature never learnt, or learnt only as zeros, maps to 0.0.
+    """
+    def __init__(self) -> None:
+        ...
+    def clone_state(self) -> MaxAbsScaler:
+        """
+        A new, independent object with the same parameters and a copy of all learnt state.
+        """
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> None:
+        """
+        Update the statistics from one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    def transform_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[str, float]:
+        """
+        The transformed copy of one sample, a new dict; the argument is not modified.
+        """
+class VarianceThreshold(ITransformer):
+    """
+    Drops the features whose running sample variance is not above threshold once they have been learnt min_samples times.
+    
+    Features never learnt, or learnt fewer times, are kept; kept values are unchanged.
+    """
+    def __init__(self, threshold: typing.SupportsFloat | typing.SupportsIndex = 0.0, min_samples: typing.SupportsInt | typing.SupportsIndex = 2) -> None:
+        ...
+    def clone_state(self) -> VarianceThreshold:
+        """
+        A new, independent object with the same parameters and a copy of all learnt state.
+        """
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> None:
+        """
+        Update the statistics from one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    def transform_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[str, float]:
+        """
+        The transformed copy of one sample, a new dict; the argument is not modified.
+        """
+    @property
+    def min_samples(self) -> int:
+        ...
+    @min_samples.setter
+    def min_samples(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def threshold(self) -> float:
+        ...
+    @threshold.setter
+    def threshold(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
+        ...
+class SelectKBest(ITransformer):
+    """
+    Keeps the k features whose running Pearson correlation with the target is highest (by absolute value with use_abs).
+    
+    Equal scores keep the feature first named by set_feature_order or first learnt; a NaN score ranks last. Before anything is learnt a sample passes unchanged, afterwards features never learnt are dropped; k <= 0 keeps nothing. reset keeps the tie order. A new k applies when the selection is next recomputed (after a learn_one, set_feature_order or reset), a new use_abs to the scores of later learn_one calls.
+    """
+    use_abs: bool
+    def __init__(self, k: typing.SupportsInt | typing.SupportsIndex = 10, use_abs: bool = False) -> None:
+        ...
+    def clone_state(self) -> SelectKBest:
+        """
+        A new, independent object with the same parameters and a copy of all learnt state.
+        """
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
+        """
+        Update the statistics from one sample and its target.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    def set_feature_order(self, arg0: collections.abc.Sequence[str], /) -> None:
+        """
+        Fix the canonical order of the named features (the tie order).
+        """
+    def transform_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[str, float]:
+        """
+        The transformed copy of one sample, a new dict; the argument is not modified.
+        """
+    @property
+    def k(self) -> int:
+        ...
+    @k.setter
+    def k(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+class ClassificationPipeline(IClassifier):
+    """
+    Transformers chained in front of a classifier.
+    
+    learn_one lets each step learn from the sample as the steps before it left it (with the label as a float for a step that needs the target), then transform it, and the learner learn the result; prediction only transforms. Steps and learner are shared with the caller, who sees what they learn; the caller's dict is never modified. Pipelines nest at most 100 deep.
+    """
+    def __init__(self, steps: collections.abc.Sequence[ITransformer], learner: IClassifier) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one labelled sample.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> int:
+        """
+        The predicted label for one sample.
+        """
+    def predict_proba_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> dict[int, float]:
+        """
+        Class probabilities for one sample, one entry per known label.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    def set_feature_order(self, arg0: collections.abc.Sequence[str], /) -> None:
+        """
+        Pass the canonical order of the feature names to every step; the learner is not told.
+        """
+class RegressionPipeline(IRegressor):
+    """
+    Transformers chained in front of a regressor.
+    
+    learn_one lets each step learn from the sample as the steps before it left it (with the target for a step that needs it), then transform it, and the learner learn the result; prediction only transforms. Steps and learner are shared with the caller, who sees what they learn; the caller's dict is never modified. Pipelines nest at most 100 deep.
+    """
+    def __init__(self, steps: collections.abc.Sequence[ITransformer], learner: IRegressor) -> None:
+        ...
+    def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
+        """
+        Learn from one sample and its target.
+        """
+    def predict_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], /) -> float:
+        """
+        The predicted target for one sample.
+        """
+    def reset(self) -> None:
+        """
+        Forget everything learnt; hyper-parameters are kept.
+        """
+    def set_feature_order(self, arg0: collections.abc.Sequence[str], /) -> None:
+        """
+        Pass the canonical order of the feature names to every step; the learner is not told.
+        """
 class Accuracy:
     """
     Share of updates whose true and predicted labels are equal.

@@ -1,4 +1,4 @@
-"""SRPClassifier, SRPRegressor and LeveragingBaggingClassifier: patches, weights, votes, drift, reproducibility."""
+"""SRP and leveraging bagging classifiers and regressors: patches, weights, votes, drift, reproducibility."""
 
 from __future__ import annotations
 
@@ -8,12 +8,15 @@ import pytest
 
 from _tarvo_core import (
     HoeffdingTreeClassifier,
+    IRegressor,
     LeveragingBaggingClassifier,
+    LeveragingBaggingRegressor,
     SRPClassifier,
     SRPRegressor,
 )
 
 import random_reference as ref
+from conftest import assert_reset_replays_fresh
 from ensemble_streams import answers, linear_stream, prequential_pairs, threshold_stream, windowed_accuracy
 
 NAN, INF = float("nan"), float("inf")
@@ -26,11 +29,14 @@ SRP_REGRESSOR_ARGS = dict(n_models=10, seed=0, lambda_value=6.0, drift_delta=0.0
                           training_method="patches")
 LB_CLASSIFIER_ARGS = dict(n_models=10, seed=0, lambda_value=6.0, drift_delta=0.002, grace_period=50,
                           max_depth=20, split_confidence=0.01)
+LB_REGRESSOR_ARGS = dict(n_models=10, seed=0, lambda_value=6.0, drift_delta=0.002, grace_period=50,
+                         max_depth=20, split_confidence=0.01, leaf_prediction="adaptive")
 
 ENSEMBLES = [
     pytest.param(SRPClassifier, SRP_CLASSIFIER_ARGS, threshold_stream, id="srp-classifier"),
     pytest.param(SRPRegressor, SRP_REGRESSOR_ARGS, linear_stream, id="srp-regressor"),
     pytest.param(LeveragingBaggingClassifier, LB_CLASSIFIER_ARGS, threshold_stream, id="lb-classifier"),
+    pytest.param(LeveragingBaggingRegressor, LB_REGRESSOR_ARGS, linear_stream, id="lb-regressor"),
 ]
 CLASSES = [p.values[0] for p in ENSEMBLES]
 
@@ -40,7 +46,12 @@ def members(probe, model):
         SRPClassifier: probe.srp_classifier_members,
         SRPRegressor: probe.srp_regressor_members,
         LeveragingBaggingClassifier: probe.lb_classifier_members,
+        LeveragingBaggingRegressor: probe.lb_regressor_members,
     }[type(model)](model)
+
+
+def is_regressor(cls):
+    return issubclass(cls, IRegressor)
 
 
 def reference_patch(seed, index, names, fraction):
@@ -69,7 +80,8 @@ def test_constructor_keywords_defaults_and_properties(cls, defaults, stream_of):
     assert answers(cls(*defaults.values()), stream) == answers(cls(), stream)
     model = cls()
     assert (model.n_models, model.seed) == (10, 0)
-    for hidden in set(defaults) - {"n_models", "seed"}:
+    exposed = {"n_models", "seed"} | ({"lambda_value"} if cls is LeveragingBaggingRegressor else set())
+    for hidden in set(defaults) - exposed:
         assert not hasattr(model, hidden)
     model.seed = -7
     assert model.seed == -7
@@ -81,7 +93,7 @@ def test_constructor_keywords_defaults_and_properties(cls, defaults, stream_of):
 @pytest.mark.parametrize("x", [{"a": 1.0}, {}])
 def test_untrained_answers(cls, x):
     model = cls()
-    if cls is SRPRegressor:
+    if is_regressor(cls):
         assert model.predict_one(x) == 0.0
     else:
         assert model.predict_one(x) == 0
@@ -99,9 +111,32 @@ def test_n_models_and_seed_take_effect_at_reset(probe, cls, defaults, stream_of)
     model.reset()
     assert len(members(probe, model)) == 2
     assert answers(model, stream) == answers(cls(n_models=2, seed=9, grace_period=20), stream)
-    for n in (0, -5):
+
+
+@pytest.mark.parametrize("cls, stream_of", [(p.values[0], p.values[2]) for p in ENSEMBLES])
+@pytest.mark.parametrize("n", [0, -5])
+def test_fewer_than_one_member(probe, cls, stream_of, n):
+    stream = stream_of(400, seed=4)
+    if cls is not LeveragingBaggingRegressor:
         assert len(members(probe, cls(n_models=n))) == 1
         assert answers(cls(n_models=n, grace_period=20), stream) == answers(cls(n_models=1, grace_period=20), stream)
+    elif n == 0:
+        model = cls(n_models=0)
+        assert members(probe, model) == []
+        assert answers(model, stream) == [0.0] * len(stream)
+        assert probe.lb_regressor_targets(model)[0] == len(stream)
+    else:
+        with pytest.raises(ValueError) as failure:
+            cls(n_models=n)
+        assert str(failure.value) == "vector"
+        model = cls(n_models=2)
+        answers(model, stream)
+        model.n_models = n
+        with pytest.raises(ValueError) as failure:
+            model.reset()
+        assert str(failure.value) == "vector"
+        # The members were dropped before the count was refused.
+        assert members(probe, model) == [] and model.predict_one(stream[0][0]) == 0.0
 
 
 @pytest.mark.parametrize("cls", CLASSES)
@@ -132,8 +167,8 @@ def test_non_finite_lambda_is_refused_before_anything_changes(probe, cls, lam):
 def test_without_training_weight_trees_never_learn(cls, lam):
     model = cls(n_models=3, lambda_value=lam)
     for x, y in threshold_stream(200, seed=5):
-        model.learn_one(x, float(y) + 5.0 if cls is SRPRegressor else y)
-    if cls is SRPRegressor:
+        model.learn_one(x, float(y) + 5.0 if is_regressor(cls) else y)
+    if is_regressor(cls):
         assert model.predict_one(x) == 0.0
     else:
         assert model.predict_proba_one(x) == {} and model.predict_one(x) == 0
@@ -141,7 +176,7 @@ def test_without_training_weight_trees_never_learn(cls, lam):
 
 @pytest.mark.parametrize("cls, defaults, stream_of", ENSEMBLES)
 def test_equal_ensembles_agree_and_reset_replays_a_fresh_one(cls, defaults, stream_of):
-    kind = "change_at" if cls is SRPRegressor else "flip_at"
+    kind = "change_at" if is_regressor(cls) else "flip_at"
     stream = stream_of(3000, seed=8, n_features=6, **{kind: 1500})
     used = cls(n_models=4, seed=3, grace_period=30)
     first = answers(used, stream)
@@ -158,7 +193,7 @@ def test_non_finite_values_keep_the_ensembles_answering(cls, bad):
     for i, (x, y) in enumerate(threshold_stream(400, seed=11, flip_at=200)):
         if i % 5 == 0:
             x["f0"] = bad
-        if cls is SRPRegressor:
+        if is_regressor(cls):
             model.learn_one(x, bad if i % 7 == 0 else float(y))
             assert isinstance(model.predict_one(x), float)
         else:
@@ -350,3 +385,69 @@ def test_leveraging_bagging_drift_replaces_the_tree_and_its_detector(probe):
                 replaced.add(i)
                 assert step >= 2000
     assert replaced == {0, 1, 2}
+
+
+def test_leveraging_bagging_regressor_scales_errors_by_the_target_spread(probe):
+    # lambda 0: the trees never learn and predict 0.0, so each detector sees |y| / scale.
+    model = LeveragingBaggingRegressor(n_models=2, lambda_value=0.0)
+    model.learn_one({"a": 1.0}, 1.0)
+    assert probe.lb_regressor_targets(model) == (1.0, 1.0, 1.0, 1.0)
+    model.learn_one({"a": 2.0}, 3.0)
+    assert probe.lb_regressor_targets(model) == (2.0, 4.0, 10.0, 1.0)  # population variance 1
+    model.learn_one({"a": 3.0}, -4.0)  # targets 1, 3, -4: variance 26/3
+    assert probe.lb_regressor_targets(model)[3] == math.sqrt(26.0 / 3.0)
+    want = 1.0 / 1.0 + 3.0 / 1.0 + 4.0 / math.sqrt(26.0 / 3.0)
+    assert [m["detector_total"] for m in probe.lb_regressor_members(model)] == [pytest.approx(want, rel=1e-12)] * 2
+    assert all(m["learnt"] == 0.0 for m in probe.lb_regressor_members(model))
+
+    constant = LeveragingBaggingRegressor(n_models=1, lambda_value=0.0)
+    for _ in range(5):
+        constant.learn_one({"a": 1.0}, 7.0)
+        assert probe.lb_regressor_targets(constant)[3] == 1.0
+    assert probe.lb_regressor_members(constant)[0]["detector_total"] == 35.0
+
+
+def test_leveraging_bagging_regressor_lambda_property_reaches_the_next_sample(probe):
+    model = LeveragingBaggingRegressor(n_models=3, grace_period=20)
+    stream = linear_stream(60, seed=19)
+    for x, y in stream[:50]:
+        model.learn_one(x, y)
+    learnt = [m["learnt"] for m in probe.lb_regressor_members(model)]
+    model.lambda_value = 0.0
+    assert model.lambda_value == 0.0
+    model.learn_one(*stream[50])
+    assert [m["learnt"] for m in probe.lb_regressor_members(model)] == learnt
+    model.lambda_value = 40.0
+    model.learn_one(*stream[51])
+    grown = [m["learnt"] - before for m, before in zip(probe.lb_regressor_members(model), learnt)]
+    assert sum(grown) > 3 * 20  # Poisson(40) weights, well above the default mean of 6
+    model.lambda_value = NAN
+    with pytest.raises(ValueError, match="lambda_value"):
+        model.learn_one(*stream[52])
+
+
+@pytest.mark.parametrize("seed", [0, 2**31 - 2])
+def test_leveraging_bagging_regressor_replaces_member_i_by_a_fresh_member_i(probe, seed):
+    model = LeveragingBaggingRegressor(n_models=3, seed=seed, grace_period=20)
+    fresh = probe.lb_regressor_members(LeveragingBaggingRegressor(n_models=3, seed=seed, grace_period=20))
+    # Member i's tree is seeded seed + i, wrapping at 32 bits.
+    assert [m["tree_seed"] for m in fresh] == [(seed + i + 2**31) % 2**32 - 2**31 for i in range(3)]
+    assert all(m["fresh_generator"] and not m["has_root"] for m in fresh)
+    replaced = set()
+    for step, (x, y) in enumerate(linear_stream(4000, seed=20, change_at=2000)):
+        model.learn_one(x, 10.0 * y)
+        for i, m in enumerate(probe.lb_regressor_members(model)):
+            if m["detector_width"] == 0.0:
+                assert m == fresh[i], (step, i)
+                replaced.add(i)
+    assert replaced == {0, 1, 2}
+
+
+def test_leveraging_bagging_regressor_reset_replays_and_leaf_option_reaches_members():
+    stream = linear_stream(1500, seed=21, change_at=700)
+    assert_reset_replays_fresh(lambda: LeveragingBaggingRegressor(n_models=3, seed=5, grace_period=20),
+                               stream, answer="predict_one")
+    mean = answers(LeveragingBaggingRegressor(n_models=3, grace_period=20, leaf_prediction="mean"), stream)
+    assert mean != answers(LeveragingBaggingRegressor(n_models=3, grace_period=20), stream)
+    assert answers(LeveragingBaggingRegressor(n_models=3, grace_period=20, leaf_prediction="other"), stream) == \
+        answers(LeveragingBaggingRegressor(n_models=3, grace_period=20), stream)

@@ -11,6 +11,7 @@ import pytest
 
 import standins
 from tarvo import _native
+from tarvo import cli
 from tarvo.cli import main, parse_value
 
 
@@ -87,6 +88,28 @@ def test_params_go_to_the_model_before_them(capsys, tmp_path, with_standins):
     assert second["params"] == {}
     assert first["final"]["mae"] > second["final"]["mae"]  # half the mean is a worse guess
     assert "MAE" in out
+
+
+@pytest.mark.parametrize("model, data, scale, pipeline, scaler", [
+    ("NaiveBayes", "sea", "standard", "ClassificationPipeline", "StandardScaler"),
+    ("HoeffdingTreeRegressor", "friedman", "maxabs", "RegressionPipeline", "MaxAbsScaler"),
+])
+def test_scale_runs_the_model_behind_a_scaler(capsys, tmp_path, model, data, scale, pipeline, scaler):
+    import _tarvo_core
+    from tarvo.evaluate import default_metrics, prequential
+    from tarvo.stream import GENERATORS
+
+    path = tmp_path / "o.json"
+    status, out, _ = run(capsys, "--model", model, "--model", model, "--scale", scale, "--data", data,
+                         "--samples", "1500", "--no-drift", "--json", str(path))
+    assert status == 0 and f"{scaler} | {model} " in out
+    bare, scaled = json.loads(path.read_text())["results"]
+    assert (bare["model"], bare["scale"]) == (model, None)
+    assert (scaled["model"], scaled["class"], scaled["scale"]) == (f"{scaler} | {model}", model, scale)
+    by_hand = getattr(_tarvo_core, pipeline)([getattr(_tarvo_core, scaler)()], getattr(_tarvo_core, model)())
+    stream = GENERATORS[data](1500, seed=42, **cli.STREAM_PRESETS[data])
+    expected = prequential(by_hand, stream, default_metrics(_native.task_of(by_hand)))
+    assert scaled["final"] == expected.final
 
 
 def test_csv_file_end_to_end(capsys, tmp_path):

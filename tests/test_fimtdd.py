@@ -5,12 +5,12 @@ from __future__ import annotations
 
 import math
 import random
-import threading
 
 import pytest
 
 from _tarvo_core import FIMTDDRegressor, IRegressor
 from fimtdd_reference import RefFIMTDD
+from small_stack import run_in_small_stack
 
 MODES = ["mean", "perceptron", "adaptive", "anything else"]
 # Small grace periods and an eager drift test, so that short streams split, start alternates,
@@ -135,51 +135,6 @@ def test_ebst_statistics_and_best_threshold(probe):
     assert probe.ebst_build(pairs[:9], 9, 1.0, 1.0)[1:] == (-1.0, 0.0)  # never five on each side
 
 
-@pytest.mark.parametrize("values", [
-    [math.nan, 1.0, math.nan, 2.0, 0.5, math.nan, 2.0],
-    [math.inf, -math.inf, math.nan, 0.0, math.inf],
-])
-def test_ebst_with_non_finite_values_matches_the_plain_walk(probe, values):
-    from fimtdd_reference import EBST
-
-    pairs = [(v, float(i)) for i, v in enumerate(values)]
-    ref = EBST(*pairs[0])
-    for v, y in pairs[1:]:
-        ref.insert(v, y)
-    out, stack, node = [], [], ref
-    while node is not None or stack:
-        while node is not None:
-            stack.append(node)
-            node = node.left
-        node = stack.pop()
-        out.append((node.key, *node.le))
-        node = node.right
-    got = probe.ebst_build(pairs, len(pairs), 0.0, 0.0)[0]
-    assert [repr(e) for e in got] == [repr(tuple(e)) for e in out]
-
-
-def run_in_small_stack(fn, stack_bytes=256 * 1024):
-    """Runs fn in a thread with a small C stack; recursion as deep as the data would overflow it."""
-    out, errors = [], []
-
-    def body():
-        try:
-            out.append(fn())
-        except BaseException as e:  # pragma: no cover - reported below
-            errors.append(e)
-
-    old = threading.stack_size(stack_bytes)
-    try:
-        t = threading.Thread(target=body)
-        t.start()
-        t.join()
-    finally:
-        threading.stack_size(old)
-    if errors:
-        raise errors[0]
-    return out[0]
-
-
 @pytest.mark.parametrize("n, ascending", [(1_000_000, True), (10_000, False)], ids=["ascending", "descending"])
 def test_sorted_feature_at_one_leaf_is_walked_without_recursion(probe, n, ascending):
     # One leaf learns n distinct sorted values (a chain as deep as n), scans them once for a
@@ -187,6 +142,36 @@ def test_sorted_feature_at_one_leaf_is_walked_without_recursion(probe, n, ascend
     # descending ones update every node of the chain, as the statistics require.
     splits, seconds = run_in_small_stack(lambda: probe.ebst_sorted_run(n, ascending))
     assert splits == 1, seconds
+
+
+@pytest.mark.parametrize("max_depth", [1, 3])
+def test_leaves_at_the_depth_limit_keep_no_values(probe, max_depth):
+    tree = FIMTDDRegressor(grace_period=50, max_depth=max_depth, drift_detection=False)
+    for x, y in stream(2000, seed=9):
+        tree.learn_one(x, y)
+    leaves = [n for n in probe.fimtdd_nodes(tree) if n["is_leaf"] and n["n"] > 0]
+    assert {n["depth"] for n in leaves} >= {max_depth}
+    assert all((n["observed"] == 0) == (n["depth"] >= max_depth) for n in leaves)
+
+
+def test_deep_tree_routes_and_is_destroyed_without_recursion(probe):
+    # Ascending feature and target: every leaf splits at its fifth value once it holds ten, and
+    # all later samples go right, so the tree deepens by one level every ten samples.
+    n = 30_000
+
+    def grow_and_destroy():
+        tree = FIMTDDRegressor(grace_period=0, max_depth=2**31 - 1, drift_detection=False,
+                               leaf_prediction="mean")
+        for i in range(n):
+            tree.learn_one({"a": float(i)}, float(i))
+        deepest = probe.fimtdd_leaf(tree, {"a": 1e9})["depth"]
+        tree.reset()
+        assert tree.predict_one({"a": 1.0}) == 0.0
+        for i in range(n):
+            tree.learn_one({"a": float(i)}, float(i))
+        return deepest
+
+    assert run_in_small_stack(grow_and_destroy) >= n // 10 - 1
 
 
 def test_abrupt_change_is_followed_by_alternates_and_error_recovers(probe):

@@ -5,11 +5,11 @@ from __future__ import annotations
 
 import math
 import random
-import threading
 
 import pytest
 
 from _tarvo_core import HoeffdingTreeRegressor, IRegressor
+from small_stack import run_in_small_stack
 
 MODES = ["mean", "linear", "adaptive", "anything else"]
 
@@ -329,27 +329,6 @@ def test_non_positive_max_depth_keeps_the_root_a_leaf(probe, max_depth):
     for x, y in piecewise_stream(300, seed=11, scale=0.1):
         tree.learn_one(x, y)
     assert probe.tree_regressor_shape(tree) == (1, 1, 0)
-
-
-def run_in_small_stack(fn, stack_bytes=64 * 1024):
-    """Runs fn in a thread with a small C stack; recursion as deep as the tree would overflow it."""
-    errors = []
-
-    def body():
-        try:
-            fn()
-        except BaseException as e:  # pragma: no cover - reported below
-            errors.append(e)
-
-    old = threading.stack_size(stack_bytes)
-    try:
-        t = threading.Thread(target=body)
-        t.start()
-        t.join()
-    finally:
-        threading.stack_size(old)
-    if errors:
-        raise errors[0]
 
 
 def test_deep_tree_routes_and_is_destroyed_without_recursion(probe):

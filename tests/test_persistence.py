@@ -177,6 +177,8 @@ NOT_YET = {
     "LinearRegression", "BayesianLinearRegression", "PassiveAggressiveRegressor",
     "SRPClassifier", "SRPRegressor", "LeveragingBaggingClassifier", "LeveragingBaggingRegressor",
     "FIMTDDRegressor", "SGBTClassifier", "SGBRRegressor",
+    "StandardScaler", "MinMaxScaler", "MaxAbsScaler", "VarianceThreshold", "SelectKBest",
+    "ClassificationPipeline", "RegressionPipeline",
 }
 
 

@@ -98,6 +98,11 @@ CLI_CASES = [
     (["--param", "a=1", "--model", "NaiveBayes"], "--param must follow the --model", False),
     (["--model", "NaiveBayes", "--param", "novalue"], "expected KEY=VALUE", False),
     (["--model", "NaiveBayes", "--data", "friedman"], "a regression stream needs regression learners", False),
+    (["--scale", "standard", "--model", "NaiveBayes"], "--scale must follow the --model", False),
+    (["--model", "NaiveBayes", "--scale", "z"], "argument --scale: invalid choice: 'z' (choose from 'standard',",
+     False),
+    (["--model", "NaiveBayes", "--scale", "minmax", "--scale", "maxabs"], "--scale given twice for --model NaiveBayes",
+     False),
     # generator parameters
     (["--data", "sea", "--data-param", "concepts=9"], "--data sea: unknown concept(s) [9]", False),
     (["--data", "sea", "--data-param", "colour=red"],

@@ -36,6 +36,12 @@ struct RunningMean {
         count += 1.0;
         mean += (1.0 / count) * (x - mean);
     }
+    // The mean advances by the deviation divided by the count; the two forms
+    // can differ in the last bit.
+    void update_dividing(double x) noexcept {
+        count += 1.0;
+        mean += (x - mean) / count;
+    }
 
     template <class Archive>
     void fields(Archive& ar) {

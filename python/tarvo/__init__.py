@@ -41,8 +41,20 @@ from _tarvo_core import ARFRegressor
 from _tarvo_core import SRPClassifier
 from _tarvo_core import SRPRegressor
 from _tarvo_core import LeveragingBaggingClassifier
+from _tarvo_core import LeveragingBaggingRegressor
 from _tarvo_core import SGBTClassifier
 from _tarvo_core import SGBRRegressor
+
+# Preprocessing.
+from _tarvo_core import StandardScaler
+from _tarvo_core import MinMaxScaler
+from _tarvo_core import MaxAbsScaler
+from _tarvo_core import VarianceThreshold
+from _tarvo_core import SelectKBest
+
+# Pipelines.
+from _tarvo_core import ClassificationPipeline
+from _tarvo_core import RegressionPipeline
 
 # Metrics.
 from _tarvo_core import Accuracy
@@ -86,9 +98,19 @@ __all__ = [
     # ensembles
     "ARFClassifier",
     "ARFRegressor",
+    # preprocessing
+    "StandardScaler",
+    "MinMaxScaler",
+    "MaxAbsScaler",
+    "VarianceThreshold",
+    "SelectKBest",
+    # pipelines
+    "ClassificationPipeline",
+    "RegressionPipeline",
     "SRPClassifier",
     "SRPRegressor",
     "LeveragingBaggingClassifier",
+    "LeveragingBaggingRegressor",
     "SGBTClassifier",
     "SGBRRegressor",
     # metrics

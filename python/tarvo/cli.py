@@ -50,6 +50,10 @@ STREAMS_HELP = """streams (change them with --data-param):
   friedman    Friedman #1 regression, concept 1 then 2 from half-way, noise 1
 """
 
+#: ``--scale`` kinds: the scaler put in front of a learner through a pipeline.
+SCALERS: dict[str, str] = {"standard": "StandardScaler", "minmax": "MinMaxScaler", "maxabs": "MaxAbsScaler"}
+PIPELINES: dict[str, str] = {"classification": "ClassificationPipeline", "regression": "RegressionPipeline"}
+
 DEMO_DATA = "agrawal"
 DEFAULT_SAMPLES = 100_000
 
@@ -97,13 +101,15 @@ class ModelChoice:
 
     class_name: str
     params: dict[str, Any] = field(default_factory=dict)
+    scale: str | None = None  # a key of SCALERS: the learner runs behind that scaler
     loaded: Any = None  # a stored learner (--load) that continues from its saved state
 
     @property
     def label(self) -> str:
-        if not self.params:
-            return self.class_name
-        return f"{self.class_name}({', '.join(f'{k}={v!r}' for k, v in self.params.items())})"
+        name = self.class_name
+        if self.params:
+            name = f"{name}({', '.join(f'{k}={v!r}' for k, v in self.params.items())})"
+        return f"{SCALERS[self.scale]} | {name}" if self.scale else name
 
 
 class _ModelAction(argparse.Action):
@@ -120,6 +126,15 @@ class _ParamAction(argparse.Action):
         except UsageError as exc:
             parser.error(f"--param: {exc}")
         ns.models[-1].params[key] = parsed
+
+
+class _ScaleAction(argparse.Action):
+    def __call__(self, parser: argparse.ArgumentParser, ns: argparse.Namespace, value: Any, opt: Any = None) -> None:
+        if not ns.models:
+            parser.error("--scale must follow the --model it belongs to")
+        if ns.models[-1].scale is not None:
+            parser.error(f"--scale given twice for --model {ns.models[-1].class_name}")
+        ns.models[-1].scale = value
 
 
 class _Parser(argparse.ArgumentParser):
@@ -144,6 +159,9 @@ def build_parser() -> argparse.ArgumentParser:
                     help="a learner class of the native module; repeat to compare several")
     ev.add_argument("--param", action=_ParamAction, metavar="KEY=VALUE", default=argparse.SUPPRESS,
                     help="a hyper-parameter of the --model before it, e.g. n_models=5")
+    ev.add_argument("--scale", action=_ScaleAction, choices=list(SCALERS), default=argparse.SUPPRESS,
+                    help="run the --model before it behind a scaler (a pipeline): "
+                    "standard (mean 0, variance 1), minmax ([0, 1]) or maxabs ([-1, 1])")
     ev.add_argument("--data", metavar="NAME|PATH",
                     help=f"one of {', '.join(GENERATORS)} or a CSV file (default: the demo stream, {DEMO_DATA})")
     ev.add_argument("--data-param", action="append", default=[], metavar="KEY=VALUE",
@@ -333,9 +351,20 @@ def _build(choice: ModelChoice, cls: type) -> Any:
             if wrong:
                 raise UsageError(f"--param {key}={value!r}: {wrong} for {choice.class_name}.{key}")
     try:
-        return cls(**choice.params)
+        model = cls(**choice.params)
     except (TypeError, ValueError, OverflowError) as exc:
         raise UsageError(f"--model {choice.label}: cannot be built ({_one_line(exc)}){takes}") from exc
+    return _scaled(choice, model) if choice.scale else model
+
+
+def _scaled(choice: ModelChoice, model: Any) -> Any:
+    """``model`` behind the ``--scale`` scaler, in a pipeline of the model's task."""
+    names = (SCALERS[choice.scale], PIPELINES[_native.task_of(model)])
+    scaler_cls, pipeline_cls = (_native.find(n) for n in names)
+    if scaler_cls is None or pipeline_cls is None:
+        missing = " and ".join(n for n, c in zip(names, (scaler_cls, pipeline_cls)) if c is None)
+        raise UsageError(f"--scale {choice.scale}: the native module has no {missing}")
+    return pipeline_cls([scaler_cls()], model)
 
 
 def _check_output(option: str, path: str) -> None:
@@ -505,7 +534,7 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
             "task": task,
             "drift_detector": {"class": "ADWIN", "delta": args.drift_delta} if detector_cls is not None else None,
             "results": [
-                {**r.to_dict(), "class": choice.class_name, "params": choice.params}
+                {**r.to_dict(), "class": choice.class_name, "params": choice.params, "scale": choice.scale}
                 for r, (choice, _) in zip(results, resolved)
             ],
         }

@@ -27,7 +27,7 @@ double FIMTDDLeaf::prediction(ModelLeafChoice mode, const std::vector<ScaledFeat
 
 void FIMTDDLeaf::learn(const std::vector<ScaledFeature>& x, double y, ModelLeafChoice mode,
                        const GlobalScale& scale, const PerceptronRate& rate, std::mt19937& rng,
-                       LeafScratch& scratch) {
+                       bool observe, LeafScratch& scratch) {
     const bool with_model = mode != ModelLeafChoice::kMean;
     if (with_model) {
         const double m = mean(scale);
@@ -46,22 +46,29 @@ void FIMTDDLeaf::learn(const std::vector<ScaledFeature>& x, double y, ModelLeafC
     if (with_model) {
         perceptron.train(x, y, scale, rate, rng, scratch.weight_slots);
     }
+    if (!observe) {
+        return;
+    }
     for (const ScaledFeature& f : x) {
-        observers[*f.name].insert(f.value, y);
+        observers[f.index].insert(f.value, y);
     }
 }
 
 std::optional<FIMTDDLeaf::Split> FIMTDDLeaf::attempt_split(double split_confidence,
                                                             double tie_threshold,
+                                                            const GlobalScale& scale,
                                                             LeafScratch& scratch) {
-    using Entry = std::pair<const std::string, ExtendedBST>;
-    std::vector<const Entry*> by_name;
+    struct Named {
+        const std::string* name;
+        const ExtendedBST* observer;
+    };
+    std::vector<Named> by_name;
     by_name.reserve(observers.size());
-    for (const Entry& e : observers) {
-        by_name.push_back(&e);
+    for (const auto& [index, observer] : observers) {
+        by_name.push_back(Named{&scale.name(index), &observer});
     }
     std::sort(by_name.begin(), by_name.end(),
-              [](const Entry* a, const Entry* b) { return a->first < b->first; });
+              [](const Named& a, const Named& b) { return *a.name < *b.name; });
 
     struct Ranked {
         const std::string* feature = nullptr;
@@ -69,16 +76,16 @@ std::optional<FIMTDDLeaf::Split> FIMTDDLeaf::attempt_split(double split_confiden
     };
     Ranked best;
     Ranked second;
-    for (const Entry* e : by_name) {
-        const ExtendedBST::Candidate c = e->second.best_split(target, scratch.scan);
+    for (const Named& e : by_name) {
+        const ExtendedBST::Candidate c = e.observer->best_split(target, scratch.scan);
         if (!(c.sdr > 0.0)) {
             continue;
         }
         if (best.feature == nullptr || c.sdr > best.candidate.sdr) {
             second = best;
-            best = Ranked{&e->first, c};
+            best = Ranked{e.name, c};
         } else if (second.feature == nullptr || c.sdr > second.candidate.sdr) {
-            second = Ranked{&e->first, c};
+            second = Ranked{e.name, c};
         }
     }
     last_attempt = target.count;

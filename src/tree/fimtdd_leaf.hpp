@@ -46,7 +46,7 @@ public:
 
     RunningSums target;
     double last_attempt = 0.0;  // target.count at the last split attempt
-    std::unordered_map<std::string, ExtendedBST> observers;
+    std::unordered_map<FeatureIndex, ExtendedBST> observers;  // by feature number
     LeafPerceptron perceptron;
     double sse_mean = 0.0;
     double sse_perceptron = 0.0;
@@ -70,10 +70,11 @@ public:
                                     const GlobalScale& scale) const;
 
     // Scores the sample (unless in "mean" mode), folds its target in, trains
-    // the perceptron (unless in "mean" mode) and adds its values to the E-BSTs.
+    // the perceptron (unless in "mean" mode) and, when the leaf may still
+    // split (`observe`), adds the sample's values to the E-BSTs.
     void learn(const std::vector<ScaledFeature>& x, double y, ModelLeafChoice mode,
                const GlobalScale& scale, const PerceptronRate& rate, std::mt19937& rng,
-               LeafScratch& scratch);
+               bool observe, LeafScratch& scratch);
 
     // True when grace_period targets have arrived since the last attempt.
     [[nodiscard]] bool split_due(std::int32_t grace_period) const noexcept {
@@ -85,7 +86,7 @@ public:
     // compared by the ratio test against the Hoeffding bound. Records the
     // attempt whatever the outcome.
     [[nodiscard]] std::optional<Split> attempt_split(double split_confidence, double tie_threshold,
-                                                     LeafScratch& scratch);
+                                                     const GlobalScale& scale, LeafScratch& scratch);
 
 private:
     [[nodiscard]] double bounded(double p) const noexcept;

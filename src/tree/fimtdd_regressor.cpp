@@ -169,9 +169,12 @@ void FIMTDDRegressor::learn_at_leaf(Node& node, std::int64_t depth, const Sample
     FIMTDDLeaf& leaf = *node.leaf;
     node.visits += 1.0;
     const PerceptronRate rate{learning_ratio, learning_rate_decay, learning_ratio_const};
-    leaf.learn(s.scaled, s.y, leaf_prediction.choice(), scale_, rate, rng_, scratch_);
-    if (may_split && depth < max_depth && leaf.split_due(grace_period)) {
-        if (const auto where = leaf.attempt_split(split_confidence, tie_threshold, scratch_)) {
+    // A node's depth never changes, so a leaf at the depth limit never splits:
+    // it keeps no E-BSTs, whose memory would otherwise grow with the stream.
+    const bool below_limit = depth < max_depth;
+    leaf.learn(s.scaled, s.y, leaf_prediction.choice(), scale_, rate, rng_, below_limit, scratch_);
+    if (may_split && below_limit && leaf.split_due(grace_period)) {
+        if (const auto where = leaf.attempt_split(split_confidence, tie_threshold, scale_, scratch_)) {
             split(node, *where);
         }
     }

@@ -31,7 +31,7 @@ namespace tarvo {
 // samples without winning.
 //
 // Memory at a leaf grows with the distinct values of each feature seen there
-// until the leaf splits. Routing, destruction and every E-BST walk are
+// until the leaf splits; leaves at max_depth, which cannot split, keep none. Routing, destruction and every E-BST walk are
 // iterative, so neither a deep tree nor a feature arriving in sorted order
 // can exhaust the stack.
 class FIMTDDRegressor final : public IRegressor {

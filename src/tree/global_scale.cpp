@@ -1,6 +1,7 @@
 #include "tree/global_scale.hpp"
 
 #include <cmath>
+#include <stdexcept>
 
 namespace tarvo {
 
@@ -23,11 +24,25 @@ void GlobalScale::learn(const FeatureMap& x, double y, std::vector<ScaledFeature
     target.update(y);
     scaled.clear();
     for (const auto& [name, v] : x) {
+        auto [it, added] = features.try_emplace(name, Feature{RunningSums{}, kNoFeature});
+        if (added) {
+            if (names_.size() >= kNoFeature) {
+                features.erase(it);
+                throw std::length_error("too many feature names");
+            }
+            try {
+                names_.push_back(&it->first);  // keys stay in place while the table grows
+            } catch (...) {
+                features.erase(it);
+                throw;
+            }
+            it->second.index = static_cast<FeatureIndex>(names_.size() - 1);
+        }
         // A feature's statistics move only with its own value, which the
         // sample holds once: they are final as soon as it is folded in.
-        RunningSums& s = features[name];
+        RunningSums& s = it->second.sums;
         s.update(v);
-        scaled.push_back(ScaledFeature{&name, v, standardise(s, v)});
+        scaled.push_back(ScaledFeature{it->second.index, v, standardise(s, v)});
     }
 }
 
@@ -35,9 +50,9 @@ void GlobalScale::scale(const FeatureMap& x, std::vector<ScaledFeature>& scaled)
     scaled.clear();
     for (const auto& [name, v] : x) {
         const auto it = features.find(name);
-        scaled.push_back(ScaledFeature{&name, v,
-                                       it == features.end() ? Standardised{0.0, false}
-                                                            : standardise(it->second, v)});
+        scaled.push_back(it == features.end()
+                             ? ScaledFeature{kNoFeature, v, Standardised{0.0, false}}
+                             : ScaledFeature{it->second.index, v, standardise(it->second.sums, v)});
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -18,29 +20,44 @@ struct Standardised {
 };
 [[nodiscard]] Standardised standardise(const RunningSums& sums, double v) noexcept;
 
+// A feature's number in a tree's feature table, given in order of first
+// appearance; kNoFeature for a name the table does not hold.
+using FeatureIndex = std::uint32_t;
+inline constexpr FeatureIndex kNoFeature = std::numeric_limits<FeatureIndex>::max();
+
 // One feature of a sample with its value standardised by the global
-// statistics. `name` points into the sample, which outlives the list.
+// statistics.
 struct ScaledFeature {
-    const std::string* name;
+    FeatureIndex index;
     double value;
     Standardised scaled;
 };
 
 // Statistics of every target and feature value a tree has learnt, which put
 // the leaf models' inputs and outputs on a common scale: three standard
-// deviations on either side of the mean map to -1 and 1.
+// deviations on either side of the mean map to -1 and 1. The table also
+// numbers the features, so that leaves key their per-feature state by number.
 class GlobalScale {
 public:
+    struct Feature {
+        RunningSums sums;
+        FeatureIndex index;
+    };
+
     RunningSums target;
-    std::unordered_map<std::string, RunningSums> features;
+    std::unordered_map<std::string, Feature> features;
 
     // Folds y and x in, then lists x's features (in the sample's order)
-    // standardised by the updated statistics.
+    // standardised by the updated statistics. Throws std::length_error beyond
+    // 2^32 - 1 feature names.
     void learn(const FeatureMap& x, double y, std::vector<ScaledFeature>& scaled);
 
     // Lists x's features standardised by the current statistics; a feature
     // never learnt is not usable. Changes nothing.
     void scale(const FeatureMap& x, std::vector<ScaledFeature>& scaled) const;
+
+    // The name of a feature by its number.
+    [[nodiscard]] const std::string& name(FeatureIndex index) const noexcept { return *names_[index]; }
 
     // The target standardised; 0 when the target statistics are not usable.
     [[nodiscard]] double scaled_target(double y) const noexcept { return standardise(target, y).value; }
@@ -57,7 +74,11 @@ public:
     void clear() noexcept {
         target = RunningSums{};
         features.clear();
+        names_.clear();
     }
+
+private:
+    std::vector<const std::string*> names_;  // keys of `features` by number
 };
 
 }  // namespace tarvo

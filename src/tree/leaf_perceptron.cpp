@@ -17,7 +17,7 @@ double LeafPerceptron::output(const std::vector<ScaledFeature>& x, const GlobalS
         if (!f.scaled.usable) {
             continue;
         }
-        const auto it = weights.find(*f.name);
+        const auto it = weights.find(f.index);
         if (it != weights.end()) {
             a += it->second * f.scaled.value;
         }
@@ -30,7 +30,7 @@ void LeafPerceptron::train(const std::vector<ScaledFeature>& x, double y, const 
                            std::vector<double*>& slots) {
     if (!initialised) {
         for (const ScaledFeature& f : x) {
-            weights[*f.name] = uniform_signed(rng);
+            weights[f.index] = uniform_signed(rng);
         }
         bias = uniform_signed(rng);
         initialised = true;
@@ -43,7 +43,7 @@ void LeafPerceptron::train(const std::vector<ScaledFeature>& x, double y, const 
     slots.clear();
     double out = bias;
     for (const ScaledFeature& f : x) {
-        double& w = weights.try_emplace(*f.name, 0.0).first->second;
+        double& w = weights.try_emplace(f.index, 0.0).first->second;
         slots.push_back(&w);
         out += w * f.scaled.value;
     }

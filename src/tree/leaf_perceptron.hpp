@@ -1,7 +1,6 @@
 #pragma once
 
 #include <random>
-#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -23,7 +22,7 @@ struct PerceptronRate {
 // feature met later starts at 0.
 class LeafPerceptron {
 public:
-    std::unordered_map<std::string, double> weights;
+    std::unordered_map<FeatureIndex, double> weights;  // by feature number
     double bias = 0.0;
     double updates = 0.0;
     bool initialised = false;

@@ -38,6 +38,8 @@ void add_metrics(py::module_& m);
 // probe_drift.cpp
 void add_drift(py::module_& m);
 
+// probe_pipeline.cpp
+void add_pipeline(py::module_& m);
 // probe_boosting.cpp
 void add_boosting(py::module_& m);
 

@@ -19,6 +19,7 @@
 #include "ensemble/feature_subspace.hpp"
 #include "ensemble/forest_settings.hpp"
 #include "ensemble/leveraging_bagging_classifier.hpp"
+#include "ensemble/leveraging_bagging_regressor.hpp"
 #include "ensemble/random_patches.hpp"
 #include "ensemble/srp_classifier.hpp"
 #include "ensemble/srp_regressor.hpp"
@@ -180,6 +181,39 @@ void add_ensemble(py::module_& m) {
             return out;
         },
         "Every member tree's predict_proba_one(x), in member order.");
+
+    m.def(
+        "lb_regressor_members",
+        [](const LeveragingBaggingRegressor& forest) {
+            py::list out;
+            for (const LBRegressorMember& member : forest.members()) {
+                const FIMTDDRegressor& tree = *member.tree;
+                std::mt19937 fresh;
+                seed_generator(fresh, tree.seed);
+                py::dict d;
+                d["tree_seed"] = tree.seed;
+                d["fresh_generator"] = fresh == tree.generator();
+                d["has_root"] = tree.root() != nullptr;
+                d["learnt"] = tree.global_scale().target.count;
+                d["splits"] = tree.n_splits();
+                d["detector_width"] = member.drift_detector.width();
+                d["detector_total"] = member.drift_detector.estimation() *
+                                      member.drift_detector.width();
+                out.append(d);
+            }
+            return out;
+        },
+        "The state of every member of a LeveragingBaggingRegressor, in order, as dicts: the "
+        "tree's seed, whether its generator is untouched since seeding, whether it has a root, "
+        "the samples it has learnt and its splits, and the detector's width and total.");
+
+    m.def(
+        "lb_regressor_targets",
+        [](const LeveragingBaggingRegressor& forest) {
+            const RunningSums& t = forest.targets();
+            return py::make_tuple(t.count, t.sum, t.sum_sq, forest.error_scale());
+        },
+        "(target_count, target_sum, target_sum_sq, error scale) of a LeveragingBaggingRegressor.");
 
     m.def("member_seed", &member_seed,
           "seed + step * (index + 1) + trunc(count) with 32-bit wrap-around.");

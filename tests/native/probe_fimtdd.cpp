@@ -1,6 +1,6 @@
-// FIMTDDRegressor internals: the nodes with their statistics (alternate
-// subtrees included), the E-BST and Page-Hinkley pieces on their own, the
-// generator's position, and a native run over a sorted feature.
+// FIMTDDRegressor internals: the tree's shape (alternate subtrees included),
+// the E-BST and Page-Hinkley pieces on their own, the generator's position,
+// and a native run over a sorted feature.
 
 #include <chrono>
 #include <cstdint>
@@ -33,8 +33,6 @@ const Node& root_of(const Tree& tree) {
     return *tree.root();
 }
 
-py::tuple sums(const RunningSums& s) { return py::make_tuple(s.count, s.sum, s.sum_sq); }
-
 py::list ebst_entries(const ExtendedBST& t) {
     py::list out;
     for (const auto& e : t.entries()) {
@@ -49,37 +47,18 @@ py::dict describe(const Node& node, std::int64_t depth, bool in_alternate) {
     d["depth"] = depth;
     d["in_alternate"] = in_alternate;
     d["is_leaf"] = node.is_leaf();
-    d["error_sum"] = node.error_sum;
-    d["visits"] = node.visits;
-    d["ph_enabled"] = node.ph_enabled;
-    d["ph_sum"] = node.ph.sum();
     d["has_alternate"] = node.alternate != nullptr;
-    d["alt_count"] = node.alt_count;
-    d["main_faded_sse"] = node.main_faded_sse;
-    d["alt_faded_sse"] = node.alt_faded_sse;
-    if (!node.is_leaf()) {
+    if (node.is_leaf()) {
+        std::size_t observed = 0;
+        for (const auto& entry : node.leaf->observers) {
+            observed += entry.second.size();
+        }
+        d["n"] = node.leaf->target.count;
+        d["observed"] = observed;
+    } else {
         d["feature"] = node.split_feature;
         d["threshold"] = node.split_threshold;
-        return d;
     }
-    const FIMTDDLeaf& leaf = *node.leaf;
-    d["n"] = leaf.target.count;
-    d["sum"] = leaf.target.sum;
-    d["sum_sq"] = leaf.target.sum_sq;
-    d["last_attempt"] = leaf.last_attempt;
-    d["sse_mean"] = leaf.sse_mean;
-    d["sse_perceptron"] = leaf.sse_perceptron;
-    d["bounds"] = leaf.bounds_set ? py::object(py::make_tuple(leaf.low, leaf.high))
-                                  : py::object(py::none());
-    d["weights"] = leaf.perceptron.weights;
-    d["bias"] = leaf.perceptron.bias;
-    d["updates"] = leaf.perceptron.updates;
-    d["initialised"] = leaf.perceptron.initialised;
-    py::dict sizes;
-    for (const auto& [name, t] : leaf.observers) {
-        sizes[py::str(name)] = t.size();
-    }
-    d["observer_sizes"] = sizes;
     return d;
 }
 
@@ -122,8 +101,8 @@ void add_fimtdd(py::module_& m) {
             return out;
         },
         "Every node in pre-order (left first, a node's alternate subtree right after the node): "
-        "depth, in_alternate, is_leaf, drift-test and alternate fields; a split's feature and "
-        "threshold; a leaf's target sums, errors, bounds, perceptron and E-BST sizes.");
+        "depth, in_alternate, is_leaf, has_alternate; a split's feature and threshold; a leaf's "
+        "target count and number of E-BST nodes.");
 
     m.def(
         "fimtdd_leaf",
@@ -132,16 +111,6 @@ void add_fimtdd(py::module_& m) {
             return describe(*node, depth, false);
         },
         "The main-tree leaf x is routed to, described as in fimtdd_nodes.");
-
-    m.def(
-        "fimtdd_observer",
-        [](const Tree& tree, const FeatureMap& x, const std::string& feature) {
-            const FIMTDDLeaf& leaf = *route_to_leaf(root_of(tree), 0, x).leaf->leaf;
-            const auto it = leaf.observers.find(feature);
-            return it == leaf.observers.end() ? py::list() : ebst_entries(it->second);
-        },
-        "In-order (key, count, sum, sum_sq) of the at-or-below statistics of the E-BST of "
-        "`feature` at the leaf x reaches.");
 
     m.def(
         "feature_map_order",
@@ -153,17 +122,6 @@ void add_fimtdd(py::module_& m) {
             return names;
         },
         "The names of x in the iteration order of the sample the learners receive.");
-
-    m.def(
-        "fimtdd_global",
-        [](const Tree& tree) {
-            py::dict features;
-            for (const auto& [name, s] : tree.global_scale().features) {
-                features[py::str(name)] = sums(s);
-            }
-            return py::make_tuple(sums(tree.global_scale().target), features);
-        },
-        "(target (count, sum, sum_sq), {feature: (count, sum, sum_sq)}).");
 
     m.def(
         "fimtdd_alternate_counts",

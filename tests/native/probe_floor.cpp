@@ -15,6 +15,9 @@ void add_floor(py::module_& m) {
     m.def("floor_predict", [](const FeatureMap&) { return 0; }, "Converts a sample, returns an int.");
     m.def("floor_predict_target", [](const FeatureMap&) { return 0.0; },
           "Converts a sample, returns a float.");
+    m.def("floor_learn_sample", [](const FeatureMap&) {}, "Converts a sample.");
+    m.def("floor_transform", [](const FeatureMap& x) { return x; },
+          "Converts a sample, returns a copy as a new dict.");
     m.def("floor_update_labels", [](int, int) {}, "Converts two labels.");
     m.def("floor_update_values", [](double, double) {}, "Converts two floats.");
     m.def("floor_update_value", [](double) {}, "Converts one float.");

@@ -26,4 +26,8 @@ PYBIND11_MODULE(_tarvo_probe, m, pybind11::multiple_interpreters::not_supported(
 
     // drift
     tarvo::probe::add_drift(m);
+
+    // pipeline
+    tarvo::probe::add_pipeline(m);
+
 }

@@ -10,6 +10,7 @@
 
 #include "core/classifier.hpp"
 #include "core/regressor.hpp"
+#include "core/transformer.hpp"
 #include "probe.hpp"
 
 namespace tarvo::probe {
@@ -79,6 +80,24 @@ void add_stream(py::module_& m) {
         },
         "Runs predict_one natively over the queries; returns (ns per query, sum of "
         "predictions).");
+    m.def(
+        "transformer_stream_ns",
+        [](const std::shared_ptr<ITransformer>& step, const std::vector<FeatureMap>& samples) {
+            double checksum = 0.0;
+            const auto start = std::chrono::steady_clock::now();
+            for (const FeatureMap& x : samples) {
+                step->learn_one(x);
+                for (const auto& entry : step->transform_one(x)) {
+                    checksum += entry.second;
+                }
+            }
+            const std::chrono::duration<double, std::nano> elapsed =
+                std::chrono::steady_clock::now() - start;
+            const double n = samples.empty() ? 1.0 : static_cast<double>(samples.size());
+            return py::make_tuple(elapsed.count() / n, checksum);
+        },
+        "Runs learn_one then transform_one natively over the samples; returns (ns per sample, "
+        "sum of the transformed values). The transformer learns the stream.");
 }
 
 }  // namespace tarvo::probe

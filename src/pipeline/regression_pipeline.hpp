@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/regressor.hpp"
+#include "core/transformer.hpp"
+#include "pipeline/step_chain.hpp"
+
+namespace tarvo {
+
+// Transformers chained in front of a regressor. Every operation works on a
+// private copy of the sample; during learning each step learns from the
+// sample as it reaches it (with the target for a step that needs it) and then
+// transforms it. Steps and learner are shared with their other owners, who see
+// what they learn.
+class RegressionPipeline final : public IRegressor {
+public:
+    // Throws std::invalid_argument when a step or the learner is null, and
+    // std::length_error when the learner is a pipeline kMaxPipelineDepth deep.
+    RegressionPipeline(std::vector<std::shared_ptr<ITransformer>> steps,
+                       std::shared_ptr<IRegressor> learner);
+
+    void learn_one(const FeatureMap& x, double y) override;
+    [[nodiscard]] double predict_one(const FeatureMap& x) override;
+    // Resets every step in order, then the learner.
+    void reset() override;
+    // Passes the names unchanged to every step; the learner is not told.
+    void set_feature_order(const std::vector<std::string>& names);
+
+    // 1 for a pipeline whose learner is not a pipeline.
+    [[nodiscard]] std::size_t depth() const noexcept { return depth_; }
+
+private:
+    StepChain steps_;
+    std::shared_ptr<IRegressor> learner_;
+    std::size_t depth_;
+};
+
+}  // namespace tarvo

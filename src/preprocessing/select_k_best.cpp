@@ -1,0 +1,146 @@
+#include "preprocessing/select_k_best.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <stdexcept>
+
+namespace tarvo {
+
+namespace {
+
+// The score of a feature: Pearson's r of its values with the targets seen
+// together with it, 0.0 while either side has no spread.
+double correlation(const RunningVariance& var_x, const RunningVariance& var_y,
+                   const RunningCovariance& cov_xy) {
+    const double sx = var_x.variance();
+    const double sy = var_y.variance();
+    if (var_y.count <= var_y.ddof || sx == 0.0 || sy == 0.0) {
+        return 0.0;
+    }
+    return cov_xy.cov / std::sqrt(sx * sy);
+}
+
+template <class Map>
+const typename Map::mapped_type& at(const Map& map, const std::string& name) {
+    const auto it = map.find(name);
+    if (it == map.end()) {
+        throw std::out_of_range("unordered_map::at: key not found");
+    }
+    return it->second;
+}
+
+struct Ranked {
+    double score;
+    std::int32_t id;
+    const std::string* name;
+};
+
+// Highest score first, NaN after every number, equal scores by ascending id.
+// Ids are unique, so this is a strict total order.
+bool ranks_before(const Ranked& a, const Ranked& b) {
+    const bool a_nan = std::isnan(a.score);
+    const bool b_nan = std::isnan(b.score);
+    if (a_nan != b_nan) {
+        return b_nan;
+    }
+    if (!a_nan && a.score != b.score) {
+        return a.score > b.score;
+    }
+    return a.id < b.id;
+}
+
+}  // namespace
+
+void SelectKBest::give_id(const std::string& name) {
+    if (feature_index_.find(name) != feature_index_.end()) {
+        return;
+    }
+    if (next_id_ == std::numeric_limits<std::int32_t>::max()) {
+        throw std::length_error("SelectKBest: too many feature names");
+    }
+    feature_index_.emplace(name, next_id_);
+    ++next_id_;
+}
+
+void SelectKBest::learn_one(const FeatureMap& x, double y) {
+    for (const auto& [name, v] : x) {
+        auto it = stats_.find(name);
+        if (it == stats_.end()) {
+            give_id(name);
+            it = stats_.try_emplace(name).first;
+            feature_names_.push_back(name);
+        }
+        FeatureCorrelation& c = it->second;
+        c.var_x.update(v);
+        c.var_y.update(y);
+        c.cov_xy.update(v, y);
+        const double r = correlation(c.var_x, c.var_y, c.cov_xy);
+        scores_[name] = use_abs ? std::fabs(r) : r;
+    }
+    dirty_ = true;
+}
+
+void SelectKBest::set_feature_order(const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        give_id(name);
+    }
+    dirty_ = true;
+}
+
+void SelectKBest::reset() {
+    stats_.clear();
+    scores_.clear();
+    feature_names_.clear();
+    selected_.clear();
+    dirty_ = true;
+}
+
+void SelectKBest::recompute_selection() {
+    selected_.clear();
+    std::vector<Ranked> ranked;
+    ranked.reserve(feature_names_.size());
+    for (const std::string& name : feature_names_) {
+        ranked.push_back({at(scores_, name), at(feature_index_, name), &name});
+    }
+    const std::size_t kept = std::min(static_cast<std::size_t>(std::max(k, 0)), ranked.size());
+    // Only the set of the first `kept` matters, not their order.
+    if (kept < ranked.size()) {
+        std::nth_element(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(kept),
+                         ranked.end(), ranks_before);
+    }
+    for (std::size_t i = 0; i < kept; ++i) {
+        selected_.insert(*ranked[i].name);
+    }
+    dirty_ = false;
+}
+
+bool SelectKBest::keeps(const std::string& name) const {
+    return feature_names_.empty() || selected_.find(name) != selected_.end();
+}
+
+FeatureMap SelectKBest::transform_one(const FeatureMap& x) {
+    if (dirty_) {
+        recompute_selection();
+    }
+    FeatureMap out;
+    out.reserve(x.size());
+    for (const auto& entry : x) {
+        if (keeps(entry.first)) {
+            out.insert(entry);
+        }
+    }
+    return out;
+}
+
+void SelectKBest::transform_in_place(FeatureMap& x) {
+    if (dirty_) {
+        recompute_selection();
+    }
+    if (!feature_names_.empty()) {
+        std::erase_if(x, [this](const auto& entry) { return !keeps(entry.first); });
+    }
+}
+
+}  // namespace tarvo
