@@ -19,7 +19,7 @@ CMAKE_ARGS = -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) \
 	-Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) -DTARVO_BUILD_PROBE=ON -DTARVO_WERROR=ON \
 	-DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja)
 
-.PHONY: all venv build test stubs demo bench sanitize clean
+.PHONY: all venv build test fuzz stubs demo bench sanitize clean
 
 all: build
 
@@ -40,6 +40,14 @@ build: $(STAMP)
 
 test: build
 	PYTHONPATH=$(BUILD):python $(PY) -m pytest tests $(PYTEST_ARGS)
+
+# The fuzz suite alone with more examples: FUZZ_PROFILE=deep (the default here, long),
+# ci (fixed seed, what CI runs) or default (what `make test` runs).
+FUZZ_PROFILE ?= deep
+
+fuzz: build
+	TARVO_HYPOTHESIS_PROFILE=$(FUZZ_PROFILE) PYTHONPATH=$(BUILD):python $(PY) -m pytest \
+		tests/test_fuzz.py $(PYTEST_ARGS)
 
 # The type stubs of _tarvo_core, regenerated from the module just built; run it after
 # changing a binding (tests/test_stubs.py fails until the stubs match the module).

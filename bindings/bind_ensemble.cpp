@@ -50,7 +50,7 @@ void bind_arf_regressor(py::module_& m) {
         "ADWIN detectors over the member's absolute error start a background tree on a "
         "warning (warning_delta) and replace the tree on a drift (drift_delta). The forest "
         "predicts the mean of its members. n_models (at most 100000) and seed take effect at "
-        "reset; a NaN or infinite lambda_value makes learn_one raise ValueError. The cost of "
+        "reset; a NaN, infinite or above-1000 lambda_value makes learn_one raise ValueError. The cost of "
         "learn_one grows linearly with lambda_value (every member learns the sample about "
         "lambda_value times); a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, "
         "predict_one answers 0.0.",
@@ -78,7 +78,7 @@ void bind_srp_classifier(py::module_& m) {
         "(warning_delta) and replace the tree on a drift (drift_delta). Members vote with their "
         "accuracy since their tree was last replaced. n_models (at most 100000) takes effect at "
         "reset; seed re-seeds the weights at reset and seeds every patch drawn after it is set; "
-        "a NaN or infinite lambda_value makes learn_one raise ValueError when the method draws "
+        "a NaN, infinite or above-1000 lambda_value makes learn_one raise ValueError when the method draws "
         "weights. The cost of learn_one grows linearly with lambda_value; a long call stops "
         "with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0 and "
         "predict_proba_one {}.",
@@ -102,7 +102,7 @@ void bind_leveraging_bagging_classifier(py::module_& m) {
         "of times; one ADWIN detector (drift_delta) over its 0/1 error replaces its tree by a "
         "fresh one on a drift. The ensemble predicts the unweighted mean of the members' "
         "normalised class distributions. n_models (at most 100000) and seed take effect at "
-        "reset; a NaN or infinite lambda_value makes learn_one raise ValueError. The cost of "
+        "reset; a NaN, infinite or above-1000 lambda_value makes learn_one raise ValueError. The cost of "
         "learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt "
         "on Ctrl-C. Untrained, predict_one answers 0 and predict_proba_one {}.",
         py::init<std::int32_t, std::int32_t, double, double, std::int32_t, std::int32_t,
@@ -124,7 +124,7 @@ void bind_srp_regressor(py::module_& m) {
         "absolute error start a background tree on a warning (warning_delta) and replace the "
         "tree on a drift (drift_delta). The ensemble predicts the mean of its members that have "
         "learnt. n_models (at most 100000) takes effect at reset; seed re-seeds the weights at "
-        "reset and seeds every patch drawn after it is set; a NaN or infinite lambda_value makes "
+        "reset and seeds every patch drawn after it is set; a NaN, infinite or above-1000 lambda_value makes "
         "learn_one raise ValueError when the method draws weights. The cost of learn_one grows "
         "linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. "
         "Untrained, predict_one answers 0.0.",
@@ -174,7 +174,7 @@ void bind_sgbt_classifier(py::module_& m) {
         "n_classes=2 uses one booster for the smallest label against the others (n_classes is "
         "read at every call). A booster copies the settings when it is created, so n_models, "
         "learning_rate and seed reach boosters created later. n_models x bag_size is at most "
-        "100000 (ValueError at learn_one). Untrained, predict_one answers 0 and "
+        "100000 and multiply_hessian_by at most 1000 (ValueError at learn_one). Untrained, predict_one answers 0 and "
         "predict_proba_one {}.",
         py::init<std::int32_t, double, std::int32_t, std::int32_t, std::int32_t, bool, std::int32_t,
                  std::int32_t, bool, std::int32_t, double, std::int32_t, std::string,
@@ -201,7 +201,8 @@ void bind_sgbr_regressor(py::module_& m) {
         "a bag of bag_size FIMTDD trees on a fixed random percentage_of_features of the "
         "features. predict_one answers the sum of the stage means (0.0 before learning). "
         "n_models, learning_rate and seed reach the booster created after reset. n_models x "
-        "bag_size is at most 100000 (ValueError at learn_one).",
+        "bag_size is at most 100000 and multiply_hessian_by at most 1000 (ValueError at "
+        "learn_one).",
         py::init<std::int32_t, double, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
                  std::int32_t, double, std::int32_t, std::string, std::int32_t>(),
         py::arg("n_models") = 10, py::arg("learning_rate") = 1.0,

@@ -2,12 +2,25 @@
 
 from __future__ import annotations
 
+import os
 import random
 
 import pytest
+from hypothesis import HealthCheck, settings
 
 import _tarvo_core
 import _tarvo_probe
+
+# Hypothesis profiles, chosen by TARVO_HYPOTHESIS_PROFILE: "default" keeps `make test` fast,
+# "ci" is a fixed-seed subset sized for the CI machine, "deep" is for long local runs
+# (`make fuzz`). Tests that set their own max_examples keep it.
+_SLOW = [HealthCheck.too_slow, HealthCheck.data_too_large, HealthCheck.filter_too_much]
+settings.register_profile("default", max_examples=4, deadline=None, suppress_health_check=_SLOW)
+settings.register_profile(
+    "ci", max_examples=30, deadline=None, derandomize=True, database=None, suppress_health_check=_SLOW
+)
+settings.register_profile("deep", max_examples=1000, deadline=None, suppress_health_check=_SLOW)
+settings.load_profile(os.environ.get("TARVO_HYPOTHESIS_PROFILE", "default"))
 
 
 @pytest.fixture(scope="session")

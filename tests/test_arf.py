@@ -251,31 +251,3 @@ def test_non_finite_values_keep_the_forests_answering(bad):
         regressor.learn_one(x, bad if i % 7 == 0 else float(y))
         assert classifier.predict_one(x) in (0, 1)
         assert isinstance(regressor.predict_one(x), float)
-
-
-@pytest.mark.parametrize("forest", [ARFClassifier, ARFRegressor])
-def test_huge_lambda_value_is_interruptible_and_leaves_the_forest_usable(forest):
-    import signal
-    import time
-
-    def interrupt(signum, frame):
-        raise KeyboardInterrupt
-
-    model = forest(n_models=2, lambda_value=1e12)
-    previous = signal.signal(signal.SIGALRM, interrupt)
-    try:
-        signal.setitimer(signal.ITIMER_REAL, 0.3)
-        started = time.perf_counter()
-        with pytest.raises(KeyboardInterrupt):
-            model.learn_one({"a": 1.0, "b": 2.0}, 1)
-        assert time.perf_counter() - started < 20
-    finally:
-        signal.setitimer(signal.ITIMER_REAL, 0)
-        signal.signal(signal.SIGALRM, previous)
-    # The interrupted member keeps what it learnt so far; the forest answers as usual.
-    if forest is ARFClassifier:
-        # The member's only test was wrong, so its vote weighs 0 and the forest abstains.
-        assert model.predict_one({"a": 1.0, "b": 2.0}) == 0
-        assert model.predict_proba_one({"a": 1.0, "b": 2.0}) == {}
-    else:
-        assert model.predict_one({"a": 1.0, "b": 2.0}) != 0.0

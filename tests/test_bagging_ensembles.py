@@ -201,25 +201,6 @@ def test_non_finite_values_keep_the_ensembles_answering(cls, bad):
             assert model.predict_one(x) in (0, 1)
 
 
-@pytest.mark.parametrize("cls", CLASSES)
-def test_huge_lambda_value_is_interruptible(cls):
-    import signal
-
-    def interrupt(signum, frame):
-        raise KeyboardInterrupt
-
-    model = cls(n_models=2, lambda_value=1e12)
-    previous = signal.signal(signal.SIGALRM, interrupt)
-    try:
-        signal.setitimer(signal.ITIMER_REAL, 0.3)
-        with pytest.raises(KeyboardInterrupt):
-            model.learn_one({"a": 1.0, "b": 2.0}, 1)
-    finally:
-        signal.setitimer(signal.ITIMER_REAL, 0)
-        signal.signal(signal.SIGALRM, previous)
-    model.predict_one({"a": 1.0, "b": 2.0})
-
-
 # --- streaming random patches -----------------------------------------------
 
 SRP = [SRPClassifier, SRPRegressor]

@@ -37,6 +37,10 @@ Booster::Booster(const BoosterSettings& settings) : settings_(settings) {
         throw std::invalid_argument("n_models * bag_size must be at most " +
                                     std::to_string(kMaxBoosterTrees));
     }
+    if (settings_.multiply_hessian_by > kMaxHessianMultiplier) {
+        throw std::invalid_argument("multiply_hessian_by must be at most " +
+                                    std::to_string(kMaxHessianMultiplier));
+    }
     seed_generator(generator_, settings_.seed);
 }
 

@@ -34,6 +34,11 @@ struct BoosterSettings {
 // building a booster.
 inline constexpr std::int64_t kMaxBoosterTrees = 100000;
 
+// The largest multiply_hessian_by: a stage repeats its step up to that many
+// times per sample, so a factor near the int range would hold one call for
+// hours.
+inline constexpr std::int32_t kMaxHessianMultiplier = 1000;
+
 // Online gradient boosting: a fixed sequence of stages, each a small bag of
 // FIMTDD trees on a fixed random subset of the features. Training walks the
 // stages with the running raw score F of the stages before, turns F and the
@@ -44,7 +49,8 @@ class Booster {
 public:
     // Copies the settings (n_models and bag_size below 1 act as 1) and seeds
     // the generator. Throws std::invalid_argument, naming n_models and
-    // bag_size, when they would build more than kMaxBoosterTrees trees.
+    // bag_size, when they would build more than kMaxBoosterTrees trees, and
+    // naming multiply_hessian_by when it exceeds kMaxHessianMultiplier.
     explicit Booster(const BoosterSettings& settings);
 
     // One boosting step on one sample; target 0.0 / 1.0 for classification.

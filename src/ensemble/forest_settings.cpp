@@ -15,8 +15,8 @@ std::size_t forest_size(std::int32_t n_models) {
 }
 
 PoissonParams training_weight(double lambda_value) {
-    if (!std::isfinite(lambda_value)) {
-        throw std::invalid_argument("lambda_value must be a finite number");
+    if (!std::isfinite(lambda_value) || lambda_value > kMaxTrainingWeightMean) {
+        throw std::invalid_argument("lambda_value must be a finite number at most 1000");
     }
     return PoissonParams(lambda_value);
 }

@@ -54,9 +54,14 @@ void archive_members(Ar& ar, std::vector<Member>& members, const Args&... args) 
     }
 }
 
+// The most a training weight's mean may be: every member learns a sample about
+// lambda_value times, so a larger mean would hold one call for hours.
+inline constexpr double kMaxTrainingWeightMean = 1000.0;
+
 // The Poisson parameters of a training weight with mean lambda_value. Throws
-// std::invalid_argument naming lambda_value when it is NaN or infinite: the
-// draw would never end (NaN) or ask for about 2^31 repetitions per member.
+// std::invalid_argument naming lambda_value when it is NaN, infinite or above
+// kMaxTrainingWeightMean: the draw would never end (NaN) or ask for up to
+// 2^31 repetitions per member.
 [[nodiscard]] PoissonParams training_weight(double lambda_value);
 
 // seed + step * (index + 1) + trunc(count), in unsigned 32-bit arithmetic

@@ -115,7 +115,9 @@ ProbabilityMap NaiveBayes::predict_proba_one(const FeatureMap& x) {
 
 void NaiveBayes::reset() {
     classes_.clear();
-    index_.clear();
+    // A new table rather than clear(), which would keep the grown bucket
+    // array and so save differently from a fresh model.
+    std::unordered_map<int, std::size_t>().swap(index_);
     n_samples_ = 0;
 }
 

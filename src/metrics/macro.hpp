@@ -23,7 +23,9 @@ public:
     };
 
     void update(int y_true, int y_pred);
-    void reset() noexcept { classes_.clear(); }
+    // A new table rather than clear(), which would keep the grown bucket
+    // array: the averages are summed in table order, which depends on it.
+    void reset() noexcept { std::unordered_map<int, ClassCounts>().swap(classes_); }
 
     // Every field, for saving and restoring (core/archive.hpp).
     template <class Archive>

@@ -36,7 +36,10 @@ void FeatureIndex::truncate(std::size_t size) noexcept {
 }
 
 void FeatureIndex::clear() noexcept {
-    positions_.clear();
+    // A new map, not clear(): clear() keeps the grown bucket array, and the
+    // bucket count is part of the saved state, so a reset index would not
+    // save as a fresh one does.
+    std::unordered_map<std::string, std::size_t>().swap(positions_);
     size_ = 0;
 }
 
