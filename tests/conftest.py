@@ -21,6 +21,11 @@ settings.register_profile(
 )
 settings.register_profile("deep", max_examples=1000, deadline=None, suppress_health_check=_SLOW)
 settings.load_profile(os.environ.get("TARVO_HYPOTHESIS_PROFILE", "default"))
+if os.environ.get("TARVO_HYPOTHESIS_EXAMPLES"):  # a profile with another example count
+    settings.register_profile(
+        "chosen", settings(), max_examples=int(os.environ["TARVO_HYPOTHESIS_EXAMPLES"])
+    )
+    settings.load_profile("chosen")
 
 
 @pytest.fixture(scope="session")
