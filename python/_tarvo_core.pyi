@@ -452,7 +452,21 @@ class SRPClassifier(IClassifier):
     
     Each member learns on its own patch: a fixed random share subspace_fraction of the features of its first sample (drawn from seed and the member's position, names kept in ascending order) and/or every sample a Poisson(lambda_value) number of times. training_method is "subspaces" (features only, every sample learnt once), "resampling" (weights only, every feature) or any other text for "patches" (both). ADWIN detectors over the member's 0/1 error start a background tree on a warning (warning_delta) and replace the tree on a drift (drift_delta). Members vote with their accuracy since their tree was last replaced. n_models (at most 100000) takes effect at reset; seed re-seeds the weights at reset and seeds every patch drawn after it is set; a NaN or infinite lambda_value makes learn_one raise ValueError when the method draws weights. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0 and predict_proba_one {}.
     """
+    def __copy__(self) -> SRPClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> SRPClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.001, warning_delta: typing.SupportsFloat | typing.SupportsIndex = 0.01, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01, subspace_fraction: typing.SupportsFloat | typing.SupportsIndex = 0.6, training_method: str = 'patches') -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -488,7 +502,21 @@ class LeveragingBaggingClassifier(IClassifier):
     
     Every member sees every feature and learns each sample a Poisson(lambda_value) number of times; one ADWIN detector (drift_delta) over its 0/1 error replaces its tree by a fresh one on a drift. The ensemble predicts the unweighted mean of the members' normalised class distributions. n_models (at most 100000) and seed take effect at reset; a NaN or infinite lambda_value makes learn_one raise ValueError. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0 and predict_proba_one {}.
     """
+    def __copy__(self) -> LeveragingBaggingClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> LeveragingBaggingClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.002, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -831,7 +859,21 @@ class SRPRegressor(IRegressor):
     
     Members learn on their patches as in SRPClassifier (training_method "subspaces", "resampling" or any other text for "patches"); ADWIN detectors over a member's absolute error start a background tree on a warning (warning_delta) and replace the tree on a drift (drift_delta). The ensemble predicts the mean of its members that have learnt. n_models (at most 100000) takes effect at reset; seed re-seeds the weights at reset and seeds every patch drawn after it is set; a NaN or infinite lambda_value makes learn_one raise ValueError when the method draws weights. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0.0.
     """
+    def __copy__(self) -> SRPRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> SRPRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.001, warning_delta: typing.SupportsFloat | typing.SupportsIndex = 0.01, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, subspace_fraction: typing.SupportsFloat | typing.SupportsIndex = 0.6, training_method: str = 'patches') -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
@@ -865,7 +907,21 @@ class FIMTDDRegressor(IRegressor):
     """
     drift_detection: bool
     leaf_prediction: str
+    def __copy__(self) -> FIMTDDRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> FIMTDDRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 1e-07, tie_threshold: typing.SupportsFloat | typing.SupportsIndex = 0.05, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, leaf_prediction: str = 'adaptive', learning_ratio: typing.SupportsFloat | typing.SupportsIndex = 0.02, learning_rate_decay: typing.SupportsFloat | typing.SupportsIndex = 0.001, learning_ratio_const: bool = False, page_hinckley_alpha: typing.SupportsFloat | typing.SupportsIndex = 0.005, page_hinckley_threshold: typing.SupportsFloat | typing.SupportsIndex = 50.0, alternate_tree_fading_factor: typing.SupportsFloat | typing.SupportsIndex = 0.995, alternate_tree_t_min: typing.SupportsInt | typing.SupportsIndex = 150, alternate_tree_time: typing.SupportsInt | typing.SupportsIndex = 1500, drift_detection: bool = True, seed: typing.SupportsInt | typing.SupportsIndex = 1) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
@@ -907,7 +963,21 @@ class LeveragingBaggingRegressor(IRegressor):
     
     Every member sees every feature and learns each sample a Poisson(lambda_value) number of times; one ADWIN detector (drift_delta) over its absolute error, divided by the standard deviation of the targets seen, replaces member i by a fresh tree seeded seed + i on a drift. The ensemble predicts the mean of its members. n_models (0 to 100000; a negative count raises ValueError) and seed take effect at reset; lambda_value at the next learn_one, which raises ValueError when it is NaN or infinite. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, or without members, predict_one answers 0.0.
     """
+    def __copy__(self) -> LeveragingBaggingRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> LeveragingBaggingRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.002, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01, leaf_prediction: str = 'adaptive') -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """

@@ -153,6 +153,31 @@ CASES = {
         lambda: core.ARFRegressor(n_models=3, seed=3, grace_period=50, drift_delta=0.01, warning_delta=0.05),
         _regressor_run,
     ),
+    "SRPClassifier": (
+        lambda: core.SRPClassifier(n_models=3, seed=4, grace_period=30, drift_delta=0.01, warning_delta=0.05),
+        _classifier_run,
+    ),
+    "SRPRegressor": (
+        lambda: core.SRPRegressor(
+            n_models=3, seed=6, grace_period=40, drift_delta=0.2, warning_delta=0.4, subspace_fraction=0.5
+        ),
+        _regressor_run,
+    ),
+    "LeveragingBaggingClassifier": (
+        lambda: core.LeveragingBaggingClassifier(n_models=3, seed=2, grace_period=30, drift_delta=0.02),
+        _classifier_run,
+    ),
+    "LeveragingBaggingRegressor": (
+        lambda: core.LeveragingBaggingRegressor(n_models=3, seed=8, grace_period=40, drift_delta=0.05),
+        _regressor_run,
+    ),
+    "FIMTDDRegressor": (
+        lambda: core.FIMTDDRegressor(
+            grace_period=40, max_depth=6, page_hinckley_threshold=2.0, page_hinckley_alpha=0.001,
+            alternate_tree_t_min=30, alternate_tree_time=300, seed=3,
+        ),
+        _regressor_run,
+    ),
     "Accuracy": (lambda: core.Accuracy(), _label_metric_run),
     "MacroPrecision": (lambda: core.MacroPrecision(), _label_metric_run),
     "MacroRecall": (lambda: core.MacroRecall(), _label_metric_run),
@@ -175,8 +200,7 @@ def _module_classes():
 NOT_YET = {
     "Perceptron", "LogisticRegressionClassifier", "PassiveAggressiveClassifier", "SoftmaxRegression",
     "LinearRegression", "BayesianLinearRegression", "PassiveAggressiveRegressor",
-    "SRPClassifier", "SRPRegressor", "LeveragingBaggingClassifier", "LeveragingBaggingRegressor",
-    "FIMTDDRegressor", "SGBTClassifier", "SGBRRegressor",
+    "SGBTClassifier", "SGBRRegressor",
     "StandardScaler", "MinMaxScaler", "MaxAbsScaler", "VarianceThreshold", "SelectKBest",
     "ClassificationPipeline", "RegressionPipeline",
 }
@@ -206,6 +230,27 @@ def test_restored_objects_continue_bit_for_bit(name):
         assert run(c, MORE) == expected, f"{name} after {how}"
         # The whole state agrees too, generator states and table layouts included.
         assert c.__getstate__() == original.__getstate__(), f"{name} after {how}"
+
+
+def test_the_table_reaches_the_state_worth_saving():
+    """At the moment of saving, the settings above have made the forests replace
+    members and hold background trees, and FIMTDD grow an alternate subtree."""
+    probe = pytest.importorskip("_tarvo_probe")
+    trained = {}
+    for name in ["SRPClassifier", "SRPRegressor", "LeveragingBaggingClassifier",
+                 "LeveragingBaggingRegressor", "FIMTDDRegressor"]:
+        make, run = CASES[name]
+        trained[name] = make()
+        run(trained[name], TRAIN)
+    assert min(d["n_seen"] for d in probe.srp_classifier_members(trained["SRPClassifier"])) < len(TRAIN)
+    assert any(d["has_background"] for d in probe.srp_regressor_members(trained["SRPRegressor"]))
+    for name, members in [("LeveragingBaggingClassifier", probe.lb_classifier_members),
+                          ("LeveragingBaggingRegressor", probe.lb_regressor_members)]:
+        assert min(d["detector_width"] for d in members(trained[name])) < len(TRAIN) / 4, name
+    tree = trained["FIMTDDRegressor"]
+    started, promoted, discarded = probe.fimtdd_alternate_counts(tree)
+    assert tree.n_splits() > 5 and promoted > 0 and discarded > 0
+    assert any(n["has_alternate"] for n in probe.fimtdd_nodes(tree))
 
 
 @pytest.mark.parametrize("name", sorted(CASES))
@@ -274,10 +319,13 @@ def _load(cls, blob):
 
 def _small_blobs():
     out = []
-    for name in ["NaiveBayes", "HoeffdingTreeClassifier", "KNNRegressor", "ADWIN", "WindowMetric", "SGTClassifier"]:
+    # FIMTDD after 100 samples: a split, an alternate subtree, E-BSTs and perceptrons.
+    short = {"KNNRegressor": 40, "FIMTDDRegressor": 100}
+    for name in ["NaiveBayes", "HoeffdingTreeClassifier", "KNNRegressor", "ADWIN", "WindowMetric", "SGTClassifier",
+                 "FIMTDDRegressor"]:
         make, run = CASES[name]
         m = make()
-        run(m, TRAIN[: 40 if name == "KNNRegressor" else 250])
+        run(m, TRAIN[: short.get(name, 250)])
         out.append((name, m.__getstate__()))
     return out
 
@@ -375,3 +423,48 @@ def test_toolkit_saves_and_continues(tmp_path, capsys):
         main([*common, "--load", str(tmp_path / "junk.pkl")])
     assert exit_info.value.code == 2
     assert "not a stored learner" in capsys.readouterr().err
+
+
+def test_a_crafted_e_bst_is_refused():
+    """The E-BSTs of a FIMTDD leaf are loaded as index links: a link out of
+    range, a cycle, a node shared by two parents or keys out of search order
+    would make a later walk loop, crash or answer from a broken tree."""
+    m = core.FIMTDDRegressor(grace_period=1000)
+    for v in [1.0, 2.0, 3.0, 0.5]:
+        m.learn_one({"a": v}, v)
+    body = m.__getstate__()[:-8]
+    none = 0xFFFFFFFF
+    # Nodes in insertion order: 1.0 (left 3, right 1), 2.0 (right 2), 3.0, 0.5.
+    nodes = [(1.0, 3, 1), (2.0, none, 2), (3.0, none, none), (0.5, none, none)]
+    start = body.index(struct.pack("<QdII", 4, *nodes[0]))
+    offsets = []
+    at = start + 8
+    for node in nodes:
+        assert body[at : at + 16] == struct.pack("<dII", *node)
+        offsets.append(at)
+        at += 40
+
+    def with_node(i, key, left, right):
+        bad = bytearray(body)
+        bad[offsets[i] : offsets[i] + 16] = struct.pack("<dII", key, left, right)
+        return _seal(bytes(bad))
+
+    assert _load(core.FIMTDDRegressor, with_node(2, 3.0, none, none)).__getstate__()[:-8] == body
+    for bad in [
+        with_node(2, 3.0, none, 4),  # out of range
+        with_node(2, 3.0, none, 0),  # a cycle back to the root
+        with_node(2, 3.0, 3, none),  # node 3 has two parents
+        with_node(1, 2.0, none, none),  # node 2 unreachable
+        with_node(2, 1.5, none, none),  # right of 2.0 but smaller
+        with_node(3, 1.0, none, none),  # left of 1.0 but equal
+        with_node(3, math.nan, none, none),  # NaN only on the right-hand spine
+    ]:
+        with pytest.raises(ValueError, match="E-BST"):
+            _load(core.FIMTDDRegressor, bad)
+    # NaN keys at the end of the spine are sound, and the spine is rebuilt.
+    m.learn_one({"a": math.nan}, 0.0)
+    again = _load(core.FIMTDDRegressor, m.__getstate__())
+    for v in [4.0, math.nan, 2.5]:
+        m.learn_one({"a": v}, v if v == v else 1.0)
+        again.learn_one({"a": v}, v if v == v else 1.0)
+    assert again.__getstate__() == m.__getstate__()

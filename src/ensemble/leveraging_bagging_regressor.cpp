@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "core/archive.hpp"
 #include "core/interrupt.hpp"
 #include "core/random.hpp"
 #include "ensemble/forest_settings.hpp"
@@ -93,5 +94,39 @@ double LeveragingBaggingRegressor::predict_one(const FeatureMap& x) {
     }
     return sum / static_cast<double>(members_.size());
 }
+
+template <class Archive>
+void LeveragingBaggingRegressor::fields(Archive& ar) {
+    ar.param("n_models", n_models);
+    ar.param("seed", seed);
+    ar.param("lambda_value", lambda_value);
+    ar.param("drift_delta", drift_delta);
+    ar.param("grace_period", grace_period);
+    ar.param("max_depth", max_depth);
+    ar.param("split_confidence", split_confidence);
+    ar.param("leaf_prediction", leaf_prediction);
+    if constexpr (!Archive::kParamsOnly) {
+        ar(targets_, generator_);
+        // This ensemble may have no member at all.
+        std::size_t n = members_.size();
+        if constexpr (Archive::kLoading) {
+            n = ar.get_count(1);
+            ar.check(n <= static_cast<std::size_t>(kMaxForestMembers),
+                     "the member count is out of range");
+            members_.clear();
+            members_.reserve(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                members_.emplace_back(drift_delta);
+            }
+        } else {
+            ar.put_u64(n);
+        }
+        for (LBRegressorMember& m : members_) {
+            ar(m);
+        }
+    }
+}
+
+TARVO_ARCHIVE_FIELDS(LeveragingBaggingRegressor);
 
 }  // namespace tarvo
