@@ -1015,7 +1015,21 @@ class SGBTClassifier(IClassifier):
     
     A booster is a fixed sequence of n_models stages, each a bag of bag_size FIMTDD trees on a fixed random percentage_of_features of the features, trained on Newton steps of a logistic (or squared) loss. By default one booster per label, one against the rest; n_classes=2 uses one booster for the smallest label against the others (n_classes is read at every call). A booster copies the settings when it is created, so n_models, learning_rate and seed reach boosters created later. n_models x bag_size is at most 100000 (ValueError at learn_one). Untrained, predict_one answers 0 and predict_proba_one {}.
     """
+    def __copy__(self) -> SGBTClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> SGBTClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 100, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.0125, percentage_of_features: typing.SupportsInt | typing.SupportsIndex = 75, multiply_hessian_by: typing.SupportsInt | typing.SupportsIndex = 1, skip_training: typing.SupportsInt | typing.SupportsIndex = 1, use_squared_loss: bool = False, bag_size: typing.SupportsInt | typing.SupportsIndex = 1, n_classes: typing.SupportsInt | typing.SupportsIndex = 0, scale_prediction_by_lr: bool = False, grace_period: typing.SupportsInt | typing.SupportsIndex = 25, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.05, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, leaf_prediction: str = 'mean', seed: typing.SupportsInt | typing.SupportsIndex = 1) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -1063,7 +1077,21 @@ class SGBRRegressor(IRegressor):
     
     One booster with squared loss, created at the first learn_one: n_models stages, each a bag of bag_size FIMTDD trees on a fixed random percentage_of_features of the features. predict_one answers the sum of the stage means (0.0 before learning). n_models, learning_rate and seed reach the booster created after reset. n_models x bag_size is at most 100000 (ValueError at learn_one).
     """
+    def __copy__(self) -> SGBRRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> SGBRRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 1.0, percentage_of_features: typing.SupportsInt | typing.SupportsIndex = 75, multiply_hessian_by: typing.SupportsInt | typing.SupportsIndex = 1, skip_training: typing.SupportsInt | typing.SupportsIndex = 1, bag_size: typing.SupportsInt | typing.SupportsIndex = 10, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, leaf_prediction: str = 'mean', seed: typing.SupportsInt | typing.SupportsIndex = 1) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """

@@ -178,6 +178,20 @@ CASES = {
         ),
         _regressor_run,
     ),
+    "SGBTClassifier": (
+        lambda: core.SGBTClassifier(
+            n_models=4, learning_rate=0.3, grace_period=30, skip_training=2, bag_size=2, multiply_hessian_by=3,
+            leaf_prediction="adaptive", seed=5,
+        ),
+        _classifier_run,
+    ),
+    "SGBRRegressor": (
+        lambda: core.SGBRRegressor(
+            n_models=3, learning_rate=0.5, grace_period=30, bag_size=3, percentage_of_features=50,
+            leaf_prediction="adaptive", seed=9,
+        ),
+        _regressor_run,
+    ),
     "Accuracy": (lambda: core.Accuracy(), _label_metric_run),
     "MacroPrecision": (lambda: core.MacroPrecision(), _label_metric_run),
     "MacroRecall": (lambda: core.MacroRecall(), _label_metric_run),
@@ -200,7 +214,6 @@ def _module_classes():
 NOT_YET = {
     "Perceptron", "LogisticRegressionClassifier", "PassiveAggressiveClassifier", "SoftmaxRegression",
     "LinearRegression", "BayesianLinearRegression", "PassiveAggressiveRegressor",
-    "SGBTClassifier", "SGBRRegressor",
     "StandardScaler", "MinMaxScaler", "MaxAbsScaler", "VarianceThreshold", "SelectKBest",
     "ClassificationPipeline", "RegressionPipeline",
 }
@@ -319,12 +332,14 @@ def _load(cls, blob):
 
 def _small_blobs():
     out = []
-    # FIMTDD after 100 samples: a split, an alternate subtree, E-BSTs and perceptrons.
-    short = {"KNNRegressor": 40, "FIMTDDRegressor": 100}
+    # FIMTDD after 100 samples: a split, an alternate subtree, E-BSTs and perceptrons;
+    # a small booster: stages, their views and trees.
+    short = {"KNNRegressor": 40, "FIMTDDRegressor": 100, "SGBRRegressor": 30}
+    small = {"SGBRRegressor": lambda: core.SGBRRegressor(n_models=1, bag_size=1, grace_period=15, seed=3)}
     for name in ["NaiveBayes", "HoeffdingTreeClassifier", "KNNRegressor", "ADWIN", "WindowMetric", "SGTClassifier",
-                 "FIMTDDRegressor"]:
+                 "FIMTDDRegressor", "SGBRRegressor"]:
         make, run = CASES[name]
-        m = make()
+        m = small.get(name, make)()
         run(m, TRAIN[: short.get(name, 250)])
         out.append((name, m.__getstate__()))
     return out
@@ -468,3 +483,20 @@ def test_a_crafted_e_bst_is_refused():
         m.learn_one({"a": v}, v if v == v else 1.0)
         again.learn_one({"a": v}, v if v == v else 1.0)
     assert again.__getstate__() == m.__getstate__()
+
+
+@pytest.mark.parametrize("n_classes", [0, 2])
+@pytest.mark.parametrize("seen", [0, 1, 3, 40])
+def test_boosters_built_lazily_continue_after_a_round_trip(seen, n_classes):
+    """Boosters appear per new label and build their stages at the first sample
+    they keep (skip_training drops some): saved at any point of that, with
+    labels still to come, a copy goes on exactly as the original."""
+    m = core.SGBTClassifier(n_models=3, skip_training=3, grace_period=10, n_classes=n_classes, seed=2)
+    _classifier_run(m, [(x, y * 3 % 7, t) for x, y, t in TRAIN[:seen]])
+    c = pickle.loads(pickle.dumps(m))
+    assert _classifier_run(c, MORE[:300]) == _classifier_run(m, MORE[:300])
+    assert c.__getstate__() == m.__getstate__()
+    r = core.SGBRRegressor(n_models=2, bag_size=2, skip_training=2, seed=seen)
+    _regressor_run(r, TRAIN[:seen])
+    rc = copy.deepcopy(r)
+    assert _regressor_run(rc, MORE[:300]) == _regressor_run(r, MORE[:300])
