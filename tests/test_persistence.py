@@ -485,6 +485,13 @@ def test_a_crafted_e_bst_is_refused():
     assert again.__getstate__() == m.__getstate__()
 
 
+def test_a_bagging_regressor_without_members_round_trips():
+    m = core.LeveragingBaggingRegressor(n_models=0)
+    m.learn_one({"a": 1.0}, 2.0)
+    c = pickle.loads(pickle.dumps(m))
+    assert c.predict_one({"a": 1.0}) == 0.0 and c.__getstate__() == m.__getstate__()
+
+
 @pytest.mark.parametrize("n_classes", [0, 2])
 @pytest.mark.parametrize("seen", [0, 1, 3, 40])
 def test_boosters_built_lazily_continue_after_a_round_trip(seen, n_classes):

@@ -261,14 +261,17 @@ void Booster::fields(Archive& ar) {
             n = ar.get_count(1);
             ar.check(n == (initialised_ ? static_cast<std::size_t>(settings_.n_models) : 0),
                      "the booster does not hold n_models stages");
-            stages_.clear();
-            stages_.resize(n);
             found_.assign(names_.size(), nullptr);  // looked up afresh by every call
+            stages_.clear();
+            for (std::size_t i = 0; i < n; ++i) {  // each built as its data arrives
+                stages_.emplace_back();
+                stage_fields(ar, stages_.back());
+            }
         } else {
             ar.put_u64(n);
-        }
-        for (Stage& stage : stages_) {
-            stage_fields(ar, stage);
+            for (Stage& stage : stages_) {
+                stage_fields(ar, stage);
+            }
         }
     }
 }

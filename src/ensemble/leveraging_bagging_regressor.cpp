@@ -105,26 +105,8 @@ void LeveragingBaggingRegressor::fields(Archive& ar) {
     ar.param("max_depth", max_depth);
     ar.param("split_confidence", split_confidence);
     ar.param("leaf_prediction", leaf_prediction);
-    if constexpr (!Archive::kParamsOnly) {
-        ar(targets_, generator_);
-        // This ensemble may have no member at all.
-        std::size_t n = members_.size();
-        if constexpr (Archive::kLoading) {
-            n = ar.get_count(1);
-            ar.check(n <= static_cast<std::size_t>(kMaxForestMembers),
-                     "the member count is out of range");
-            members_.clear();
-            members_.reserve(n);
-            for (std::size_t i = 0; i < n; ++i) {
-                members_.emplace_back(drift_delta);
-            }
-        } else {
-            ar.put_u64(n);
-        }
-        for (LBRegressorMember& m : members_) {
-            ar(m);
-        }
-    }
+    ar(targets_, generator_);
+    archive_members_at_least(ar, 0, members_, drift_delta);  // there may be none
 }
 
 TARVO_ARCHIVE_FIELDS(LeveragingBaggingRegressor);

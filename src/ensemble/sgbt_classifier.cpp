@@ -174,14 +174,15 @@ void SGBTClassifier::fields(Archive& ar) {
             n = ar.get_count(1);
             ar.check(n <= classes_.size(), "there are more boosters than labels");
             boosters_.clear();
-            for (std::size_t i = 0; i < n; ++i) {
+            for (std::size_t i = 0; i < n; ++i) {  // each built as its data arrives
                 boosters_.push_back(std::make_unique<Booster>(BoosterSettings{}));
+                ar(*boosters_.back());
             }
         } else {
             ar.put_u64(n);
-        }
-        for (const auto& booster : boosters_) {
-            ar(*booster);
+            for (const auto& booster : boosters_) {
+                ar(*booster);
+            }
         }
     }
 }

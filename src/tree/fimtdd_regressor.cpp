@@ -1,6 +1,7 @@
 #include "tree/fimtdd_regressor.hpp"
 
 #include <cmath>
+#include <initializer_list>
 #include <utility>
 
 #include "core/archive.hpp"
@@ -294,6 +295,13 @@ void FIMTDDRegressor::fields(Archive& ar) {
     if constexpr (!Archive::kParamsOnly) {
         ar(scale_, n_splits_, alternates_.started, alternates_.promoted, alternates_.discarded,
            rng_);
+        // The counters only ever grow by one; far below the int64 limit they
+        // cannot overflow however long the model learns on.
+        constexpr std::int64_t kCounterLimit = std::int64_t{1} << 62;
+        for (const std::int64_t c : {n_splits_, alternates_.started, alternates_.promoted,
+                                     alternates_.discarded}) {
+            ar.check(c >= 0 && c < kCounterLimit, "a counter is out of range");
+        }
         tree_fields(ar);
     }
     // The standardised sample and the scratch space are rewritten by every call.
