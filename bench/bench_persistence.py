@@ -51,6 +51,7 @@ def run(quick: bool) -> list[Row]:
     samples, source = _stream(quick)
     models = {
         "ARFClassifier": lambda: core.ARFClassifier(seed=1),
+        "SRPClassifier": lambda: core.SRPClassifier(seed=1),
         "HoeffdingAdaptiveTreeClassifier": core.HoeffdingAdaptiveTreeClassifier,
     }
     for name in ("SGBTClassifier", "ClassificationPipeline"):

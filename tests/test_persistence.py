@@ -507,3 +507,20 @@ def test_boosters_built_lazily_continue_after_a_round_trip(seen, n_classes):
     _regressor_run(r, TRAIN[:seen])
     rc = copy.deepcopy(r)
     assert _regressor_run(rc, MORE[:300]) == _regressor_run(r, MORE[:300])
+
+
+def test_an_alternate_inside_an_alternate_is_refused():
+    """Alternate subtrees never hold alternates (freeing one nests only once):
+    a blob claiming one is refused before the nesting is built."""
+    probe = pytest.importorskip("_tarvo_probe")
+    make, run = CASES["FIMTDDRegressor"]
+    m = make()
+    run(m, TRAIN)
+    inner = [n for n in probe.fimtdd_nodes(m) if n["in_alternate"] and not n["is_leaf"]]
+    assert inner
+    name = inner[0]["feature"].encode()
+    pattern = struct.pack("<Q", len(name)) + name + struct.pack("<d", inner[0]["threshold"]) + b"\0"
+    body = m.__getstate__()[:-8]
+    at = body.index(pattern) + len(pattern) - 1
+    with pytest.raises(ValueError, match="alternate subtree holds another"):
+        _load(core.FIMTDDRegressor, _seal(body[:at] + b"\1" + body[at + 1 :]))
