@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "core/archive.hpp"
+
 namespace tarvo {
 
 double& SparseWeights::at(std::uint32_t slot) {
@@ -49,5 +51,48 @@ void SparseWeights::grow() {
         cells_[i] = c;
     }
 }
+
+template <class Archive>
+void SparseWeights::fields(Archive& ar) {
+    if constexpr (Archive::kLoading) {
+        // An empty cell takes 4 bytes, a used one 12.
+        const std::size_t capacity = ar.get_count(sizeof(std::uint32_t));
+        ar.check(capacity == 0 || (capacity >= 8 && (capacity & (capacity - 1)) == 0),
+                 "a weight table has an impossible size");
+        clear();
+        cells_.resize(capacity);
+        for (Cell& c : cells_) {
+            ar(c.slot);
+            if (c.slot != kEmpty) {
+                ar(c.weight);
+                ++size_;
+            }
+        }
+        if (capacity != 0) {
+            mask_ = capacity - 1;
+            shift_ = 64;
+            for (std::size_t c = capacity; c > 1; c >>= 1) {
+                --shift_;
+            }
+        }
+        // At most three quarters full (so probing always meets an empty
+        // cell), and every weight found where a lookup looks for it.
+        ar.check(4 * size_ <= 3 * capacity, "a weight table is too full");
+        for (const Cell& c : cells_) {
+            ar.check(c.slot == kEmpty || find(c.slot) == &c.weight,
+                     "a weight table holds a misplaced or repeated feature");
+        }
+    } else if constexpr (!Archive::kParamsOnly) {
+        ar.put_u64(cells_.size());
+        for (Cell& c : cells_) {
+            ar(c.slot);
+            if (c.slot != kEmpty) {
+                ar(c.weight);
+            }
+        }
+    }
+}
+
+TARVO_ARCHIVE_FIELDS(SparseWeights);
 
 }  // namespace tarvo
