@@ -1338,8 +1338,24 @@ class ClassificationPipeline(IClassifier):
     Transformers chained in front of a classifier.
     
     learn_one lets each step learn from the sample as the steps before it left it (with the label as a float for a step that needs the target), then transform it, and the learner learn the result; prediction only transforms. Steps and learner are shared with the caller, who sees what they learn; the caller's dict is never modified. Pipelines nest at most 100 deep.
+    
+    pickle saves the steps and learner as the objects they are, so that an object shared with the caller is still shared after a round trip that carries both; copy.copy and copy.deepcopy copy the steps and learner too, so a copy shares nothing with the original.
     """
+    def __copy__(self) -> typing.Any:
+        """
+        A copy whose steps and learner are copies too (the same as copy.deepcopy).
+        """
+    def __deepcopy__(self, memo: dict) -> ClassificationPipeline:
+        """
+        A copy whose steps and learner are copies too.
+        """
+    def __getstate__(self, /) -> typing.Any:
+        ...
     def __init__(self, steps: collections.abc.Sequence[ITransformer], learner: IClassifier) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: typing.Any, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -1366,8 +1382,24 @@ class RegressionPipeline(IRegressor):
     Transformers chained in front of a regressor.
     
     learn_one lets each step learn from the sample as the steps before it left it (with the target for a step that needs it), then transform it, and the learner learn the result; prediction only transforms. Steps and learner are shared with the caller, who sees what they learn; the caller's dict is never modified. Pipelines nest at most 100 deep.
+    
+    pickle saves the steps and learner as the objects they are, so that an object shared with the caller is still shared after a round trip that carries both; copy.copy and copy.deepcopy copy the steps and learner too, so a copy shares nothing with the original.
     """
+    def __copy__(self) -> typing.Any:
+        """
+        A copy whose steps and learner are copies too (the same as copy.deepcopy).
+        """
+    def __deepcopy__(self, memo: dict) -> RegressionPipeline:
+        """
+        A copy whose steps and learner are copies too.
+        """
+    def __getstate__(self, /) -> typing.Any:
+        ...
     def __init__(self, steps: collections.abc.Sequence[ITransformer], learner: IRegressor) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: typing.Any, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """

@@ -125,6 +125,12 @@ def _eddm_run(m, data):
     return out
 
 
+def _nested_regression_pipeline():
+    scaler = core.MaxAbsScaler()
+    inner = core.RegressionPipeline([scaler], core.LinearRegression(learning_rate=0.02))
+    return core.RegressionPipeline([core.VarianceThreshold(threshold=0.5), scaler], inner)
+
+
 # Every class: how to build it (settings that make it grow, split, drift and
 # draw) and how to drive it. New classes join here.
 CASES = {
@@ -159,6 +165,17 @@ CASES = {
     "MaxAbsScaler": (lambda: core.MaxAbsScaler(), _transformer_run),
     "VarianceThreshold": (lambda: core.VarianceThreshold(threshold=0.9, min_samples=20), _transformer_run),
     "SelectKBest": (lambda: core.SelectKBest(k=3, use_abs=True), _transformer_run),
+    "ClassificationPipeline": (
+        lambda: core.ClassificationPipeline(
+            [core.StandardScaler(), core.SelectKBest(k=3)],
+            core.HoeffdingTreeClassifier(grace_period=40, split_confidence=0.01),
+        ),
+        _classifier_run,
+    ),
+    "RegressionPipeline": (  # nested, with a step shared by both levels
+        lambda: _nested_regression_pipeline(),
+        _regressor_run,
+    ),
     "KNNRegressor": (lambda: core.KNNRegressor(n_neighbors=3, window_size=250), _regressor_run),
     "HoeffdingTreeRegressor": (
         lambda: core.HoeffdingTreeRegressor(grace_period=50, split_confidence=0.01),
@@ -190,12 +207,20 @@ def _module_classes():
 NOT_YET = {
     "SRPClassifier", "SRPRegressor", "LeveragingBaggingClassifier", "LeveragingBaggingRegressor",
     "FIMTDDRegressor", "SGBTClassifier", "SGBRRegressor",
-    "ClassificationPipeline", "RegressionPipeline",
 }
 
 
 def test_every_class_is_in_the_table():
     assert set(_module_classes()) - NOT_YET == set(CASES)
+
+
+def _state(m):
+    """The saved state; a pipeline's steps and learner by their own states."""
+    s = m.__getstate__()
+    if isinstance(s, tuple):
+        record, steps, learner = s
+        return record, [_state(step) for step in steps], _state(learner)
+    return s
 
 
 def _copies(m):
@@ -217,7 +242,7 @@ def test_restored_objects_continue_bit_for_bit(name):
     for how, c in copies:
         assert run(c, MORE) == expected, f"{name} after {how}"
         # The whole state agrees too, generator states and table layouts included.
-        assert c.__getstate__() == original.__getstate__(), f"{name} after {how}"
+        assert _state(c) == _state(original), f"{name} after {how}"
 
 
 @pytest.mark.parametrize("name", sorted(CASES))
@@ -225,10 +250,10 @@ def test_a_copy_is_independent(name):
     make, run = CASES[name]
     original = make()
     run(original, TRAIN[:300])
-    before = original.__getstate__()
+    before = _state(original)
     c = copy.copy(original)
     run(c, MORE[:200])
-    assert original.__getstate__() == before
+    assert _state(original) == before
 
 
 @pytest.mark.parametrize("name", sorted(CASES))
@@ -237,10 +262,10 @@ def test_repr_rebuilds_the_settings(name):
     m = make()
     text = repr(m)
     assert text.startswith(name + "(")
-    rebuilt = eval(text, {name: getattr(core, name), "inf": math.inf, "nan": math.nan})
+    rebuilt = eval(text, {**vars(core), "inf": math.inf, "nan": math.nan})
     assert repr(rebuilt) == text
     # A fresh object of the same settings saves to the same bytes.
-    assert rebuilt.__getstate__() == m.__getstate__()
+    assert _state(rebuilt) == _state(m)
 
 
 def test_select_k_best_keeps_its_selection_until_recomputed():
@@ -267,6 +292,66 @@ def test_repr_shows_changed_settings():
     t.split_criterion = "odd 'text'"
     assert repr(t).endswith("split_criterion=\"odd 'text'\")")
     assert "split_criterion" not in repr(core.EFDTClassifier())
+
+
+def test_pipeline_repr_shows_steps_and_learner():
+    pipe = core.ClassificationPipeline([core.StandardScaler(with_std=False)], core.NaiveBayes())
+    assert repr(pipe) == "ClassificationPipeline(steps=[StandardScaler(with_std=False)], learner=NaiveBayes())"
+
+
+@pytest.mark.parametrize("protocol", range(2, pickle.HIGHEST_PROTOCOL + 1))
+def test_pipelines_keep_shared_objects_shared(protocol):
+    scaler, learner = core.StandardScaler(), core.NaiveBayes()
+    pipe = core.ClassificationPipeline([scaler, core.MinMaxScaler(), scaler], learner)
+    _classifier_run(pipe, TRAIN[:200])
+    scaler2, pipe2, learner2 = pickle.loads(pickle.dumps((scaler, pipe, learner), protocol=protocol))
+    _, steps2, inner2 = pipe2.__getstate__()
+    assert steps2[0] is scaler2 and steps2[2] is scaler2 and inner2 is learner2
+    assert steps2[1] is not scaler2
+    # Learning through the restored pipeline changes the caller's restored objects.
+    before = scaler2.__getstate__(), learner2.__getstate__()
+    pipe2.learn_one(*TRAIN[300][:2])
+    assert scaler2.__getstate__() != before[0] and learner2.__getstate__() != before[1]
+    # deepcopy of both keeps them shared; a copy of the pipeline alone shares nothing.
+    scaler3, pipe3 = copy.deepcopy((scaler, pipe))
+    assert pipe3.__getstate__()[1][0] is scaler3 is not scaler
+    for c in (copy.copy(pipe), copy.deepcopy(pipe)):
+        _, steps, inner = c.__getstate__()
+        assert steps[0] is steps[2] and steps[0] is not scaler and inner is not learner
+
+
+def test_nested_pipelines_round_trip_up_to_the_depth_bound():
+    pipe = core.RegressionPipeline([core.StandardScaler()], core.LinearRegression())
+    for _ in range(99):
+        pipe = core.RegressionPipeline([], pipe)
+    _regressor_run(pipe, TRAIN[:50])
+    for c in (pickle.loads(pickle.dumps(pipe)), copy.copy(pipe)):
+        assert _regressor_run(c, MORE[:50]) == _regressor_run(copy.deepcopy(pipe), MORE[:50])
+        assert repr(c).count("RegressionPipeline(") == 100
+    # A state one level deeper is refused, as the constructor refuses it.
+    record = core.RegressionPipeline([], pipe.__getstate__()[2]).__getstate__()[0]
+    with pytest.raises(ValueError, match="at most 100"):
+        _load(core.RegressionPipeline, (record, [], pipe))
+
+
+def test_pipeline_states_with_wrong_objects_are_refused():
+    steps, learner = [core.StandardScaler()], core.NaiveBayes()
+    record = core.ClassificationPipeline(steps, learner).__getstate__()[0]
+    cls = core.ClassificationPipeline
+    for state, error, what in [
+        ((record, steps, core.LinearRegression()), TypeError, "learner is a LinearRegression, not"),
+        ((record, [learner], learner), TypeError, r"steps\[0\] is a NaiveBayes"),
+        ((record, [None], learner), TypeError, "steps"),
+        ((record, (steps[0],), learner), TypeError, "tuple"),
+        ((record, steps), TypeError, "tuple"),
+        (record, TypeError, "tuple"),
+        ((record, [], learner), ValueError, "do not match"),
+        ((record[:-1], steps, learner), ValueError, "cannot load"),
+        ((core.NaiveBayes().__getstate__(), steps, learner), ValueError, "holds a saved NaiveBayes"),
+        ((record, steps, cls.__new__(cls)), TypeError, "initialised"),
+    ]:
+        with pytest.raises(error, match=what):
+            _load(cls, state)
 
 
 # ---- bad input ---------------------------------------------------------------------
