@@ -47,8 +47,8 @@ std::shared_ptr<Base> held(const py::handle& obj, const std::string& what, const
         }
     }
     if (!p) {
-        throw py::type_error(what + " is a " + std::string(py::str(py::type::handle_of(obj).attr("__name__"))) +
-                             ", not an initialised " + kind);
+        const auto type_name = std::string(py::str(py::type::handle_of(obj).attr("__name__")));
+        throw py::type_error(what + " is a " + type_name + ", not an initialised " + kind);
     }
     return p;
 }
@@ -76,7 +76,8 @@ py::object pipeline_state(const T& self, const char* name) {
 // A pipeline rebuilt from a saved state; TypeError for objects of the wrong
 // kind, ValueError for a record that does not match them or nesting too deep.
 template <class T, class Learner>
-std::shared_ptr<T> restore_pipeline(const py::object& state, const char* name, const char* learner_kind) {
+std::shared_ptr<T> restore_pipeline(const py::object& state, const char* name,
+                                    const char* learner_kind) {
     const std::string where = std::string(name) + ".__setstate__(): ";
     if (!py::isinstance<py::tuple>(state) || py::len(state) != 3) {
         throw py::type_error(where + "the state must be a (bytes, list of steps, learner) tuple");
@@ -170,7 +171,8 @@ void bind_classification_pipeline(py::module_& m) {
         }),
         py::arg("steps"), py::arg("learner"));
     def_set_feature_order(cls);
-    def_pipeline_persistence<decltype(cls), IClassifier>(cls, "ClassificationPipeline", "IClassifier");
+    def_pipeline_persistence<decltype(cls), IClassifier>(cls, "ClassificationPipeline",
+                                                         "IClassifier");
 }
 
 void bind_regression_pipeline(py::module_& m) {

@@ -463,6 +463,67 @@ def test_foreign_newer_and_odd_data():
         _load(core.NaiveBayes, "text")
 
 
+def _weight_table(blob):
+    """A LinearRegression blob cut around its weight table: (head, capacity, cells, tail),
+    a cell being (slot, weight) or None when empty."""
+    pos = 8 + struct.unpack_from("<I", blob, 4)[0] + 16  # header, learning_rate, l2
+    _, n = struct.unpack_from("<QQ", blob, pos)  # the feature slots: buckets, entries
+    pos += 16
+    for _ in range(n):
+        pos += 8 + struct.unpack_from("<Q", blob, pos)[0] + 4
+    pos += 8  # the bias
+    head = blob[:pos]
+    (capacity,) = struct.unpack_from("<Q", blob, pos)
+    pos += 8
+    cells = []
+    for _ in range(capacity):
+        (slot,) = struct.unpack_from("<I", blob, pos)
+        pos += 4
+        if slot == 0xFFFFFFFF:
+            cells.append(None)
+        else:
+            cells.append((slot, blob[pos : pos + 8]))
+            pos += 8
+    return head, capacity, cells, blob[pos:-8]
+
+
+def _with_cells(head, capacity, cells, tail):
+    body = head + struct.pack("<Q", capacity)
+    for c in cells:
+        body += struct.pack("<I", 0xFFFFFFFF) if c is None else struct.pack("<I", c[0]) + c[1]
+    return _seal(body + tail)
+
+
+def test_misplaced_or_repeated_weights_are_refused():
+    m = core.LinearRegression()
+    _regressor_run(m, TRAIN[:100])
+    head, capacity, cells, tail = _weight_table(m.__getstate__())
+    assert _load(core.LinearRegression, _with_cells(head, capacity, cells, tail)).__getstate__() == m.__getstate__()
+    shift = 64 - capacity.bit_length() + 1
+
+    def home(slot):
+        return ((slot * 0x9E3779B97F4A7C15) & ((1 << 64) - 1)) >> shift
+
+    used = [i for i, c in enumerate(cells) if c is not None]
+    # A copy of a weight right after its run: reachable, but repeated.
+    i = used[0]
+    while cells[i] is not None:
+        i = (i + 1) % capacity
+    repeated = list(cells)
+    repeated[i] = cells[used[0]]
+    # A weight moved to a cell its lookup never reaches.
+    lonely = [i for i in range(capacity) if cells[i] is None and cells[i - 1] is None]
+    slot = cells[used[0]][0]
+    target = next(i for i in lonely if i != home(slot))
+    moved = list(cells)
+    moved[used[0]], moved[target] = None, cells[used[0]]
+    for bad in (repeated, moved):
+        with pytest.raises(ValueError, match="misplaced or repeated"):
+            _load(core.LinearRegression, _with_cells(head, capacity, bad, tail))
+    with pytest.raises(ValueError, match="impossible size"):
+        _load(core.LinearRegression, _with_cells(head, 12, cells[:12], tail))
+
+
 def test_huge_counts_are_refused_before_allocating():
     body = core.NaiveBayes().__getstate__()[:-8]
     header = 8 + len("NaiveBayes")

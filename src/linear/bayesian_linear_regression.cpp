@@ -40,7 +40,8 @@ void BayesianLinearRegression::fields(Archive& ar) {
     ar.param("beta", beta);
     ar(features_, means_, precisions_, beta_sum_);
     if constexpr (Archive::kLoading) {
-        ar.check(means_.weights.slots_below(features_.size()) && precisions_.slots_below(features_.size()),
+        const std::size_t n = features_.size();
+        ar.check(means_.weights.slots_below(n) && precisions_.slots_below(n),
                  "a weight belongs to no known feature");
     }
 }

@@ -175,7 +175,8 @@ void SelectKBest::fields(Archive& ar) {
         }
         ar.check(unique, "the feature ids are repeated or out of range");
         // Every learnt feature appears once, with statistics, a score and an id.
-        bool learnt = stats_.size() == feature_names_.size() && scores_.size() == feature_names_.size();
+        const std::size_t n = feature_names_.size();
+        bool learnt = stats_.size() == n && scores_.size() == n;
         std::unordered_set<std::string_view> seen;
         for (const std::string& name : feature_names_) {
             learnt = learnt && stats_.count(name) == 1 && scores_.count(name) == 1 &&
