@@ -1,7 +1,7 @@
 #include <cstddef>
 #include <memory>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
