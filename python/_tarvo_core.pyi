@@ -61,7 +61,21 @@ class Perceptron(IClassifier):
     
     Keeps a bias and sparse weights per label; on a mistake moves the true label towards the sample and the predicted label away from it by learning_rate. Ties go to the label learnt first. predict_proba_one normalises exp(score). Untrained, predict_one answers 0 and predict_proba_one {}.
     """
+    def __copy__(self) -> Perceptron:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> Perceptron:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -91,7 +105,21 @@ class LogisticRegressionClassifier(IClassifier):
     
     Every known label is a two-class model updated on every sample, with L2 shrinkage l2 of the weights (not the bias). predict_one takes the greatest raw score, ties going to the smallest label; predict_proba_one normalises exp(score). Untrained, predict_one answers 0 and predict_proba_one {}.
     """
+    def __copy__(self) -> LogisticRegressionClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> LogisticRegressionClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, l2: typing.SupportsFloat | typing.SupportsIndex = 0.0) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -127,7 +155,21 @@ class PassiveAggressiveClassifier(IClassifier):
     
     When the best rival label scores within a margin of 1 of the true label, adds the sample to the true label and subtracts it from the rival by the smallest step that restores the margin, at most C. Ties go to the smallest label. Untrained, predict_one answers 0 and predict_proba_one {}.
     """
+    def __copy__(self) -> PassiveAggressiveClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> PassiveAggressiveClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, C: typing.SupportsFloat | typing.SupportsIndex = 1.0) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -157,7 +199,21 @@ class SoftmaxRegression(IClassifier):
     
     Softmax over the class scores (shifted by the greatest); every known label takes a step on every sample, with L2 shrinkage l2 of the weights. Untrained, predict_one answers 0 and predict_proba_one {}.
     """
+    def __copy__(self) -> SoftmaxRegression:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> SoftmaxRegression:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, l2: typing.SupportsFloat | typing.SupportsIndex = 0.0) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -602,7 +658,21 @@ class LinearRegression(IRegressor):
     
     The error and every per-feature gradient are clipped to [-10, 10]; l2 shrinks the weights, not the bias. Untrained, predict_one answers 0.0.
     """
+    def __copy__(self) -> LinearRegression:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> LinearRegression:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, l2: typing.SupportsFloat | typing.SupportsIndex = 0.0) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
@@ -634,7 +704,21 @@ class BayesianLinearRegression(IRegressor):
     
     Each feature's weight has its own Gaussian posterior, with prior precision alpha and noise precision beta, moved by the residual clipped to [-10, 10]; the bias is the running mean of the clipped residuals. Untrained, predict_one answers 0.0.
     """
+    def __copy__(self) -> BayesianLinearRegression:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> BayesianLinearRegression:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, alpha: typing.SupportsFloat | typing.SupportsIndex = 1.0, beta: typing.SupportsFloat | typing.SupportsIndex = 1.0) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
@@ -666,7 +750,21 @@ class PassiveAggressiveRegressor(IRegressor):
     
     A residual beyond epsilon moves the weights and the bias towards the target by the smallest step that brings it within epsilon, at most C. Untrained, predict_one answers 0.0.
     """
+    def __copy__(self) -> PassiveAggressiveRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> PassiveAggressiveRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, C: typing.SupportsFloat | typing.SupportsIndex = 1.0, epsilon: typing.SupportsFloat | typing.SupportsIndex = 0.1) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
@@ -1130,7 +1228,21 @@ class StandardScaler(ITransformer):
     A feature never learnt, or with zero variance, maps to 0.0; with with_std false a feature never learnt passes unchanged. The variance is updated only while with_std is true.
     """
     with_std: bool
+    def __copy__(self) -> StandardScaler:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> StandardScaler:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, with_std: bool = True) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def clone_state(self) -> StandardScaler:
         """
@@ -1152,7 +1264,21 @@ class MinMaxScaler(ITransformer):
     """
     Maps every feature to (v - min) / (max - min) by its running minimum and maximum, not clipped. A feature never learnt, or with a zero range, maps to 0.0.
     """
+    def __copy__(self) -> MinMaxScaler:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> MinMaxScaler:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def clone_state(self) -> MinMaxScaler:
         """
@@ -1174,7 +1300,21 @@ class MaxAbsScaler(ITransformer):
     """
     Divides every feature by its running maximum absolute value, not clipped. A feature never learnt, or learnt only as zeros, maps to 0.0.
     """
+    def __copy__(self) -> MaxAbsScaler:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> MaxAbsScaler:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def clone_state(self) -> MaxAbsScaler:
         """
@@ -1198,7 +1338,21 @@ class VarianceThreshold(ITransformer):
     
     Features never learnt, or learnt fewer times, are kept; kept values are unchanged.
     """
+    def __copy__(self) -> VarianceThreshold:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> VarianceThreshold:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, threshold: typing.SupportsFloat | typing.SupportsIndex = 0.0, min_samples: typing.SupportsInt | typing.SupportsIndex = 2) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def clone_state(self) -> VarianceThreshold:
         """
@@ -1235,7 +1389,21 @@ class SelectKBest(ITransformer):
     Equal scores keep the feature first named by set_feature_order or first learnt; a NaN score ranks last. Before anything is learnt a sample passes unchanged, afterwards features never learnt are dropped; k <= 0 keeps nothing. reset keeps the tie order. A new k applies when the selection is next recomputed (after a learn_one, set_feature_order or reset), a new use_abs to the scores of later learn_one calls.
     """
     use_abs: bool
+    def __copy__(self) -> SelectKBest:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> SelectKBest:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, k: typing.SupportsInt | typing.SupportsIndex = 10, use_abs: bool = False) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def clone_state(self) -> SelectKBest:
         """
@@ -1268,8 +1436,24 @@ class ClassificationPipeline(IClassifier):
     Transformers chained in front of a classifier.
     
     learn_one lets each step learn from the sample as the steps before it left it (with the label as a float for a step that needs the target), then transform it, and the learner learn the result; prediction only transforms. Steps and learner are shared with the caller, who sees what they learn; the caller's dict is never modified. Pipelines nest at most 100 deep.
+    
+    pickle saves the steps and learner as the objects they are, so that an object shared with the caller is still shared after a round trip that carries both; copy.copy and copy.deepcopy copy the steps and learner too, so a copy shares nothing with the original.
     """
+    def __copy__(self) -> typing.Any:
+        """
+        A copy whose steps and learner are copies too (the same as copy.deepcopy).
+        """
+    def __deepcopy__(self, memo: dict) -> ClassificationPipeline:
+        """
+        A copy whose steps and learner are copies too.
+        """
+    def __getstate__(self, /) -> typing.Any:
+        ...
     def __init__(self, steps: collections.abc.Sequence[ITransformer], learner: IClassifier) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: typing.Any, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -1296,8 +1480,24 @@ class RegressionPipeline(IRegressor):
     Transformers chained in front of a regressor.
     
     learn_one lets each step learn from the sample as the steps before it left it (with the target for a step that needs it), then transform it, and the learner learn the result; prediction only transforms. Steps and learner are shared with the caller, who sees what they learn; the caller's dict is never modified. Pipelines nest at most 100 deep.
+    
+    pickle saves the steps and learner as the objects they are, so that an object shared with the caller is still shared after a round trip that carries both; copy.copy and copy.deepcopy copy the steps and learner too, so a copy shares nothing with the original.
     """
+    def __copy__(self) -> typing.Any:
+        """
+        A copy whose steps and learner are copies too (the same as copy.deepcopy).
+        """
+    def __deepcopy__(self, memo: dict) -> RegressionPipeline:
+        """
+        A copy whose steps and learner are copies too.
+        """
+    def __getstate__(self, /) -> typing.Any:
+        ...
     def __init__(self, steps: collections.abc.Sequence[ITransformer], learner: IRegressor) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: typing.Any, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """

@@ -69,7 +69,7 @@ def _regressor_run(m, data):
 def _transformer_run(m, data):
     out = []
     for x, y, t in data:
-        if m.requires_target():
+        if isinstance(m, core.SelectKBest):
             m.learn_one(x, float(y))
         else:
             m.learn_one(x)
@@ -125,6 +125,12 @@ def _eddm_run(m, data):
     return out
 
 
+def _nested_regression_pipeline():
+    scaler = core.MaxAbsScaler()
+    inner = core.RegressionPipeline([scaler], core.LinearRegression(learning_rate=0.02))
+    return core.RegressionPipeline([core.VarianceThreshold(threshold=0.5), scaler], inner)
+
+
 # Every class: how to build it (settings that make it grow, split, drift and
 # draw) and how to drive it. New classes join here.
 CASES = {
@@ -143,6 +149,32 @@ CASES = {
     "HoeffdingAdaptiveTreeClassifier": (
         lambda: core.HoeffdingAdaptiveTreeClassifier(grace_period=40, split_confidence=0.01, warning_delta=0.1),
         _classifier_run,
+    ),
+    "Perceptron": (lambda: core.Perceptron(learning_rate=0.1), _classifier_run),
+    "LogisticRegressionClassifier": (
+        lambda: core.LogisticRegressionClassifier(learning_rate=0.05, l2=0.001),
+        _classifier_run,
+    ),
+    "PassiveAggressiveClassifier": (lambda: core.PassiveAggressiveClassifier(C=0.5), _classifier_run),
+    "SoftmaxRegression": (lambda: core.SoftmaxRegression(learning_rate=0.05, l2=0.001), _classifier_run),
+    "LinearRegression": (lambda: core.LinearRegression(learning_rate=0.02, l2=0.001), _regressor_run),
+    "BayesianLinearRegression": (lambda: core.BayesianLinearRegression(alpha=0.5, beta=2.0), _regressor_run),
+    "PassiveAggressiveRegressor": (lambda: core.PassiveAggressiveRegressor(C=0.3, epsilon=0.2), _regressor_run),
+    "StandardScaler": (lambda: core.StandardScaler(), _transformer_run),
+    "MinMaxScaler": (lambda: core.MinMaxScaler(), _transformer_run),
+    "MaxAbsScaler": (lambda: core.MaxAbsScaler(), _transformer_run),
+    "VarianceThreshold": (lambda: core.VarianceThreshold(threshold=0.9, min_samples=20), _transformer_run),
+    "SelectKBest": (lambda: core.SelectKBest(k=3, use_abs=True), _transformer_run),
+    "ClassificationPipeline": (
+        lambda: core.ClassificationPipeline(
+            [core.StandardScaler(), core.SelectKBest(k=3)],
+            core.HoeffdingTreeClassifier(grace_period=40, split_confidence=0.01),
+        ),
+        _classifier_run,
+    ),
+    "RegressionPipeline": (  # nested, with a step shared by both levels
+        lambda: _nested_regression_pipeline(),
+        _regressor_run,
     ),
     "KNNRegressor": (lambda: core.KNNRegressor(n_neighbors=3, window_size=250), _regressor_run),
     "HoeffdingTreeRegressor": (
@@ -211,16 +243,20 @@ def _module_classes():
 
 
 # Classes that do not save yet: they raise on pickling (pybind11's default).
-NOT_YET = {
-    "Perceptron", "LogisticRegressionClassifier", "PassiveAggressiveClassifier", "SoftmaxRegression",
-    "LinearRegression", "BayesianLinearRegression", "PassiveAggressiveRegressor",
-    "StandardScaler", "MinMaxScaler", "MaxAbsScaler", "VarianceThreshold", "SelectKBest",
-    "ClassificationPipeline", "RegressionPipeline",
-}
+NOT_YET: set[str] = set()
 
 
 def test_every_class_is_in_the_table():
     assert set(_module_classes()) - NOT_YET == set(CASES)
+
+
+def _state(m):
+    """The saved state; a pipeline's steps and learner by their own states."""
+    s = m.__getstate__()
+    if isinstance(s, tuple):
+        record, steps, learner = s
+        return record, [_state(step) for step in steps], _state(learner)
+    return s
 
 
 def _copies(m):
@@ -242,7 +278,7 @@ def test_restored_objects_continue_bit_for_bit(name):
     for how, c in copies:
         assert run(c, MORE) == expected, f"{name} after {how}"
         # The whole state agrees too, generator states and table layouts included.
-        assert c.__getstate__() == original.__getstate__(), f"{name} after {how}"
+        assert _state(c) == _state(original), f"{name} after {how}"
 
 
 def test_the_table_reaches_the_state_worth_saving():
@@ -271,10 +307,10 @@ def test_a_copy_is_independent(name):
     make, run = CASES[name]
     original = make()
     run(original, TRAIN[:300])
-    before = original.__getstate__()
+    before = _state(original)
     c = copy.copy(original)
     run(c, MORE[:200])
-    assert original.__getstate__() == before
+    assert _state(original) == before
 
 
 @pytest.mark.parametrize("name", sorted(CASES))
@@ -283,10 +319,26 @@ def test_repr_rebuilds_the_settings(name):
     m = make()
     text = repr(m)
     assert text.startswith(name + "(")
-    rebuilt = eval(text, {name: getattr(core, name), "inf": math.inf, "nan": math.nan})
+    rebuilt = eval(text, {**vars(core), "inf": math.inf, "nan": math.nan})
     assert repr(rebuilt) == text
     # A fresh object of the same settings saves to the same bytes.
-    assert rebuilt.__getstate__() == m.__getstate__()
+    assert _state(rebuilt) == _state(m)
+
+
+def test_select_k_best_keeps_its_selection_until_recomputed():
+    # A new k applies at the next recomputation, so the saved selection is the
+    # old one until the next learn_one, in the copy as in the original.
+    m = core.SelectKBest(k=4)
+    for x, y, _ in TRAIN[:200]:
+        m.learn_one(x, float(y))
+    x = TRAIN[0][0]
+    assert len(m.transform_one(x)) == 4
+    m.k = 1
+    c = pickle.loads(pickle.dumps(m))
+    assert c.transform_one(x) == m.transform_one(x) and len(c.transform_one(x)) == 4
+    for obj in (m, c):
+        obj.learn_one(*TRAIN[1][:1], 1.0)
+    assert c.transform_one(x) == m.transform_one(x) and len(c.transform_one(x)) == 1
 
 
 def test_repr_shows_changed_settings():
@@ -297,6 +349,66 @@ def test_repr_shows_changed_settings():
     t.split_criterion = "odd 'text'"
     assert repr(t).endswith("split_criterion=\"odd 'text'\")")
     assert "split_criterion" not in repr(core.EFDTClassifier())
+
+
+def test_pipeline_repr_shows_steps_and_learner():
+    pipe = core.ClassificationPipeline([core.StandardScaler(with_std=False)], core.NaiveBayes())
+    assert repr(pipe) == "ClassificationPipeline(steps=[StandardScaler(with_std=False)], learner=NaiveBayes())"
+
+
+@pytest.mark.parametrize("protocol", range(2, pickle.HIGHEST_PROTOCOL + 1))
+def test_pipelines_keep_shared_objects_shared(protocol):
+    scaler, learner = core.StandardScaler(), core.NaiveBayes()
+    pipe = core.ClassificationPipeline([scaler, core.MinMaxScaler(), scaler], learner)
+    _classifier_run(pipe, TRAIN[:200])
+    scaler2, pipe2, learner2 = pickle.loads(pickle.dumps((scaler, pipe, learner), protocol=protocol))
+    _, steps2, inner2 = pipe2.__getstate__()
+    assert steps2[0] is scaler2 and steps2[2] is scaler2 and inner2 is learner2
+    assert steps2[1] is not scaler2
+    # Learning through the restored pipeline changes the caller's restored objects.
+    before = scaler2.__getstate__(), learner2.__getstate__()
+    pipe2.learn_one(*TRAIN[300][:2])
+    assert scaler2.__getstate__() != before[0] and learner2.__getstate__() != before[1]
+    # deepcopy of both keeps them shared; a copy of the pipeline alone shares nothing.
+    scaler3, pipe3 = copy.deepcopy((scaler, pipe))
+    assert pipe3.__getstate__()[1][0] is scaler3 is not scaler
+    for c in (copy.copy(pipe), copy.deepcopy(pipe)):
+        _, steps, inner = c.__getstate__()
+        assert steps[0] is steps[2] and steps[0] is not scaler and inner is not learner
+
+
+def test_nested_pipelines_round_trip_up_to_the_depth_bound():
+    pipe = core.RegressionPipeline([core.StandardScaler()], core.LinearRegression())
+    for _ in range(99):
+        pipe = core.RegressionPipeline([], pipe)
+    _regressor_run(pipe, TRAIN[:50])
+    for c in (pickle.loads(pickle.dumps(pipe)), copy.copy(pipe)):
+        assert _regressor_run(c, MORE[:50]) == _regressor_run(copy.deepcopy(pipe), MORE[:50])
+        assert repr(c).count("RegressionPipeline(") == 100
+    # A state one level deeper is refused, as the constructor refuses it.
+    record = core.RegressionPipeline([], pipe.__getstate__()[2]).__getstate__()[0]
+    with pytest.raises(ValueError, match="at most 100"):
+        _load(core.RegressionPipeline, (record, [], pipe))
+
+
+def test_pipeline_states_with_wrong_objects_are_refused():
+    steps, learner = [core.StandardScaler()], core.NaiveBayes()
+    record = core.ClassificationPipeline(steps, learner).__getstate__()[0]
+    cls = core.ClassificationPipeline
+    for state, error, what in [
+        ((record, steps, core.LinearRegression()), TypeError, "learner is a LinearRegression, not"),
+        ((record, [learner], learner), TypeError, r"steps\[0\] is a NaiveBayes"),
+        ((record, [None], learner), TypeError, "steps"),
+        ((record, (steps[0],), learner), TypeError, "tuple"),
+        ((record, steps), TypeError, "tuple"),
+        (record, TypeError, "tuple"),
+        ((record, [], learner), ValueError, "do not match"),
+        ((record[:-1], steps, learner), ValueError, "cannot load"),
+        ((core.NaiveBayes().__getstate__(), steps, learner), ValueError, "holds a saved NaiveBayes"),
+        ((record, steps, cls.__new__(cls)), TypeError, "initialised"),
+    ]:
+        with pytest.raises(error, match=what):
+            _load(cls, state)
 
 
 # ---- bad input ---------------------------------------------------------------------
@@ -336,8 +448,10 @@ def _small_blobs():
     # a small booster: stages, their views and trees.
     short = {"KNNRegressor": 40, "FIMTDDRegressor": 100, "SGBRRegressor": 30}
     small = {"SGBRRegressor": lambda: core.SGBRRegressor(n_models=1, bag_size=1, grace_period=15, seed=3)}
-    for name in ["NaiveBayes", "HoeffdingTreeClassifier", "KNNRegressor", "ADWIN", "WindowMetric", "SGTClassifier",
-                 "FIMTDDRegressor", "SGBRRegressor"]:
+    for name in [
+        "NaiveBayes", "HoeffdingTreeClassifier", "KNNRegressor", "ADWIN", "WindowMetric", "SGTClassifier",
+        "LogisticRegressionClassifier", "SelectKBest", "FIMTDDRegressor", "SGBRRegressor",
+    ]:
         make, run = CASES[name]
         m = small.get(name, make)()
         run(m, TRAIN[: short.get(name, 250)])
@@ -408,6 +522,67 @@ def test_foreign_newer_and_odd_data():
             _load(core.NaiveBayes, junk)
     with pytest.raises(TypeError):
         _load(core.NaiveBayes, "text")
+
+
+def _weight_table(blob):
+    """A LinearRegression blob cut around its weight table: (head, capacity, cells, tail),
+    a cell being (slot, weight) or None when empty."""
+    pos = 8 + struct.unpack_from("<I", blob, 4)[0] + 16  # header, learning_rate, l2
+    _, n = struct.unpack_from("<QQ", blob, pos)  # the feature slots: buckets, entries
+    pos += 16
+    for _ in range(n):
+        pos += 8 + struct.unpack_from("<Q", blob, pos)[0] + 4
+    pos += 8  # the bias
+    head = blob[:pos]
+    (capacity,) = struct.unpack_from("<Q", blob, pos)
+    pos += 8
+    cells = []
+    for _ in range(capacity):
+        (slot,) = struct.unpack_from("<I", blob, pos)
+        pos += 4
+        if slot == 0xFFFFFFFF:
+            cells.append(None)
+        else:
+            cells.append((slot, blob[pos : pos + 8]))
+            pos += 8
+    return head, capacity, cells, blob[pos:-8]
+
+
+def _with_cells(head, capacity, cells, tail):
+    body = head + struct.pack("<Q", capacity)
+    for c in cells:
+        body += struct.pack("<I", 0xFFFFFFFF) if c is None else struct.pack("<I", c[0]) + c[1]
+    return _seal(body + tail)
+
+
+def test_misplaced_or_repeated_weights_are_refused():
+    m = core.LinearRegression()
+    _regressor_run(m, TRAIN[:100])
+    head, capacity, cells, tail = _weight_table(m.__getstate__())
+    assert _load(core.LinearRegression, _with_cells(head, capacity, cells, tail)).__getstate__() == m.__getstate__()
+    shift = 64 - capacity.bit_length() + 1
+
+    def home(slot):
+        return ((slot * 0x9E3779B97F4A7C15) & ((1 << 64) - 1)) >> shift
+
+    used = [i for i, c in enumerate(cells) if c is not None]
+    # A copy of a weight right after its run: reachable, but repeated.
+    i = used[0]
+    while cells[i] is not None:
+        i = (i + 1) % capacity
+    repeated = list(cells)
+    repeated[i] = cells[used[0]]
+    # A weight moved to a cell its lookup never reaches.
+    lonely = [i for i in range(capacity) if cells[i] is None and cells[i - 1] is None]
+    slot = cells[used[0]][0]
+    target = next(i for i in lonely if i != home(slot))
+    moved = list(cells)
+    moved[used[0]], moved[target] = None, cells[used[0]]
+    for bad in (repeated, moved):
+        with pytest.raises(ValueError, match="misplaced or repeated"):
+            _load(core.LinearRegression, _with_cells(head, capacity, bad, tail))
+    with pytest.raises(ValueError, match="impossible size"):
+        _load(core.LinearRegression, _with_cells(head, 12, cells[:12], tail))
 
 
 def test_huge_counts_are_refused_before_allocating():
