@@ -201,6 +201,7 @@ SharedClass<T, ITransformer> bind_transformer(py::module_& m, const char* name, 
                                               Init&& init, const InitExtra&... init_extra) {
     SharedClass<T, ITransformer> cls(m, name, doc);
     cls.def(std::forward<Init>(init), init_extra...);
+    def_persistence(cls, name, keyword_names(init_extra...));
     if constexpr (declares_requires_target<T>) {
         cls.def(
             "learn_one", [](T& self, const FeatureMap& x, double y) { self.learn_one(x, y); },

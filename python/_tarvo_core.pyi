@@ -61,7 +61,21 @@ class Perceptron(IClassifier):
     
     Keeps a bias and sparse weights per label; on a mistake moves the true label towards the sample and the predicted label away from it by learning_rate. Ties go to the label learnt first. predict_proba_one normalises exp(score). Untrained, predict_one answers 0 and predict_proba_one {}.
     """
+    def __copy__(self) -> Perceptron:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> Perceptron:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -91,7 +105,21 @@ class LogisticRegressionClassifier(IClassifier):
     
     Every known label is a two-class model updated on every sample, with L2 shrinkage l2 of the weights (not the bias). predict_one takes the greatest raw score, ties going to the smallest label; predict_proba_one normalises exp(score). Untrained, predict_one answers 0 and predict_proba_one {}.
     """
+    def __copy__(self) -> LogisticRegressionClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> LogisticRegressionClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, l2: typing.SupportsFloat | typing.SupportsIndex = 0.0) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -127,7 +155,21 @@ class PassiveAggressiveClassifier(IClassifier):
     
     When the best rival label scores within a margin of 1 of the true label, adds the sample to the true label and subtracts it from the rival by the smallest step that restores the margin, at most C. Ties go to the smallest label. Untrained, predict_one answers 0 and predict_proba_one {}.
     """
+    def __copy__(self) -> PassiveAggressiveClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> PassiveAggressiveClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, C: typing.SupportsFloat | typing.SupportsIndex = 1.0) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -157,7 +199,21 @@ class SoftmaxRegression(IClassifier):
     
     Softmax over the class scores (shifted by the greatest); every known label takes a step on every sample, with L2 shrinkage l2 of the weights. Untrained, predict_one answers 0 and predict_proba_one {}.
     """
+    def __copy__(self) -> SoftmaxRegression:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> SoftmaxRegression:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, l2: typing.SupportsFloat | typing.SupportsIndex = 0.0) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -452,7 +508,21 @@ class SRPClassifier(IClassifier):
     
     Each member learns on its own patch: a fixed random share subspace_fraction of the features of its first sample (drawn from seed and the member's position, names kept in ascending order) and/or every sample a Poisson(lambda_value) number of times. training_method is "subspaces" (features only, every sample learnt once), "resampling" (weights only, every feature) or any other text for "patches" (both). ADWIN detectors over the member's 0/1 error start a background tree on a warning (warning_delta) and replace the tree on a drift (drift_delta). Members vote with their accuracy since their tree was last replaced. n_models (at most 100000) takes effect at reset; seed re-seeds the weights at reset and seeds every patch drawn after it is set; a NaN, infinite or above-1000 lambda_value makes learn_one raise ValueError when the method draws weights. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0 and predict_proba_one {}.
     """
+    def __copy__(self) -> SRPClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> SRPClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.001, warning_delta: typing.SupportsFloat | typing.SupportsIndex = 0.01, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01, subspace_fraction: typing.SupportsFloat | typing.SupportsIndex = 0.6, training_method: str = 'patches') -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -488,7 +558,21 @@ class LeveragingBaggingClassifier(IClassifier):
     
     Every member sees every feature and learns each sample a Poisson(lambda_value) number of times; one ADWIN detector (drift_delta) over its 0/1 error replaces its tree by a fresh one on a drift. The ensemble predicts the unweighted mean of the members' normalised class distributions. n_models (at most 100000) and seed take effect at reset; a NaN, infinite or above-1000 lambda_value makes learn_one raise ValueError. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0 and predict_proba_one {}.
     """
+    def __copy__(self) -> LeveragingBaggingClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> LeveragingBaggingClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.002, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -574,7 +658,21 @@ class LinearRegression(IRegressor):
     
     The error and every per-feature gradient are clipped to [-10, 10]; l2 shrinks the weights, not the bias. Untrained, predict_one answers 0.0.
     """
+    def __copy__(self) -> LinearRegression:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> LinearRegression:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, l2: typing.SupportsFloat | typing.SupportsIndex = 0.0) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
@@ -606,7 +704,21 @@ class BayesianLinearRegression(IRegressor):
     
     Each feature's weight has its own Gaussian posterior, with prior precision alpha and noise precision beta, moved by the residual clipped to [-10, 10]; the bias is the running mean of the clipped residuals. Untrained, predict_one answers 0.0.
     """
+    def __copy__(self) -> BayesianLinearRegression:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> BayesianLinearRegression:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, alpha: typing.SupportsFloat | typing.SupportsIndex = 1.0, beta: typing.SupportsFloat | typing.SupportsIndex = 1.0) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
@@ -638,7 +750,21 @@ class PassiveAggressiveRegressor(IRegressor):
     
     A residual beyond epsilon moves the weights and the bias towards the target by the smallest step that brings it within epsilon, at most C. Untrained, predict_one answers 0.0.
     """
+    def __copy__(self) -> PassiveAggressiveRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> PassiveAggressiveRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, C: typing.SupportsFloat | typing.SupportsIndex = 1.0, epsilon: typing.SupportsFloat | typing.SupportsIndex = 0.1) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
@@ -831,7 +957,21 @@ class SRPRegressor(IRegressor):
     
     Members learn on their patches as in SRPClassifier (training_method "subspaces", "resampling" or any other text for "patches"); ADWIN detectors over a member's absolute error start a background tree on a warning (warning_delta) and replace the tree on a drift (drift_delta). The ensemble predicts the mean of its members that have learnt. n_models (at most 100000) takes effect at reset; seed re-seeds the weights at reset and seeds every patch drawn after it is set; a NaN, infinite or above-1000 lambda_value makes learn_one raise ValueError when the method draws weights. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0.0.
     """
+    def __copy__(self) -> SRPRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> SRPRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.001, warning_delta: typing.SupportsFloat | typing.SupportsIndex = 0.01, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, subspace_fraction: typing.SupportsFloat | typing.SupportsIndex = 0.6, training_method: str = 'patches') -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
@@ -865,7 +1005,21 @@ class FIMTDDRegressor(IRegressor):
     """
     drift_detection: bool
     leaf_prediction: str
+    def __copy__(self) -> FIMTDDRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> FIMTDDRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 1e-07, tie_threshold: typing.SupportsFloat | typing.SupportsIndex = 0.05, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, leaf_prediction: str = 'adaptive', learning_ratio: typing.SupportsFloat | typing.SupportsIndex = 0.02, learning_rate_decay: typing.SupportsFloat | typing.SupportsIndex = 0.001, learning_ratio_const: bool = False, page_hinckley_alpha: typing.SupportsFloat | typing.SupportsIndex = 0.005, page_hinckley_threshold: typing.SupportsFloat | typing.SupportsIndex = 50.0, alternate_tree_fading_factor: typing.SupportsFloat | typing.SupportsIndex = 0.995, alternate_tree_t_min: typing.SupportsInt | typing.SupportsIndex = 150, alternate_tree_time: typing.SupportsInt | typing.SupportsIndex = 1500, drift_detection: bool = True, seed: typing.SupportsInt | typing.SupportsIndex = 1) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
@@ -907,7 +1061,21 @@ class LeveragingBaggingRegressor(IRegressor):
     
     Every member sees every feature and learns each sample a Poisson(lambda_value) number of times; one ADWIN detector (drift_delta) over its absolute error, divided by the standard deviation of the targets seen, replaces member i by a fresh tree seeded seed + i on a drift. The ensemble predicts the mean of its members. n_models (0 to 100000; a negative count raises ValueError) and seed take effect at reset; lambda_value at the next learn_one, which raises ValueError when it is NaN or infinite. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, or without members, predict_one answers 0.0.
     """
+    def __copy__(self) -> LeveragingBaggingRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> LeveragingBaggingRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.002, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01, leaf_prediction: str = 'adaptive') -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
@@ -945,7 +1113,21 @@ class SGBTClassifier(IClassifier):
     
     A booster is a fixed sequence of n_models stages, each a bag of bag_size FIMTDD trees on a fixed random percentage_of_features of the features, trained on Newton steps of a logistic (or squared) loss. By default one booster per label, one against the rest; n_classes=2 uses one booster for the smallest label against the others (n_classes is read at every call). A booster copies the settings when it is created, so n_models, learning_rate and seed reach boosters created later. n_models x bag_size is at most 100000 and multiply_hessian_by at most 1000 (ValueError at learn_one). Untrained, predict_one answers 0 and predict_proba_one {}.
     """
+    def __copy__(self) -> SGBTClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> SGBTClassifier:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 100, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.0125, percentage_of_features: typing.SupportsInt | typing.SupportsIndex = 75, multiply_hessian_by: typing.SupportsInt | typing.SupportsIndex = 1, skip_training: typing.SupportsInt | typing.SupportsIndex = 1, use_squared_loss: bool = False, bag_size: typing.SupportsInt | typing.SupportsIndex = 1, n_classes: typing.SupportsInt | typing.SupportsIndex = 0, scale_prediction_by_lr: bool = False, grace_period: typing.SupportsInt | typing.SupportsIndex = 25, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.05, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, leaf_prediction: str = 'mean', seed: typing.SupportsInt | typing.SupportsIndex = 1) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -993,7 +1175,21 @@ class SGBRRegressor(IRegressor):
     
     One booster with squared loss, created at the first learn_one: n_models stages, each a bag of bag_size FIMTDD trees on a fixed random percentage_of_features of the features. predict_one answers the sum of the stage means (0.0 before learning). n_models, learning_rate and seed reach the booster created after reset. n_models x bag_size is at most 100000 and multiply_hessian_by at most 1000 (ValueError at learn_one).
     """
+    def __copy__(self) -> SGBRRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> SGBRRegressor:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 1.0, percentage_of_features: typing.SupportsInt | typing.SupportsIndex = 75, multiply_hessian_by: typing.SupportsInt | typing.SupportsIndex = 1, skip_training: typing.SupportsInt | typing.SupportsIndex = 1, bag_size: typing.SupportsInt | typing.SupportsIndex = 10, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, leaf_prediction: str = 'mean', seed: typing.SupportsInt | typing.SupportsIndex = 1) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
@@ -1032,7 +1228,21 @@ class StandardScaler(ITransformer):
     A feature never learnt, or with zero variance, maps to 0.0; with with_std false a feature never learnt passes unchanged. The variance is updated only while with_std is true.
     """
     with_std: bool
+    def __copy__(self) -> StandardScaler:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> StandardScaler:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, with_std: bool = True) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def clone_state(self) -> StandardScaler:
         """
@@ -1054,7 +1264,21 @@ class MinMaxScaler(ITransformer):
     """
     Maps every feature to (v - min) / (max - min) by its running minimum and maximum, not clipped. A feature never learnt, or with a zero range, maps to 0.0.
     """
+    def __copy__(self) -> MinMaxScaler:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> MinMaxScaler:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def clone_state(self) -> MinMaxScaler:
         """
@@ -1076,7 +1300,21 @@ class MaxAbsScaler(ITransformer):
     """
     Divides every feature by its running maximum absolute value, not clipped. A feature never learnt, or learnt only as zeros, maps to 0.0.
     """
+    def __copy__(self) -> MaxAbsScaler:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> MaxAbsScaler:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def clone_state(self) -> MaxAbsScaler:
         """
@@ -1100,7 +1338,21 @@ class VarianceThreshold(ITransformer):
     
     Features never learnt, or learnt fewer times, are kept; kept values are unchanged.
     """
+    def __copy__(self) -> VarianceThreshold:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> VarianceThreshold:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, threshold: typing.SupportsFloat | typing.SupportsIndex = 0.0, min_samples: typing.SupportsInt | typing.SupportsIndex = 2) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def clone_state(self) -> VarianceThreshold:
         """
@@ -1137,7 +1389,21 @@ class SelectKBest(ITransformer):
     Equal scores keep the feature first named by set_feature_order or first learnt; a NaN score ranks last. Before anything is learnt a sample passes unchanged, afterwards features never learnt are dropped; k <= 0 keeps nothing. reset keeps the tie order. A new k applies when the selection is next recomputed (after a learn_one, set_feature_order or reset), a new use_abs to the scores of later learn_one calls.
     """
     use_abs: bool
+    def __copy__(self) -> SelectKBest:
+        """
+        An independent copy with the same state.
+        """
+    def __deepcopy__(self, memo: typing.Any) -> SelectKBest:
+        """
+        An independent copy with the same state.
+        """
+    def __getstate__(self, /) -> bytes:
+        ...
     def __init__(self, k: typing.SupportsInt | typing.SupportsIndex = 10, use_abs: bool = False) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: bytes, /) -> None:
         ...
     def clone_state(self) -> SelectKBest:
         """
@@ -1170,8 +1436,24 @@ class ClassificationPipeline(IClassifier):
     Transformers chained in front of a classifier.
     
     learn_one lets each step learn from the sample as the steps before it left it (with the label as a float for a step that needs the target), then transform it, and the learner learn the result; prediction only transforms. Steps and learner are shared with the caller, who sees what they learn; the caller's dict is never modified. Pipelines nest at most 100 deep.
+    
+    pickle saves the steps and learner as the objects they are, so that an object shared with the caller is still shared after a round trip that carries both; copy.copy and copy.deepcopy copy the steps and learner too, so a copy shares nothing with the original.
     """
+    def __copy__(self) -> typing.Any:
+        """
+        A copy whose steps and learner are copies too (the same as copy.deepcopy).
+        """
+    def __deepcopy__(self, memo: dict) -> ClassificationPipeline:
+        """
+        A copy whose steps and learner are copies too.
+        """
+    def __getstate__(self, /) -> typing.Any:
+        ...
     def __init__(self, steps: collections.abc.Sequence[ITransformer], learner: IClassifier) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: typing.Any, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
@@ -1198,8 +1480,24 @@ class RegressionPipeline(IRegressor):
     Transformers chained in front of a regressor.
     
     learn_one lets each step learn from the sample as the steps before it left it (with the target for a step that needs it), then transform it, and the learner learn the result; prediction only transforms. Steps and learner are shared with the caller, who sees what they learn; the caller's dict is never modified. Pipelines nest at most 100 deep.
+    
+    pickle saves the steps and learner as the objects they are, so that an object shared with the caller is still shared after a round trip that carries both; copy.copy and copy.deepcopy copy the steps and learner too, so a copy shares nothing with the original.
     """
+    def __copy__(self) -> typing.Any:
+        """
+        A copy whose steps and learner are copies too (the same as copy.deepcopy).
+        """
+    def __deepcopy__(self, memo: dict) -> RegressionPipeline:
+        """
+        A copy whose steps and learner are copies too.
+        """
+    def __getstate__(self, /) -> typing.Any:
+        ...
     def __init__(self, steps: collections.abc.Sequence[ITransformer], learner: IRegressor) -> None:
+        ...
+    def __repr__(self) -> str:
+        ...
+    def __setstate__(self, arg0: typing.Any, /) -> None:
         ...
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """

@@ -9,17 +9,9 @@ import sys
 
 import pytest
 
-import standins
-from tarvo import _native
 from tarvo import cli
 from tarvo.cli import main, parse_value
-
-
-@pytest.fixture
-def with_standins(monkeypatch):
-    ns = standins.namespace()
-    monkeypatch.setattr(_native, "core", ns)
-    return ns
+from tarvo.learners import task_of
 
 
 def run(capsys, *args):
@@ -45,7 +37,7 @@ def test_tiny_run_prints_a_table_and_writes_json(capsys, tmp_path):
     assert result["samples_per_second"] > 0
 
 
-def test_default_run_compares_the_demo_learners_with_metrics_and_drifts(capsys, tmp_path, with_standins):
+def test_default_run_compares_the_demo_learners_with_metrics_and_drifts(capsys, tmp_path):
     status, out, _ = run(capsys, "--samples", "4000", "--json", "-")
     assert status == 0
     doc = json.loads(out)
@@ -60,7 +52,7 @@ def test_default_run_compares_the_demo_learners_with_metrics_and_drifts(capsys, 
     assert doc["drift_detector"] == {"class": "ADWIN", "delta": 0.002}
 
 
-def test_table_columns_with_metrics(capsys, with_standins):
+def test_table_columns_with_metrics(capsys):
     status, out, _ = run(capsys, "--model", "NaiveBayes", "--samples", "2000")
     assert status == 0
     header = next(line for line in out.splitlines() if line.startswith("learner"))
@@ -76,17 +68,17 @@ def test_same_learner_twice_gets_numbered(capsys, tmp_path):
     assert [r["model"] for r in json.loads(path.read_text())["results"]] == ["NaiveBayes #1", "NaiveBayes #2"]
 
 
-def test_params_go_to_the_model_before_them(capsys, tmp_path, with_standins):
+def test_params_go_to_the_model_before_them(capsys, tmp_path):
     path = tmp_path / "o.json"
-    status, out, _ = run(capsys, "--model", "MeanRegressor", "--param", "shrink=0.5", "--model", "MeanRegressor",
+    status, out, _ = run(capsys, "--model", "KNNRegressor", "--param", "n_neighbors=1", "--model", "KNNRegressor",
                          "--data", "friedman", "--data-param", "noise=0", "--samples", "600", "--json", str(path))
     assert status == 0
     doc = json.loads(path.read_text())
     assert doc["task"] == "regression" and doc["data"]["drift_points"] == [300]
     first, second = doc["results"]
-    assert first["model"] == "MeanRegressor(shrink=0.5)" and first["params"] == {"shrink": 0.5}
+    assert first["model"] == "KNNRegressor(n_neighbors=1)" and first["params"] == {"n_neighbors": 1}
     assert second["params"] == {}
-    assert first["final"]["mae"] > second["final"]["mae"]  # half the mean is a worse guess
+    assert first["final"]["mae"] != second["final"]["mae"]
     assert "MAE" in out
 
 
@@ -108,7 +100,7 @@ def test_scale_runs_the_model_behind_a_scaler(capsys, tmp_path, model, data, sca
     assert (scaled["model"], scaled["class"], scaled["scale"]) == (f"{scaler} | {model}", model, scale)
     by_hand = getattr(_tarvo_core, pipeline)([getattr(_tarvo_core, scaler)()], getattr(_tarvo_core, model)())
     stream = GENERATORS[data](1500, seed=42, **cli.STREAM_PRESETS[data])
-    expected = prequential(by_hand, stream, default_metrics(_native.task_of(by_hand)))
+    expected = prequential(by_hand, stream, default_metrics(task_of(by_hand)))
     assert scaled["final"] == expected.final
 
 
@@ -125,7 +117,7 @@ def test_csv_file_end_to_end(capsys, tmp_path):
     assert doc["data"]["params"]["target"] == "label"
 
 
-def test_plot_is_written(capsys, tmp_path, with_standins):
+def test_plot_is_written(capsys, tmp_path):
     pytest.importorskip("matplotlib")
     path = tmp_path / "curve.png"
     status, out, _ = run(capsys, "--model", "NaiveBayes", "--samples", "1500", "--plot", str(path))
@@ -150,3 +142,13 @@ def test_module_entry_point_runs():
     assert "NaiveBayes" in done.stdout
     usage = subprocess.run([sys.executable, "-m", "tarvo"], capture_output=True, text=True, env=env, timeout=120)
     assert usage.returncode == 2 and "evaluate" in usage.stdout
+
+
+def test_every_offered_learner_builds_from_keywords_alone():
+    from tarvo.learners import LEARNERS, learner_names
+
+    assert len(learner_names("classification")) == 14 and len(learner_names("regression")) == 10
+    for name, cls in LEARNERS.items():
+        model = cls()
+        model.learn_one({"a": 1.0}, 1)
+        assert model.predict_one({"a": 1.0}) is not None, name

@@ -10,7 +10,7 @@ import pytest
 
 import _tarvo_probe as probe
 from _tarvo_core import IClassifier, IRegressor, KNNClassifier, KNNRegressor
-from tarvo import _native
+from tarvo.learners import learner_names
 
 NAN = float("nan")
 BOTH = [KNNClassifier, KNNRegressor]
@@ -108,7 +108,7 @@ def test_untrained_zero_k_and_reset_give_the_fixed_answers(cls):
 @pytest.mark.parametrize("task", ["classification", "regression"])
 def test_selectable_by_name_from_the_command_line(task):
     name = "KNNClassifier" if task == "classification" else "KNNRegressor"
-    assert name in _native.learner_names(task)
+    assert name in learner_names(task)
 
 
 # --- the window ------------------------------------------------------------------------------

@@ -69,7 +69,7 @@ def _regressor_run(m, data):
 def _transformer_run(m, data):
     out = []
     for x, y, t in data:
-        if m.requires_target():
+        if isinstance(m, core.SelectKBest):
             m.learn_one(x, float(y))
         else:
             m.learn_one(x)
@@ -125,6 +125,12 @@ def _eddm_run(m, data):
     return out
 
 
+def _nested_regression_pipeline():
+    scaler = core.MaxAbsScaler()
+    inner = core.RegressionPipeline([scaler], core.LinearRegression(learning_rate=0.02))
+    return core.RegressionPipeline([core.VarianceThreshold(threshold=0.5), scaler], inner)
+
+
 # Every class: how to build it (settings that make it grow, split, drift and
 # draw) and how to drive it. New classes join here.
 CASES = {
@@ -144,6 +150,32 @@ CASES = {
         lambda: core.HoeffdingAdaptiveTreeClassifier(grace_period=40, split_confidence=0.01, warning_delta=0.1),
         _classifier_run,
     ),
+    "Perceptron": (lambda: core.Perceptron(learning_rate=0.1), _classifier_run),
+    "LogisticRegressionClassifier": (
+        lambda: core.LogisticRegressionClassifier(learning_rate=0.05, l2=0.001),
+        _classifier_run,
+    ),
+    "PassiveAggressiveClassifier": (lambda: core.PassiveAggressiveClassifier(C=0.5), _classifier_run),
+    "SoftmaxRegression": (lambda: core.SoftmaxRegression(learning_rate=0.05, l2=0.001), _classifier_run),
+    "LinearRegression": (lambda: core.LinearRegression(learning_rate=0.02, l2=0.001), _regressor_run),
+    "BayesianLinearRegression": (lambda: core.BayesianLinearRegression(alpha=0.5, beta=2.0), _regressor_run),
+    "PassiveAggressiveRegressor": (lambda: core.PassiveAggressiveRegressor(C=0.3, epsilon=0.2), _regressor_run),
+    "StandardScaler": (lambda: core.StandardScaler(), _transformer_run),
+    "MinMaxScaler": (lambda: core.MinMaxScaler(), _transformer_run),
+    "MaxAbsScaler": (lambda: core.MaxAbsScaler(), _transformer_run),
+    "VarianceThreshold": (lambda: core.VarianceThreshold(threshold=0.9, min_samples=20), _transformer_run),
+    "SelectKBest": (lambda: core.SelectKBest(k=3, use_abs=True), _transformer_run),
+    "ClassificationPipeline": (
+        lambda: core.ClassificationPipeline(
+            [core.StandardScaler(), core.SelectKBest(k=3)],
+            core.HoeffdingTreeClassifier(grace_period=40, split_confidence=0.01),
+        ),
+        _classifier_run,
+    ),
+    "RegressionPipeline": (  # nested, with a step shared by both levels
+        lambda: _nested_regression_pipeline(),
+        _regressor_run,
+    ),
     "KNNRegressor": (lambda: core.KNNRegressor(n_neighbors=3, window_size=250), _regressor_run),
     "HoeffdingTreeRegressor": (
         lambda: core.HoeffdingTreeRegressor(grace_period=50, split_confidence=0.01),
@@ -151,6 +183,45 @@ CASES = {
     ),
     "ARFRegressor": (
         lambda: core.ARFRegressor(n_models=3, seed=3, grace_period=50, drift_delta=0.01, warning_delta=0.05),
+        _regressor_run,
+    ),
+    "SRPClassifier": (
+        lambda: core.SRPClassifier(n_models=3, seed=4, grace_period=30, drift_delta=0.01, warning_delta=0.05),
+        _classifier_run,
+    ),
+    "SRPRegressor": (
+        lambda: core.SRPRegressor(
+            n_models=3, seed=6, grace_period=40, drift_delta=0.2, warning_delta=0.4, subspace_fraction=0.5
+        ),
+        _regressor_run,
+    ),
+    "LeveragingBaggingClassifier": (
+        lambda: core.LeveragingBaggingClassifier(n_models=3, seed=2, grace_period=30, drift_delta=0.02),
+        _classifier_run,
+    ),
+    "LeveragingBaggingRegressor": (
+        lambda: core.LeveragingBaggingRegressor(n_models=3, seed=8, grace_period=40, drift_delta=0.05),
+        _regressor_run,
+    ),
+    "FIMTDDRegressor": (
+        lambda: core.FIMTDDRegressor(
+            grace_period=40, max_depth=6, page_hinckley_threshold=2.0, page_hinckley_alpha=0.001,
+            alternate_tree_t_min=30, alternate_tree_time=300, seed=3,
+        ),
+        _regressor_run,
+    ),
+    "SGBTClassifier": (
+        lambda: core.SGBTClassifier(
+            n_models=4, learning_rate=0.3, grace_period=30, skip_training=2, bag_size=2, multiply_hessian_by=3,
+            leaf_prediction="adaptive", seed=5,
+        ),
+        _classifier_run,
+    ),
+    "SGBRRegressor": (
+        lambda: core.SGBRRegressor(
+            n_models=3, learning_rate=0.5, grace_period=30, bag_size=3, percentage_of_features=50,
+            leaf_prediction="adaptive", seed=9,
+        ),
         _regressor_run,
     ),
     "Accuracy": (lambda: core.Accuracy(), _label_metric_run),
@@ -172,18 +243,20 @@ def _module_classes():
 
 
 # Classes that do not save yet: they raise on pickling (pybind11's default).
-NOT_YET = {
-    "Perceptron", "LogisticRegressionClassifier", "PassiveAggressiveClassifier", "SoftmaxRegression",
-    "LinearRegression", "BayesianLinearRegression", "PassiveAggressiveRegressor",
-    "SRPClassifier", "SRPRegressor", "LeveragingBaggingClassifier", "LeveragingBaggingRegressor",
-    "FIMTDDRegressor", "SGBTClassifier", "SGBRRegressor",
-    "StandardScaler", "MinMaxScaler", "MaxAbsScaler", "VarianceThreshold", "SelectKBest",
-    "ClassificationPipeline", "RegressionPipeline",
-}
+NOT_YET: set[str] = set()
 
 
 def test_every_class_is_in_the_table():
     assert set(_module_classes()) - NOT_YET == set(CASES)
+
+
+def _state(m):
+    """The saved state; a pipeline's steps and learner by their own states."""
+    s = m.__getstate__()
+    if isinstance(s, tuple):
+        record, steps, learner = s
+        return record, [_state(step) for step in steps], _state(learner)
+    return s
 
 
 def _copies(m):
@@ -205,7 +278,28 @@ def test_restored_objects_continue_bit_for_bit(name):
     for how, c in copies:
         assert run(c, MORE) == expected, f"{name} after {how}"
         # The whole state agrees too, generator states and table layouts included.
-        assert c.__getstate__() == original.__getstate__(), f"{name} after {how}"
+        assert _state(c) == _state(original), f"{name} after {how}"
+
+
+def test_the_table_reaches_the_state_worth_saving():
+    """At the moment of saving, the settings above have made the forests replace
+    members and hold background trees, and FIMTDD grow an alternate subtree."""
+    probe = pytest.importorskip("_tarvo_probe")
+    trained = {}
+    for name in ["SRPClassifier", "SRPRegressor", "LeveragingBaggingClassifier",
+                 "LeveragingBaggingRegressor", "FIMTDDRegressor"]:
+        make, run = CASES[name]
+        trained[name] = make()
+        run(trained[name], TRAIN)
+    assert min(d["n_seen"] for d in probe.srp_classifier_members(trained["SRPClassifier"])) < len(TRAIN)
+    assert any(d["has_background"] for d in probe.srp_regressor_members(trained["SRPRegressor"]))
+    for name, members in [("LeveragingBaggingClassifier", probe.lb_classifier_members),
+                          ("LeveragingBaggingRegressor", probe.lb_regressor_members)]:
+        assert min(d["detector_width"] for d in members(trained[name])) < len(TRAIN) / 4, name
+    tree = trained["FIMTDDRegressor"]
+    started, promoted, discarded = probe.fimtdd_alternate_counts(tree)
+    assert tree.n_splits() > 5 and promoted > 0 and discarded > 0
+    assert any(n["has_alternate"] for n in probe.fimtdd_nodes(tree))
 
 
 @pytest.mark.parametrize("name", sorted(CASES))
@@ -213,10 +307,10 @@ def test_a_copy_is_independent(name):
     make, run = CASES[name]
     original = make()
     run(original, TRAIN[:300])
-    before = original.__getstate__()
+    before = _state(original)
     c = copy.copy(original)
     run(c, MORE[:200])
-    assert original.__getstate__() == before
+    assert _state(original) == before
 
 
 @pytest.mark.parametrize("name", sorted(CASES))
@@ -225,10 +319,26 @@ def test_repr_rebuilds_the_settings(name):
     m = make()
     text = repr(m)
     assert text.startswith(name + "(")
-    rebuilt = eval(text, {name: getattr(core, name), "inf": math.inf, "nan": math.nan})
+    rebuilt = eval(text, {**vars(core), "inf": math.inf, "nan": math.nan})
     assert repr(rebuilt) == text
     # A fresh object of the same settings saves to the same bytes.
-    assert rebuilt.__getstate__() == m.__getstate__()
+    assert _state(rebuilt) == _state(m)
+
+
+def test_select_k_best_keeps_its_selection_until_recomputed():
+    # A new k applies at the next recomputation, so the saved selection is the
+    # old one until the next learn_one, in the copy as in the original.
+    m = core.SelectKBest(k=4)
+    for x, y, _ in TRAIN[:200]:
+        m.learn_one(x, float(y))
+    x = TRAIN[0][0]
+    assert len(m.transform_one(x)) == 4
+    m.k = 1
+    c = pickle.loads(pickle.dumps(m))
+    assert c.transform_one(x) == m.transform_one(x) and len(c.transform_one(x)) == 4
+    for obj in (m, c):
+        obj.learn_one(*TRAIN[1][:1], 1.0)
+    assert c.transform_one(x) == m.transform_one(x) and len(c.transform_one(x)) == 1
 
 
 def test_repr_shows_changed_settings():
@@ -239,6 +349,66 @@ def test_repr_shows_changed_settings():
     t.split_criterion = "odd 'text'"
     assert repr(t).endswith("split_criterion=\"odd 'text'\")")
     assert "split_criterion" not in repr(core.EFDTClassifier())
+
+
+def test_pipeline_repr_shows_steps_and_learner():
+    pipe = core.ClassificationPipeline([core.StandardScaler(with_std=False)], core.NaiveBayes())
+    assert repr(pipe) == "ClassificationPipeline(steps=[StandardScaler(with_std=False)], learner=NaiveBayes())"
+
+
+@pytest.mark.parametrize("protocol", range(2, pickle.HIGHEST_PROTOCOL + 1))
+def test_pipelines_keep_shared_objects_shared(protocol):
+    scaler, learner = core.StandardScaler(), core.NaiveBayes()
+    pipe = core.ClassificationPipeline([scaler, core.MinMaxScaler(), scaler], learner)
+    _classifier_run(pipe, TRAIN[:200])
+    scaler2, pipe2, learner2 = pickle.loads(pickle.dumps((scaler, pipe, learner), protocol=protocol))
+    _, steps2, inner2 = pipe2.__getstate__()
+    assert steps2[0] is scaler2 and steps2[2] is scaler2 and inner2 is learner2
+    assert steps2[1] is not scaler2
+    # Learning through the restored pipeline changes the caller's restored objects.
+    before = scaler2.__getstate__(), learner2.__getstate__()
+    pipe2.learn_one(*TRAIN[300][:2])
+    assert scaler2.__getstate__() != before[0] and learner2.__getstate__() != before[1]
+    # deepcopy of both keeps them shared; a copy of the pipeline alone shares nothing.
+    scaler3, pipe3 = copy.deepcopy((scaler, pipe))
+    assert pipe3.__getstate__()[1][0] is scaler3 is not scaler
+    for c in (copy.copy(pipe), copy.deepcopy(pipe)):
+        _, steps, inner = c.__getstate__()
+        assert steps[0] is steps[2] and steps[0] is not scaler and inner is not learner
+
+
+def test_nested_pipelines_round_trip_up_to_the_depth_bound():
+    pipe = core.RegressionPipeline([core.StandardScaler()], core.LinearRegression())
+    for _ in range(99):
+        pipe = core.RegressionPipeline([], pipe)
+    _regressor_run(pipe, TRAIN[:50])
+    for c in (pickle.loads(pickle.dumps(pipe)), copy.copy(pipe)):
+        assert _regressor_run(c, MORE[:50]) == _regressor_run(copy.deepcopy(pipe), MORE[:50])
+        assert repr(c).count("RegressionPipeline(") == 100
+    # A state one level deeper is refused, as the constructor refuses it.
+    record = core.RegressionPipeline([], pipe.__getstate__()[2]).__getstate__()[0]
+    with pytest.raises(ValueError, match="at most 100"):
+        _load(core.RegressionPipeline, (record, [], pipe))
+
+
+def test_pipeline_states_with_wrong_objects_are_refused():
+    steps, learner = [core.StandardScaler()], core.NaiveBayes()
+    record = core.ClassificationPipeline(steps, learner).__getstate__()[0]
+    cls = core.ClassificationPipeline
+    for state, error, what in [
+        ((record, steps, core.LinearRegression()), TypeError, "learner is a LinearRegression, not"),
+        ((record, [learner], learner), TypeError, r"steps\[0\] is a NaiveBayes"),
+        ((record, [None], learner), TypeError, "steps"),
+        ((record, (steps[0],), learner), TypeError, "tuple"),
+        ((record, steps), TypeError, "tuple"),
+        (record, TypeError, "tuple"),
+        ((record, [], learner), ValueError, "do not match"),
+        ((record[:-1], steps, learner), ValueError, "cannot load"),
+        ((core.NaiveBayes().__getstate__(), steps, learner), ValueError, "holds a saved NaiveBayes"),
+        ((record, steps, cls.__new__(cls)), TypeError, "initialised"),
+    ]:
+        with pytest.raises(error, match=what):
+            _load(cls, state)
 
 
 # ---- bad input ---------------------------------------------------------------------
@@ -274,10 +444,17 @@ def _load(cls, blob):
 
 def _small_blobs():
     out = []
-    for name in ["NaiveBayes", "HoeffdingTreeClassifier", "KNNRegressor", "ADWIN", "WindowMetric", "SGTClassifier"]:
+    # FIMTDD after 100 samples: a split, an alternate subtree, E-BSTs and perceptrons;
+    # a small booster: stages, their views and trees.
+    short = {"KNNRegressor": 40, "FIMTDDRegressor": 100, "SGBRRegressor": 30}
+    small = {"SGBRRegressor": lambda: core.SGBRRegressor(n_models=1, bag_size=1, grace_period=15, seed=3)}
+    for name in [
+        "NaiveBayes", "HoeffdingTreeClassifier", "KNNRegressor", "ADWIN", "WindowMetric", "SGTClassifier",
+        "LogisticRegressionClassifier", "SelectKBest", "FIMTDDRegressor", "SGBRRegressor",
+    ]:
         make, run = CASES[name]
-        m = make()
-        run(m, TRAIN[: 40 if name == "KNNRegressor" else 250])
+        m = small.get(name, make)()
+        run(m, TRAIN[: short.get(name, 250)])
         out.append((name, m.__getstate__()))
     return out
 
@@ -347,6 +524,67 @@ def test_foreign_newer_and_odd_data():
         _load(core.NaiveBayes, "text")
 
 
+def _weight_table(blob):
+    """A LinearRegression blob cut around its weight table: (head, capacity, cells, tail),
+    a cell being (slot, weight) or None when empty."""
+    pos = 8 + struct.unpack_from("<I", blob, 4)[0] + 16  # header, learning_rate, l2
+    _, n = struct.unpack_from("<QQ", blob, pos)  # the feature slots: buckets, entries
+    pos += 16
+    for _ in range(n):
+        pos += 8 + struct.unpack_from("<Q", blob, pos)[0] + 4
+    pos += 8  # the bias
+    head = blob[:pos]
+    (capacity,) = struct.unpack_from("<Q", blob, pos)
+    pos += 8
+    cells = []
+    for _ in range(capacity):
+        (slot,) = struct.unpack_from("<I", blob, pos)
+        pos += 4
+        if slot == 0xFFFFFFFF:
+            cells.append(None)
+        else:
+            cells.append((slot, blob[pos : pos + 8]))
+            pos += 8
+    return head, capacity, cells, blob[pos:-8]
+
+
+def _with_cells(head, capacity, cells, tail):
+    body = head + struct.pack("<Q", capacity)
+    for c in cells:
+        body += struct.pack("<I", 0xFFFFFFFF) if c is None else struct.pack("<I", c[0]) + c[1]
+    return _seal(body + tail)
+
+
+def test_misplaced_or_repeated_weights_are_refused():
+    m = core.LinearRegression()
+    _regressor_run(m, TRAIN[:100])
+    head, capacity, cells, tail = _weight_table(m.__getstate__())
+    assert _load(core.LinearRegression, _with_cells(head, capacity, cells, tail)).__getstate__() == m.__getstate__()
+    shift = 64 - capacity.bit_length() + 1
+
+    def home(slot):
+        return ((slot * 0x9E3779B97F4A7C15) & ((1 << 64) - 1)) >> shift
+
+    used = [i for i, c in enumerate(cells) if c is not None]
+    # A copy of a weight right after its run: reachable, but repeated.
+    i = used[0]
+    while cells[i] is not None:
+        i = (i + 1) % capacity
+    repeated = list(cells)
+    repeated[i] = cells[used[0]]
+    # A weight moved to a cell its lookup never reaches.
+    lonely = [i for i in range(capacity) if cells[i] is None and cells[i - 1] is None]
+    slot = cells[used[0]][0]
+    target = next(i for i in lonely if i != home(slot))
+    moved = list(cells)
+    moved[used[0]], moved[target] = None, cells[used[0]]
+    for bad in (repeated, moved):
+        with pytest.raises(ValueError, match="misplaced or repeated"):
+            _load(core.LinearRegression, _with_cells(head, capacity, bad, tail))
+    with pytest.raises(ValueError, match="impossible size"):
+        _load(core.LinearRegression, _with_cells(head, 12, cells[:12], tail))
+
+
 def test_huge_counts_are_refused_before_allocating():
     body = core.NaiveBayes().__getstate__()[:-8]
     header = 8 + len("NaiveBayes")
@@ -375,3 +613,89 @@ def test_toolkit_saves_and_continues(tmp_path, capsys):
         main([*common, "--load", str(tmp_path / "junk.pkl")])
     assert exit_info.value.code == 2
     assert "not a stored learner" in capsys.readouterr().err
+
+
+def test_a_crafted_e_bst_is_refused():
+    """The E-BSTs of a FIMTDD leaf are loaded as index links: a link out of
+    range, a cycle, a node shared by two parents or keys out of search order
+    would make a later walk loop, crash or answer from a broken tree."""
+    m = core.FIMTDDRegressor(grace_period=1000)
+    for v in [1.0, 2.0, 3.0, 0.5]:
+        m.learn_one({"a": v}, v)
+    body = m.__getstate__()[:-8]
+    none = 0xFFFFFFFF
+    # Nodes in insertion order: 1.0 (left 3, right 1), 2.0 (right 2), 3.0, 0.5.
+    nodes = [(1.0, 3, 1), (2.0, none, 2), (3.0, none, none), (0.5, none, none)]
+    start = body.index(struct.pack("<QdII", 4, *nodes[0]))
+    offsets = []
+    at = start + 8
+    for node in nodes:
+        assert body[at : at + 16] == struct.pack("<dII", *node)
+        offsets.append(at)
+        at += 40
+
+    def with_node(i, key, left, right):
+        bad = bytearray(body)
+        bad[offsets[i] : offsets[i] + 16] = struct.pack("<dII", key, left, right)
+        return _seal(bytes(bad))
+
+    assert _load(core.FIMTDDRegressor, with_node(2, 3.0, none, none)).__getstate__()[:-8] == body
+    for bad in [
+        with_node(2, 3.0, none, 4),  # out of range
+        with_node(2, 3.0, none, 0),  # a cycle back to the root
+        with_node(2, 3.0, 3, none),  # node 3 has two parents
+        with_node(1, 2.0, none, none),  # node 2 unreachable
+        with_node(2, 1.5, none, none),  # right of 2.0 but smaller
+        with_node(3, 1.0, none, none),  # left of 1.0 but equal
+        with_node(3, math.nan, none, none),  # NaN only on the right-hand spine
+    ]:
+        with pytest.raises(ValueError, match="E-BST"):
+            _load(core.FIMTDDRegressor, bad)
+    # NaN keys at the end of the spine are sound, and the spine is rebuilt.
+    m.learn_one({"a": math.nan}, 0.0)
+    again = _load(core.FIMTDDRegressor, m.__getstate__())
+    for v in [4.0, math.nan, 2.5]:
+        m.learn_one({"a": v}, v if v == v else 1.0)
+        again.learn_one({"a": v}, v if v == v else 1.0)
+    assert again.__getstate__() == m.__getstate__()
+
+
+def test_a_bagging_regressor_without_members_round_trips():
+    m = core.LeveragingBaggingRegressor(n_models=0)
+    m.learn_one({"a": 1.0}, 2.0)
+    c = pickle.loads(pickle.dumps(m))
+    assert c.predict_one({"a": 1.0}) == 0.0 and c.__getstate__() == m.__getstate__()
+
+
+@pytest.mark.parametrize("n_classes", [0, 2])
+@pytest.mark.parametrize("seen", [0, 1, 3, 40])
+def test_boosters_built_lazily_continue_after_a_round_trip(seen, n_classes):
+    """Boosters appear per new label and build their stages at the first sample
+    they keep (skip_training drops some): saved at any point of that, with
+    labels still to come, a copy goes on exactly as the original."""
+    m = core.SGBTClassifier(n_models=3, skip_training=3, grace_period=10, n_classes=n_classes, seed=2)
+    _classifier_run(m, [(x, y * 3 % 7, t) for x, y, t in TRAIN[:seen]])
+    c = pickle.loads(pickle.dumps(m))
+    assert _classifier_run(c, MORE[:300]) == _classifier_run(m, MORE[:300])
+    assert c.__getstate__() == m.__getstate__()
+    r = core.SGBRRegressor(n_models=2, bag_size=2, skip_training=2, seed=seen)
+    _regressor_run(r, TRAIN[:seen])
+    rc = copy.deepcopy(r)
+    assert _regressor_run(rc, MORE[:300]) == _regressor_run(r, MORE[:300])
+
+
+def test_an_alternate_inside_an_alternate_is_refused():
+    """Alternate subtrees never hold alternates (freeing one nests only once):
+    a blob claiming one is refused before the nesting is built."""
+    probe = pytest.importorskip("_tarvo_probe")
+    make, run = CASES["FIMTDDRegressor"]
+    m = make()
+    run(m, TRAIN)
+    inner = [n for n in probe.fimtdd_nodes(m) if n["in_alternate"] and not n["is_leaf"]]
+    assert inner
+    name = inner[0]["feature"].encode()
+    pattern = struct.pack("<Q", len(name)) + name + struct.pack("<d", inner[0]["threshold"]) + b"\0"
+    body = m.__getstate__()[:-8]
+    at = body.index(pattern) + len(pattern) - 1
+    with pytest.raises(ValueError, match="alternate subtree holds another"):
+        _load(core.FIMTDDRegressor, _seal(body[:at] + b"\1" + body[at + 1 :]))

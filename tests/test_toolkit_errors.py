@@ -139,14 +139,16 @@ def test_command_line_mistakes_end_in_one_line_and_status_2(capsys, files, args,
 
 
 def test_a_model_error_during_the_run_names_the_model(capsys, monkeypatch):
-    import standins
-    from tarvo import _native
+    from tarvo import learners
 
-    class Fussy(standins.MeanRegressor):
+    class Fussy:
+        def predict_one(self, x):
+            return 0.0
+
         def learn_one(self, x, y):
             raise ValueError("learning_rate must be finite\nmore detail")
 
-    monkeypatch.setattr(_native, "core", standins.namespace(Fussy=Fussy))
+    monkeypatch.setitem(learners.LEARNERS, "Fussy", Fussy)
     with pytest.raises(SystemExit) as info:
         main(["evaluate", "--no-progress", "--model", "Fussy", "--data", "friedman", "--samples", "50"])
     assert info.value.code == 2

@@ -33,6 +33,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -402,6 +403,25 @@ void archive(Ar& ar, std::map<K, V, C, A>& map) {
         ar.put_u64(map.size());
         for (auto& [key, value] : map) {
             ar(const_cast<K&>(key), value);  // the writer only reads
+        }
+    }
+}
+
+// An optional value: a presence flag, then the value.
+template <class Ar, class T>
+void archive(Ar& ar, std::optional<T>& v) {
+    if constexpr (Ar::kLoading) {
+        bool present = false;
+        ar(present);
+        v.reset();
+        if (present) {
+            ar(v.emplace());
+        }
+    } else if constexpr (!Ar::kParamsOnly) {
+        bool present = v.has_value();
+        ar(present);
+        if (present) {
+            ar(*v);
         }
     }
 }

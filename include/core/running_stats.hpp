@@ -143,6 +143,11 @@ struct RunningSums {
     [[nodiscard]] double population_variance() const noexcept {
         return (sum_sq - sum * sum / count) / count;
     }
+
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(count, sum, sum_sq);
+    }
 };
 
 // Running Gaussian summary with the extremes: count, mean, sum of squared

@@ -22,14 +22,30 @@ from collections.abc import Callable, Generator, Iterable, Sequence
 from dataclasses import dataclass, field
 from typing import Any, NoReturn
 
-from tarvo import _native, _signature
+from tarvo import (
+    ADWIN,
+    ARFClassifier,
+    ARFRegressor,
+    ClassificationPipeline,
+    HoeffdingAdaptiveTreeClassifier,
+    HoeffdingTreeClassifier,
+    HoeffdingTreeRegressor,
+    LinearRegression,
+    MaxAbsScaler,
+    MinMaxScaler,
+    NaiveBayes,
+    RegressionPipeline,
+    StandardScaler,
+    _signature,
+)
+from tarvo.learners import LEARNERS, learner_names, task_of, task_of_class
 from tarvo.evaluate import PrequentialResult, default_metrics, prequential
 from tarvo.stream import GENERATORS, DataError, iter_csv, parse_label
 
-#: Learners compared when no ``--model`` is given, by task (those the module provides).
-DEMO_LEARNERS: dict[str, tuple[str, ...]] = {
-    "classification": ("NaiveBayes", "HoeffdingTreeClassifier", "HoeffdingAdaptiveTreeClassifier", "ARFClassifier"),
-    "regression": ("LinearRegression", "HoeffdingTreeRegressor", "ARFRegressor"),
+#: Learners compared when no ``--model`` is given, by task.
+DEMO_LEARNERS: dict[str, tuple[type, ...]] = {
+    "classification": (NaiveBayes, HoeffdingTreeClassifier, HoeffdingAdaptiveTreeClassifier, ARFClassifier),
+    "regression": (LinearRegression, HoeffdingTreeRegressor, ARFRegressor),
 }
 
 #: Generator parameters the command line uses unless ``--data-param`` says otherwise: the
@@ -51,8 +67,8 @@ STREAMS_HELP = """streams (change them with --data-param):
 """
 
 #: ``--scale`` kinds: the scaler put in front of a learner through a pipeline.
-SCALERS: dict[str, str] = {"standard": "StandardScaler", "minmax": "MinMaxScaler", "maxabs": "MaxAbsScaler"}
-PIPELINES: dict[str, str] = {"classification": "ClassificationPipeline", "regression": "RegressionPipeline"}
+SCALERS: dict[str, type] = {"standard": StandardScaler, "minmax": MinMaxScaler, "maxabs": MaxAbsScaler}
+PIPELINES: dict[str, type] = {"classification": ClassificationPipeline, "regression": RegressionPipeline}
 
 DEMO_DATA = "agrawal"
 DEFAULT_SAMPLES = 100_000
@@ -109,7 +125,7 @@ class ModelChoice:
         name = self.class_name
         if self.params:
             name = f"{name}({', '.join(f'{k}={v!r}' for k, v in self.params.items())})"
-        return f"{SCALERS[self.scale]} | {name}" if self.scale else name
+        return f"{SCALERS[self.scale].__name__} | {name}" if self.scale else name
 
 
 class _ModelAction(argparse.Action):
@@ -294,7 +310,7 @@ def _load_models(paths: Sequence[str]) -> list[ModelChoice]:
         except Exception as exc:  # any unpickling failure: one clear line
             raise UsageError(f"--load {path}: not a stored learner ({_one_line(exc)})") from exc
         name = type(model).__name__
-        if name not in _native.learner_names():
+        if name not in LEARNERS:
             raise UsageError(f"--load {path}: holds a {name}, not a learner")
         out.append(ModelChoice(name, loaded=model))
     return out
@@ -312,20 +328,18 @@ def save_paths(path: str, labels: Sequence[str]) -> list[str]:
 def _resolve_models(choices: list[ModelChoice], task: str | None) -> list[tuple[ModelChoice, type]]:
     if not choices:
         wanted = task or "classification"
-        choices = [ModelChoice(n) for n in DEMO_LEARNERS[wanted] if _native.find(n) is not None]
-        if not choices:
-            raise UsageError(f"the native module has none of the default {wanted} learners; name one with --model")
+        choices = [ModelChoice(cls.__name__) for cls in DEMO_LEARNERS[wanted]]
     resolved = []
     for choice in choices:
-        cls = _native.find(choice.class_name)
-        learners = _native.learner_names()
-        if cls is None or choice.class_name not in learners:
+        cls = LEARNERS.get(choice.class_name)
+        if cls is None:
+            learners = learner_names()
             hint = _did_you_mean(choice.class_name, learners)
             raise UsageError(
                 f"--model {choice.class_name}: no such learner{hint}; learners: {', '.join(learners) or 'none'}"
             )
         resolved.append((choice, cls))
-    tasks = {_native.task_of_class(cls) for _, cls in resolved}
+    tasks = {task_of_class(cls) for _, cls in resolved}
     if len(tasks) > 1:
         raise UsageError("--model: classifiers and regressors cannot be compared on one stream")
     if task is not None and task not in tasks:
@@ -359,12 +373,7 @@ def _build(choice: ModelChoice, cls: type) -> Any:
 
 def _scaled(choice: ModelChoice, model: Any) -> Any:
     """``model`` behind the ``--scale`` scaler, in a pipeline of the model's task."""
-    names = (SCALERS[choice.scale], PIPELINES[_native.task_of(model)])
-    scaler_cls, pipeline_cls = (_native.find(n) for n in names)
-    if scaler_cls is None or pipeline_cls is None:
-        missing = " and ".join(n for n, c in zip(names, (scaler_cls, pipeline_cls)) if c is None)
-        raise UsageError(f"--scale {choice.scale}: the native module has no {missing}")
-    return pipeline_cls([scaler_cls()], model)
+    return PIPELINES[task_of(model)]([SCALERS[choice.scale]()], model)
 
 
 def _check_output(option: str, path: str) -> None:
@@ -475,10 +484,10 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         if args.data_param:
             raise UsageError(f"--data-param applies to a synthetic stream, not to the file {data}")
         resolved = _resolve_models(args.models, None)
-        source = _csv_source(data, args, _native.task_of_class(resolved[0][1]))
-    task = _native.task_of_class(resolved[0][1])
+        source = _csv_source(data, args, task_of_class(resolved[0][1]))
+    task = task_of_class(resolved[0][1])
     every = args.every or (max(1, min(1000, source.n_samples // 100)) if source.n_samples else 1000)
-    detector_cls = None if args.no_drift else _native.find("ADWIN")
+    detector_cls = None if args.no_drift else ADWIN
     models = [_build(choice, cls) for choice, cls in resolved]  # every --param checked before the first run
 
     plain = [choice.label for choice, _ in resolved]

@@ -26,20 +26,21 @@ from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
 from dataclasses import dataclass, field
 from typing import Any
 
-from tarvo import _native
+from tarvo import MAE, R2, RMSE, Accuracy, MacroF1, WindowMetric, WindowRegressionMetric
+from tarvo.learners import task_of
 
-# Default metrics by task: (reported name, native class name, value passed to ``get`` or None).
-DEFAULT_METRICS: dict[str, list[tuple[str, str, int | None]]] = {
+# Default metrics by task: (reported name, metric class, value passed to ``get`` or None).
+DEFAULT_METRICS: dict[str, list[tuple[str, type, int | None]]] = {
     "classification": [
-        ("accuracy", "Accuracy", None),
-        ("macro_f1", "MacroF1", None),
-        ("window_accuracy", "WindowMetric", 0),
+        ("accuracy", Accuracy, None),
+        ("macro_f1", MacroF1, None),
+        ("window_accuracy", WindowMetric, 0),
     ],
     "regression": [
-        ("mae", "MAE", None),
-        ("rmse", "RMSE", None),
-        ("r2", "R2", None),
-        ("window_mae", "WindowRegressionMetric", 0),
+        ("mae", MAE, None),
+        ("rmse", RMSE, None),
+        ("r2", R2, None),
+        ("window_mae", WindowRegressionMetric, 0),
     ],
 }
 
@@ -63,30 +64,26 @@ class Windowed:
 
 
 def default_metrics(task: str, window: int = 1000) -> dict[str, Any]:
-    """The default metrics of a task that the native module provides, by reported name.
+    """The default metrics of a task, by reported name.
 
     Classification: ``accuracy``, ``macro_f1``, ``window_accuracy`` (over the
     last ``window`` samples); regression: ``mae``, ``rmse``, ``r2``,
-    ``window_mae``. Metrics whose class is missing are left out.
+    ``window_mae``.
     """
     metrics: dict[str, Any] = {}
-    shared: dict[str, Any] = {}
-    for name, class_name, which in DEFAULT_METRICS[task]:
-        cls = _native.find(class_name)
-        if cls is None:
-            continue
+    shared: dict[type, Any] = {}
+    for name, cls, which in DEFAULT_METRICS[task]:
         if which is None:
             metrics[name] = cls()
         else:
-            if class_name not in shared:
-                shared[class_name] = cls(window)
-            metrics[name] = Windowed(shared[class_name], which)
+            if cls not in shared:
+                shared[cls] = cls(window)
+            metrics[name] = Windowed(shared[cls], which)
     return metrics
 
 
 def _is_prediction_first(metric: Any) -> bool:
-    cls = _native.find("WindowMetric")
-    return cls is not None and isinstance(metric, cls)
+    return isinstance(metric, WindowMetric)
 
 
 def _bind(metrics: Mapping[str, Any] | Sequence[Any] | None) -> tuple[
@@ -218,7 +215,7 @@ def prequential(
         raise ValueError(f"every must be at least 1, got {every}")
     if max_samples is not None and max_samples < 0:
         raise ValueError(f"max_samples must be non-negative, got {max_samples}")
-    task = _native.task_of(model)
+    task = task_of(model)
     result = PrequentialResult(model=name or type(model).__name__, task=task)
     getters, updaters = _bind(metrics)
     result.curve = {metric: [] for metric, _ in getters}

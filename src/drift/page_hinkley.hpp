@@ -24,6 +24,12 @@ public:
     [[nodiscard]] double minimum() const noexcept { return min_; }
     [[nodiscard]] bool has_minimum() const noexcept { return min_set_; }
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(sum_, min_, min_set_);
+    }
+
 private:
     double sum_ = 0.0;
     double min_ = 0.0;

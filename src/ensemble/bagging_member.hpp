@@ -3,6 +3,7 @@
 #include <memory>
 #include <utility>
 
+#include "core/archive.hpp"
 #include "drift/adwin.hpp"
 
 namespace tarvo {
@@ -24,6 +25,15 @@ struct BaggingMember {
     void restart(std::unique_ptr<Tree> fresh, double drift_delta) {
         tree = std::move(fresh);
         drift_detector = ADWIN(drift_delta);
+    }
+
+    // Every field, for saving and restoring (core/archive.hpp); a member
+    // always has its tree.
+    template <class Archive>
+    void fields(Archive& ar) {
+        archive_optional(ar, tree);
+        ar(drift_detector);
+        ar.check(tree != nullptr, "a member has no tree");
     }
 
     std::unique_ptr<Tree> tree;

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <numeric>
 #include <stdexcept>
 #include <string>
 
+#include "core/archive.hpp"
 #include "core/interrupt.hpp"
 
 namespace tarvo {
@@ -201,5 +203,83 @@ double Booster::raw_score(const FeatureMap& x) {
     }
     return sum;
 }
+
+template <class Archive>
+void Booster::stage_fields(Archive& ar, Stage& stage) {
+    // A stage's names are names_ at its positions; the pointers into the
+    // view follow from the view.
+    bool viewed = stage.values.size() == stage.ids.size();
+    ar(stage.ids, stage.view, viewed);
+    if constexpr (Archive::kLoading) {
+        ar.check(std::adjacent_find(stage.ids.begin(), stage.ids.end(),
+                                    std::greater_equal<>()) == stage.ids.end() &&
+                     (stage.ids.empty() || stage.ids.back() < names_.size()),
+                 "a stage's feature positions are out of order or range");
+        stage.features.clear();
+        for (const std::size_t id : stage.ids) {
+            stage.features.push_back(names_[id]);
+        }
+        stage.values.clear();
+        std::size_t in_view = 0;
+        if (viewed) {
+            stage.values.assign(stage.ids.size(), nullptr);
+            for (std::size_t j = 0; j < stage.ids.size(); ++j) {
+                const auto it = stage.view.find(stage.features[j]);
+                if (it != stage.view.end()) {
+                    stage.values[j] = &it->second;
+                    ++in_view;
+                }
+            }
+        }
+        ar.check(in_view == stage.view.size(), "a stage's view holds names it does not see");
+        const std::size_t n = ar.get_count(1);
+        ar.check(n == static_cast<std::size_t>(settings_.bag_size),
+                 "a stage does not hold bag_size trees");
+        stage.trees.clear();
+        for (std::size_t i = 0; i < n; ++i) {
+            stage.trees.push_back(std::make_unique<FIMTDDRegressor>());
+            ar(*stage.trees.back());
+        }
+    } else {
+        ar.put_u64(stage.trees.size());
+        for (const auto& tree : stage.trees) {
+            ar(*tree);
+        }
+    }
+}
+
+template <class Archive>
+void Booster::fields(Archive& ar) {
+    if constexpr (!Archive::kParamsOnly) {
+        ar(settings_);
+        ar.check(settings_.n_models >= 1 && settings_.bag_size >= 1 &&
+                     static_cast<std::int64_t>(settings_.n_models) * settings_.bag_size <=
+                         kMaxBoosterTrees,
+                 "the booster's stage or bag count is out of range");
+        ar(initialised_, names_, generator_);
+        std::size_t n = stages_.size();
+        if constexpr (Archive::kLoading) {
+            ar.check(std::adjacent_find(names_.begin(), names_.end(), std::greater_equal<>()) ==
+                         names_.end(),
+                     "the booster's feature names are not in ascending order");
+            n = ar.get_count(1);
+            ar.check(n == (initialised_ ? static_cast<std::size_t>(settings_.n_models) : 0),
+                     "the booster does not hold n_models stages");
+            found_.assign(names_.size(), nullptr);  // looked up afresh by every call
+            stages_.clear();
+            for (std::size_t i = 0; i < n; ++i) {  // each built as its data arrives
+                stages_.emplace_back();
+                stage_fields(ar, stages_.back());
+            }
+        } else {
+            ar.put_u64(n);
+            for (Stage& stage : stages_) {
+                stage_fields(ar, stage);
+            }
+        }
+    }
+}
+
+TARVO_ARCHIVE_FIELDS(Booster);
 
 }  // namespace tarvo

@@ -27,6 +27,13 @@ struct BoosterSettings {
     double split_confidence = 0.01;
     std::string leaf_prediction = "mean";
     std::int32_t seed = 1;
+
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(n_models, percentage_of_features, multiply_hessian_by, skip_training, bag_size,
+           learning_rate, use_squared_loss, grace_period, max_depth, split_confidence,
+           leaf_prediction, seed);
+    }
 };
 
 // The most trees a booster builds (stages times trees per stage): a count
@@ -73,6 +80,12 @@ public:
     // one below 2, at most n, and 1 when that leaves fewer than 2.
     [[nodiscard]] static std::size_t stage_size(std::int32_t percentage, std::size_t n) noexcept;
 
+    // Every field, for saving and restoring (core/archive.hpp); the stages'
+    // views are saved as they stand, since the trees number the features in
+    // the order a view lists them.
+    template <class Archive>
+    void fields(Archive& ar);
+
 private:
     // One stage: its feature names (sorted) with their positions in names_,
     // its trees, and its view of the sample at hand: the sample restricted to
@@ -95,6 +108,8 @@ private:
     // The looked-up sample restricted to the stage's names, in the stage's view.
     const FeatureMap& project(Stage& stage);
     [[nodiscard]] std::unique_ptr<FIMTDDRegressor> make_tree() const;
+    template <class Archive>
+    void stage_fields(Archive& ar, Stage& stage);
 
     BoosterSettings settings_;
     bool initialised_ = false;

@@ -34,24 +34,33 @@ void resize_forest(std::vector<Member>& members, std::size_t size, const Args&..
 }
 
 // The members of a forest for saving and restoring (core/archive.hpp):
-// their count (1 .. kMaxForestMembers when loading), then each member's
-// fields; loaded members are first built from args.
+// their count (min_count .. kMaxForestMembers when loading), then each
+// member's fields. A loaded member is built from args just before its fields
+// are read, so a count the data cannot back fails before many are built.
 template <class Ar, class Member, class... Args>
-void archive_members(Ar& ar, std::vector<Member>& members, const Args&... args) {
+void archive_members_at_least(Ar& ar, std::size_t min_count, std::vector<Member>& members,
+                              const Args&... args) {
     if constexpr (Ar::kLoading) {
         const std::size_t n = ar.get_count(1);
-        ar.check(n >= 1 && n <= static_cast<std::size_t>(kMaxForestMembers),
+        ar.check(n >= min_count && n <= static_cast<std::size_t>(kMaxForestMembers),
                  "the member count is out of range");
         members.clear();
-        resize_forest(members, n, args...);
+        for (std::size_t i = 0; i < n; ++i) {
+            members.emplace_back(args...);
+            ar(members.back());
+        }
     } else if constexpr (!Ar::kParamsOnly) {
         ar.put_u64(members.size());
-    }
-    if constexpr (!Ar::kParamsOnly) {
         for (Member& m : members) {
             ar(m);
         }
     }
+}
+
+// The members of a forest that always has at least one.
+template <class Ar, class Member, class... Args>
+void archive_members(Ar& ar, std::vector<Member>& members, const Args&... args) {
+    archive_members_at_least(ar, 1, members, args...);
 }
 
 // The most a training weight's mean may be: every member learns a sample about

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "core/archive.hpp"
 #include "core/random.hpp"
 #include "ensemble/forest_settings.hpp"
 #include "ensemble/member_vote.hpp"
@@ -68,5 +69,20 @@ ProbabilityMap LeveragingBaggingClassifier::predict_proba_one(const FeatureMap& 
 int LeveragingBaggingClassifier::predict_one(const FeatureMap& x) {
     return top_label(predict_proba_one(x));
 }
+
+template <class Archive>
+void LeveragingBaggingClassifier::fields(Archive& ar) {
+    ar.param("n_models", n_models);
+    ar.param("seed", seed);
+    ar.param("lambda_value", lambda_value);
+    ar.param("drift_delta", drift_delta);
+    ar.param("grace_period", grace_period);
+    ar.param("max_depth", max_depth);
+    ar.param("split_confidence", split_confidence);
+    ar(generator_);
+    archive_members(ar, members_, drift_delta);
+}
+
+TARVO_ARCHIVE_FIELDS(LeveragingBaggingClassifier);
 
 }  // namespace tarvo

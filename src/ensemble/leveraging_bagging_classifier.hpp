@@ -54,6 +54,10 @@ public:
     std::int32_t grace_period;
     std::int32_t max_depth;
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
 private:
     [[nodiscard]] std::unique_ptr<HoeffdingTreeClassifier> make_member_tree() const;
 

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "core/archive.hpp"
 #include "core/interrupt.hpp"
 #include "core/random.hpp"
 #include "ensemble/forest_settings.hpp"
@@ -93,5 +94,21 @@ double LeveragingBaggingRegressor::predict_one(const FeatureMap& x) {
     }
     return sum / static_cast<double>(members_.size());
 }
+
+template <class Archive>
+void LeveragingBaggingRegressor::fields(Archive& ar) {
+    ar.param("n_models", n_models);
+    ar.param("seed", seed);
+    ar.param("lambda_value", lambda_value);
+    ar.param("drift_delta", drift_delta);
+    ar.param("grace_period", grace_period);
+    ar.param("max_depth", max_depth);
+    ar.param("split_confidence", split_confidence);
+    ar.param("leaf_prediction", leaf_prediction);
+    ar(targets_, generator_);
+    archive_members_at_least(ar, 0, members_, drift_delta);  // there may be none
+}
+
+TARVO_ARCHIVE_FIELDS(LeveragingBaggingRegressor);
 
 }  // namespace tarvo

@@ -66,6 +66,10 @@ public:
     std::int32_t max_depth;
     std::string leaf_prediction;
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
 private:
     [[nodiscard]] std::unique_ptr<FIMTDDRegressor> make_member_tree(std::size_t index) const;
 

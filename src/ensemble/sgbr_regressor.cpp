@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "core/archive.hpp"
+
 namespace tarvo {
 
 SGBRRegressor::SGBRRegressor(std::int32_t n_models_, double learning_rate_,
@@ -45,5 +47,24 @@ void SGBRRegressor::learn_one(const FeatureMap& x, double y) {
 double SGBRRegressor::predict_one(const FeatureMap& x) {
     return booster_ ? booster_->raw_score(x) : 0.0;
 }
+
+template <class Archive>
+void SGBRRegressor::fields(Archive& ar) {
+    ar.param("n_models", n_models);
+    ar.param("learning_rate", learning_rate);
+    ar.param("percentage_of_features", percentage_of_features);
+    ar.param("multiply_hessian_by", multiply_hessian_by);
+    ar.param("skip_training", skip_training);
+    ar.param("bag_size", bag_size);
+    ar.param("grace_period", grace_period);
+    ar.param("split_confidence", split_confidence);
+    ar.param("max_depth", max_depth);
+    ar.param("leaf_prediction", leaf_prediction);
+    ar.param("seed", seed);
+    // The booster is built at the first sample.
+    archive_optional(ar, booster_, [] { return std::make_unique<Booster>(BoosterSettings{}); });
+}
+
+TARVO_ARCHIVE_FIELDS(SGBRRegressor);
 
 }  // namespace tarvo

@@ -41,6 +41,10 @@ public:
     double split_confidence;
     std::string leaf_prediction;
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
 private:
     std::unique_ptr<Booster> booster_;
 };

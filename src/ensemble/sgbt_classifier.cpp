@@ -1,7 +1,10 @@
 #include "ensemble/sgbt_classifier.hpp"
 
 #include <algorithm>
+#include <functional>
 #include <utility>
+
+#include "core/archive.hpp"
 
 namespace tarvo {
 
@@ -142,5 +145,48 @@ void SGBTClassifier::reset() {
     classes_.clear();
     boosters_.clear();
 }
+
+template <class Archive>
+void SGBTClassifier::fields(Archive& ar) {
+    ar.param("n_models", n_models);
+    ar.param("learning_rate", learning_rate);
+    ar.param("percentage_of_features", percentage_of_features);
+    ar.param("multiply_hessian_by", multiply_hessian_by);
+    ar.param("skip_training", skip_training);
+    ar.param("use_squared_loss", use_squared_loss);
+    ar.param("bag_size", bag_size);
+    ar.param("n_classes", n_classes);
+    ar.param("scale_prediction_by_lr", scale_prediction_by_lr);
+    ar.param("grace_period", grace_period);
+    ar.param("split_confidence", split_confidence);
+    ar.param("max_depth", max_depth);
+    ar.param("leaf_prediction", leaf_prediction);
+    ar.param("seed", seed);
+    if constexpr (!Archive::kParamsOnly) {
+        ar(classes_);
+        ar.check(std::adjacent_find(classes_.begin(), classes_.end(), std::greater_equal<>()) ==
+                     classes_.end(),
+                 "the labels are not in ascending order");
+        // Boosters are built lazily, one per label (or one in two-class
+        // mode), so there are never more than labels.
+        std::size_t n = boosters_.size();
+        if constexpr (Archive::kLoading) {
+            n = ar.get_count(1);
+            ar.check(n <= classes_.size(), "there are more boosters than labels");
+            boosters_.clear();
+            for (std::size_t i = 0; i < n; ++i) {  // each built as its data arrives
+                boosters_.push_back(std::make_unique<Booster>(BoosterSettings{}));
+                ar(*boosters_.back());
+            }
+        } else {
+            ar.put_u64(n);
+            for (const auto& booster : boosters_) {
+                ar(*booster);
+            }
+        }
+    }
+}
+
+TARVO_ARCHIVE_FIELDS(SGBTClassifier);
 
 }  // namespace tarvo

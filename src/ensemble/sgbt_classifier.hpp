@@ -57,6 +57,10 @@ public:
     double split_confidence;
     std::string leaf_prediction;
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
 private:
     [[nodiscard]] std::unique_ptr<Booster> make_booster() const;
     [[nodiscard]] double share(Booster& booster, const FeatureMap& x) const;

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "core/archive.hpp"
 #include "core/random.hpp"
 #include "ensemble/forest_settings.hpp"
 
@@ -95,5 +96,28 @@ ProbabilityMap SRPClassifier::predict_proba_one(const FeatureMap& x) {
 int SRPClassifier::predict_one(const FeatureMap& x) {
     return top_label(predict_proba_one(x));
 }
+
+template <class Archive>
+void SRPClassifier::fields(Archive& ar) {
+    ar.param("n_models", n_models);
+    ar.param("seed", seed);
+    ar.param("lambda_value", lambda_value);
+    ar.param("drift_delta", drift_delta);
+    ar.param("warning_delta", warning_delta);
+    ar.param("grace_period", grace_period);
+    ar.param("max_depth", max_depth);
+    ar.param("split_confidence", split_confidence);
+    ar.param("subspace_fraction", subspace_fraction);
+    ar.param("training_method", training_method);
+    ar(generator_);
+    archive_members(ar, members_, drift_delta, warning_delta);
+    for (const auto& m : members_) {
+        ar.check(m.initialised == (m.trees.model != nullptr),
+                 "a member's tree does not match its state");
+    }
+    // The sample's entries are gathered afresh by every call.
+}
+
+TARVO_ARCHIVE_FIELDS(SRPClassifier);
 
 }  // namespace tarvo

@@ -22,6 +22,12 @@ struct SRPClassifierMember : SubspaceMember<HoeffdingTreeClassifier> {
     using SubspaceMember::SubspaceMember;
 
     MemberAccuracy accuracy;
+
+    template <class Archive>
+    void fields(Archive& ar) {
+        SubspaceMember::fields(ar);
+        ar(accuracy);
+    }
 };
 
 // Streaming random patches of Hoeffding trees.
@@ -71,6 +77,10 @@ public:
     double split_confidence;
     std::int32_t grace_period;
     std::int32_t max_depth;
+
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
 
 private:
     using Trees = SRPClassifierMember::Trees;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "core/archive.hpp"
 #include "core/random.hpp"
 #include "ensemble/forest_settings.hpp"
 
@@ -85,5 +86,28 @@ double SRPRegressor::predict_one(const FeatureMap& x) {
     }
     return count == 0 ? 0.0 : sum / static_cast<double>(count);
 }
+
+template <class Archive>
+void SRPRegressor::fields(Archive& ar) {
+    ar.param("n_models", n_models);
+    ar.param("seed", seed);
+    ar.param("lambda_value", lambda_value);
+    ar.param("drift_delta", drift_delta);
+    ar.param("warning_delta", warning_delta);
+    ar.param("grace_period", grace_period);
+    ar.param("max_depth", max_depth);
+    ar.param("learning_rate", learning_rate);
+    ar.param("subspace_fraction", subspace_fraction);
+    ar.param("training_method", training_method);
+    ar(generator_);
+    archive_members(ar, members_, drift_delta, warning_delta);
+    for (const auto& m : members_) {
+        ar.check(m.initialised == (m.trees.model != nullptr),
+                 "a member's tree does not match its state");
+    }
+    // The sample's entries are gathered afresh by every call.
+}
+
+TARVO_ARCHIVE_FIELDS(SRPRegressor);
 
 }  // namespace tarvo

@@ -56,6 +56,10 @@ public:
     double drift_delta;
     double warning_delta;
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
 private:
     using Trees = SRPRegressorMember::Trees;
 

@@ -23,7 +23,9 @@ struct SubspaceMember {
     FeatureSubspace features;
     bool initialised = false;
 
-    // Every field, for saving and restoring (core/archive.hpp).
+    // Every field, for saving and restoring (core/archive.hpp). The cached
+    // projection is not saved: it is rebuilt from the names alone, entry for
+    // entry and in the same iteration order.
     template <class Archive>
     void fields(Archive& ar) {
         std::vector<std::string> names = features.names();

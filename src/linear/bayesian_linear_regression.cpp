@@ -1,5 +1,6 @@
 #include "linear/bayesian_linear_regression.hpp"
 
+#include "core/archive.hpp"
 #include "linear/clamp.hpp"
 
 namespace tarvo {
@@ -32,5 +33,19 @@ void BayesianLinearRegression::reset() {
     precisions_.clear();
     beta_sum_ = 0.0;
 }
+
+template <class Archive>
+void BayesianLinearRegression::fields(Archive& ar) {
+    ar.param("alpha", alpha);
+    ar.param("beta", beta);
+    ar(features_, means_, precisions_, beta_sum_);
+    if constexpr (Archive::kLoading) {
+        const std::size_t n = features_.size();
+        ar.check(means_.weights.slots_below(n) && precisions_.slots_below(n),
+                 "a weight belongs to no known feature");
+    }
+}
+
+TARVO_ARCHIVE_FIELDS(BayesianLinearRegression);
 
 }  // namespace tarvo

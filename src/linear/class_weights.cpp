@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/archive.hpp"
+
 namespace tarvo {
 
 std::size_t ClassWeights::register_label(int y) {
@@ -45,5 +47,28 @@ void ClassWeights::clear() noexcept {
     position_.clear();
     features_.clear();
 }
+
+template <class Archive>
+void ClassWeights::fields(Archive& ar) {
+    ar(classes_, features_);
+    if constexpr (Archive::kLoading) {
+        position_.clear();
+        bool ordered = true;
+        for (std::size_t i = 0; i < classes_.size(); ++i) {
+            ordered = ordered && position_.try_emplace(classes_[i].label, i).second;
+            if (order_ == Order::ascending && i > 0) {
+                ordered = ordered && classes_[i - 1].label < classes_[i].label;
+            }
+        }
+        ar.check(ordered, "the labels are repeated or out of order");
+        bool known = true;
+        for (const Class& c : classes_) {
+            known = known && c.row.weights.slots_below(features_.size());
+        }
+        ar.check(known, "a weight belongs to no known feature");
+    }
+}
+
+TARVO_ARCHIVE_FIELDS(ClassWeights);
 
 }  // namespace tarvo

@@ -26,8 +26,13 @@ public:
     enum class Order { ascending, first_learnt };
 
     struct Class {
-        int label;
+        int label = 0;
         WeightRow row;
+
+        template <class Archive>
+        void fields(Archive& ar) {
+            ar(label, row);
+        }
     };
 
     explicit ClassWeights(Order order) noexcept : order_(order) {}
@@ -53,6 +58,12 @@ public:
     void score_all(const FeatureMap& x, ScoreScratch& scratch) const;
 
     void clear() noexcept;
+
+    // The classes in visiting order and the feature index; the label
+    // positions are rebuilt on loading (core/archive.hpp). The order is the
+    // owner's and is not saved.
+    template <class Archive>
+    void fields(Archive& ar);
 
 private:
     Order order_;

@@ -1,6 +1,9 @@
 #include "linear/feature_slots.hpp"
 
 #include <stdexcept>
+#include <vector>
+
+#include "core/archive.hpp"
 
 namespace tarvo {
 
@@ -31,5 +34,24 @@ void FeatureSlots::resolve_claiming(const FeatureMap& x, SlotSample& out) {
     resolve(x, out);
     claim(out);
 }
+
+template <class Archive>
+void FeatureSlots::fields(Archive& ar) {
+    ar(slots_);
+    if constexpr (Archive::kLoading) {
+        // The slots are 0, 1, ..., size - 1, each once: the next name gets size.
+        std::vector<bool> taken(slots_.size(), false);
+        bool dense = true;
+        for (const auto& [name, slot] : slots_) {
+            dense = dense && slot < taken.size() && !taken[slot];
+            if (dense) {
+                taken[slot] = true;
+            }
+        }
+        ar.check(dense, "the feature slots are not numbered 0, 1, 2, ...");
+    }
+}
+
+TARVO_ARCHIVE_FIELDS(FeatureSlots);
 
 }  // namespace tarvo

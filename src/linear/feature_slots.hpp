@@ -53,6 +53,10 @@ public:
     [[nodiscard]] std::size_t size() const noexcept { return slots_.size(); }
     void clear() noexcept { slots_.clear(); }
 
+    // The names with their slots, in table order (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
 private:
     std::unordered_map<std::string, std::uint32_t> slots_;
 };

@@ -1,5 +1,6 @@
 #include "linear/linear_regression.hpp"
 
+#include "core/archive.hpp"
 #include "linear/clamp.hpp"
 
 namespace tarvo {
@@ -26,5 +27,18 @@ void LinearRegression::reset() {
     features_.clear();
     model_.clear();
 }
+
+template <class Archive>
+void LinearRegression::fields(Archive& ar) {
+    ar.param("learning_rate", learning_rate);
+    ar.param("l2", l2);
+    ar(features_, model_);
+    if constexpr (Archive::kLoading) {
+        ar.check(model_.weights.slots_below(features_.size()),
+                 "a weight belongs to no known feature");
+    }
+}
+
+TARVO_ARCHIVE_FIELDS(LinearRegression);
 
 }  // namespace tarvo

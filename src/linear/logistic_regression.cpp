@@ -1,5 +1,7 @@
 #include "linear/logistic_regression.hpp"
 
+#include "core/archive.hpp"
+
 #include <cmath>
 
 #include "linear/clamp.hpp"
@@ -36,5 +38,14 @@ ProbabilityMap LogisticRegression::predict_proba_one(const FeatureMap& x) {
 void LogisticRegression::reset() {
     weights_.clear();
 }
+
+template <class Archive>
+void LogisticRegression::fields(Archive& ar) {
+    ar.param("learning_rate", learning_rate);
+    ar.param("l2", l2);
+    ar(weights_);
+}
+
+TARVO_ARCHIVE_FIELDS(LogisticRegression);
 
 }  // namespace tarvo

@@ -1,5 +1,7 @@
 #include "linear/passive_aggressive_classifier.hpp"
 
+#include "core/archive.hpp"
+
 #include <cmath>
 
 #include "linear/probabilities.hpp"
@@ -45,5 +47,13 @@ ProbabilityMap PassiveAggressiveClassifier::predict_proba_one(const FeatureMap& 
 void PassiveAggressiveClassifier::reset() {
     weights_.clear();
 }
+
+template <class Archive>
+void PassiveAggressiveClassifier::fields(Archive& ar) {
+    ar.param("C", C);
+    ar(weights_);
+}
+
+TARVO_ARCHIVE_FIELDS(PassiveAggressiveClassifier);
 
 }  // namespace tarvo

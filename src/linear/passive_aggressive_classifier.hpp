@@ -21,6 +21,10 @@ public:
     [[nodiscard]] ProbabilityMap predict_proba_one(const FeatureMap& x) override;
     void reset() override;
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
     // Hyper-parameter (upper bound of a step), read by every learn_one.
     double C;
 

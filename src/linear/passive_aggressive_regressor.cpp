@@ -1,5 +1,7 @@
 #include "linear/passive_aggressive_regressor.hpp"
 
+#include "core/archive.hpp"
+
 #include <cmath>
 
 namespace tarvo {
@@ -31,5 +33,18 @@ void PassiveAggressiveRegressor::reset() {
     features_.clear();
     model_.clear();
 }
+
+template <class Archive>
+void PassiveAggressiveRegressor::fields(Archive& ar) {
+    ar.param("C", C);
+    ar.param("epsilon", epsilon);
+    ar(features_, model_);
+    if constexpr (Archive::kLoading) {
+        ar.check(model_.weights.slots_below(features_.size()),
+                 "a weight belongs to no known feature");
+    }
+}
+
+TARVO_ARCHIVE_FIELDS(PassiveAggressiveRegressor);
 
 }  // namespace tarvo

@@ -1,5 +1,6 @@
 #include "linear/perceptron.hpp"
 
+#include "core/archive.hpp"
 #include "linear/probabilities.hpp"
 #include "linear/raw_score_rule.hpp"
 
@@ -38,5 +39,13 @@ ProbabilityMap Perceptron::predict_proba_one(const FeatureMap& x) {
 void Perceptron::reset() {
     weights_.clear();
 }
+
+template <class Archive>
+void Perceptron::fields(Archive& ar) {
+    ar.param("learning_rate", learning_rate);
+    ar(weights_);
+}
+
+TARVO_ARCHIVE_FIELDS(Perceptron);
 
 }  // namespace tarvo

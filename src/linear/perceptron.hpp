@@ -20,6 +20,10 @@ public:
     [[nodiscard]] ProbabilityMap predict_proba_one(const FeatureMap& x) override;
     void reset() override;
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
     // Hyper-parameter, read by every learn_one.
     double learning_rate;
 

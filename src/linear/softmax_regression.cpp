@@ -1,5 +1,7 @@
 #include "linear/softmax_regression.hpp"
 
+#include "core/archive.hpp"
+
 #include <cstddef>
 
 #include "linear/probabilities.hpp"
@@ -70,5 +72,14 @@ ProbabilityMap SoftmaxRegression::predict_proba_one(const FeatureMap& x) {
 void SoftmaxRegression::reset() {
     weights_.clear();
 }
+
+template <class Archive>
+void SoftmaxRegression::fields(Archive& ar) {
+    ar.param("learning_rate", learning_rate);
+    ar.param("l2", l2);
+    ar(weights_);
+}
+
+TARVO_ARCHIVE_FIELDS(SoftmaxRegression);
 
 }  // namespace tarvo

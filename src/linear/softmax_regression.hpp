@@ -22,6 +22,10 @@ public:
     [[nodiscard]] ProbabilityMap predict_proba_one(const FeatureMap& x) override;
     void reset() override;
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
     // Hyper-parameters, read by every learn_one.
     double learning_rate;
     double l2;

@@ -36,6 +36,18 @@ public:
     [[nodiscard]] std::size_t size() const noexcept { return size_; }
     void clear() noexcept;
 
+    // True when every slot with a weight is below n.
+    [[nodiscard]] bool slots_below(std::size_t n) const noexcept {
+        bool below = true;
+        for_each([&](std::uint32_t slot, double /*weight*/) { below = below && slot < n; });
+        return below;
+    }
+
+    // Every cell in table order, so that a restored table probes, grows and
+    // iterates exactly as the saved one (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
     // Calls f(slot, weight) for every entry, in table order.
     template <class F>
     void for_each(F&& f) const {

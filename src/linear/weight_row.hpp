@@ -15,6 +15,11 @@ struct WeightRow {
     // Every linear model scores through this one loop.
     [[nodiscard]] double score(const SlotSample& sample) const noexcept;
 
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(bias, weights);
+    }
+
     void clear() noexcept {
         bias = 0.0;
         weights.clear();

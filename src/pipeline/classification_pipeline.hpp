@@ -31,6 +31,12 @@ public:
     // Passes the names unchanged to every step; the learner is not told.
     void set_feature_order(const std::vector<std::string>& names);
 
+    // The steps in list order and the learner, as shared with their other owners.
+    [[nodiscard]] const std::vector<std::shared_ptr<ITransformer>>& steps() const noexcept {
+        return steps_.steps();
+    }
+    [[nodiscard]] const std::shared_ptr<IClassifier>& learner() const noexcept { return learner_; }
+
     // 1 for a pipeline whose learner is not a pipeline.
     [[nodiscard]] std::size_t depth() const noexcept { return depth_; }
 

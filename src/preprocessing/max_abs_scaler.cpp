@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "core/archive.hpp"
+
 namespace tarvo {
 
 void MaxAbsScaler::learn_one(const FeatureMap& x) {
@@ -26,5 +28,12 @@ void MaxAbsScaler::transform_in_place(FeatureMap& x) {
         v = (it != stats_.end() && it->second != 0.0) ? v / it->second : 0.0;
     }
 }
+
+template <class Archive>
+void MaxAbsScaler::fields(Archive& ar) {
+    ar(stats_);
+}
+
+TARVO_ARCHIVE_FIELDS(MaxAbsScaler);
 
 }  // namespace tarvo

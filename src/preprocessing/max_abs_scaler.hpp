@@ -19,6 +19,10 @@ public:
     void transform_in_place(FeatureMap& x) override;
     void reset() override { stats_.clear(); }
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
 private:
     std::unordered_map<std::string, double> stats_;  // name -> largest |v| so far
 };

@@ -1,5 +1,7 @@
 #include "preprocessing/min_max_scaler.hpp"
 
+#include "core/archive.hpp"
+
 namespace tarvo {
 
 void MinMaxScaler::learn_one(const FeatureMap& x) {
@@ -32,5 +34,12 @@ void MinMaxScaler::transform_in_place(FeatureMap& x) {
         v = range != 0.0 ? (v - low) / range : 0.0;
     }
 }
+
+template <class Archive>
+void MinMaxScaler::fields(Archive& ar) {
+    ar(stats_);
+}
+
+TARVO_ARCHIVE_FIELDS(MinMaxScaler);
 
 }  // namespace tarvo

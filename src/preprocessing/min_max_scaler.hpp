@@ -20,10 +20,19 @@ public:
     void transform_in_place(FeatureMap& x) override;
     void reset() override { stats_.clear(); }
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
 private:
     struct FeatureRange {
         std::optional<double> min;
         std::optional<double> max;
+
+        template <class Archive>
+        void fields(Archive& ar) {
+            ar(min, max);
+        }
     };
 
     std::unordered_map<std::string, FeatureRange> stats_;

@@ -15,6 +15,11 @@ struct RunningCovariance {
     double ddof = 1.0;
 
     void update(double vx, double vy) noexcept;
+
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(x, y, cov, ddof);
+    }
 };
 
 }  // namespace tarvo

@@ -5,6 +5,10 @@
 #include <cstddef>
 #include <limits>
 #include <stdexcept>
+#include <string_view>
+#include <unordered_set>
+
+#include "core/archive.hpp"
 
 namespace tarvo {
 
@@ -142,5 +146,51 @@ void SelectKBest::transform_in_place(FeatureMap& x) {
         std::erase_if(x, [this](const auto& entry) { return !keeps(entry.first); });
     }
 }
+
+template <class Archive>
+void SelectKBest::fields(Archive& ar) {
+    ar.param("k", k);
+    ar.param("use_abs", use_abs);
+    ar(stats_, scores_, feature_names_, feature_index_, next_id_, dirty_);
+    // The selection, by name in ascending order: it holds the k in force
+    // when it was last computed, so it cannot be recomputed from the rest.
+    std::vector<std::string> selected;
+    if constexpr (!Archive::kLoading) {
+        selected.assign(selected_.begin(), selected_.end());
+        std::sort(selected.begin(), selected.end());
+    }
+    ar(selected);
+    if constexpr (Archive::kLoading) {
+        // Ids are 0, 1, ..., next_id - 1, one per name: the ranking needs them unique.
+        ar.check(next_id_ >= 0 && static_cast<std::size_t>(next_id_) == feature_index_.size(),
+                 "the feature ids do not match their count");
+        std::vector<bool> taken(feature_index_.size(), false);
+        bool unique = true;
+        for (const auto& [name, id] : feature_index_) {
+            unique = unique && id >= 0 && static_cast<std::size_t>(id) < taken.size() &&
+                     !taken[static_cast<std::size_t>(id)];
+            if (unique) {
+                taken[static_cast<std::size_t>(id)] = true;
+            }
+        }
+        ar.check(unique, "the feature ids are repeated or out of range");
+        // Every learnt feature appears once, with statistics, a score and an id.
+        const std::size_t n = feature_names_.size();
+        bool learnt = stats_.size() == n && scores_.size() == n;
+        std::unordered_set<std::string_view> seen;
+        for (const std::string& name : feature_names_) {
+            learnt = learnt && stats_.count(name) == 1 && scores_.count(name) == 1 &&
+                     feature_index_.count(name) == 1 && seen.insert(name).second;
+        }
+        ar.check(learnt, "the learnt features do not match their statistics");
+        selected_.clear();
+        for (std::string& name : selected) {
+            ar.check(stats_.count(name) == 1 && selected_.insert(std::move(name)).second,
+                     "the selection names an unknown feature");
+        }
+    }
+}
+
+TARVO_ARCHIVE_FIELDS(SelectKBest);
 
 }  // namespace tarvo

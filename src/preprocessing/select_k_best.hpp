@@ -38,6 +38,10 @@ public:
     // Forgets the statistics; the ids (and so the tie order) are kept.
     void reset() override;
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
     // The latest score of a learnt feature (for inspection and tests).
     [[nodiscard]] const std::unordered_map<std::string, double>& scores() const noexcept {
         return scores_;
@@ -53,6 +57,11 @@ private:
         RunningVariance var_x;
         RunningVariance var_y;
         RunningCovariance cov_xy;
+
+        template <class Archive>
+        void fields(Archive& ar) {
+            ar(var_x, var_y, cov_xy);
+        }
     };
 
     void give_id(const std::string& name);

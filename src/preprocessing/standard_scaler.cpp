@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "core/archive.hpp"
+
 namespace tarvo {
 
 void StandardScaler::learn_one(const FeatureMap& x) {
@@ -38,5 +40,13 @@ void StandardScaler::transform_in_place(FeatureMap& x) {
         }
     }
 }
+
+template <class Archive>
+void StandardScaler::fields(Archive& ar) {
+    ar.param("with_std", with_std);
+    ar(stats_);
+}
+
+TARVO_ARCHIVE_FIELDS(StandardScaler);
 
 }  // namespace tarvo

@@ -21,6 +21,10 @@ public:
     void transform_in_place(FeatureMap& x) override;
     void reset() override { stats_.clear(); }
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
     // Hyper-parameter, read at every call. The variance moves only while it is true.
     bool with_std;
 
@@ -29,6 +33,11 @@ private:
         double count = 0.0;
         double mean = 0.0;
         double variance = 0.0;  // mean squared deviation, divisor count
+
+        template <class Archive>
+        void fields(Archive& ar) {
+            ar(count, mean, variance);
+        }
     };
 
     std::unordered_map<std::string, FeatureMoments> stats_;

@@ -1,5 +1,7 @@
 #include "preprocessing/variance_threshold.hpp"
 
+#include "core/archive.hpp"
+
 namespace tarvo {
 
 void VarianceThreshold::learn_one(const FeatureMap& x) {
@@ -30,5 +32,14 @@ FeatureMap VarianceThreshold::transform_one(const FeatureMap& x) {
 void VarianceThreshold::transform_in_place(FeatureMap& x) {
     std::erase_if(x, [this](const auto& entry) { return drops(entry.first); });
 }
+
+template <class Archive>
+void VarianceThreshold::fields(Archive& ar) {
+    ar.param("threshold", threshold);
+    ar.param("min_samples", min_samples);
+    ar(stats_);
+}
+
+TARVO_ARCHIVE_FIELDS(VarianceThreshold);
 
 }  // namespace tarvo

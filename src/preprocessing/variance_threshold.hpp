@@ -24,6 +24,10 @@ public:
     void transform_in_place(FeatureMap& x) override;
     void reset() override { stats_.clear(); }
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
     // Hyper-parameters, read at every transform.
     double threshold;
     std::int32_t min_samples;

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "core/archive.hpp"
+
 namespace tarvo {
 
 namespace {
@@ -156,5 +158,83 @@ std::vector<ExtendedBST::Entry> ExtendedBST::entries() const {
     }
     return out;
 }
+
+bool ExtendedBST::adopt_loaded_links() {
+    spine_end_ = spine_top_ = kNone;
+    if (links_.empty()) {
+        return true;
+    }
+    // Each node must be reached once from the root, and its key must lie
+    // within the bounds its ancestors set: below every ancestor it sits left
+    // of, above (or NaN beyond) every ancestor it sits right of. Nothing goes
+    // left of a NaN key, and a NaN key lies on no left path.
+    struct Bounds {
+        std::uint32_t node;
+        bool has_low;
+        double low;  // key > low, or NaN
+        bool has_high;
+        double high;  // key < high
+    };
+    std::vector<bool> reached(links_.size(), false);
+    std::vector<Bounds> stack{Bounds{0, false, 0.0, false, 0.0}};
+    std::size_t count = 0;
+    while (!stack.empty()) {
+        const Bounds b = stack.back();
+        stack.pop_back();
+        if (b.node >= links_.size() || reached[b.node]) {
+            return false;
+        }
+        reached[b.node] = true;
+        ++count;
+        const Link& link = links_[b.node];
+        const bool nan = std::isnan(link.key);
+        if ((b.has_high && !(link.key < b.high)) || (b.has_low && !nan && !(link.key > b.low)) ||
+            (nan && link.left != kNone)) {
+            return false;
+        }
+        if (link.right != kNone) {
+            stack.push_back(nan ? Bounds{link.right, b.has_low, b.low, b.has_high, b.high}
+                                : Bounds{link.right, true, link.key, b.has_high, b.high});
+        }
+        if (link.left != kNone) {
+            stack.push_back(Bounds{link.left, b.has_low, b.low, true, link.key});
+        }
+    }
+    if (count != links_.size()) {
+        return false;
+    }
+    for (std::uint32_t at = 0; at != kNone; at = links_[at].right) {
+        spine_end_ = at;
+        if (!std::isnan(links_[at].key)) {
+            spine_top_ = at;
+        }
+    }
+    return true;
+}
+
+template <class Archive>
+void ExtendedBST::fields(Archive& ar) {
+    if constexpr (Archive::kParamsOnly) {
+        return;
+    } else {
+        std::size_t n = links_.size();
+        if constexpr (Archive::kLoading) {
+            n = ar.get_count(sizeof(Link) + sizeof(RunningSums));
+            ar.check(n < kNone, "an E-BST has too many nodes");
+            links_.assign(n, Link{0.0, kNone, kNone});
+            le_.assign(n, RunningSums{});
+        } else {
+            ar.put_u64(n);
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            ar(links_[i].key, links_[i].left, links_[i].right, le_[i]);
+        }
+        if constexpr (Archive::kLoading) {
+            ar.check(adopt_loaded_links(), "an E-BST's links do not form a search tree");
+        }
+    }
+}
+
+TARVO_ARCHIVE_FIELDS(ExtendedBST);
 
 }  // namespace tarvo

@@ -56,6 +56,12 @@ public:
     };
     [[nodiscard]] std::vector<Entry> entries() const;
 
+    // Every field, for saving and restoring (core/archive.hpp). Loading
+    // checks that the links form one tree rooted at node 0 whose keys are in
+    // search order, and derives the spine from it.
+    template <class Archive>
+    void fields(Archive& ar);
+
 private:
     static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
@@ -68,6 +74,8 @@ private:
     };
 
     std::uint32_t attach(double v, double y);
+    // Whether the loaded links and keys form a search tree; sets the spine.
+    [[nodiscard]] bool adopt_loaded_links();
 
     std::vector<Link> links_;       // the root is node 0
     std::vector<RunningSums> le_;   // per node: targets at or below its key that passed it

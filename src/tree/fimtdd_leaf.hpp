@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/archive.hpp"
 #include "core/running_stats.hpp"
 #include "core/text_option.hpp"
 #include "tree/extended_bst.hpp"
@@ -87,6 +88,13 @@ public:
     // attempt whatever the outcome.
     [[nodiscard]] std::optional<Split> attempt_split(double split_confidence, double tie_threshold,
                                                      const GlobalScale& scale, LeafScratch& scratch);
+
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(target, last_attempt, observers, perceptron, sse_mean, sse_perceptron, low, high,
+           bounds_set);
+    }
 
 private:
     [[nodiscard]] double bounded(double p) const noexcept;

@@ -1,8 +1,10 @@
 #include "tree/fimtdd_regressor.hpp"
 
 #include <cmath>
+#include <initializer_list>
 #include <utility>
 
+#include "core/archive.hpp"
 #include "core/random.hpp"
 #include "tree/node_walk.hpp"
 
@@ -196,5 +198,115 @@ void FIMTDDRegressor::split(Node& node, const FIMTDDLeaf::Split& where) {
     node.leaf.reset();
     n_splits_ += 1;
 }
+
+// The tree in pre-order, walked with an explicit stack (a tree may be as
+// deep as max_depth): per node a tag (0 leaf, 1 split; 2 for a missing root),
+// the drift and alternate statistics, then the leaf, or the split with a flag
+// for an alternate subtree, which follows before the children. Loading checks
+// what the rest of the class relies on: an alternate never holds an
+// alternate (so freeing one nests only once) and a leaf's E-BSTs are keyed
+// by features the global table numbers.
+template <class Archive>
+void FIMTDDRegressor::tree_fields(Archive& ar) {
+    const auto common = [&ar](Node& node) {
+        ar(node.error_sum, node.visits, node.ph_enabled, node.ph, node.alt_count,
+           node.main_faded_sse, node.alt_faded_sse, node.last_compare);
+    };
+    if constexpr (Archive::kLoading) {
+        dismantle(std::move(root_));
+        struct Pending {
+            std::unique_ptr<Node>* slot;
+            bool in_alternate;
+        };
+        std::vector<Pending> pending{{&root_, false}};
+        const std::size_t n_features = scale_.features.size();
+        while (!pending.empty()) {
+            const Pending at = pending.back();
+            pending.pop_back();
+            const std::uint8_t tag = ar.get_u8();
+            if (tag == 2 && at.slot == &root_) {
+                continue;
+            }
+            ar.check(tag <= 1, "a tree node has an unknown kind");
+            *at.slot = std::make_unique<Node>();
+            Node& node = **at.slot;
+            common(node);
+            if (tag == 0) {
+                node.leaf = std::make_unique<FIMTDDLeaf>();
+                ar(*node.leaf);
+                for (const auto& entry : node.leaf->observers) {
+                    ar.check(entry.first < n_features, "a leaf observes an unknown feature");
+                }
+                continue;
+            }
+            bool has_alternate = false;
+            ar(node.split_feature, node.split_threshold, has_alternate);
+            ar.check(!(has_alternate && at.in_alternate), "an alternate subtree holds another");
+            pending.push_back({&node.right, at.in_alternate});
+            pending.push_back({&node.left, at.in_alternate});
+            if (has_alternate) {
+                pending.push_back({&node.alternate, true});
+            }
+        }
+    } else {
+        if (!root_) {
+            ar.put_u8(2);
+            return;
+        }
+        std::vector<Node*> pending{root_.get()};
+        while (!pending.empty()) {
+            Node& node = *pending.back();
+            pending.pop_back();
+            const bool leaf = node.is_leaf();
+            ar.put_u8(leaf ? 0 : 1);
+            common(node);
+            if (leaf) {
+                ar(*node.leaf);
+                continue;
+            }
+            bool has_alternate = node.alternate != nullptr;
+            ar(node.split_feature, node.split_threshold, has_alternate);
+            pending.push_back(node.right.get());
+            pending.push_back(node.left.get());
+            if (has_alternate) {
+                pending.push_back(node.alternate.get());
+            }
+        }
+    }
+}
+
+template <class Archive>
+void FIMTDDRegressor::fields(Archive& ar) {
+    ar.param("grace_period", grace_period);
+    ar.param("split_confidence", split_confidence);
+    ar.param("tie_threshold", tie_threshold);
+    ar.param("max_depth", max_depth);
+    ar.param("leaf_prediction", leaf_prediction);
+    ar.param("learning_ratio", learning_ratio);
+    ar.param("learning_rate_decay", learning_rate_decay);
+    ar.param("learning_ratio_const", learning_ratio_const);
+    ar.param("page_hinckley_alpha", page_hinckley_alpha);
+    ar.param("page_hinckley_threshold", page_hinckley_threshold);
+    ar.param("alternate_tree_fading_factor", alternate_tree_fading_factor);
+    ar.param("alternate_tree_t_min", alternate_tree_t_min);
+    ar.param("alternate_tree_time", alternate_tree_time);
+    ar.param("drift_detection", drift_detection);
+    ar.param("seed", seed);
+    if constexpr (!Archive::kParamsOnly) {
+        ar(scale_, n_splits_, alternates_.started, alternates_.promoted, alternates_.discarded,
+           rng_);
+        // The counters only ever grow by one; far below the int64 limit they
+        // cannot overflow however long the model learns on.
+        constexpr std::int64_t kCounterLimit = std::int64_t{1} << 62;
+        for (const std::int64_t c : {n_splits_, alternates_.started, alternates_.promoted,
+                                     alternates_.discarded}) {
+            ar.check(c >= 0 && c < kCounterLimit, "a counter is out of range");
+        }
+        tree_fields(ar);
+    }
+    // The standardised sample and the scratch space are rewritten by every call.
+}
+
+TARVO_ARCHIVE_FIELDS(FIMTDDRegressor);
 
 }  // namespace tarvo

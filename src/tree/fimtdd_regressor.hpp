@@ -117,6 +117,10 @@ public:
     bool drift_detection;
     std::int32_t seed;
 
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar);
+
 private:
     // One sample on its way down: the sample, its standardised features, the
     // target, the main tree's prediction and the normalised error.
@@ -136,6 +140,8 @@ private:
     bool tend_alternate(Node& node, std::int64_t depth, const Sample& s, bool& trained);
     void learn_at_leaf(Node& node, std::int64_t depth, const Sample& s, bool may_split);
     void split(Node& node, const FIMTDDLeaf::Split& where);
+    template <class Archive>
+    void tree_fields(Archive& ar);
 
     std::unique_ptr<Node> root_;
     GlobalScale scale_;

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "core/archive.hpp"
+
 namespace tarvo {
 
 namespace {
@@ -65,5 +67,21 @@ double GlobalScale::unscale_target(double a) const noexcept {
     }
     return target_mean();
 }
+
+template <class Archive>
+void GlobalScale::fields(Archive& ar) {
+    ar(target, features);
+    if constexpr (Archive::kLoading) {
+        ar.check(features.size() <= kNoFeature, "too many feature names");
+        names_.assign(features.size(), nullptr);
+        for (const auto& [name, feature] : features) {
+            ar.check(feature.index < names_.size() && names_[feature.index] == nullptr,
+                     "the feature numbers are not 0 .. n - 1");
+            names_[feature.index] = &name;
+        }
+    }
+}
+
+TARVO_ARCHIVE_FIELDS(GlobalScale);
 
 }  // namespace tarvo

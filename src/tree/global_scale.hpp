@@ -41,7 +41,12 @@ class GlobalScale {
 public:
     struct Feature {
         RunningSums sums;
-        FeatureIndex index;
+        FeatureIndex index = kNoFeature;
+
+        template <class Archive>
+        void fields(Archive& ar) {
+            ar(sums, index);
+        }
     };
 
     RunningSums target;
@@ -70,6 +75,11 @@ public:
     // A standardised score back on the target's scale (mean + 3 a sd); the
     // target mean when the statistics are not usable.
     [[nodiscard]] double unscale_target(double a) const noexcept;
+
+    // Every field, for saving and restoring (core/archive.hpp); the numbers
+    // must be 0 .. size - 1, each once.
+    template <class Archive>
+    void fields(Archive& ar);
 
     void clear() noexcept {
         target = RunningSums{};

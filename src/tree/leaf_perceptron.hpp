@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/archive.hpp"
 #include "tree/global_scale.hpp"
 
 namespace tarvo {
@@ -26,6 +27,12 @@ public:
     double bias = 0.0;
     double updates = 0.0;
     bool initialised = false;
+
+    // Every field, for saving and restoring (core/archive.hpp).
+    template <class Archive>
+    void fields(Archive& ar) {
+        ar(weights, bias, updates, initialised);
+    }
 
     // bias + Σ weight × s(value) over the features with a weight and usable
     // statistics, brought back to the target's scale; 0 before any training.
