@@ -231,10 +231,19 @@ def canon(v):
     return ("obj", type(v).__name__)
 
 
+def saved(state):
+    """A saved state with the objects it holds (a pipeline's steps and learner) observed."""
+    if isinstance(state, (tuple, list)):
+        return tuple(saved(v) for v in state)
+    if type(state).__name__ in TABLE:
+        return observe(state)
+    return state
+
+
 def observe(obj):
     """Everything the object answers without learning, as a comparable value."""
     if hasattr(type(obj), "__setstate__"):
-        return ("state", obj.__getstate__())
+        return ("state", saved(obj.__getstate__()))
     cls = type(obj).__name__
     kind = TABLE[cls].kind
     out = []
@@ -431,6 +440,16 @@ def test_a_hessian_multiplier_above_1000_is_rejected_instead_of_hanging(cls):
         (core.MacroPrecision, lambda m, k: m.update(k, (k * 7) % 40)),
         (core.MacroRecall, lambda m, k: m.update(k, (k * 7) % 40)),
         (core.MacroF1, lambda m, k: m.update(k, (k * 7) % 40)),
+        (core.LinearRegression, lambda m, k: m.learn_one({f"f{k}": k}, float(k))),
+        (core.BayesianLinearRegression, lambda m, k: m.learn_one({f"f{k}": k}, float(k))),
+        (core.PassiveAggressiveRegressor, lambda m, k: m.learn_one({f"f{k}": k}, float(k))),
+        (core.LogisticRegressionClassifier, lambda m, k: m.learn_one({f"f{k}": k}, k % 3)),
+        (core.SoftmaxRegression, lambda m, k: m.learn_one({f"f{k}": k}, k % 3)),
+        (core.FIMTDDRegressor, lambda m, k: m.learn_one({f"f{k}": k}, float(k))),
+        (core.StandardScaler, lambda m, k: m.learn_one({f"f{k}": k})),
+        (core.MinMaxScaler, lambda m, k: m.learn_one({f"f{k}": k})),
+        (core.MaxAbsScaler, lambda m, k: m.learn_one({f"f{k}": k})),
+        (core.VarianceThreshold, lambda m, k: m.learn_one({f"f{k}": k})),
     ],
 )
 def test_reset_forgets_the_grown_hash_tables(make, feed):

@@ -51,7 +51,9 @@ public:
     void resolve_claiming(const FeatureMap& x, SlotSample& out);
 
     [[nodiscard]] std::size_t size() const noexcept { return slots_.size(); }
-    void clear() noexcept { slots_.clear(); }
+    // A new table: clear() would keep the grown bucket array, which decides
+    // the saved table order, so a reset model would not save as a fresh one.
+    void clear() noexcept { decltype(slots_)().swap(slots_); }
 
     // The names with their slots, in table order (core/archive.hpp).
     template <class Archive>

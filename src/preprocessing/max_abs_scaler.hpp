@@ -17,7 +17,8 @@ public:
     void learn_one(const FeatureMap& x) override;
     [[nodiscard]] FeatureMap transform_one(const FeatureMap& x) override;
     void transform_in_place(FeatureMap& x) override;
-    void reset() override { stats_.clear(); }
+    // A new table, not clear(): the bucket array decides the saved order.
+    void reset() override { decltype(stats_)().swap(stats_); }
 
     // Every field, for saving and restoring (core/archive.hpp).
     template <class Archive>

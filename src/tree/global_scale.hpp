@@ -83,7 +83,7 @@ public:
 
     void clear() noexcept {
         target = RunningSums{};
-        features.clear();
+        decltype(features)().swap(features);  // a fresh bucket array, as when new
         names_.clear();
     }
 
