@@ -85,6 +85,7 @@ def run(quick: bool) -> list[Row]:
         row.extra = {"bytes": len(blob), "dump_mb_s": mb / dump_s, "load_mb_s": mb / load_s,
                      "heap_kb": resident_kb}
         rows.append(row)
+        del model, blob  # freed before the next model's heap is measured
     return rows
 
 

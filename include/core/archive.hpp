@@ -314,9 +314,15 @@ void archive(Ar& ar, std::pair<A, B>& p) {
 template <class Ar, class Seq>
 void archive_sequence(Ar& ar, Seq& seq) {
     if constexpr (Ar::kLoading) {
-        const std::size_t n = ar.get_count(1);
+        using Item = typename Seq::value_type;
+        // Numbers take their whole width in the data, so their count is
+        // checked against it and reserved at once; other items are made as
+        // their bytes arrive, so that a count the data cannot back allocates
+        // nothing ahead of it.
+        constexpr bool kNumbers = std::is_arithmetic_v<Item>;
+        const std::size_t n = ar.get_count(kNumbers && !std::is_same_v<Item, bool> ? sizeof(Item) : 1);
         seq.clear();
-        if constexpr (requires { seq.reserve(n); }) {
+        if constexpr (kNumbers && requires { seq.reserve(n); }) {
             seq.reserve(n);
         }
         for (std::size_t i = 0; i < n; ++i) {
@@ -362,8 +368,11 @@ void archive(Ar& ar, std::unordered_map<K, V, H, E, A>& map) {
         const std::size_t n = ar.get_count(1);
         ar.check(buckets >= 1 && n <= buckets, "a table has more entries than buckets");
         ar.spend_buckets(static_cast<std::size_t>(buckets));
-        std::vector<std::pair<K, V>> entries(n);
-        for (auto& entry : entries) {
+        // Entries are made as their bytes arrive, so that a count the data
+        // cannot back allocates nothing ahead of it.
+        std::vector<std::pair<K, V>> entries;
+        for (std::size_t i = 0; i < n; ++i) {
+            auto& entry = entries.emplace_back();
             ar(entry.first, entry.second);
         }
         Map rebuilt;
