@@ -30,6 +30,7 @@ struct SubspaceMember {
     void fields(Archive& ar) {
         std::vector<std::string> names = features.names();
         ar(trees, names, initialised);
+        ar.check(initialised == (trees.model != nullptr), "a member's tree does not match its state");
         if constexpr (Archive::kLoading) {
             features.assign(std::move(names));
         }
