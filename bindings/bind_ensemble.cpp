@@ -25,8 +25,9 @@ void bind_arf_classifier(py::module_& m) {
         "background tree on a warning (warning_delta) and replace the tree on a drift "
         "(drift_delta). Members vote with their accuracy since their tree was last replaced. "
         "n_models (at most 100000) takes effect at reset; seed re-seeds the forest at reset "
-        "and is the base of the seed of every tree built after it is set; a NaN or infinite "
-        "lambda_value makes learn_one raise ValueError. The cost of learn_one grows linearly with "
+        "and is the base of the seed of every tree built after it is set; a NaN, infinite or "
+        "above-1000 lambda_value makes learn_one raise ValueError. The cost of learn_one grows "
+        "linearly with "
         "lambda_value (every member learns the sample about lambda_value times); a long call "
         "stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0 and "
         "predict_proba_one {}.",
