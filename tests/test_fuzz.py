@@ -204,15 +204,15 @@ class Names:
     def __init__(self):
         self.n = 0
 
-    def sample(self, spec):
-        if isinstance(spec, tuple) and spec and spec[0] == "fresh":
+    def sample(self, plan):
+        if isinstance(plan, tuple) and plan and plan[0] == "fresh":
             self.n += 1
-            return {f"fresh{self.n}_{j}": float(j) - 1.5 for j in range(spec[1])}
-        if isinstance(spec, tuple) and spec and spec[0] == "wide":
-            _, width, flavour = spec
-            special = [1.0, math.nan, 1e308, 5e-324][flavour]
-            return {f"w{j}": (special if j % 7 == 0 else (j % 13) * 0.25) for j in range(width)}
-        return spec
+            return {f"fresh{self.n}_{j}": float(j) - 1.5 for j in range(plan[1])}
+        if isinstance(plan, tuple) and plan and plan[0] == "wide":
+            _, width, flavour = plan
+            planial = [1.0, math.nan, 1e308, 5e-324][flavour]
+            return {f"w{j}": (planial if j % 7 == 0 else (j % 13) * 0.25) for j in range(width)}
+        return plan
 
 
 PROBES = [{}, {"a": 1.0, "b": -2.0}, {"c": 0.5, "ä": 3.0, "zz": 1e6}, {"a": math.nan}]

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/feature_map.hpp"
+#include "core/fresh_container.hpp"
 
 namespace tarvo {
 
@@ -51,9 +52,7 @@ public:
     void resolve_claiming(const FeatureMap& x, SlotSample& out);
 
     [[nodiscard]] std::size_t size() const noexcept { return slots_.size(); }
-    // A new table: clear() would keep the grown bucket array, which decides
-    // the saved table order, so a reset model would not save as a fresh one.
-    void clear() noexcept { decltype(slots_)().swap(slots_); }
+    void clear() noexcept { replace_with_empty(slots_); }
 
     // The names with their slots, in table order (core/archive.hpp).
     template <class Archive>

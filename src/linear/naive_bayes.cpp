@@ -7,6 +7,7 @@
 
 #include "core/archive.hpp"
 #include "core/class_distribution.hpp"
+#include "core/fresh_container.hpp"
 
 namespace tarvo {
 
@@ -115,9 +116,7 @@ ProbabilityMap NaiveBayes::predict_proba_one(const FeatureMap& x) {
 
 void NaiveBayes::reset() {
     classes_.clear();
-    // A new table rather than clear(), which would keep the grown bucket
-    // array and so save differently from a fresh model.
-    std::unordered_map<int, std::size_t>().swap(index_);
+    replace_with_empty(index_);
     n_samples_ = 0;
 }
 

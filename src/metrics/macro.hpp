@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <unordered_map>
 
+#include "core/fresh_container.hpp"
+
 namespace tarvo {
 
 // Per-class confusion counts shared by the macro-averaged metrics. A label
@@ -25,7 +27,7 @@ public:
     void update(int y_true, int y_pred);
     // A new table rather than clear(), which would keep the grown bucket
     // array: the averages are summed in table order, which depends on it.
-    void reset() noexcept { std::unordered_map<int, ClassCounts>().swap(classes_); }
+    void reset() noexcept { replace_with_empty(classes_); }
 
     // Every field, for saving and restoring (core/archive.hpp).
     template <class Archive>

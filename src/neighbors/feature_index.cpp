@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+#include "core/fresh_container.hpp"
+
 namespace tarvo {
 
 void FeatureIndex::add(const FeatureMap& x, std::vector<std::size_t>& positions) {
@@ -36,10 +38,7 @@ void FeatureIndex::truncate(std::size_t size) noexcept {
 }
 
 void FeatureIndex::clear() noexcept {
-    // A new map, not clear(): clear() keeps the grown bucket array, and the
-    // bucket count is part of the saved state, so a reset index would not
-    // save as a fresh one does.
-    std::unordered_map<std::string, std::size_t>().swap(positions_);
+    replace_with_empty(positions_);
     size_ = 0;
 }
 

@@ -3,7 +3,6 @@
 #include "core/archive.hpp"
 
 #include <cstddef>
-#include <limits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -55,17 +54,7 @@ void KNNClassifier::reset() { window_.clear(); }
 
 template <class Archive>
 void KNNClassifier::fields(Archive& ar) {
-    ar.param("n_neighbors", n_neighbors_);
-    auto window_size = static_cast<std::int64_t>(window_.capacity());
-    ar.param("window_size", window_size);
-    ar.param("p", p);
-    if constexpr (Archive::kLoading) {
-        ar.check(n_neighbors_ >= 0, "n_neighbors is negative");
-        ar.check(window_size >= 1 && window_size <= std::numeric_limits<int>::max(),
-                 "window_size is out of range");
-        window_ = NeighborWindow<int>(static_cast<std::size_t>(window_size));
-    }
-    ar(window_);
+    archive_neighbors(ar, n_neighbors_, p, window_);
 }
 
 TARVO_ARCHIVE_FIELDS(KNNClassifier);

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -148,5 +150,23 @@ private:
     std::size_t capacity_;
     std::vector<std::size_t> positions_;  // scratch: positions of one sample's features
 };
+
+// The settings and window of a nearest-neighbour learner, for saving and
+// restoring (core/archive.hpp): n_neighbors, window_size (the window's
+// capacity) and p as constructor keywords, then the window's rows.
+template <class Archive, class Target>
+void archive_neighbors(Archive& ar, int& n_neighbors, int& p, NeighborWindow<Target>& window) {
+    ar.param("n_neighbors", n_neighbors);
+    auto window_size = static_cast<std::int64_t>(window.capacity());
+    ar.param("window_size", window_size);
+    ar.param("p", p);
+    if constexpr (Archive::kLoading) {
+        ar.check(n_neighbors >= 0, "n_neighbors is negative");
+        ar.check(window_size >= 1 && window_size <= std::numeric_limits<int>::max(),
+                 "window_size is out of range");
+        window = NeighborWindow<Target>(static_cast<std::size_t>(window_size));
+    }
+    ar(window);
+}
 
 }  // namespace tarvo

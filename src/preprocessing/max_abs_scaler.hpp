@@ -3,6 +3,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "core/fresh_container.hpp"
 #include "core/transformer.hpp"
 
 namespace tarvo {
@@ -17,8 +18,7 @@ public:
     void learn_one(const FeatureMap& x) override;
     [[nodiscard]] FeatureMap transform_one(const FeatureMap& x) override;
     void transform_in_place(FeatureMap& x) override;
-    // A new table, not clear(): the bucket array decides the saved order.
-    void reset() override { decltype(stats_)().swap(stats_); }
+    void reset() override { replace_with_empty(stats_); }
 
     // Every field, for saving and restoring (core/archive.hpp).
     template <class Archive>

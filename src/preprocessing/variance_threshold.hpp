@@ -4,6 +4,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "core/fresh_container.hpp"
 #include "core/transformer.hpp"
 #include "core/running_stats.hpp"
 
@@ -22,8 +23,7 @@ public:
     // The kept entries of x, values unchanged.
     [[nodiscard]] FeatureMap transform_one(const FeatureMap& x) override;
     void transform_in_place(FeatureMap& x) override;
-    // A new table, not clear(): the bucket array decides the saved order.
-    void reset() override { decltype(stats_)().swap(stats_); }
+    void reset() override { replace_with_empty(stats_); }
 
     // Every field, for saving and restoring (core/archive.hpp).
     template <class Archive>

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/feature_map.hpp"
+#include "core/fresh_container.hpp"
 #include "core/running_stats.hpp"
 
 namespace tarvo {
@@ -83,7 +84,7 @@ public:
 
     void clear() noexcept {
         target = RunningSums{};
-        decltype(features)().swap(features);  // a fresh bucket array, as when new
+        replace_with_empty(features);
         names_.clear();
     }
 
