@@ -17,7 +17,10 @@ PYTEST_ARGS ?=
 
 CMAKE_ARGS = -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) \
 	-Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) -DTARVO_BUILD_PROBE=ON -DTARVO_WERROR=ON \
-	-DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja)
+	-DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) $(CCACHE_ARG)
+
+# ccache speeds rebuilds where it is installed; the build never needs it.
+CCACHE_ARG := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 .PHONY: all venv build test fuzz stubs demo bench sanitize clean
 
