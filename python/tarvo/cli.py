@@ -427,12 +427,12 @@ def _build(choice: ModelChoice, cls: type) -> Any:
         model = cls(**choice.params)
     except (TypeError, ValueError, OverflowError) as exc:
         raise UsageError(f"--model {choice.label}: cannot be built ({_one_line(exc)}){takes}") from exc
-    return _scaled(choice, model) if choice.scale else model
+    return _scaled(choice.scale, model) if choice.scale else model
 
 
-def _scaled(choice: ModelChoice, model: Any) -> Any:
+def _scaled(scale: str, model: Any) -> Any:
     """``model`` behind the ``--scale`` scaler, in a pipeline of the model's task."""
-    return PIPELINES[task_of(model)]([SCALERS[choice.scale]()], model)
+    return PIPELINES[task_of(model)]([SCALERS[scale]()], model)
 
 
 def _check_output(option: str, path: str) -> None:
@@ -522,8 +522,8 @@ def list_everything(prog: str = PROG) -> str:
 def describe(name: str) -> str:
     """What ``list NAME`` prints: one learner's or stream's parameters."""
     if name in GENERATORS:
-        cls = GENERATORS[name]
-        return f"{name}: {cls.__name__} ({cls.task} stream)\n" + "".join(
+        stream = GENERATORS[name]
+        return f"{name}: {stream.__name__} ({stream.task} stream)\n" + "".join(
             f"  {p}\n" for p in _stream_defaults(name))
     cls = LEARNERS.get(name)
     if cls is None:

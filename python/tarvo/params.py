@@ -195,7 +195,7 @@ _TREE_SPLIT_CONFIDENCE = ("The delta of the Hoeffding bound: the chance allowed 
 
 
 def _classifier_tree(split_confidence: float, criterion: bool) -> tuple[Param, ...]:
-    out = (
+    out: tuple[Param, ...] = (
         _grace(200),
         _confidence(split_confidence, _TREE_SPLIT_CONFIDENCE,
                     "above 1, 0 or a negative value give a NaN or infinite bound: only a leaf with a single "
@@ -213,7 +213,7 @@ def _classifier_tree(split_confidence: float, criterion: bool) -> tuple[Param, .
 
 def _member_trees(grace: int, regression: bool) -> tuple[Param, ...]:
     """grace_period, max_depth and (classifiers) split_confidence handed to every member tree."""
-    out = (
+    out: tuple[Param, ...] = (
         _grace(grace, "Split attempts of every member tree: samples of leaf weight between two attempts."),
         _depth(20, "Leaves of every member tree at this depth are not split (the root has depth 0)."),
     )
@@ -238,7 +238,7 @@ def _knn(what: str, empty: str) -> tuple[Param, ...]:
 
 def _forest_common(regression: bool, drift_default: float, warning: bool, what: str) -> tuple[Param, ...]:
     error = "absolute error" if regression else "0/1 error"
-    out = (_delta("drift_delta", drift_default,
+    out: tuple[Param, ...] = (_delta("drift_delta", drift_default,
                   f"The delta of each member's ADWIN drift detector over its {error}: {what}."),)
     if warning:
         out += (_delta("warning_delta", 0.01, f"The delta of each member's ADWIN warning detector over its "
@@ -258,7 +258,8 @@ _TRAINING_METHOD = Param(
 
 
 def _boosting(n_models: int, learning_rate: float, bag_size: int, grace: int, confidence: float,
-              classifier: bool) -> tuple[Param, ...]:
+              classifier: bool) -> tuple[tuple[Param, ...], tuple[Param, ...], tuple[Param, ...]]:
+    """The boosters' settings in three groups, between which the two classes put their own."""
     lr_meaning = ("Shrinkage of each stage's contribution during training (and in prediction with "
                   "scale_prediction_by_lr).") if classifier else (
         "Shrinkage of each stage's contribution during training; predictions sum the stage outputs without it.")
