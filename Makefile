@@ -14,6 +14,9 @@ BUILD := build/release
 ASAN_BUILD := build/sanitize
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PYTEST_ARGS ?=
+# Absolute, so that a recipe may change directory and tools started from it still import the build.
+PYPATH := $(abspath $(BUILD)):$(abspath python)
+ASAN_PYPATH := $(abspath $(ASAN_BUILD)):$(abspath python)
 
 CMAKE_ARGS = -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) \
 	-Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) -DTARVO_BUILD_PROBE=ON -DTARVO_WERROR=ON \
@@ -22,7 +25,7 @@ CMAKE_ARGS = -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) \
 # ccache speeds rebuilds where it is installed; the build never needs it.
 CCACHE_ARG := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all venv build test fuzz stubs demo bench sanitize clean
+.PHONY: all venv dev-path build test fuzz stubs demo bench sanitize clean
 
 all: build
 
@@ -37,50 +40,63 @@ $(STAMP): requirements-dev.txt | $(PY)
 
 venv: $(STAMP)
 
+# tarvo-dev.pth in the venv's site-packages puts build/release and python/ on the path of
+# .venv/bin/python, so `.venv/bin/python -m tarvo ...` works after `make test` without
+# PYTHONPATH and without a second (editable) build. Its lines are relative to site-packages:
+# a venv reached through a symlink from several checkouts serves each checkout its own build.
+DEV_PTH = $(VENV)/lib/python3.12/site-packages/tarvo-dev.pth
+
+$(DEV_PTH): | $(PY)
+	@site="$$($(PY) -c 'import sysconfig; print(sysconfig.get_path("purelib"))')"; \
+	$(PY) -c 'import os, sys; print(*(os.path.relpath(os.path.abspath(p), sys.argv[1]) for p in sys.argv[2:]), sep="\n")' \
+		"$$site" $(BUILD) python > "$$site/tarvo-dev.pth"
+
+dev-path: $(DEV_PTH)
+
 build: $(STAMP)
 	$(VENV)/bin/cmake -S . -B $(BUILD) $(CMAKE_ARGS) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	$(VENV)/bin/cmake --build $(BUILD) -j $(JOBS)
 
-test: build
-	PYTHONPATH=$(BUILD):python $(PY) -m pytest tests $(PYTEST_ARGS)
+test: build dev-path
+	PYTHONPATH=$(PYPATH) $(PY) -m pytest tests $(PYTEST_ARGS)
 
 # The fuzz suite alone with more examples: FUZZ_PROFILE=deep (the default here, long),
 # ci (fixed seed, what CI runs) or default (what `make test` runs).
 FUZZ_PROFILE ?= deep
 
 fuzz: build
-	TARVO_HYPOTHESIS_PROFILE=$(FUZZ_PROFILE) PYTHONPATH=$(BUILD):python $(PY) -m pytest \
+	TARVO_HYPOTHESIS_PROFILE=$(FUZZ_PROFILE) PYTHONPATH=$(PYPATH) $(PY) -m pytest \
 		tests/test_fuzz.py $(PYTEST_ARGS)
 
 # The type stubs of _tarvo_core, regenerated from the module just built; run it after
 # changing a binding (tests/test_stubs.py fails until the stubs match the module).
 stubs: build
-	PYTHONPATH=$(BUILD) $(PY) tools/stubs.py
+	PYTHONPATH=$(abspath $(BUILD)) $(PY) tools/stubs.py
 
 # The demo: `python -m tarvo evaluate` with its built-in default (the demo learners on a
-# 100 000-sample Agrawal stream with an abrupt concept change half-way).
+# 50 000-sample Agrawal stream with an abrupt concept change half-way), under half a minute.
 DEMO_OUT := build/demo
 
 demo: build
 	@mkdir -p $(DEMO_OUT)
-	PYTHONPATH=$(BUILD):python $(PY) -m tarvo evaluate \
+	PYTHONPATH=$(PYPATH) $(PY) -m tarvo evaluate \
 		--plot $(DEMO_OUT)/learning_curves.png --json $(DEMO_OUT)/results.json
 
 bench: build
 	$(PY) -m pip install --quiet -r requirements-bench.txt
-	PYTHONPATH=$(BUILD):python:bench $(PY) bench/run.py
+	PYTHONPATH=$(PYPATH):$(abspath bench) $(PY) bench/run.py
 
 # The module and the test-only module under AddressSanitizer and
 # UndefinedBehaviorSanitizer. The interpreter itself is not instrumented, so the
 # ASan runtime must be loaded first: LD_PRELOAD=$(g++ -print-file-name=libasan.so).
-sanitize: $(STAMP)
+sanitize: $(STAMP) dev-path
 	$(VENV)/bin/cmake -S . -B $(ASAN_BUILD) $(CMAKE_ARGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DTARVO_SANITIZE=ON >/dev/null
 	$(VENV)/bin/cmake --build $(ASAN_BUILD) -j $(JOBS)
 	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	TARVO_SANITIZED=1 PYTHONPATH=$(ASAN_BUILD):python $(PY) -m pytest tests -p no:cacheprovider $(PYTEST_ARGS)
+	TARVO_SANITIZED=1 PYTHONPATH=$(ASAN_PYPATH) $(PY) -m pytest tests -p no:cacheprovider $(PYTEST_ARGS)
 
 clean:
 	rm -rf build _skbuild dist *.egg-info

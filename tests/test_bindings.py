@@ -34,6 +34,25 @@ def test_module_holds_only_classes():
         assert name in public
 
 
+def test_package_namespace_holds_only_its_exports_and_submodules():
+    import importlib
+    import pkgutil
+
+    import tarvo
+
+    for info in pkgutil.walk_packages(tarvo.__path__, "tarvo."):
+        if not info.name.endswith("__main__"):
+            importlib.import_module(info.name)
+    stray = [
+        name for name in dir(tarvo)
+        if name not in tarvo.__all__ and not (name.startswith("__") and name.endswith("__"))
+        and not (isinstance(getattr(tarvo, name), types.ModuleType)
+                 and getattr(tarvo, name).__name__ == f"tarvo.{name}")
+    ]
+    assert stray == []
+    assert sorted(tarvo.__all__) == sorted(n for n in dir(core) if not n.startswith("__"))
+
+
 @pytest.mark.parametrize("name", INTERFACES)
 def test_interfaces_have_no_constructor(name):
     with pytest.raises(TypeError, match=r": No constructor defined!$"):

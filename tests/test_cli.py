@@ -43,8 +43,9 @@ def test_default_run_compares_the_demo_learners_with_metrics_and_drifts(capsys, 
     doc = json.loads(out)
     assert doc["data"]["name"] == "agrawal" and doc["data"]["drift_points"] == [2000]
     names = [r["model"] for r in doc["results"]]
-    assert names[0] == "NaiveBayes"
-    assert set(names) <= {"NaiveBayes", "HoeffdingTreeClassifier", "HoeffdingAdaptiveTreeClassifier", "ARFClassifier"}
+    assert names == ["NaiveBayes", "StandardScaler | LogisticRegressionClassifier", "HoeffdingTreeClassifier",
+                     "HoeffdingAdaptiveTreeClassifier", "ARFClassifier", "SRPClassifier",
+                     "LeveragingBaggingClassifier"]
     for r in doc["results"]:
         assert set(r["final"]) == {"accuracy", "macro_f1", "window_accuracy"}
         assert all(isinstance(d, int) for d in r["drifts"])
@@ -152,3 +153,201 @@ def test_every_offered_learner_builds_from_keywords_alone():
         model = cls()
         model.learn_one({"a": 1.0}, 1)
         assert model.predict_one({"a": 1.0}) is not None, name
+
+
+# --- discovery: list, --version, help, the console script ---------------------------------------
+
+def _flat(text):
+    return " ".join(text.split())
+
+
+def test_list_shows_every_learner_with_its_defaults_and_every_stream(capsys):
+    from tarvo import _signature
+    from tarvo.learners import LEARNERS
+    from tarvo.stream import GENERATORS
+
+    assert main(["list"]) == 0
+    out = _flat(capsys.readouterr().out)
+    for name, cls in LEARNERS.items():
+        assert f" {name} " in out
+        for param in _signature.parameters(cls):
+            assert _flat(str(param)) in out, (name, param)
+    for name in GENERATORS:
+        assert f" {name} " in out
+    assert "concepts=(1, 5)" in out  # the agrawal stream as the command line runs it
+    for kind in cli.SCALERS:
+        assert f" {kind} " in out
+
+
+@pytest.mark.parametrize("name, fragments", [
+    ("HoeffdingTreeClassifier", ["grace_period=200", "split_criterion='info_gain'", "(classification)"]),
+    ("NaiveBayes", ["no parameters"]),
+    ("friedman", ["Friedman (regression stream)", "concepts=(1, 2)", "noise=1.0"]),
+])
+def test_list_describes_one_learner_or_stream(capsys, name, fragments):
+    assert main(["list", name]) == 0
+    out = capsys.readouterr().out
+    for fragment in fragments:
+        assert fragment in out
+
+
+def test_list_of_an_unknown_name_says_what_is_close(capsys):
+    with pytest.raises(SystemExit) as info:
+        main(["list", "NaiveBayse"])
+    assert info.value.code == 2
+    assert capsys.readouterr().err == (
+        "python -m tarvo list: error: no learner or stream named 'NaiveBayse' (did you mean NaiveBayes?)\n")
+
+
+def _project():
+    import tomllib
+
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    with open(os.path.join(root, "pyproject.toml"), "rb") as fh:
+        return tomllib.load(fh)["project"]
+
+
+def test_version_is_the_package_version(capsys):
+    import tarvo
+
+    with pytest.raises(SystemExit) as info:
+        main(["--version"])
+    assert info.value.code == 0
+    assert capsys.readouterr().out == f"tarvo {tarvo.__version__}\n"
+    assert tarvo.__version__ == _project()["version"]
+
+
+def test_help_says_where_to_find_the_learners_and_the_version(capsys):
+    with pytest.raises(SystemExit):
+        main(["--help"])
+    out = _flat(capsys.readouterr().out)
+    assert "'python -m tarvo list' shows every learner and stream" in out and "--version" in out
+
+
+def test_console_script_names_itself_tarvo(capsys, monkeypatch):
+    import importlib
+
+    module, _, function = _project()["scripts"]["tarvo"].partition(":")
+    entry = getattr(importlib.import_module(module), function)
+    monkeypatch.setattr(sys, "argv", ["/somewhere/bin/tarvo", "--help"])
+    with pytest.raises(SystemExit) as info:
+        entry()
+    assert info.value.code == 0
+    out = capsys.readouterr().out
+    assert out.startswith("usage: tarvo [-h]") and "'tarvo list'" in out
+    monkeypatch.setattr(sys, "argv", ["tarvo", "evaluate", "--model", "Nope"])
+    with pytest.raises(SystemExit):
+        entry()
+    assert capsys.readouterr().err.startswith("tarvo evaluate: error: --model Nope: no such learner")
+
+
+def test_the_venv_runs_the_command_line_without_pythonpath(tmp_path):
+    """After `make test`, .venv/bin/python imports the checkout's package and build by itself."""
+    if sys.prefix == sys.base_prefix:
+        pytest.skip("not run from a virtual environment")
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+
+    def run_venv(*args):
+        done = subprocess.run([sys.executable, *args], capture_output=True, text=True, env=env, cwd=tmp_path,
+                              timeout=120)
+        assert done.returncode == 0, done.stderr
+        return done.stdout
+
+    where = run_venv("-c", "import tarvo, _tarvo_core; print(tarvo.__file__); print(_tarvo_core.__file__)")
+    package, native = where.split()
+    assert package.startswith(os.path.join(root, "python", "tarvo"))
+    assert native.startswith(os.path.join(root, "build"))
+    assert run_venv("-m", "tarvo", "--version").startswith("tarvo ")
+    assert "HoeffdingTreeClassifier" in run_venv("-m", "tarvo", "list")
+    assert "NaiveBayes" in run_venv("-m", "tarvo", "evaluate", "--model", "NaiveBayes", "--samples", "300",
+                                    "--no-progress")
+
+
+# --- the JSON report ------------------------------------------------------------------------------
+
+def test_json_report_carries_the_version_and_every_learners_settings(capsys, tmp_path):
+    import tarvo
+
+    path = tmp_path / "o.json"
+    status, _, _ = run(capsys, "--model", "HoeffdingTreeClassifier", "--param", "grace_period=100",
+                       "--model", "ARFClassifier", "--model", "NaiveBayes", "--scale", "minmax",
+                       "--samples", "300", "--json", str(path))
+    assert status == 0
+    doc = json.loads(path.read_text())
+    assert doc["tarvo_version"] == tarvo.__version__
+    reprs = [r["repr"] for r in doc["results"]]
+    assert reprs == [repr(tarvo.HoeffdingTreeClassifier(grace_period=100)), repr(tarvo.ARFClassifier()),
+                     repr(tarvo.ClassificationPipeline([tarvo.MinMaxScaler()], tarvo.NaiveBayes()))]
+    assert "n_models=10" in reprs[1] and doc["results"][1]["params"] == {}
+
+
+# --- --save and --load ----------------------------------------------------------------------------
+
+# (the saved learner's options, the stream, the class --save writes)
+SAVED = [
+    (["--model", "NaiveBayes"], "sea", "NaiveBayes"),
+    (["--model", "NaiveBayes", "--scale", "standard"], "sea", "ClassificationPipeline"),
+    (["--model", "HoeffdingTreeRegressor", "--scale", "maxabs"], "friedman", "RegressionPipeline"),
+    (["--model", "KNNClassifier", "--param", "n_neighbors=3", "--scale", "minmax"], "agrawal",
+     "ClassificationPipeline"),
+]
+
+
+@pytest.mark.parametrize("options, data, saved_class", SAVED)
+def test_load_continues_every_object_save_writes(capsys, tmp_path, options, data, saved_class):
+    import pickle
+
+    from tarvo.evaluate import default_metrics, prequential
+    from tarvo.stream import GENERATORS
+
+    path = tmp_path / "trained.pkl"
+    common = ["--data", data, "--samples", "800", "--no-drift"]
+    assert run(capsys, *options, *common, "--save", str(path))[0] == 0
+    stored = pickle.loads(path.read_bytes())
+    assert type(stored).__name__ == saved_class
+    out_json = tmp_path / "o.json"
+    status, out, _ = run(capsys, "--load", str(path), *common, "--seed", "7", "--json", str(out_json),
+                         "--save", str(tmp_path / "again.pkl"))
+    assert status == 0
+    (result,) = json.loads(out_json.read_text())["results"]  # --load alone: only the loaded model
+    assert (result["model"], result["class"], result["loaded"]) == ("trained.pkl", saved_class, str(path))
+    assert any(line.startswith("trained.pkl ") for line in out.splitlines())
+    # It went on from its saved state, exactly as the stored object does in-process.
+    stream = GENERATORS[data](800, seed=7, **cli.STREAM_PRESETS[data])
+    expected = prequential(stored, stream, default_metrics(task_of(stored)))
+    assert result["final"] == expected.final
+    assert (tmp_path / "again.pkl").read_bytes() == pickle.dumps(stored, protocol=pickle.HIGHEST_PROTOCOL)
+
+
+def test_load_runs_beside_a_model_labelled_by_its_file_name(capsys, tmp_path):
+    path = tmp_path / "nb.pkl"
+    assert run(capsys, "--model", "NaiveBayes", "--samples", "300", "--save", str(path))[0] == 0
+    out_json = tmp_path / "o.json"
+    assert run(capsys, "--model", "NaiveBayes", "--load", str(path), "--samples", "300",
+               "--json", str(out_json))[0] == 0
+    results = json.loads(out_json.read_text())["results"]
+    assert [(r["model"], r["loaded"]) for r in results] == [("NaiveBayes", None), ("nb.pkl", str(path))]
+    assert results[0]["final"] != results[1]["final"]  # the loaded one had learnt already
+
+
+def test_a_loaded_model_of_the_other_task_is_named_with_its_file(capsys, tmp_path):
+    path = tmp_path / "reg.pkl"
+    assert run(capsys, "--model", "LinearRegression", "--data", "friedman", "--samples", "200",
+               "--save", str(path))[0] == 0
+    with pytest.raises(SystemExit):
+        run(capsys, "--load", str(path), "--data", "sea")
+    assert f"not the LinearRegression in {path}" in capsys.readouterr().err
+
+
+def test_the_progress_bar_is_optional(monkeypatch):
+    from tarvo.evaluate import default_metrics, prequential
+    from tarvo.stream import SEA
+
+    assert any(d.startswith("tqdm") for d in _project()["dependencies"])
+    monkeypatch.setitem(sys.modules, "tqdm", None)  # as if it were not installed
+    monkeypatch.setattr(sys.stderr, "isatty", lambda: True)
+    from tarvo import NaiveBayes
+
+    result = prequential(NaiveBayes(), SEA(200), default_metrics("classification"), progress=True)
+    assert result.n_samples == 200

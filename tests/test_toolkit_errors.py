@@ -31,6 +31,8 @@ FILES = {
     "latin1.csv": b"a,y\n1,0\n2,caf\xe9\n",
     "long.csv": b"a,y\n1,0\n2,\"" + b"x" * 200_000 + b"\n3,1\n",
     "bad_value.csv": b"a,y\n1,0\nx,1\n",
+    "ids.csv": b"customer_id,a,y\nC00000,1,0\nC00001,2,1\n",
+    "bad_label.csv": b"a,y\n1,0\n2,yes\n",
     "notgz.csv.gz": b"a,y\n1,0\n",
     "truncated.csv.gz": (lambda whole: whole[: len(whole) // 2])(
         gzip.compress(b"a,y\n" + b"".join(b"%d,%d\n" % (i, i % 3) for i in range(20_000)))
@@ -62,6 +64,10 @@ CLI_CASES = [
     (["--data", "{latin1.csv}", "--target", "y"], "latin1.csv: line 3 is not UTF-8 text (byte 0xe9", False),
     (["--data", "{long.csv}", "--target", "y"], "row 2 (line 3): a field is longer than 131,072 characters", True),
     (["--data", "{bad_value.csv}", "--target", "y"], "bad_value.csv: row 2 (line 3), column 'a'", True),
+    (["--data", "{ids.csv}", "--target", "y"],
+     "column 'customer_id': cannot convert 'C00000' (could not convert string to float: 'C00000'); "
+     "a text column such as an id cannot be learnt: leave it out with --drop customer_id", False),
+    (["--data", "{bad_label.csv}", "--target", "y"], "column 'y': cannot convert 'yes' (", True),
     (["--data", "{notgz.csv.gz}", "--target", "y"], "notgz.csv.gz: not a readable gzip file", False),
     (["--data", "{truncated.csv.gz}", "--target", "y", "--samples", "99999"],
      "truncated.csv.gz: not a readable gzip file after line", True),
@@ -228,3 +234,10 @@ def test_library_mistakes_raise_a_clear_error(files, call, error, fragment):
         call(files)
     assert fragment in str(info.value)
     assert "\n" not in str(info.value)
+
+
+def test_only_a_feature_column_gets_the_drop_hint(capsys, files):
+    with pytest.raises(SystemExit):
+        main(["evaluate", "--no-progress", "--data", files["bad_label.csv"], "--target", "y"])
+    err = capsys.readouterr().err
+    assert "column 'y': cannot convert 'yes'" in err and "--drop" not in err

@@ -6,8 +6,6 @@ name the same class. Learners are fed one sample at a time: a mapping from
 feature name to number, with an ``int`` label or a ``float`` target.
 """
 
-from __future__ import annotations
-
 # Interfaces.
 from _tarvo_core import ITransformer
 from _tarvo_core import IClassifier

@@ -1,10 +1,10 @@
-"""The command line: ``python -m tarvo evaluate ...``.
+"""The command line: ``python -m tarvo evaluate ...`` (the console script ``tarvo``).
 
 Runs one or more learners prequentially on the same stream and prints a
 comparison table; optionally writes the learning curves as a plot and every
-figure as JSON. Without --model and --data it runs the demo: every
-built classifier of the demo set on a 100 000-sample Agrawal stream whose
-concept changes abruptly half-way.
+figure as JSON. Without --model and --load it compares the demo learners of
+the stream's task; without --data it runs on the demo stream, 50 000 Agrawal
+samples whose concept changes abruptly half-way.
 """
 
 from __future__ import annotations
@@ -16,6 +16,7 @@ import json
 import math
 import os
 import pickle
+import re
 import sys
 import textwrap
 from collections.abc import Callable, Generator, Iterable, Sequence
@@ -24,28 +25,54 @@ from typing import Any, NoReturn
 
 from tarvo import (
     ADWIN,
+    IClassifier,
+    IRegressor,
     ARFClassifier,
     ARFRegressor,
     ClassificationPipeline,
     HoeffdingAdaptiveTreeClassifier,
     HoeffdingTreeClassifier,
     HoeffdingTreeRegressor,
+    LeveragingBaggingClassifier,
+    LeveragingBaggingRegressor,
     LinearRegression,
+    LogisticRegressionClassifier,
     MaxAbsScaler,
     MinMaxScaler,
     NaiveBayes,
     RegressionPipeline,
+    SRPClassifier,
+    SRPRegressor,
     StandardScaler,
+    __version__,
     _signature,
 )
+from tarvo import params as param_table
 from tarvo.learners import LEARNERS, learner_names, task_of, task_of_class
 from tarvo.evaluate import PrequentialResult, default_metrics, prequential
 from tarvo.stream import GENERATORS, DataError, iter_csv, parse_label
 
-#: Learners compared when no ``--model`` is given, by task.
-DEMO_LEARNERS: dict[str, tuple[type, ...]] = {
-    "classification": (NaiveBayes, HoeffdingTreeClassifier, HoeffdingAdaptiveTreeClassifier, ARFClassifier),
-    "regression": (LinearRegression, HoeffdingTreeRegressor, ARFRegressor),
+PROG = "python -m tarvo"
+
+#: Learners compared when no ``--model`` is given, by task: (class, ``--scale`` kind or None). On one
+#: thread the classification set takes about a quarter of a minute on the demo stream.
+DEMO_LEARNERS: dict[str, tuple[tuple[type, str | None], ...]] = {
+    "classification": (
+        (NaiveBayes, None),
+        (LogisticRegressionClassifier, "standard"),
+        (HoeffdingTreeClassifier, None),
+        (HoeffdingAdaptiveTreeClassifier, None),
+        (ARFClassifier, None),
+        (SRPClassifier, None),
+        (LeveragingBaggingClassifier, None),
+    ),
+    "regression": (
+        (LinearRegression, "standard"),
+        (HoeffdingTreeRegressor, None),
+        (ARFRegressor, None),
+        (SRPRegressor, None),
+        (LeveragingBaggingRegressor, None),
+    ),
 }
 
 #: Generator parameters the command line uses unless ``--data-param`` says otherwise: the
@@ -68,10 +95,11 @@ STREAMS_HELP = """streams (change them with --data-param):
 
 #: ``--scale`` kinds: the scaler put in front of a learner through a pipeline.
 SCALERS: dict[str, type] = {"standard": StandardScaler, "minmax": MinMaxScaler, "maxabs": MaxAbsScaler}
+SCALES_TO = {"standard": "mean 0, variance 1", "minmax": "[0, 1]", "maxabs": "[-1, 1]"}
 PIPELINES: dict[str, type] = {"classification": ClassificationPipeline, "regression": RegressionPipeline}
 
 DEMO_DATA = "agrawal"
-DEFAULT_SAMPLES = 100_000
+DEFAULT_SAMPLES = 50_000
 
 
 class UsageError(Exception):
@@ -119,9 +147,12 @@ class ModelChoice:
     params: dict[str, Any] = field(default_factory=dict)
     scale: str | None = None  # a key of SCALERS: the learner runs behind that scaler
     loaded: Any = None  # a stored learner (--load) that continues from its saved state
+    path: str | None = None  # the file it was loaded from
 
     @property
     def label(self) -> str:
+        if self.path is not None:
+            return os.path.basename(self.path) or self.path
         name = self.class_name
         if self.params:
             name = f"{name}({', '.join(f'{k}={v!r}' for k, v in self.params.items())})"
@@ -160,9 +191,24 @@ class _Parser(argparse.ArgumentParser):
         self.exit(2, f"{self.prog}: error: {message} (see --help)\n")
 
 
-def build_parser() -> argparse.ArgumentParser:
-    parser = _Parser(prog="python -m tarvo", description="Tarvo tools for streaming learners.")
+def build_parser(prog: str = PROG) -> argparse.ArgumentParser:
+    """The parser of the command line; ``prog`` is how the usage line names the command."""
+    parser = _Parser(
+        prog=prog,
+        description="Tarvo tools for streaming learners.",
+        epilog=f"'{prog} list' shows every learner and stream with its parameters and defaults; "
+        f"'{prog} --version' prints the version.",
+    )
+    parser.add_argument("--version", action="version", version=f"tarvo {__version__}")
     sub = parser.add_subparsers(dest="command", metavar="COMMAND")
+    ls = sub.add_parser(
+        "list",
+        help="the learners and streams with their parameters and defaults",
+        description="The learners --model takes, with their parameters and defaults, the --scale scalers "
+        "and the streams --data takes, with their parameters. With a learner's name: each of its "
+        "parameters with its meaning and the values the command line accepts.",
+    )
+    ls.add_argument("name", nargs="?", metavar="NAME", help="one learner or stream to describe")
     ev = sub.add_parser(
         "evaluate",
         help="compare learners prequentially (test-then-train) on a stream",
@@ -172,12 +218,13 @@ def build_parser() -> argparse.ArgumentParser:
     )
     ev.set_defaults(models=[])
     ev.add_argument("--model", action=_ModelAction, metavar="NAME", default=argparse.SUPPRESS,
-                    help="a learner class of the native module; repeat to compare several")
+                    help=f"a learner class of the native module ('{prog} list' shows them); "
+                    "repeat to compare several")
     ev.add_argument("--param", action=_ParamAction, metavar="KEY=VALUE", default=argparse.SUPPRESS,
                     help="a hyper-parameter of the --model before it, e.g. n_models=5")
     ev.add_argument("--scale", action=_ScaleAction, choices=list(SCALERS), default=argparse.SUPPRESS,
                     help="run the --model before it behind a scaler (a pipeline): "
-                    "standard (mean 0, variance 1), minmax ([0, 1]) or maxabs ([-1, 1])")
+                    + ", ".join(f"{k} ({v})" for k, v in SCALES_TO.items()))
     ev.add_argument("--data", metavar="NAME|PATH",
                     help=f"one of {', '.join(GENERATORS)} or a CSV file (default: the demo stream, {DEMO_DATA})")
     ev.add_argument("--data-param", action="append", default=[], metavar="KEY=VALUE",
@@ -197,7 +244,8 @@ def build_parser() -> argparse.ArgumentParser:
     ev.add_argument("--save", metavar="PATH",
                     help="store each trained learner with pickle (several learners: PATH-<name>.<ext>)")
     ev.add_argument("--load", action="append", default=[], metavar="PATH",
-                    help="continue a learner stored with --save (only load files you trust)")
+                    help="run a learner (or pipeline) stored with --save from where it stopped, labelled "
+                    "by its file name; repeatable, and runs beside any --model (only load files you trust)")
     ev.add_argument("--no-progress", action="store_true", help="no progress bar")
     return parser
 
@@ -298,8 +346,13 @@ def _csv_source(path: str, args: argparse.Namespace, task: str) -> Source:
     )
 
 
+def _is_learner(model: Any) -> bool:
+    """Whether ``--save`` could have written ``model``: a learner or a pipeline, native or offered by name."""
+    return isinstance(model, (IClassifier, IRegressor)) or type(model).__name__ in LEARNERS
+
+
 def _load_models(paths: Sequence[str]) -> list[ModelChoice]:
-    """The learners stored in ``paths`` by ``--save``."""
+    """The learners (and pipelines, from ``--scale``) stored in ``paths`` by ``--save``."""
     out = []
     for path in paths:
         try:
@@ -310,9 +363,9 @@ def _load_models(paths: Sequence[str]) -> list[ModelChoice]:
         except Exception as exc:  # any unpickling failure: one clear line
             raise UsageError(f"--load {path}: not a stored learner ({_one_line(exc)})") from exc
         name = type(model).__name__
-        if name not in LEARNERS:
+        if not _is_learner(model):
             raise UsageError(f"--load {path}: holds a {name}, not a learner")
-        out.append(ModelChoice(name, loaded=model))
+        out.append(ModelChoice(name, loaded=model, path=path))
     return out
 
 
@@ -328,10 +381,11 @@ def save_paths(path: str, labels: Sequence[str]) -> list[str]:
 def _resolve_models(choices: list[ModelChoice], task: str | None) -> list[tuple[ModelChoice, type]]:
     if not choices:
         wanted = task or "classification"
-        choices = [ModelChoice(cls.__name__) for cls in DEMO_LEARNERS[wanted]]
+        choices = [ModelChoice(cls.__name__, scale=scale) for cls, scale in DEMO_LEARNERS[wanted]
+                   if cls.__name__ in LEARNERS]
     resolved = []
     for choice in choices:
-        cls = LEARNERS.get(choice.class_name)
+        cls = type(choice.loaded) if choice.loaded is not None else LEARNERS.get(choice.class_name)
         if cls is None:
             learners = learner_names()
             hint = _did_you_mean(choice.class_name, learners)
@@ -343,7 +397,9 @@ def _resolve_models(choices: list[ModelChoice], task: str | None) -> list[tuple[
     if len(tasks) > 1:
         raise UsageError("--model: classifiers and regressors cannot be compared on one stream")
     if task is not None and task not in tasks:
-        raise UsageError(f"--data: a {task} stream needs {task} learners, not {resolved[0][0].class_name}")
+        first = resolved[0][0]
+        named = f"the {first.class_name} in {first.path}" if first.path else first.class_name
+        raise UsageError(f"--data: a {task} stream needs {task} learners, not {named}")
     return resolved
 
 
@@ -364,16 +420,19 @@ def _build(choice: ModelChoice, cls: type) -> Any:
             wrong = _signature.problem(param, value)
             if wrong:
                 raise UsageError(f"--param {key}={value!r}: {wrong} for {choice.class_name}.{key}")
+            outside = param_table.problem(choice.class_name, key, value)
+            if outside:
+                raise UsageError(f"--param {key}={value!r}: {outside}")
     try:
         model = cls(**choice.params)
     except (TypeError, ValueError, OverflowError) as exc:
         raise UsageError(f"--model {choice.label}: cannot be built ({_one_line(exc)}){takes}") from exc
-    return _scaled(choice, model) if choice.scale else model
+    return _scaled(choice.scale, model) if choice.scale else model
 
 
-def _scaled(choice: ModelChoice, model: Any) -> Any:
+def _scaled(scale: str, model: Any) -> Any:
     """``model`` behind the ``--scale`` scaler, in a pipeline of the model's task."""
-    return PIPELINES[task_of(model)]([SCALERS[choice.scale]()], model)
+    return PIPELINES[task_of(model)]([SCALERS[scale]()], model)
 
 
 def _check_output(option: str, path: str) -> None:
@@ -415,6 +474,73 @@ def _check_options(args: argparse.Namespace) -> None:
             raise UsageError(
                 f"--plot {args.plot}: matplotlib cannot write .{suffix} files (formats: {', '.join(formats)})"
             )
+
+
+def _summary(cls: type) -> str:
+    """The first sentence of a class's docstring, without its full stop."""
+    doc = (cls.__doc__ or "").strip()
+    first = doc.splitlines()[0] if doc else ""
+    return re.split(r"[.;] ", first, maxsplit=1)[0].rstrip(".")
+
+
+def _wrapped(items: Sequence[str], indent: int, width: int = 100) -> str:
+    text = ", ".join(items) if items else "no parameters"
+    pad = " " * indent
+    return textwrap.fill(text, width=width, initial_indent=pad, subsequent_indent=pad, break_on_hyphens=False,
+                         break_long_words=False)
+
+
+def _stream_defaults(name: str) -> list[str]:
+    """A stream's parameters with the values the command line uses unless --data-param says otherwise."""
+    preset = STREAM_PRESETS.get(name, {})
+    params = [p for p in _signature.parameters(GENERATORS[name]) or [] if p.name not in ("n_samples", "seed")]
+    return [f"{p.name}={preset[p.name]!r}" if p.name in preset else str(p) for p in params]
+
+
+def list_everything(prog: str = PROG) -> str:
+    """What ``list`` prints: the learners by task with their parameters and defaults, the scalers, the streams."""
+    lines = [f"Learners (--model NAME; --param KEY=VALUE sets a parameter; '{prog} list NAME' explains each):"]
+    for task in ("classification", "regression"):
+        lines.append(f"\n {task}:")
+        for name in learner_names(task):
+            cls = LEARNERS[name]
+            lines.append(f"  {name:<34}{_summary(cls)}")
+            params = _signature.parameters(cls)
+            lines.append(_wrapped([str(p) for p in params] if params is not None else ["(not known)"], 6))
+    lines.append("\nScalers (--scale KIND after a --model: the learner runs behind the scaler in a pipeline):")
+    for kind, cls in SCALERS.items():
+        lines.append(f"  {kind:<10}{cls.__name__} (to {SCALES_TO[kind]})")
+    lines.append("\nStreams (--data NAME or a CSV file; --data-param KEY=VALUE sets a parameter, --samples and "
+                 "--seed the length and seed):")
+    described = dict(line.split(None, 1) for line in STREAMS_HELP.splitlines()[1:] if line.strip())
+    for name, cls in GENERATORS.items():
+        lines.append(f"  {name:<12}{described.get(name, cls.__name__)} ({cls.task})")
+        lines.append(_wrapped(_stream_defaults(name), 6))
+    return "\n".join(lines) + "\n"
+
+
+def describe(name: str) -> str:
+    """What ``list NAME`` prints: one learner's or stream's parameters."""
+    if name in GENERATORS:
+        stream = GENERATORS[name]
+        return f"{name}: {stream.__name__} ({stream.task} stream)\n" + "".join(
+            f"  {p}\n" for p in _stream_defaults(name))
+    cls = LEARNERS.get(name)
+    if cls is None:
+        known = [*learner_names(), *GENERATORS]
+        raise UsageError(f"no learner or stream named {name!r}{_did_you_mean(name, known)}")
+    lines = [f"{name}: {_summary(cls)} ({task_of_class(cls)})"]
+    table = param_table.params_of(name)
+    if table is None:  # a learner the parameter table does not know: its signature only
+        lines += [f"  {p}" for p in _signature.parameters(cls) or []]
+    else:
+        for p in table.params:
+            lines.append(f"  {p.name}={p.default!r}")
+            lines += [textwrap.fill(text, 100, initial_indent="      ", subsequent_indent="      ",
+                                    break_on_hyphens=False) for text in (p.meaning, p.range_line()) if text]
+    if len(lines) == 1:
+        lines.append("  no parameters")
+    return "\n".join(lines) + "\n"
 
 
 def _first_after(drifts: Sequence[int], changes: Sequence[int]) -> str:
@@ -538,13 +664,15 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         print(f"\nlearning curves: {args.plot}", file=out)
     if args.json:
         doc = {
+            "tarvo_version": __version__,
             "data": {"name": source.name, "description": source.description, "params": source.params,
                      "drift_points": list(source.drift_points)},
             "task": task,
             "drift_detector": {"class": "ADWIN", "delta": args.drift_delta} if detector_cls is not None else None,
             "results": [
-                {**r.to_dict(), "class": choice.class_name, "params": choice.params, "scale": choice.scale}
-                for r, (choice, _) in zip(results, resolved)
+                {**r.to_dict(), "class": choice.class_name, "params": choice.params, "scale": choice.scale,
+                 "loaded": choice.path, "repr": repr(model)}
+                for r, (choice, _), model in zip(results, resolved, models)
             ],
         }
         text = json.dumps(doc, indent=2, default=str)
@@ -557,10 +685,25 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
     return 0
 
 
-def main(argv: Sequence[str] | None = None) -> int:
+def _with_hint(exc: BaseException) -> str:
+    """The error line, with the way out where there is an obvious one."""
+    text = _one_line(exc)
+    column = getattr(exc, "feature", None)
+    if isinstance(exc, DataError) and column is not None:
+        text += f"; a text column such as an id cannot be learnt: leave it out with --drop {column}"
+    return text
+
+
+def main(argv: Sequence[str] | None = None, prog: str = PROG) -> int:
     """Entry point of ``python -m tarvo``; returns the exit status."""
-    parser = build_parser()
+    parser = build_parser(prog)
     args = parser.parse_args(argv)
+    if args.command == "list":
+        try:
+            print(describe(args.name) if args.name else list_everything(prog), end="")
+        except UsageError as exc:
+            parser.exit(2, f"{parser.prog} list: error: {exc}\n")
+        return 0
     if args.command != "evaluate":
         parser.print_help()
         return 2
@@ -569,9 +712,14 @@ def main(argv: Sequence[str] | None = None) -> int:
         return evaluate(args, out)
     except (UsageError, ImportError, ValueError) as exc:
         # A mistake in the command line or the data: one line, no traceback.
-        parser.exit(2, f"{parser.prog} evaluate: error: {_one_line(exc)}\n")
+        parser.exit(2, f"{parser.prog} evaluate: error: {_with_hint(exc)}\n")
     except (OSError, MemoryError) as exc:
         parser.exit(1, f"{parser.prog} evaluate: error: {_one_line(exc) if str(exc) else 'out of memory'}\n")
     except KeyboardInterrupt:
         parser.exit(130, "interrupted\n")
     return 0
+
+
+def console_main() -> int:
+    """Entry point of the console script ``tarvo``: ``main`` under that name."""
+    return main(prog="tarvo")

@@ -31,7 +31,15 @@ _CHUNK = 1024
 
 
 class DataError(ValueError):
-    """Input data that cannot be read: the message names the file, the row and the column."""
+    """Input data that cannot be read: the message names the file, the row and the column.
+
+    ``feature`` is the feature column whose value did not convert, when that is the
+    fault (a text column such as an identifier), else ``None``.
+    """
+
+    def __init__(self, message: str, feature: str | None = None) -> None:
+        super().__init__(message)
+        self.feature = feature
 
 
 # Failures of reading a file rather than of converting a value: bad bytes, a broken
@@ -183,10 +191,11 @@ def _iter_csv(
     missing = frozenset(missing)
     width = len(header)
 
-    def fail(row_no: int, name: str, text: str, exc: Exception) -> DataError:
+    def fail(row_no: int, name: str, text: str, exc: Exception, feature: bool = True) -> DataError:
         return DataError(
             f"{where}: row {row_no} (line {reader.line_num}), column {name!r}: "
-            f"cannot convert {text!r} ({exc})"
+            f"cannot convert {text!r} ({exc})",
+            feature=name if feature else None,
         )
 
     row_no = 0
@@ -230,7 +239,7 @@ def _iter_csv(
                 y = t_conv(text)
             except (ValueError, TypeError, ArithmeticError) as exc:
                 if text.strip() not in missing:
-                    raise fail(row_no, str(target), text, exc) from exc
+                    raise fail(row_no, str(target), text, exc, feature=False) from exc
                 y = math.nan
             if y != y:  # a missing text, or one that converts to NaN
                 raise DataError(
