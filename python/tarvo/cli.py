@@ -50,7 +50,7 @@ from tarvo import (
 from tarvo import params as param_table
 from tarvo.learners import LEARNERS, learner_names, task_of, task_of_class
 from tarvo.evaluate import PrequentialResult, default_metrics, prequential
-from tarvo.stream import GENERATORS, DataError, iter_csv, parse_label
+from tarvo.stream import GENERATORS, ClassLabels, DataError, iter_csv
 
 PROG = "python -m tarvo"
 
@@ -262,6 +262,7 @@ class Source:
     params: dict[str, Any]
     drift_points: tuple[int, ...] = ()
     title: str = ""
+    labels: ClassLabels | None = None  # the class labels of a file, as the learners learn them
 
 
 def _generator_keywords(cls: type) -> list[str]:
@@ -318,7 +319,9 @@ def _csv_source(path: str, args: argparse.Namespace, task: str) -> Source:
         open(path, "rb").close()
     except OSError as exc:
         raise UsageError(f"--data {path}: cannot be read ({exc.strerror or exc})") from exc
-    converter = parse_label if task == "classification" else float
+    # One numbering of text labels for every learner's pass over the file.
+    labels = ClassLabels() if task == "classification" else None
+    converter: Callable[[str], Any] = labels if labels is not None else _number_target
     target, drop = args.target, list(args.drop)
 
     def open_stream() -> Generator[tuple[dict[str, float], Any], None, None]:
@@ -343,7 +346,16 @@ def _csv_source(path: str, args: argparse.Namespace, task: str) -> Source:
         description=f"file {path}, target {target!r}{limit}",
         params={"path": path, "target": target, "drop": drop},
         title=os.path.basename(path),
+        labels=labels,
     )
+
+
+def _number_target(text: str) -> float:
+    """A regression target from its text."""
+    try:
+        return float(text)
+    except ValueError:
+        raise ValueError("a regression target must be a number") from None
 
 
 def _is_learner(model: Any) -> bool:
@@ -639,6 +651,9 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         results.append(result)
     print(file=out)
     print(format_table(results, detector_cls is not None, source.drift_points), file=out)
+    if source.labels is not None and source.labels.names:
+        learnt = " (text labels are learnt as the numbers shown)" if source.labels.text else ""
+        print(f"labels of {args.target!r}{learnt}: {source.labels.describe()}", file=out)
     if args.save:
         for model, path in zip(models, save_paths(args.save, labels)):
             try:
@@ -668,6 +683,9 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
             "data": {"name": source.name, "description": source.description, "params": source.params,
                      "drift_points": list(source.drift_points)},
             "task": task,
+            # The learnt integer of each class label (as JSON keys, texts) and the label it stands for.
+            "labels": {str(code): name for code, name in source.labels.names.items()}
+            if source.labels is not None else None,
             "drift_detector": {"class": "ADWIN", "delta": args.drift_delta} if detector_cls is not None else None,
             "results": [
                 {**r.to_dict(), "class": choice.class_name, "params": choice.params, "scale": choice.scale,
