@@ -57,7 +57,9 @@ build: $(STAMP)
 	$(VENV)/bin/cmake -S . -B $(BUILD) $(CMAKE_ARGS) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	$(VENV)/bin/cmake --build $(BUILD) -j $(JOBS)
 
+# tests/test_spark.py needs Java 17 and skips without it: `apt-get install openjdk-17-jre-headless`.
 test: build dev-path
+	@command -v java >/dev/null 2>&1 || echo "Java is missing: the Spark tests skip (apt-get install openjdk-17-jre-headless)"
 	PYTHONPATH=$(PYPATH) $(PY) -m pytest tests $(PYTEST_ARGS)
 
 # The fuzz suite alone with more examples: FUZZ_PROFILE=deep (the default here, long),

@@ -53,7 +53,7 @@ import _tarvo_core  # noqa: E402
 import tarvo  # noqa: E402
 from tarvo import HoeffdingTreeClassifier, HoeffdingTreeRegressor, batch  # noqa: E402
 from tarvo.evaluate import default_metrics  # noqa: E402
-from tarvo.spark import configure, export_models, predict_by_key, prequential_by_key  # noqa: E402
+from tarvo.spark import ROCKSDB_PROVIDER, configure, export_models, predict_by_key, prequential_by_key  # noqa: E402
 
 ROOT = Path(__file__).resolve().parents[1]
 # The workers cannot import this module: the functions they run go to them by value.
@@ -61,6 +61,7 @@ cloudpickle.register_pickle_by_value(sys.modules[__name__])
 pytestmark = [
     pytest.mark.filterwarnings("ignore:PySpark does not yet fully support pandas:FutureWarning"),
     pytest.mark.filterwarnings("ignore:The copy keyword is deprecated"),
+    pytest.mark.filterwarnings("ignore:toPandas attempted Arrow optimization"),
 ]
 SCHEMA = "k long, t long, a double, b double, c double, y int"
 FEATURES = ["a", "b", "c"]
@@ -85,6 +86,9 @@ def spark():
                .config("spark.ui.enabled", "false")
                .config("spark.ui.showConsoleProgress", "false")
                .config("spark.sql.session.timeZone", "UTC")
+               # Short runs: the quick compiler alone, and no code generation, start faster.
+               .config("spark.driver.extraJavaOptions", "-XX:TieredStopAtLevel=1 -XX:+UseSerialGC")
+               .config("spark.sql.codegen.wholeStage", "false")
                .getOrCreate())
     session.sparkContext.setLogLevel("OFF")
     yield session
@@ -236,39 +240,16 @@ def test_restart_from_the_checkpoint_after_a_micro_batch(spark, files, uninterru
     assert saved(export_models(str(checkpoint)).toPandas()) == uninterrupted["models"]
 
 
-def test_a_query_stopped_after_its_state_was_written_replays_the_batch(spark, files, uninterrupted, reference, tmp_path):
-    """The sink fails micro-batch 1 after the batch's state was saved and its output delivered: the
-    restarted query replays batch 1 against the state of batch 0, and nothing is learnt twice. The
-    metrics, every seven rows of each key across micro-batches, are the single loop's curve."""
-    directory = write_files(tmp_path / "in", files)
-    checkpoint = tmp_path / "checkpoint"
+def test_killed_runs_replay_their_micro_batch_and_learn_nothing_twice(spark, files, uninterrupted, reference, tmp_path):
+    """One query killed twice, each time restarted from its checkpoint.
 
-    def stop(batch_id):
-        if batch_id == 1:
-            raise RuntimeError("the test stops the query here")
-
-    out = prequential_by_key(source(spark, directory), key="k", order="t", features=FEATURES, target="y",
-                             model=tree(), every=EVERY)
-    collected: dict = {}
-    with pytest.raises(StreamingQueryException, match="the test stops the query here"):
-        run(out.metrics, checkpoint, collected, after=stop)
-    assert sorted(collected) == [0, 1]
-    first_delivery = collected[1]
-    run(out.metrics, checkpoint, collected)
-    assert sorted(collected) == list(range(N_FILES))
-    assert by_row(collected[1], list(first_delivery.columns)) == by_row(first_delivery, list(first_delivery.columns))
-    assert saved(export_models(str(checkpoint)).toPandas()) == uninterrupted["models"]
-    got = rows(collected)
-    assert list(got.columns) == ["k", "t", "rows", "accuracy", "macro_f1", "window_accuracy"]
-    for k, curve in reference["curves"].items():
-        mine = got[got["k"] == k].sort_values("rows")
-        assert [tuple(r) for r in mine[["rows", "accuracy", "macro_f1", "window_accuracy"]].itertuples(index=False)] == curve
-
-
-def test_a_worker_failing_mid_batch_learns_nothing_twice(spark, files, uninterrupted, tmp_path):
-    """A task fails in the middle of micro-batch 2, after some keys of its partition were learnt: the
-    model factory fails its first call while a marker file exists (the marker appears once batch 1
-    is delivered, and batch 2 brings new keys). The restarted query replays the whole batch."""
+    First the sink fails micro-batch 1 after the batch's state was saved and its output delivered.
+    Then a task fails in the middle of micro-batch 2, after some keys of its partition were learnt:
+    the model factory fails its first call while a marker file exists (the marker appears once batch
+    1 is delivered, and batch 2 brings new keys). Each restart replays the batch against the state
+    of the batch before. The models are those of the uninterrupted run, and the metrics, every
+    seven rows of each key across micro-batches, are the single loop's curve.
+    """
     directory = write_files(tmp_path / "in", files)
     checkpoint = tmp_path / "checkpoint"
     marker = str(tmp_path / "stop-now")
@@ -280,21 +261,34 @@ def test_a_worker_failing_mid_batch_learns_nothing_twice(spark, files, uninterru
             return tree()
         raise RuntimeError("the test stops this task")
 
+    def stop_the_sink(batch_id):
+        if batch_id == 1:
+            raise RuntimeError("the test stops the query here")
+
     def arm(batch_id):
         if batch_id == 1:
             Path(marker).touch()
 
     out = prequential_by_key(source(spark, directory), key="k", order="t", features=FEATURES, target="y",
-                             model=factory)
+                             model=factory, every=EVERY)
     collected: dict = {}
+    with pytest.raises(StreamingQueryException, match="the test stops the query here"):
+        run(out.metrics, checkpoint, collected, after=stop_the_sink)
+    assert sorted(collected) == [0, 1]
+    first_delivery = collected[1]
     with pytest.raises(StreamingQueryException, match="the test stops this task"):
-        run(out.predictions, checkpoint, collected, after=arm)
+        run(out.metrics, checkpoint, collected, after=arm)
     assert sorted(collected) == [0, 1] and not os.path.exists(marker)
-    run(out.predictions, checkpoint, collected)
-    for b in range(N_FILES):
-        assert by_row(collected[b], ["k", "t", "y", "prediction"]) == by_row(
-            uninterrupted["batches"][b], ["k", "t", "y", "prediction"])
+    columns = list(first_delivery.columns)
+    assert by_row(collected[1], columns) == by_row(first_delivery, columns)
+    run(out.metrics, checkpoint, collected)
+    assert sorted(collected) == list(range(N_FILES))
     assert saved(export_models(str(checkpoint)).toPandas()) == uninterrupted["models"]
+    got = rows(collected)
+    assert columns == ["k", "t", "rows", "accuracy", "macro_f1", "window_accuracy"]
+    for k, curve in reference["curves"].items():
+        mine = got[got["k"] == k].sort_values("rows")
+        assert [tuple(r) for r in mine[["rows", "accuracy", "macro_f1", "window_accuracy"]].itertuples(index=False)] == curve
 
 
 # ---------------------------------------------------------------- scoring, timeouts, regression
@@ -403,6 +397,17 @@ def test_bad_arguments_are_refused_before_the_query_starts(spark, change, error,
     arguments = dict(key="k", order="t", features=["a"], target="y", model=tree()) | change
     with pytest.raises(error, match=message):
         prequential_by_key(df, **arguments)
+
+
+def test_a_stream_needs_the_rocksdb_state_store(spark, tmp_path):
+    stream = spark.readStream.schema(SCHEMA).csv(str(tmp_path))
+    provider = "spark.sql.streaming.stateStore.providerClass"
+    spark.conf.set(provider, "org.apache.spark.sql.execution.streaming.state.HDFSBackedStateStoreProvider")
+    try:
+        with pytest.raises(ValueError, match=f"state store must be RocksDB .* set {provider}"):
+            prequential_by_key(stream, key="k", order="t", features=FEATURES, target="y", model=tree())
+    finally:
+        spark.conf.set(provider, ROCKSDB_PROVIDER)
 
 
 WHILE_RUNNING = [

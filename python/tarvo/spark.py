@@ -7,6 +7,7 @@ Spark keeps the state fault-tolerant: with a checkpoint location, a query stoppe
 or killed at any point and started again from its checkpoint gives the same
 predictions and the same final models, bit for bit, as one uninterrupted run.
 
+>>> from pyspark.sql import SparkSession
 >>> from tarvo import HoeffdingTreeClassifier
 >>> from tarvo.spark import configure, prequential_by_key
 >>> spark = configure(SparkSession.builder.master("local[2]")).getOrCreate()
@@ -26,8 +27,9 @@ RocksDB state store (:func:`configure` selects it).
 Each key's state is one value: its pickled model, its pickled metrics and the
 number of rows it has learnt. Its size is that of the pickled model: a
 ``HoeffdingTreeClassifier`` after a thousand rows is a few kilobytes, while an
-``SGBTClassifier`` at its defaults grows to tens of megabytes, which every
-micro-batch loads and saves again for each key it sees.
+``SGBTClassifier`` at its defaults grows by megabytes every thousand rows (30 MB
+after 5,000 rows of three features), which every micro-batch loads and saves
+again for each key it sees.
 """
 
 from __future__ import annotations
@@ -156,14 +158,16 @@ def _feature_fields(df: DataFrame, features: Any) -> list[T.StructField]:
 
 
 def _check_target(field: T.StructField, task: str) -> None:
+    """A classifier's labels come from numeric columns (fractional values are refused row by row)."""
     dtype = field.dataType
-    if task == "classification" and not isinstance(dtype, _NUMERIC):
+    if isinstance(dtype, _NUMERIC):
+        return
+    if task == "classification":
         raise TypeError(
             f"target: column {field.name!r} holds {dtype.simpleString()} values, which cannot be encoded as "
             "a classifier's labels (whole numbers within 32 bits)")
-    if task == "regression" and not isinstance(dtype, _NUMERIC):
-        raise TypeError(
-            f"target: column {field.name!r} holds {dtype.simpleString()} values; a regressor's targets must be numbers")
+    raise TypeError(
+        f"target: column {field.name!r} holds {dtype.simpleString()} values; a regressor's targets must be numbers")
 
 
 def _is_learner(obj: Any) -> bool:
@@ -249,20 +253,11 @@ class _Plan:
         assert self.factory is not None
         return self.factory()
 
-    def check_key(self, key: tuple[Any, ...]) -> Any:
-        value = key[0]
-        if value is None or (isinstance(value, float) and math.isnan(value)):
-            raise ValueError(f"key: a row's {self.key!r} is null; every row needs a key")
-        return value
-
-    def labels(self, values: pd.Series, key: Any) -> np.ndarray:
-        """The target column as int64 labels or float64 targets, each value checked."""
-        null = values.isna().to_numpy()
-        if null.any():
+    def labels(self, values: np.ndarray, key: Any) -> np.ndarray:
+        """The target column as int32 labels or float64 targets, each value checked."""
+        if pd.isna(values).any():
             raise ValueError(f"target: column {self.target!r} is null in a row of key {key!r}; every row needs one")
-        arr = values.to_numpy()
-        if arr.dtype.kind not in "fiub":
-            arr = values.astype(np.float64).to_numpy()  # booleans or decimals in an object column
+        arr = values if values.dtype.kind in "fiub" else values.astype(np.float64)  # booleans or decimals
         if self.task == "regression":
             return arr.astype(np.float64)
         if arr.dtype.kind == "f":
@@ -280,26 +275,31 @@ class _Plan:
 
     def learn(self, key: tuple[Any, ...], frames: Iterator[pd.DataFrame], state: Any) -> Iterator[pd.DataFrame]:
         """Test-then-train over one key's rows of one micro-batch, in the order of the order column."""
-        value = self.check_key(key)
-        frame = pd.concat(list(frames), ignore_index=True)
-        # Spark may rename the columns it passes; they come in the order they were selected.
-        frame.columns = [self.key, self.order, *self.columns, self.target]
-        if frame[self.order].isna().any():
+        value = _key_value(key, self.key)
+        # The columns come in the order they were selected (Spark may rename them): key, order,
+        # the features, the target.
+        columns = _columns(frames)
+        width = len(self.columns)
+        keys, order, target = columns[0], columns[1], columns[2 + width]
+        X = np.column_stack([c.astype(np.float64, copy=False) for c in columns[2:2 + width]])
+        if pd.isna(order).any():
             raise ValueError(f"order: column {self.order!r} is null in a row of key {value!r}")
+        y = self.labels(target, value)
         # Equal order values are taken in the order of the features and target, never in the order
-        # the rows arrived, so that a replayed micro-batch learns its rows in the same order.
-        frame = frame.sort_values([self.order, *self.columns, self.target], kind="mergesort", ignore_index=True)
-        y = self.labels(frame[self.target], value)
-        X = frame[list(self.columns)].to_numpy(dtype=np.float64)
-        if state.exists():
-            model_bytes, metrics_bytes, seen = state.get()
+        # the rows arrived, so that a replayed micro-batch learns its rows in the same order (NaN last).
+        rank = order if order.dtype.kind in "iufbmM" else np.unique(order, return_inverse=True)[1]
+        sequence = np.lexsort((y, *(X[:, j] for j in reversed(range(width))), rank))
+        keys, order, X, y, target = keys[sequence], order[sequence], X[sequence], y[sequence], target[sequence]
+        saved = state.get()  # one call to Spark's state server: None for a new key
+        if saved is not None:
+            model_bytes, metrics_bytes, seen = saved
             model = pickle.loads(model_bytes)
             metrics = pickle.loads(metrics_bytes) if self.metrics is not None else None
         else:
             model = self.new_model()
             metrics = pickle.loads(self.metrics) if self.metrics is not None else None
             seen = 0
-        n = len(frame)
+        n = len(y)
         predictions = np.empty(n, dtype=np.int64 if self.task == "classification" else np.float64)
         reported: list[tuple[int, int, list[float]]] = []  # (row, rows learnt, metric values)
         start = 0
@@ -315,24 +315,37 @@ class _Plan:
                 reported.append((stop - 1, seen, [float(result.final[m]) for m in self.metric_names]))
             start = stop
         state.update((pickle.dumps(model), pickle.dumps(metrics) if metrics is not None else None, seen))
-        yield pd.DataFrame({
-            self.key: [value] * n,
-            self.order: frame[self.order],
-            PREDICTION: predictions,
-            self.target: frame[self.target],
-            _ROWS: [None] * n,
-            **{_metric_column(j): np.full(n, np.nan) for j in range(len(self.metric_names))},
-        })
+        # A prediction row has 0 in the rows column; a metrics row the key's row count, and the
+        # key, order, prediction and target of the row where it was taken.
+        yield _frame([keys, order, predictions, target, np.zeros(n, dtype=np.int64),
+                      *(np.full(n, np.nan) for _ in self.metric_names)])
         if reported:
-            orders = frame[self.order].iloc[[row for row, _, _ in reported]].reset_index(drop=True)
-            yield pd.DataFrame({
-                self.key: [value] * len(reported),
-                self.order: orders,
-                PREDICTION: [None] * len(reported),
-                self.target: [None] * len(reported),
-                _ROWS: [rows for _, rows, _ in reported],
-                **{_metric_column(j): [values[j] for _, _, values in reported] for j in range(len(self.metric_names))},
-            })
+            at = np.array([row for row, _, _ in reported])
+            yield _frame([keys[at], order[at], predictions[at], target[at],
+                          np.array([rows for _, rows, _ in reported], dtype=np.int64),
+                          *(np.array([values[j] for _, _, values in reported], dtype=np.float64)
+                            for j in range(len(self.metric_names)))])
+
+
+def _key_value(key: tuple[Any, ...], name: str) -> Any:
+    """The grouping key's value; a null key is an error naming the column."""
+    value = key[0]
+    if value is None or (isinstance(value, float) and math.isnan(value)):
+        raise ValueError(f"key: a row's {name!r} is null; every row needs a key")
+    return value
+
+
+def _columns(frames: Iterator[pd.DataFrame]) -> list[np.ndarray]:
+    """The columns of the frames Spark passes for one key, joined, as arrays."""
+    parts = [[series.to_numpy() for _, series in frame.items()] for frame in frames]
+    if len(parts) == 1:
+        return parts[0]
+    return [np.concatenate([part[j] for part in parts]) for j in range(len(parts[0]))]
+
+
+def _frame(columns: list[np.ndarray]) -> pd.DataFrame:
+    """An output frame whose columns Spark takes by position (integer labels build faster than names)."""
+    return pd.DataFrame(dict(enumerate(columns)), copy=False)
 
 
 def _metric_column(j: int) -> str:
@@ -389,6 +402,9 @@ def prequential_by_key(
     model's task, copied per key) each time a key has learnt a multiple of ``every`` rows,
     in :attr:`KeyedOutput.metrics`. ``idle_timeout`` (seconds or a ``timedelta``) drops the
     state of a key not seen for that long, by processing time: its next row starts a new model.
+    Spark then also runs micro-batches without new data, to drop idle keys, so that a query with
+    ``trigger(availableNow=True)`` ends only with ``spark.sql.streaming.noDataMicroBatches.enabled``
+    set to false.
 
     Returns a :class:`KeyedOutput`; with a streaming ``df``, its DataFrames are streaming
     DataFrames for ``outputMode("append")``.
@@ -449,10 +465,10 @@ def prequential_by_key(
     ])
     out = selected.groupBy(key).transformWithStateInPandas(
         _Learner(plan, ttl_ms), schema, "Append", "None" if ttl_ms is None else "ProcessingTime")
-    predictions = out.where(F.col(_ROWS).isNull()).select(key, order, PREDICTION, target)
+    predictions = out.where(F.col(_ROWS) == 0).select(key, order, PREDICTION, target)
     metric_frame = None
     if every is not None:
-        metric_frame = out.where(F.col(_ROWS).isNotNull()).select(
+        metric_frame = out.where(F.col(_ROWS) > 0).select(
             key, order, F.col(_ROWS).alias("rows"),
             *[F.col(_metric_column(j)).alias(name) for j, name in enumerate(metric_names)])
     return KeyedOutput(predictions, metric_frame)
@@ -467,24 +483,21 @@ class _ScorePlan:
     task: str
 
     def score(self, key: tuple[Any, ...], frames: Iterator[pd.DataFrame], state: Any) -> Iterator[pd.DataFrame]:
-        value = key[0]
-        if value is None or (isinstance(value, float) and math.isnan(value)):
-            raise ValueError(f"key: a row's {self.key!r} is null; every row needs a key")
-        frame = pd.concat(list(frames), ignore_index=True)
-        frame.columns = [*self.outputs[:-1], *self.columns]  # as selected: the input columns, then the features
-        n = len(frame)
-        if state.exists():
-            model = pickle.loads(state.get()[0])
+        value = _key_value(key, self.key)
+        columns = _columns(frames)  # as selected: the input columns, then the features as doubles
+        inputs = len(self.outputs) - 1
+        n = len(columns[0])
+        saved = state.get()
+        if saved is not None:
+            model = pickle.loads(saved[0])
             if not _is_learner(model) or task_of(model) != self.task:
                 raise TypeError(f"models: the model of key {value!r} is {type(model).__name__}, "
                                 f"not a {self.task} learner like the others")
-            predictions: Any = batch.predict_many(model, frame[list(self.columns)].to_numpy(dtype=np.float64),
-                                                  columns=self.features)
+            X = np.column_stack([c.astype(np.float64, copy=False) for c in columns[inputs:]])
+            predictions = batch.predict_many(model, X, columns=self.features)
         else:
-            predictions = [None] * n
-        out = frame[list(self.outputs[:-1])].copy()
-        out[PREDICTION] = predictions
-        yield out
+            predictions = np.full(n, None, dtype=object)  # null: the key has no model
+        yield _frame([*columns[:inputs], predictions])
 
 
 class _Scorer(StatefulProcessor):
