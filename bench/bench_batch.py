@@ -1,0 +1,368 @@
+"""The batch functions of ``tarvo.batch`` against the per-sample loop and against native code.
+
+For NaiveBayes, HoeffdingTreeClassifier, the seven linear models and the three
+scalers, on a 10-feature synthetic stream and on the electricity stream (when
+``shared/datasets/elec.csv`` is at hand; the regressors predict ``nswdemand``
+from the other five features), each row gives the cost per row of
+
+- ``learn_many`` + ``predict_many`` (scalers: ``learn_many`` + ``transform_many``),
+  or of ``prequential`` with the default metrics and ADWIN,
+
+beside two references measured in the same run, interleaved with it:
+
+- (a) the peer column: the Python loop, ``predict_one`` + ``learn_one`` per sample
+  (scalers: ``learn_one`` + ``transform_one``) on the same rows already as dicts;
+- (b) the floor column (and native ns/sample): the same calls made natively by the
+  test-only probe module on samples already converted to feature maps.
+
+``learn_many`` + ``predict_many`` predicts each row after learning them all, where
+(a) and (b) predict before learning each; ``prequential`` does exactly their work,
+plus scoring.
+
+"ratio to floor" is batch / (b), row conversion included (target at most 1.5);
+"peer slower by" is (a) / batch; the notes give both to two places. The
+ensembles (three members each) are held to the Python loop (target: no
+slower). The last row runs the electricity CSV file end to end:
+``numpy.loadtxt`` and ``prequential`` against ``iter_csv`` and
+``tarvo.evaluate.prequential``.
+
+Every figure here is CPU time of the benchmark's thread (the batch functions
+run their rows in the calling thread with the GIL released), the best of a few
+rounds in which all the measures of a row take turns: on a machine shared with
+other work, wall-clock time counts the time other processes hold the core.
+"""
+
+from __future__ import annotations
+
+import gc
+import math
+import time
+from collections.abc import Callable, Sequence
+from typing import Any
+
+import numpy as np
+from bench_forests import elec_path, read_elec
+from harness import Row
+from streams import classification, regression
+
+import _tarvo_core as core
+from tarvo import batch
+from tarvo.evaluate import default_metrics
+from tarvo.evaluate import prequential as python_prequential
+
+CLASSIFIERS = (
+    core.NaiveBayes,
+    core.HoeffdingTreeClassifier,
+    core.Perceptron,
+    core.LogisticRegressionClassifier,
+    core.PassiveAggressiveClassifier,
+    core.SoftmaxRegression,
+)
+REGRESSORS = (core.LinearRegression, core.BayesianLinearRegression, core.PassiveAggressiveRegressor)
+SCALERS = (core.StandardScaler, core.MinMaxScaler, core.MaxAbsScaler)
+ENSEMBLE_MEMBERS = 3
+ENSEMBLES = (core.ARFClassifier, core.SRPClassifier, core.LeveragingBaggingClassifier)
+
+PYTHON_LOOP = "Python loop: predict_one + learn_one on dicts"
+PYTHON_SCALER_LOOP = "Python loop: learn_one + transform_one on dicts"
+TARGET = 1.5
+
+Sample = tuple[dict[str, float], Any]
+
+
+class Stream:
+    """One stream as dict samples and as the arrays the batch functions take."""
+
+    def __init__(self, label: str, samples: list[Sample], classifier: bool) -> None:
+        self.label = label
+        self.samples = samples
+        self.classifier = classifier
+        self.names = list(samples[0][0])
+        self.X = np.array([[x[k] for k in self.names] for x, _ in samples], dtype=np.float64)
+        self.y = np.array([y for _, y in samples], dtype=np.int64 if classifier else np.float64)
+        self.rows = [x for x, _ in samples]
+
+    def __len__(self) -> int:
+        return len(self.samples)
+
+
+def cpu_ns(run: Callable[[], object]) -> int:
+    """CPU nanoseconds of this thread spent in ``run()`` (the batch functions run their rows in
+    the calling thread), with the collector off."""
+    gc.collect()
+    gc.disable()
+    try:
+        start = time.thread_time_ns()
+        run()
+        return time.thread_time_ns() - start
+    finally:
+        gc.enable()
+
+
+def per_row_us(run: Callable[[], int]) -> float:
+    """CPU microseconds per item of one ``run()``, which returns how many items it handled."""
+    count = [0]
+
+    def counted() -> None:
+        count[0] = run()
+
+    elapsed = cpu_ns(counted)
+    return elapsed / max(1, count[0]) / 1000.0
+
+
+def interleaved(measures: dict[str, Callable[[], float]], repeat: int) -> dict[str, float]:
+    """The best of ``repeat`` rounds of each measure (µs per row), the measures taking turns
+    within each round so that a change of load on the machine touches them alike."""
+    best = {name: math.inf for name in measures}
+    for _ in range(repeat):
+        for name, measure in measures.items():
+            best[name] = min(best[name], measure())
+    return best
+
+
+# ---------------------------------------------------------------- the work timed
+
+
+def learn_predict(make: Callable[[], Any], s: Stream) -> Callable[[], float]:
+    def run() -> int:
+        model = make()
+        batch.learn_many(model, s.X, s.y, columns=s.names)
+        batch.predict_many(model, s.X, columns=s.names)
+        return len(s)
+
+    return lambda: per_row_us(run)
+
+
+def learn_transform(make: Callable[[], Any], s: Stream) -> Callable[[], float]:
+    def run() -> int:
+        model = make()
+        batch.learn_many(model, s.X, columns=s.names)
+        batch.transform_many(model, s.X, columns=s.names)
+        return len(s)
+
+    return lambda: per_row_us(run)
+
+
+def batch_prequential(make: Callable[[], Any], s: Stream, bare: bool = False) -> Callable[[], float]:
+    def run() -> int:
+        model = make()
+        if bare:
+            batch.prequential(model, s.X, s.y, columns=s.names, metrics=None, detector=False)
+        else:
+            batch.prequential(model, s.X, s.y, columns=s.names)
+        return len(s)
+
+    return lambda: per_row_us(run)
+
+
+def evaluate_prequential(make: Callable[[], Any], s: Stream) -> Callable[[], float]:
+    """tarvo.evaluate.prequential on the dict rows with the same metrics and detector."""
+    task = "classification" if s.classifier else "regression"
+
+    def run() -> int:
+        python_prequential(make(), s.samples, default_metrics(task), progress=False, detector=core.ADWIN(0.002))
+        return len(s)
+
+    return lambda: per_row_us(run)
+
+
+def python_loop(make: Callable[[], Any], s: Stream) -> Callable[[], float]:
+    def run() -> int:
+        model = make()
+        predict, learn = model.predict_one, model.learn_one
+        for x, y in s.samples:
+            predict(x)
+            learn(x, y)
+        return len(s)
+
+    return lambda: per_row_us(run)
+
+
+def python_scaler_loop(make: Callable[[], Any], s: Stream) -> Callable[[], float]:
+    def run() -> int:
+        model = make()
+        learn, transform = model.learn_one, model.transform_one
+        for x in s.rows:
+            learn(x)
+            transform(x)
+        return len(s)
+
+    return lambda: per_row_us(run)
+
+
+def native(make: Callable[[], Any], s: Stream) -> dict[str, Callable[[], float]]:
+    """(b): predict_one + learn_one (scalers: learn_one + transform_one) natively on samples
+    already converted: the CPU time of the probe's loop, taken as the best CPU time of the
+    whole call less the best of a call converting the same samples and doing next to nothing
+    (a forest probe run zero times; for the scalers, an untrained NaiveBayes's predict_one,
+    a few ns a sample)."""
+    import _tarvo_probe as probe
+
+    if isinstance(make(), core.ITransformer):
+
+        def work(model: Any) -> object:
+            return probe.transformer_stream_ns(model, s.rows)
+
+        def convert() -> object:
+            return probe.classifier_predict_ns(core.NaiveBayes(), s.rows)
+    else:
+        run = probe.classifier_stream_ns if s.classifier else probe.regressor_stream_ns
+        idle = probe.arf_classifier_stream_ns if s.classifier else probe.arf_regressor_stream_ns
+
+        def work(model: Any) -> object:
+            return run(model, s.samples)
+
+        def convert() -> object:
+            return idle(s.samples, 0)
+
+    def measure_work() -> float:
+        model = make()
+        return cpu_ns(lambda: work(model)) / len(s) / 1000.0
+
+    return {"b_call": measure_work, "b_convert": lambda: cpu_ns(convert) / len(s) / 1000.0}
+
+
+def timed(measures: dict[str, Callable[[], float]], make: Callable[[], Any], s: Stream, repeat: int) -> dict[str, float]:
+    """``interleaved`` with (b) among the measures: its best call less its best conversion."""
+    t = interleaved({**measures, **native(make, s)}, repeat)
+    t["b"] = t.pop("b_call") - t.pop("b_convert")
+    return t
+
+
+# ---------------------------------------------------------------- rows
+
+
+def ratios_note(us: float, a: float, b: float | None, what: str) -> str:
+    parts = [f"(a)/batch {a / us:.2f}×"]
+    if b is not None:
+        parts.append(f"batch/(b) {us / b:.2f}× (target ≤ {TARGET}×: {'met' if us / b <= TARGET else 'missed'})")
+    return f"{what}; " + "; ".join(parts)
+
+
+def learner_rows(make: Callable[[], Any], s: Stream, repeat: int) -> list[Row]:
+    t = timed({
+        "many": learn_predict(make, s),
+        "prequential": batch_prequential(make, s),
+        "bare": batch_prequential(make, s, bare=True),
+        "evaluate": evaluate_prequential(make, s),
+        "a": python_loop(make, s),
+    }, make, s, repeat)
+    name = make.__name__
+    shared = dict(peer=PYTHON_LOOP, peer_us=t["a"], native_ns=t["b"] * 1000.0)
+    rows = [
+        Row(name, f"{s.label}: learn_many + predict_many, per row", t["many"], t["b"], **shared,
+            notes=ratios_note(t["many"], t["a"], t["b"], f"{len(s):,} rows, CPU time; floor: (b) native")),
+        Row(name, f"{s.label}: batch.prequential (default metrics, ADWIN), per row", t["prequential"], t["b"],
+            **shared,
+            notes=ratios_note(t["prequential"], t["a"], t["b"], "CPU time; floor: (b) native, which scores nothing")
+            + f"; without metrics and detector {t['bare']:.3f} µs = {t['bare'] / t['b']:.2f}× (b); "
+            f"evaluate.prequential on dicts {t['evaluate']:.3f} µs = {t['evaluate'] / t['prequential']:.2f}× batch"),
+    ]
+    for row in rows:
+        row.extra = {"stream": s.label, "rows": len(s), "a_us": t["a"], "b_us": t["b"],
+                     "prequential_bare_us": t["bare"], "evaluate_prequential_us": t["evaluate"]}
+    return rows
+
+
+def scaler_row(make: Callable[[], Any], s: Stream, repeat: int) -> Row:
+    t = timed({"many": learn_transform(make, s), "a": python_scaler_loop(make, s)}, make, s, repeat)
+    row = Row(make.__name__, f"{s.label}: learn_many + transform_many, per row", t["many"], t["b"],
+              native_ns=t["b"] * 1000.0, peer=PYTHON_SCALER_LOOP, peer_us=t["a"],
+              notes=ratios_note(t["many"], t["a"], t["b"], f"{len(s):,} rows, CPU time; floor: (b) native"))
+    row.extra = {"stream": s.label, "rows": len(s), "a_us": t["a"], "b_us": t["b"]}
+    return row
+
+
+def ensemble_rows(cls: type, s: Stream, repeat: int) -> list[Row]:
+    def make() -> Any:
+        return cls(n_models=ENSEMBLE_MEMBERS)
+
+    t = timed({
+        "many": learn_predict(make, s),
+        "prequential": batch_prequential(make, s),
+        "a": python_loop(make, s),
+    }, make, s, repeat)
+    rows = []
+    for key, what in (("many", "learn_many + predict_many"), ("prequential", "batch.prequential (default metrics, ADWIN)")):
+        verdict = "met" if t[key] <= t["a"] else "missed"
+        row = Row(f"{cls.__name__}", f"{s.label}, n_models={ENSEMBLE_MEMBERS}: {what}, per row", t[key], t["b"],
+                  native_ns=t["b"] * 1000.0, peer=PYTHON_LOOP, peer_us=t["a"],
+                  notes=f"{len(s):,} rows, CPU time; floor: (b) native; (a)/batch {t['a'] / t[key]:.2f}× "
+                  f"(target: no slower than (a): {verdict})")
+        row.extra = {"stream": s.label, "rows": len(s), "a_us": t["a"], "b_us": t["b"]}
+        rows.append(row)
+    return rows
+
+
+def csv_row(path: Any, repeat: int) -> Row:
+    """The electricity file end to end with NaiveBayes, as the command line runs it."""
+    from tarvo.stream import iter_csv
+
+    def batch_run() -> int:
+        data = np.loadtxt(path, delimiter=",", skiprows=1)
+        with open(path) as fh:
+            names = fh.readline().strip().split(",")
+        target = names.index("class")
+        keep = [j for j in range(len(names)) if j != target]
+        batch.prequential(core.NaiveBayes(), data[:, keep], data[:, target].astype(np.int64),
+                          columns=[names[j] for j in keep])
+        return data.shape[0]
+
+    def python_run() -> int:
+        result = python_prequential(core.NaiveBayes(), iter_csv(path, "class"), default_metrics("classification"),
+                                    progress=False, detector=core.ADWIN(0.002))
+        return result.n_samples
+
+    t = interleaved({"batch": lambda: per_row_us(batch_run), "python": lambda: per_row_us(python_run)}, repeat)
+    return Row("NaiveBayes", "electricity CSV file end to end: numpy.loadtxt + batch.prequential, per row",
+               t["batch"], t["python"], peer="iter_csv + evaluate.prequential (the command line's path)",
+               peer_us=t["python"],
+               notes=f"CPU time; floor: the peer; {1e6 / t['batch']:,.0f} rows/s against {1e6 / t['python']:,.0f} rows/s; "
+               "default metrics and ADWIN(0.002) in both")
+
+
+# ---------------------------------------------------------------- streams
+
+
+def synthetic(n: int) -> tuple[Stream, Stream]:
+    return (Stream("10 features, 3 classes", classification(n), True),
+            Stream("10 features, linear target", regression(n), False))
+
+
+def electricity(limit: int | None) -> tuple[Stream, Stream] | None:
+    path = elec_path()
+    if path is None:
+        return None
+    samples = read_elec(path)[:limit]
+    demand = [({k: v for k, v in x.items() if k != "nswdemand"}, x["nswdemand"]) for x, _ in samples]
+    return Stream("elec", samples, True), Stream("elec nswdemand", demand, False)
+
+
+def rows_for(streams: Sequence[Stream], n_ensemble: int, repeat: int, ensemble_repeat: int) -> list[Row]:
+    classes, targets = streams
+    rows: list[Row] = []
+    for make in CLASSIFIERS:
+        rows += learner_rows(make, classes, repeat)
+    for make in REGRESSORS:
+        rows += learner_rows(make, targets, repeat)
+    for make in SCALERS:
+        rows.append(scaler_row(make, classes, repeat))
+    head = Stream(classes.label, classes.samples[:n_ensemble], True)
+    for cls in ENSEMBLES:
+        rows += ensemble_rows(cls, head, ensemble_repeat)
+    return rows
+
+
+def run(quick: bool) -> list[Row]:
+    if batch.native is None:
+        return []
+    # An ensemble's rows differ by less than the noise of one round: they get more rounds.
+    repeat, ensemble_repeat = (2, 2) if quick else (4, 5)
+    n = 5_000 if quick else 20_000
+    n_ensemble = 1_000 if quick else 4_000
+    rows = rows_for(synthetic(n), n_ensemble, repeat, ensemble_repeat)
+    elec = electricity(5_000 if quick else None)
+    if elec is not None:
+        rows += rows_for(elec, n_ensemble, repeat, ensemble_repeat)
+        rows.append(csv_row(elec_path(), repeat))
+    return rows
