@@ -8,7 +8,7 @@ namespace tarvo::bindings {
 // The detectors' update takes its value positionally only, like the learners.
 
 void bind_adwin(py::module_& m) {
-    py::class_<ADWIN> cls(m, "ADWIN",
+    Bound<ADWIN> cls(m, "ADWIN",
                       "Adaptive windowing drift detector over a stream of numbers.\n\n"
                       "Every `clock` updates it tests whether an older and a newer part of "
                       "its window have different means and, if so, drops the oldest data; "
@@ -31,7 +31,7 @@ void bind_adwin(py::module_& m) {
 }
 
 void bind_eddm(py::module_& m) {
-    py::class_<EDDM> cls(m, "EDDM",
+    Bound<EDDM> cls(m, "EDDM",
                      "Early drift detection from the distances between a classifier's errors.\n\n"
                      "update(1) records an error, any other value a right prediction. Raises "
                      "ValueError when alpha < beta.");

@@ -17,40 +17,41 @@ namespace {
 
 using Steps = std::vector<std::shared_ptr<ITransformer>>;
 
-// None converts to a null handle; a pipeline holding one would fail at its
-// first call, so it is refused here, naming the argument.
-template <class Learner>
-void refuse_none(const char* pipeline, const Steps& steps, const std::shared_ptr<Learner>& learner,
-                 const char* learner_kind) {
-    for (std::size_t i = 0; i < steps.size(); ++i) {
-        if (!steps[i]) {
-            throw py::type_error(std::string(pipeline) + "(): steps[" + std::to_string(i) +
-                                 "] is None; every step must be an ITransformer");
-        }
-    }
-    if (!learner) {
-        throw py::type_error(std::string(pipeline) + "(): learner is None; it must be an " +
-                             learner_kind);
-    }
-}
-
 // The native object held by `obj`, an instance of Base; TypeError naming
-// `what` otherwise.
+// `what` otherwise (None, another kind, or an object never constructed).
 template <class Base>
 std::shared_ptr<Base> held(const py::handle& obj, const std::string& what, const char* kind) {
-    std::shared_ptr<Base> p;
-    if (py::isinstance<Base>(obj)) {
-        try {
-            p = obj.cast<std::shared_ptr<Base>>();
-        } catch (const py::cast_error&) {
-            p.reset();  // an instance whose __init__ never ran
-        }
+    if (obj.is_none()) {
+        throw py::type_error(what + " is None; it must be an " + kind);
     }
-    if (!p) {
-        const auto type_name = std::string(py::str(py::type::handle_of(obj).attr("__name__")));
-        throw py::type_error(what + " is a " + type_name + ", not an initialised " + kind);
+    const auto type_name = std::string(py::str(py::type::handle_of(obj).attr("__name__")));
+    if (!py::isinstance<Base>(obj)) {
+        throw py::type_error(what + " is a " + type_name + ", not an " + kind);
     }
-    return p;
+    if (held_object(obj) == nullptr) {
+        throw py::type_error(what + " is a " + type_name +
+                             " that was never constructed (its __init__ never ran)");
+    }
+    return obj.cast<std::shared_ptr<Base>>();
+}
+
+// A new pipeline from the objects given to its constructor; TypeError naming
+// steps[i] or learner for None, an object of another kind or one whose
+// constructor never ran.
+template <class T, class Learner>
+std::shared_ptr<T> make_pipeline(const char* name, const py::iterable& given,
+                                 const py::object& learner, const char* learner_kind) {
+    const std::string where = std::string(name) + "(): ";
+    if (py::isinstance<py::str>(given) || py::isinstance<py::bytes>(given)) {
+        throw py::type_error(where + "steps must be a list of ITransformer objects");
+    }
+    Steps steps;
+    for (const py::handle step : given) {
+        steps.push_back(held<ITransformer>(
+            step, where + "steps[" + std::to_string(steps.size()) + "]", "ITransformer"));
+    }
+    return std::make_shared<T>(std::move(steps),
+                               held<Learner>(learner, where + "learner", learner_kind));
 }
 
 // The Python objects of a pipeline's steps, in list order.
@@ -103,6 +104,22 @@ std::shared_ptr<T> restore_pipeline(const py::object& state, const char* name,
     return self;
 }
 
+// A copy of a pipeline whose steps and learner are deep copies (sharing
+// what they share through `memo`).
+template <class T, class Learner>
+std::shared_ptr<T> copy_pipeline(const T& self, const py::dict& memo, const char* name,
+                                 const char* learner_kind) {
+    const py::object deepcopy = py::module_::import("copy").attr("deepcopy");
+    py::list steps;
+    for (const auto& step : step_objects(self)) {
+        steps.append(deepcopy(step, memo));
+    }
+    const py::object learner = deepcopy(py::cast(self.learner()), memo);
+    PipelineRecord record{self.steps().size(), self.depth()};
+    const py::object state = py::make_tuple(py::bytes(save_object(record, name)), steps, learner);
+    return restore_pipeline<T, Learner>(state, name, learner_kind);
+}
+
 // Pickling keeps the steps and learner as objects (see pipeline_state);
 // copy.copy and copy.deepcopy copy them too, so that a copy fed the same
 // stream as the original gives the same outputs without touching it.
@@ -110,28 +127,22 @@ std::shared_ptr<T> restore_pipeline(const py::object& state, const char* name,
 template <class Class, class Learner>
 void def_pipeline_persistence(Class& cls, const char* name, const char* learner_kind) {
     using T = typename Class::type;
-    cls.def(py::pickle([name](const T& self) { return pipeline_state(self, name); },
-                       [name, learner_kind](const py::object& state) {
-                           return restore_pipeline<T, Learner>(state, name, learner_kind);
-                       }));
+    def_pickling<Class, py::object>(
+        cls, name, [name](const T& self) { return pipeline_state(self, name); },
+        [name, learner_kind](const py::object& state) {
+            return restore_pipeline<T, Learner>(state, name, learner_kind);
+        });
     cls.def(
         "__deepcopy__",
         [name, learner_kind](const T& self, const py::dict& memo) {
-            const py::object deepcopy = py::module_::import("copy").attr("deepcopy");
-            py::list steps;
-            for (const auto& step : step_objects(self)) {
-                steps.append(deepcopy(step, memo));
-            }
-            const py::object learner = deepcopy(py::cast(self.learner()), memo);
-            PipelineRecord record{self.steps().size(), self.depth()};
-            const py::object state =
-                py::make_tuple(py::bytes(save_object(record, name)), steps, learner);
-            return restore_pipeline<T, Learner>(state, name, learner_kind);
+            return copy_pipeline<T, Learner>(self, memo, name, learner_kind);
         },
         py::arg("memo"), "A copy whose steps and learner are copies too.");
     cls.def(
         "__copy__",
-        [](const py::object& self) { return py::module_::import("copy").attr("deepcopy")(self); },
+        [name, learner_kind](const T& self) {
+            return copy_pipeline<T, Learner>(self, py::dict(), name, learner_kind);
+        },
         "A copy whose steps and learner are copies too (the same as copy.deepcopy).");
     cls.def("__repr__", [name](const T& self) {
         return std::string(name) + "(steps=" + std::string(py::repr(step_objects(self))) +
@@ -165,9 +176,9 @@ void bind_classification_pipeline(py::module_& m) {
         "with the caller is still shared after a round trip that carries both; copy.copy and "
         "copy.deepcopy copy the steps and learner too, so a copy shares nothing with the "
         "original.",
-        py::init([](Steps steps, std::shared_ptr<IClassifier> learner) {
-            refuse_none("ClassificationPipeline", steps, learner, "IClassifier");
-            return std::make_shared<T>(std::move(steps), std::move(learner));
+        py::init([](const py::typing::Iterable<ITransformer>& steps,
+                    const py::typing::Union<IClassifier>& learner) {
+            return make_pipeline<T, IClassifier>("ClassificationPipeline", steps, learner, "IClassifier");
         }),
         py::arg("steps"), py::arg("learner"));
     def_set_feature_order(cls);
@@ -189,9 +200,9 @@ void bind_regression_pipeline(py::module_& m) {
         "with the caller is still shared after a round trip that carries both; copy.copy and "
         "copy.deepcopy copy the steps and learner too, so a copy shares nothing with the "
         "original.",
-        py::init([](Steps steps, std::shared_ptr<IRegressor> learner) {
-            refuse_none("RegressionPipeline", steps, learner, "IRegressor");
-            return std::make_shared<T>(std::move(steps), std::move(learner));
+        py::init([](const py::typing::Iterable<ITransformer>& steps,
+                    const py::typing::Union<IRegressor>& learner) {
+            return make_pipeline<T, IRegressor>("RegressionPipeline", steps, learner, "IRegressor");
         }),
         py::arg("steps"), py::arg("learner"));
     def_set_feature_order(cls);

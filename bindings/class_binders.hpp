@@ -19,13 +19,123 @@
 #include "core/feature_map.hpp"
 #include "core/regressor.hpp"
 #include "core/transformer.hpp"
+#include "object_guard.hpp"
 
 namespace tarvo::bindings {
 
 namespace py = pybind11;
 
+// A bound class whose methods and properties all check their object first
+// (see object_guard.hpp): constructors and __setstate__, which make the
+// object, are the only functions that skip the check.
+template <class T, class... Options>
+class Bound : public py::class_<T, Options...> {
+public:
+    using Base = py::class_<T, Options...>;
+    using Base::Base;
+
+    template <class Func, class... Extra>
+    Bound& def(const char* name, Func&& f, const Extra&... extra) {
+        Base::def(name, std::forward<Func>(f), extra..., object_guard{});
+        return *this;
+    }
+    template <class... Args, class... Extra>
+    Bound& def(py::detail::initimpl::constructor<Args...>&& init, const Extra&... extra) {
+        Base::def(std::move(init), extra...);
+        return *this;
+    }
+    template <class... Args, class... Extra>
+    Bound& def(py::detail::initimpl::factory<Args...>&& init, const Extra&... extra) {
+        Base::def(std::move(init), extra...);
+        return *this;
+    }
+
+    template <class C, class D, class... Extra>
+    Bound& def_readwrite(const char* name, D C::*pm, const Extra&... extra) {
+        return def_property(
+            name, [pm](const T& self) -> D { return self.*pm; },
+            [pm](T& self, const D& value) { self.*pm = value; }, extra...);
+    }
+    template <class C, class D, class... Extra>
+    Bound& def_readonly(const char* name, const D C::*pm, const Extra&... extra) {
+        return def_property_readonly(
+            name, [pm](const T& self) -> D { return self.*pm; }, extra...);
+    }
+    template <class Getter, class... Extra>
+    Bound& def_property_readonly(const char* name, const Getter& fget, const Extra&... extra) {
+        Base::def_property(name, getter(fget), nullptr, extra...);
+        return *this;
+    }
+    template <class Getter, class Setter, class... Extra>
+    Bound& def_property(const char* name, const Getter& fget, const Setter& fset,
+                        const Extra&... extra) {
+        Base::def_property(name, getter(fget),
+                           py::cpp_function(py::method_adaptor<T>(fset), py::is_setter(),
+                                            py::is_method(*this), object_guard{}),
+                           extra...);
+        return *this;
+    }
+
+private:
+    template <class Getter>
+    py::cpp_function getter(const Getter& fget) {
+        return py::cpp_function(py::method_adaptor<T>(fget), py::is_method(*this),
+                                object_guard{});
+    }
+};
+
 template <class T, class Base>
-using SharedClass = py::class_<T, Base, std::shared_ptr<T>>;
+using SharedClass = Bound<T, Base, std::shared_ptr<T>>;
+
+// Pickling from a state function and a restore function. __reduce_ex__
+// names copyreg.__newobj__ and the class, so every pickle protocol (0 and 1
+// included) stores the same state; unpickling makes the object with
+// cls.__new__(cls) and constructs it in __setstate__. __setstate__ refuses an
+// object that is already constructed: it restores only what pickle has just
+// made. `restore(state)` returns the holder of the new object.
+template <class Cls, class State, class GetState, class Restore>
+void def_pickling(Cls& cls, const char* name, GetState get_state, Restore restore) {
+    using T = typename Cls::type;
+    using Base = typename Cls::Base;
+    cls.def("__getstate__", std::move(get_state), "The saved state, as pickle stores it.");
+    static_cast<Base&>(cls).def(
+        "__reduce_ex__",
+        [](const py::object& self, int /*protocol*/) {
+            if (!py::isinstance<T>(self)) {
+                throw py::type_error("__reduce_ex__() needs an object of its own class");
+            }
+            const py::object newobj = py::module_::import("copyreg").attr("__newobj__");
+            return py::make_tuple(newobj, py::make_tuple(py::type::handle_of(self)),
+                                  self.attr("__getstate__")());
+        },
+        py::arg("protocol"), "How pickle stores the object, for every protocol.");
+    static_cast<Base&>(cls).def(
+        "__setstate__",
+        [name, restore = std::move(restore)](const py::object& self, const State& state) {
+            if (!py::isinstance<T>(self)) {
+                throw py::type_error(std::string(name) +
+                                     ".__setstate__() needs an object of its own class");
+            }
+            auto* inst = reinterpret_cast<py::detail::instance*>(self.ptr());
+            py::detail::value_and_holder v_h =
+                inst->get_value_and_holder(py::detail::get_type_info(typeid(T)));
+            if (v_h.holder_constructed()) {
+                throw py::type_error(std::string(name) +
+                                     ".__setstate__() restores only the new, empty object that "
+                                     "pickle makes; this one is already constructed (load "
+                                     "saved state with pickle.loads)");
+            }
+            auto holder = restore(state);
+            py::detail::initimpl::construct<Cls>(v_h, std::move(holder), false);
+        },
+        py::arg("state"), "Construct a new object from its saved state (used by pickle).");
+    // pybind11 takes any function named __setstate__ for a constructor and
+    // silently ignores a call on a constructed object; this one checks for
+    // that itself and says so.
+    const py::handle function = py::detail::get_function(cls.attr("__setstate__"));
+    py::detail::function_record_ptr_from_PyObject(PyCFunction_GET_SELF(function.ptr()))
+        ->is_constructor = false;
+}
 
 // The keyword names among a constructor's extra arguments, in order.
 template <class... Extra>
@@ -114,11 +224,11 @@ Cls& def_persistence(Cls& cls, const char* name, std::vector<std::string> keywor
     if constexpr (!requires(T& t, ArchiveWriter& w) { t.fields(w); }) {
         return cls;  // not saved yet
     } else {
-    cls.def(py::pickle(
-        [name](T& self) { return py::bytes(save_object(self, name)); },
+    def_pickling<Cls, py::bytes>(
+        cls, name, [name](T& self) { return py::bytes(save_object(self, name)); },
         [name](const py::bytes& state) {
             return load_object<Holder>(static_cast<std::string_view>(state), name);
-        }));
+        });
     cls.def(
         "__copy__",
         [name](T& self) { return load_object<Holder>(save_object(self, name), name); },
@@ -250,9 +360,9 @@ inline constexpr UpdateArgs kTrueThenPred{"y_true", "y_pred"};
 // second) taking Value arguments by keyword or position, get and reset. A
 // metric whose get picks one of several figures takes it as metric=0.
 template <class T, class Value, class Init, class... InitExtra>
-py::class_<T> bind_metric(py::module_& m, const char* name, const char* doc, UpdateArgs args,
+Bound<T> bind_metric(py::module_& m, const char* name, const char* doc, UpdateArgs args,
                           Init&& init, const InitExtra&... init_extra) {
-    py::class_<T> cls(m, name, doc);
+    Bound<T> cls(m, name, doc);
     cls.def(std::forward<Init>(init), init_extra...);
     def_persistence(cls, name, keyword_names(init_extra...));
     cls.def(

@@ -31,14 +31,22 @@ class NaiveBayes(IClassifier):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
         Learn from one labelled sample.
@@ -69,14 +77,22 @@ class Perceptron(IClassifier):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
         Learn from one labelled sample.
@@ -113,14 +129,22 @@ class LogisticRegressionClassifier(IClassifier):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, l2: typing.SupportsFloat | typing.SupportsIndex = 0.0) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
         Learn from one labelled sample.
@@ -163,14 +187,22 @@ class PassiveAggressiveClassifier(IClassifier):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, C: typing.SupportsFloat | typing.SupportsIndex = 1.0) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
         Learn from one labelled sample.
@@ -207,14 +239,22 @@ class SoftmaxRegression(IClassifier):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, l2: typing.SupportsFloat | typing.SupportsIndex = 0.0) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
         Learn from one labelled sample.
@@ -257,14 +297,22 @@ class KNNClassifier(IClassifier):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, n_neighbors: typing.SupportsInt | typing.SupportsIndex = 5, window_size: typing.SupportsInt | typing.SupportsIndex = 1000, p: typing.SupportsInt | typing.SupportsIndex = 2) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
         Learn from one labelled sample.
@@ -287,7 +335,7 @@ class KNNClassifier(IClassifier):
         Neighbours used (at least 0); assigning a negative value raises ValueError and keeps the current one.
         """
     @n_neighbors.setter
-    def n_neighbors(self, arg1: typing.SupportsInt | typing.SupportsIndex) -> None:
+    def n_neighbors(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
     def p(self) -> int:
@@ -314,14 +362,22 @@ class HoeffdingTreeClassifier(IClassifier):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 1e-07, tie_threshold: typing.SupportsFloat | typing.SupportsIndex = 0.05, nb_threshold: typing.SupportsInt | typing.SupportsIndex = 0, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_criterion: str = 'info_gain') -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
         Learn from one labelled sample.
@@ -356,7 +412,7 @@ class HoeffdingTreeClassifier(IClassifier):
         Candidate thresholds per feature and split attempt (at most 100000).
         """
     @n_split_points.setter
-    def n_split_points(self, arg1: typing.SupportsInt | typing.SupportsIndex) -> None:
+    def n_split_points(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
     def split_confidence(self) -> float:
@@ -382,14 +438,22 @@ class EFDTClassifier(HoeffdingTreeClassifier):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 1e-05, tie_threshold: typing.SupportsFloat | typing.SupportsIndex = 0.05, nb_threshold: typing.SupportsInt | typing.SupportsIndex = 0, max_depth: typing.SupportsInt | typing.SupportsIndex = 20) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
 class SGTClassifier(IClassifier):
     """
     Stochastic gradient tree: a binary classifier whose tree leaves hold a logit.
@@ -404,14 +468,22 @@ class SGTClassifier(IClassifier):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.1, lambda_: typing.SupportsFloat | typing.SupportsIndex = 0.1, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, max_depth: typing.SupportsInt | typing.SupportsIndex = 6) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
         Learn from one labelled sample.
@@ -466,14 +538,22 @@ class ARFClassifier(IClassifier):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.001, warning_delta: typing.SupportsFloat | typing.SupportsIndex = 0.01, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01, subspace_size: typing.SupportsInt | typing.SupportsIndex = -1) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
         Learn from one labelled sample.
@@ -516,14 +596,22 @@ class SRPClassifier(IClassifier):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.001, warning_delta: typing.SupportsFloat | typing.SupportsIndex = 0.01, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01, subspace_fraction: typing.SupportsFloat | typing.SupportsIndex = 0.6, training_method: str = 'patches') -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
         Learn from one labelled sample.
@@ -566,14 +654,22 @@ class LeveragingBaggingClassifier(IClassifier):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.002, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
         Learn from one labelled sample.
@@ -616,14 +712,22 @@ class HoeffdingAdaptiveTreeClassifier(IClassifier):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 1e-07, tie_threshold: typing.SupportsFloat | typing.SupportsIndex = 0.05, nb_threshold: typing.SupportsInt | typing.SupportsIndex = 0, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.002, warning_delta: typing.SupportsFloat | typing.SupportsIndex = 0.02, split_criterion: str = 'info_gain') -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
         Learn from one labelled sample.
@@ -666,14 +770,22 @@ class LinearRegression(IRegressor):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, l2: typing.SupportsFloat | typing.SupportsIndex = 0.0) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
         Learn from one sample and its target.
@@ -712,14 +824,22 @@ class BayesianLinearRegression(IRegressor):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, alpha: typing.SupportsFloat | typing.SupportsIndex = 1.0, beta: typing.SupportsFloat | typing.SupportsIndex = 1.0) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
         Learn from one sample and its target.
@@ -758,14 +878,22 @@ class PassiveAggressiveRegressor(IRegressor):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, C: typing.SupportsFloat | typing.SupportsIndex = 1.0, epsilon: typing.SupportsFloat | typing.SupportsIndex = 0.1) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
         Learn from one sample and its target.
@@ -804,14 +932,22 @@ class KNNRegressor(IRegressor):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, n_neighbors: typing.SupportsInt | typing.SupportsIndex = 5, window_size: typing.SupportsInt | typing.SupportsIndex = 1000, p: typing.SupportsInt | typing.SupportsIndex = 2) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
         Learn from one sample and its target.
@@ -830,7 +966,7 @@ class KNNRegressor(IRegressor):
         Neighbours used (at least 0); assigning a negative value raises ValueError and keeps the current one.
         """
     @n_neighbors.setter
-    def n_neighbors(self, arg1: typing.SupportsInt | typing.SupportsIndex) -> None:
+    def n_neighbors(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
     def p(self) -> int:
@@ -855,14 +991,22 @@ class HoeffdingTreeRegressor(IRegressor):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 1e-07, tie_threshold: typing.SupportsFloat | typing.SupportsIndex = 0.05, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
         Learn from one sample and its target.
@@ -919,14 +1063,22 @@ class ARFRegressor(IRegressor):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.001, warning_delta: typing.SupportsFloat | typing.SupportsIndex = 0.01, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
         Learn from one sample and its target.
@@ -965,14 +1117,22 @@ class SRPRegressor(IRegressor):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.001, warning_delta: typing.SupportsFloat | typing.SupportsIndex = 0.01, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.01, subspace_fraction: typing.SupportsFloat | typing.SupportsIndex = 0.6, training_method: str = 'patches') -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
         Learn from one sample and its target.
@@ -1013,14 +1173,22 @@ class FIMTDDRegressor(IRegressor):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, grace_period: typing.SupportsInt | typing.SupportsIndex = 200, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 1e-07, tie_threshold: typing.SupportsFloat | typing.SupportsIndex = 0.05, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, leaf_prediction: str = 'adaptive', learning_ratio: typing.SupportsFloat | typing.SupportsIndex = 0.02, learning_rate_decay: typing.SupportsFloat | typing.SupportsIndex = 0.001, learning_ratio_const: bool = False, page_hinckley_alpha: typing.SupportsFloat | typing.SupportsIndex = 0.005, page_hinckley_threshold: typing.SupportsFloat | typing.SupportsIndex = 50.0, alternate_tree_fading_factor: typing.SupportsFloat | typing.SupportsIndex = 0.995, alternate_tree_t_min: typing.SupportsInt | typing.SupportsIndex = 150, alternate_tree_time: typing.SupportsInt | typing.SupportsIndex = 1500, drift_detection: bool = True, seed: typing.SupportsInt | typing.SupportsIndex = 1) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
         Learn from one sample and its target.
@@ -1069,14 +1237,22 @@ class LeveragingBaggingRegressor(IRegressor):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, seed: typing.SupportsInt | typing.SupportsIndex = 0, lambda_value: typing.SupportsFloat | typing.SupportsIndex = 6.0, drift_delta: typing.SupportsFloat | typing.SupportsIndex = 0.002, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01, leaf_prediction: str = 'adaptive') -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
         Learn from one sample and its target.
@@ -1121,14 +1297,22 @@ class SGBTClassifier(IClassifier):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 100, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 0.0125, percentage_of_features: typing.SupportsInt | typing.SupportsIndex = 75, multiply_hessian_by: typing.SupportsInt | typing.SupportsIndex = 1, skip_training: typing.SupportsInt | typing.SupportsIndex = 1, use_squared_loss: bool = False, bag_size: typing.SupportsInt | typing.SupportsIndex = 1, n_classes: typing.SupportsInt | typing.SupportsIndex = 0, scale_prediction_by_lr: bool = False, grace_period: typing.SupportsInt | typing.SupportsIndex = 25, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.05, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, leaf_prediction: str = 'mean', seed: typing.SupportsInt | typing.SupportsIndex = 1) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
         Learn from one labelled sample.
@@ -1183,14 +1367,22 @@ class SGBRRegressor(IRegressor):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, n_models: typing.SupportsInt | typing.SupportsIndex = 10, learning_rate: typing.SupportsFloat | typing.SupportsIndex = 1.0, percentage_of_features: typing.SupportsInt | typing.SupportsIndex = 75, multiply_hessian_by: typing.SupportsInt | typing.SupportsIndex = 1, skip_training: typing.SupportsInt | typing.SupportsIndex = 1, bag_size: typing.SupportsInt | typing.SupportsIndex = 10, grace_period: typing.SupportsInt | typing.SupportsIndex = 50, split_confidence: typing.SupportsFloat | typing.SupportsIndex = 0.01, max_depth: typing.SupportsInt | typing.SupportsIndex = 20, leaf_prediction: str = 'mean', seed: typing.SupportsInt | typing.SupportsIndex = 1) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
         Learn from one sample and its target.
@@ -1236,14 +1428,22 @@ class StandardScaler(ITransformer):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, with_std: bool = True) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def clone_state(self) -> StandardScaler:
         """
         A new, independent object with the same parameters and a copy of all learnt state.
@@ -1272,14 +1472,22 @@ class MinMaxScaler(ITransformer):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def clone_state(self) -> MinMaxScaler:
         """
         A new, independent object with the same parameters and a copy of all learnt state.
@@ -1308,14 +1516,22 @@ class MaxAbsScaler(ITransformer):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def clone_state(self) -> MaxAbsScaler:
         """
         A new, independent object with the same parameters and a copy of all learnt state.
@@ -1346,14 +1562,22 @@ class VarianceThreshold(ITransformer):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, threshold: typing.SupportsFloat | typing.SupportsIndex = 0.0, min_samples: typing.SupportsInt | typing.SupportsIndex = 2) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def clone_state(self) -> VarianceThreshold:
         """
         A new, independent object with the same parameters and a copy of all learnt state.
@@ -1397,14 +1621,22 @@ class SelectKBest(ITransformer):
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, k: typing.SupportsInt | typing.SupportsIndex = 10, use_abs: bool = False) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def clone_state(self) -> SelectKBest:
         """
         A new, independent object with the same parameters and a copy of all learnt state.
@@ -1439,7 +1671,7 @@ class ClassificationPipeline(IClassifier):
     
     pickle saves the steps and learner as the objects they are, so that an object shared with the caller is still shared after a round trip that carries both; copy.copy and copy.deepcopy copy the steps and learner too, so a copy shares nothing with the original.
     """
-    def __copy__(self) -> typing.Any:
+    def __copy__(self) -> ClassificationPipeline:
         """
         A copy whose steps and learner are copies too (the same as copy.deepcopy).
         """
@@ -1447,14 +1679,22 @@ class ClassificationPipeline(IClassifier):
         """
         A copy whose steps and learner are copies too.
         """
-    def __getstate__(self, /) -> typing.Any:
+    def __getstate__(self) -> typing.Any:
+        """
+        The saved state, as pickle stores it.
+        """
+    def __init__(self, steps: collections.abc.Iterable[ITransformer], learner: IClassifier) -> None:
         ...
-    def __init__(self, steps: collections.abc.Sequence[ITransformer], learner: IClassifier) -> None:
-        ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: typing.Any, /) -> None:
-        ...
+    def __setstate__(self, state: typing.Any) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsInt | typing.SupportsIndex, /) -> None:
         """
         Learn from one labelled sample.
@@ -1483,7 +1723,7 @@ class RegressionPipeline(IRegressor):
     
     pickle saves the steps and learner as the objects they are, so that an object shared with the caller is still shared after a round trip that carries both; copy.copy and copy.deepcopy copy the steps and learner too, so a copy shares nothing with the original.
     """
-    def __copy__(self) -> typing.Any:
+    def __copy__(self) -> RegressionPipeline:
         """
         A copy whose steps and learner are copies too (the same as copy.deepcopy).
         """
@@ -1491,14 +1731,22 @@ class RegressionPipeline(IRegressor):
         """
         A copy whose steps and learner are copies too.
         """
-    def __getstate__(self, /) -> typing.Any:
+    def __getstate__(self) -> typing.Any:
+        """
+        The saved state, as pickle stores it.
+        """
+    def __init__(self, steps: collections.abc.Iterable[ITransformer], learner: IRegressor) -> None:
         ...
-    def __init__(self, steps: collections.abc.Sequence[ITransformer], learner: IRegressor) -> None:
-        ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: typing.Any, /) -> None:
-        ...
+    def __setstate__(self, state: typing.Any) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def learn_one(self, arg0: collections.abc.Mapping[str, typing.SupportsFloat | typing.SupportsIndex], arg1: typing.SupportsFloat | typing.SupportsIndex, /) -> None:
         """
         Learn from one sample and its target.
@@ -1527,14 +1775,22 @@ class Accuracy:
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def get(self) -> float:
         """
         The current value.
@@ -1559,14 +1815,22 @@ class MacroPrecision:
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def get(self) -> float:
         """
         The current value.
@@ -1591,14 +1855,22 @@ class MacroRecall:
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def get(self) -> float:
         """
         The current value.
@@ -1623,14 +1895,22 @@ class MacroF1:
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def get(self) -> float:
         """
         The current value.
@@ -1655,14 +1935,22 @@ class MAE:
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def get(self) -> float:
         """
         The current value.
@@ -1687,14 +1975,22 @@ class RMSE:
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def get(self) -> float:
         """
         The current value.
@@ -1721,14 +2017,22 @@ class WindowMetric:
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, window_size: typing.SupportsInt | typing.SupportsIndex = 1000) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def accuracy(self) -> float:
         """
         Share of equal pairs in the window.
@@ -1768,14 +2072,22 @@ class WindowRegressionMetric:
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, window_size: typing.SupportsInt | typing.SupportsIndex = 1000) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def get(self, metric: typing.SupportsInt | typing.SupportsIndex = 0) -> float:
         """
         The current value of the chosen figure.
@@ -1813,14 +2125,22 @@ class R2:
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def get(self) -> float:
         """
         The current value.
@@ -1847,14 +2167,22 @@ class ADWIN:
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, delta: typing.SupportsFloat | typing.SupportsIndex = 0.002, clock: typing.SupportsInt | typing.SupportsIndex = 32, max_buckets: typing.SupportsInt | typing.SupportsIndex = 5, min_window_length: typing.SupportsInt | typing.SupportsIndex = 5, grace_period: typing.SupportsInt | typing.SupportsIndex = 10) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def reset(self) -> None:
         """
         Forget the window; parameters are kept.
@@ -1905,14 +2233,22 @@ class EDDM:
         """
         An independent copy with the same state.
         """
-    def __getstate__(self, /) -> bytes:
-        ...
+    def __getstate__(self) -> bytes:
+        """
+        The saved state, as pickle stores it.
+        """
     def __init__(self, warm_start: typing.SupportsInt | typing.SupportsIndex = 30, alpha: typing.SupportsFloat | typing.SupportsIndex = 0.95, beta: typing.SupportsFloat | typing.SupportsIndex = 0.9) -> None:
         ...
+    def __reduce_ex__(self, protocol: typing.SupportsInt | typing.SupportsIndex) -> tuple[typing.Any, tuple[typing.Any], typing.Any]:
+        """
+        How pickle stores the object, for every protocol.
+        """
     def __repr__(self) -> str:
         ...
-    def __setstate__(self, arg0: bytes, /) -> None:
-        ...
+    def __setstate__(self, state: bytes) -> None:
+        """
+        Construct a new object from its saved state (used by pickle).
+        """
     def reset(self) -> None:
         """
         Forget everything; parameters are kept.

@@ -405,7 +405,7 @@ def test_pipeline_states_with_wrong_objects_are_refused():
         ((record, [], learner), ValueError, "do not match"),
         ((record[:-1], steps, learner), ValueError, "cannot load"),
         ((core.NaiveBayes().__getstate__(), steps, learner), ValueError, "holds a saved NaiveBayes"),
-        ((record, steps, cls.__new__(cls)), TypeError, "initialised"),
+        ((record, steps, cls.__new__(cls)), TypeError, "never constructed"),
     ]:
         with pytest.raises(error, match=what):
             _load(cls, state)

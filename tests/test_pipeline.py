@@ -224,12 +224,13 @@ def test_none_is_refused_naming_the_argument(pipeline, learner):
         pipeline([core.StandardScaler(), None], learner())
 
 
-@pytest.mark.parametrize("args", [
-    ([], core.HoeffdingTreeRegressor()),  # a regressor as a classifier
-    ([core.NaiveBayes()], core.NaiveBayes()),  # a learner as a step
-    (core.StandardScaler(), core.NaiveBayes()),  # a step instead of a list
-    ("ab", core.NaiveBayes()),
+@pytest.mark.parametrize("args, message", [
+    (([], core.HoeffdingTreeRegressor()), "learner is a HoeffdingTreeRegressor, not an IClassifier"),
+    (([core.NaiveBayes()], core.NaiveBayes()), r"steps\[0\] is a NaiveBayes, not an ITransformer"),
+    ((core.StandardScaler(), core.NaiveBayes()), "incompatible constructor arguments"),
+    (("ab", core.NaiveBayes()), "steps must be a list"),
+    ((5, core.NaiveBayes()), "incompatible constructor arguments"),
 ])
-def test_wrong_kinds_are_refused(args):
-    with pytest.raises(TypeError, match="incompatible constructor arguments"):
+def test_wrong_kinds_are_refused(args, message):
+    with pytest.raises(TypeError, match=message):
         core.ClassificationPipeline(*args)

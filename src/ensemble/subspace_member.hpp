@@ -30,7 +30,9 @@ struct SubspaceMember {
     void fields(Archive& ar) {
         std::vector<std::string> names = features.names();
         ar(trees, names, initialised);
-        ar.check(initialised == (trees.model != nullptr), "a member's tree does not match its state");
+        // A member that has seen a sample has a tree; one that has not may
+        // already hold its first tree (the ARF regressor builds them up front).
+        ar.check(!initialised || trees.model != nullptr, "a member's tree does not match its state");
         if constexpr (Archive::kLoading) {
             features.assign(std::move(names));
         }

@@ -1,0 +1,502 @@
+"""Whole arrays and frames through a model, row by row in native code.
+
+Each function equals the per-sample methods called on the rows in order, bit for
+bit: the model's saved bytes afterwards and every output are those of the loop
+
+>>> for x, y in zip(rows, labels):
+...     model.learn_one(x, y)
+
+where each row ``x`` is a dict of the row's features in column order, a NaN cell
+being an absent feature (as the CSV reader treats a missing value).
+
+``X`` is a 2-D NumPy array of numbers (feature names from ``columns``, default
+``x0``, ``x1``, ...) or a pandas DataFrame (its column names; nullable dtypes
+with missing values as NaN). Arrays are read in place where their layout allows,
+read-only and memory-mapped ones included. ``y`` is a 1-D array: whole numbers
+within 32 bits for classifiers (int, bool, or floats with whole values), any
+real numbers for regressors.
+
+The native code runs without the GIL, so Python threads can train several
+models at once. An object in use by a batch refuses every call from another
+thread with ``RuntimeError`` until the batch returns. Ctrl-C stops a batch
+between rows (checked at least every 0.05 s); the model then holds the rows
+learnt before it, and the ``KeyboardInterrupt`` says how many.
+"""
+
+from __future__ import annotations
+
+import itertools
+import math
+import os
+import time
+from collections.abc import Mapping, Sequence
+from typing import Any
+
+import numpy as np
+
+import _tarvo_core as core
+from tarvo.evaluate import PrequentialResult, Windowed, default_metrics
+from tarvo.learners import task_of
+
+try:
+    import _tarvo_batch as native
+except ImportError:  # pragma: no cover - a build without the batch module
+    native = None  # type: ignore[assignment]
+
+__all__ = [
+    "learn_many",
+    "predict_many",
+    "predict_proba_many",
+    "transform_many",
+    "prequential",
+]
+
+INT32_MIN, INT32_MAX = -(2**31), 2**31 - 1
+# How long one native call may run before Python looks for Ctrl-C.
+_CHECK_SECONDS = 0.05
+_FIRST_CHUNK = 256
+
+_NATIVE_DTYPES = {np.dtype(t) for t in ("f8", "f4", "i1", "i2", "i4", "i8", "u1", "u2", "u4", "u8", "?")}
+
+
+# ---------------------------------------------------------------- inputs
+
+
+def _is_frame(X: Any) -> bool:
+    return hasattr(X, "columns") and hasattr(X, "dtypes") and hasattr(X, "iloc")
+
+
+def _column_array(values: Any, name: str) -> np.ndarray:
+    """One feature column as a 1-D array of a dtype the native reader takes."""
+    dtype = getattr(values, "dtype", None)
+    kind = getattr(dtype, "kind", None)
+    if hasattr(values, "to_numpy") and not isinstance(values, np.ndarray):
+        # pandas: extension dtypes (nullable ints, floats, booleans) give NaN where missing.
+        if kind in ("O", "U", "S", "c", "M", "m") or str(dtype) in ("string", "str", "category"):
+            raise TypeError(f"X: column {name!r} holds {dtype} values; every feature must be numeric")
+        if isinstance(dtype, np.dtype) and dtype in _NATIVE_DTYPES:
+            arr = values.to_numpy()
+        else:
+            try:
+                arr = values.to_numpy(dtype=np.float64, na_value=np.nan)
+            except (TypeError, ValueError) as exc:
+                raise TypeError(f"X: column {name!r} holds {dtype} values; every feature must be numeric") from exc
+    else:
+        arr = np.asarray(values)
+    if arr.dtype.kind not in "fiub":
+        raise TypeError(f"X: column {name!r} holds {arr.dtype} values; every feature must be numeric")
+    if arr.dtype not in _NATIVE_DTYPES:
+        arr = arr.astype(np.float64)
+    return arr
+
+
+def _features(X: Any, columns: Sequence[str] | None) -> tuple[list[str], list[np.ndarray], int]:
+    """Feature names, one 1-D array per column (views where possible), and the row count."""
+    if _is_frame(X):
+        names = [str(c) for c in X.columns]
+        if columns is not None:
+            raise TypeError("columns: a DataFrame names its own columns; leave columns out")
+        _check_names(names, "X's column names")
+        cols = [_column_array(X.iloc[:, j], names[j]) for j in range(len(names))]
+        return names, cols, len(X)
+    if isinstance(X, (str, bytes)) or X is None or isinstance(X, Mapping):
+        raise TypeError(f"X must be a 2-D array or a DataFrame, not {type(X).__name__}")
+    arr = np.asarray(X)
+    if arr.ndim != 2:
+        raise ValueError(f"X must be 2-D (rows by features), got {arr.ndim} dimension(s)")
+    if arr.dtype.kind not in "fiub":
+        raise TypeError(f"X holds {arr.dtype} values; every feature must be numeric")
+    if arr.dtype not in _NATIVE_DTYPES:
+        arr = arr.astype(np.float64)
+    if columns is None:
+        names = [f"x{j}" for j in range(arr.shape[1])]
+    else:
+        if isinstance(columns, (str, bytes)):
+            raise TypeError("columns must be a sequence of names, not a single string")
+        names = [str(c) for c in columns]
+        if len(names) != arr.shape[1]:
+            raise ValueError(f"columns: {len(names)} names for {arr.shape[1]} columns of X")
+        _check_names(names, "columns")
+    return names, [arr[:, j] for j in range(arr.shape[1])], arr.shape[0]
+
+
+def _check_names(names: list[str], what: str) -> None:
+    seen: set[str] = set()
+    for name in names:
+        if name in seen:
+            raise ValueError(f"{what}: the name {name!r} appears more than once")
+        seen.add(name)
+
+
+def _labels(y: Any, n: int, task: str) -> np.ndarray:
+    """``y`` checked and converted: int32 labels or float64 targets."""
+    arr = np.asarray(y.to_numpy() if hasattr(y, "to_numpy") and not isinstance(y, np.ndarray) else y)
+    if arr.ndim != 1:
+        raise ValueError(f"y must be 1-D, got {arr.ndim} dimension(s)")
+    if arr.shape[0] != n:
+        raise ValueError(f"y has {arr.shape[0]} values for {n} rows of X")
+    if task == "regression":
+        if arr.dtype.kind not in "fiub":
+            raise TypeError(f"y holds {arr.dtype} values; a regressor's targets must be numbers")
+        return np.ascontiguousarray(arr, dtype=np.float64)
+    if arr.dtype.kind == "b":
+        return arr.astype(np.int32)
+    if arr.dtype.kind in "iu":
+        if n and (arr.min() < INT32_MIN or arr.max() > INT32_MAX):
+            raise ValueError("y: a label lies outside the 32-bit integer range")
+        return np.ascontiguousarray(arr, dtype=np.int32)
+    if arr.dtype.kind == "f":
+        if n and not (np.isfinite(arr).all() and (arr == np.floor(arr)).all()):
+            raise ValueError("y: a classifier's labels must be whole numbers; got a fractional or missing value")
+        if n and (arr.min() < INT32_MIN or arr.max() > INT32_MAX):
+            raise ValueError("y: a label lies outside the 32-bit integer range")
+        return arr.astype(np.int32)
+    raise TypeError(f"y holds {arr.dtype} values; a classifier's labels must be integers")
+
+
+def _kind(model: Any) -> str:
+    """``classification``, ``regression`` or ``transform``; TypeError for anything else."""
+    if isinstance(model, core.ITransformer):
+        return "transform"
+    if isinstance(model, (core.IClassifier, core.IRegressor)):
+        return task_of(model)
+    raise TypeError(f"model must be a tarvo learner, transformer or pipeline, not {type(model).__name__}")
+
+
+def _needs_target(model: Any) -> bool:
+    return isinstance(model, core.SelectKBest)
+
+
+# ---------------------------------------------------------------- the row loop
+
+
+def _rows(names: list[str], cols: list[np.ndarray], start: int, stop: int) -> Any:
+    """The rows as dicts, for the Python loop (NaN cells left out)."""
+    for r in range(start, stop):
+        row = {}
+        for name, col in zip(names, cols):
+            v = float(col[r])
+            if not math.isnan(v):
+                row[name] = v
+        yield row
+
+
+def _run_chunks(total: int, step: Any) -> None:
+    """Calls ``step(start, stop)`` over ``[0, total)`` in chunks short enough that Ctrl-C is
+    seen within about ``_CHECK_SECONDS``; a KeyboardInterrupt names the rows completed."""
+    done = 0
+    size = _FIRST_CHUNK
+    try:
+        while done < total:
+            stop = min(total, done + size)
+            began = time.perf_counter()
+            step(done, stop)
+            took = time.perf_counter() - began
+            done = stop
+            if took < _CHECK_SECONDS / 4:
+                size = min(size * 2, 1 << 20)
+            elif took > _CHECK_SECONDS and size > 1:
+                size //= 2
+    except KeyboardInterrupt as exc:
+        raise KeyboardInterrupt(
+            f"stopped after {done} of {total} rows; the model holds the rows learnt before"
+        ) from exc
+
+
+def _threads_argument(threads: int | None) -> int:
+    if threads is None:
+        env = os.environ.get("TARVO_NUM_THREADS")
+        if env:
+            try:
+                threads = int(env)
+            except ValueError as exc:
+                raise ValueError(f"TARVO_NUM_THREADS must be a whole number, got {env!r}") from exc
+        else:
+            threads = os.cpu_count() or 1
+    if isinstance(threads, bool) or not isinstance(threads, int) or threads < 1:
+        raise ValueError(f"threads must be a whole number of at least 1, got {threads!r}")
+    return threads
+
+
+# ---------------------------------------------------------------- public functions
+
+
+def learn_many(model: Any, X: Any, y: Any = None, *, columns: Sequence[str] | None = None,
+               threads: int | None = None) -> None:
+    """Learn the rows of ``X`` in order (with ``y`` for learners and ``SelectKBest``).
+
+    ``threads`` is accepted for every model; only the forests use it (see the README).
+    """
+    kind = _kind(model)
+    names, cols, n = _features(X, columns)
+    _threads_argument(threads)
+    if kind == "transform" and not _needs_target(model):
+        if y is not None:
+            raise TypeError(f"y: {type(model).__name__} learns from the features alone; leave y out")
+        target = None
+    else:
+        if y is None:
+            raise TypeError(f"y: {type(model).__name__} needs the targets")
+        target = _labels(y, n, "regression" if kind == "transform" else kind)
+    if native is not None:
+        _run_chunks(n, lambda a, b: native.learn(model, names, cols, target, a, b))
+        return
+    learn = model.learn_one
+
+    def step(a: int, b: int) -> None:
+        for r, x in zip(range(a, b), _rows(names, cols, a, b)):
+            if target is None:
+                learn(x)
+            else:
+                learn(x, target[r].item())
+
+    _run_chunks(n, step)
+
+
+def predict_many(model: Any, X: Any, *, columns: Sequence[str] | None = None) -> np.ndarray:
+    """Each row's prediction: int labels for a classifier, floats for a regressor."""
+    kind = _kind(model)
+    if kind == "transform":
+        raise TypeError(f"model: {type(model).__name__} is a transformer; use transform_many")
+    names, cols, n = _features(X, columns)
+    out = np.empty(n, dtype=np.int64 if kind == "classification" else np.float64)
+    if native is not None:
+        _run_chunks(n, lambda a, b: native.predict(model, names, cols, out, a, b))
+        return out
+    predict = model.predict_one
+
+    def step(a: int, b: int) -> None:
+        for r, x in zip(range(a, b), _rows(names, cols, a, b)):
+            out[r] = predict(x)
+
+    _run_chunks(n, step)
+    return out
+
+
+def predict_proba_many(model: Any, X: Any, *, columns: Sequence[str] | None = None) -> tuple[list[int], np.ndarray]:
+    """``(labels, P)``: every label in any row's answer, sorted, and one column per label
+    (0.0 where a row's answer lacks the label)."""
+    if _kind(model) != "classification":
+        raise TypeError(f"model: {type(model).__name__} is not a classifier")
+    names, cols, n = _features(X, columns)
+    answers: list[Any] = []
+    if native is not None:
+        _run_chunks(n, lambda a, b: answers.append(native.predict_proba(model, names, cols, a, b)))
+        labels = sorted({label for chunk_labels, _ in answers for label in chunk_labels})
+        P = np.zeros((n, len(labels)), dtype=np.float64)
+        index = {label: j for j, label in enumerate(labels)}
+        row = 0
+        for chunk_labels, chunk in answers:
+            P[row:row + chunk.shape[0], [index[label] for label in chunk_labels]] = chunk
+            row += chunk.shape[0]
+        return labels, P
+    proba = model.predict_proba_one
+    _run_chunks(n, lambda a, b: answers.extend(proba(x) for x in _rows(names, cols, a, b)))
+    labels = sorted({label for answer in answers for label in answer})
+    index = {label: j for j, label in enumerate(labels)}
+    P = np.zeros((n, len(labels)), dtype=np.float64)
+    for r, answer in enumerate(answers):
+        for label, p in answer.items():
+            P[r, index[label]] = p
+    return labels, P
+
+
+def transform_many(transformer: Any, X: Any, *, columns: Sequence[str] | None = None) -> tuple[list[str], np.ndarray]:
+    """``(names, Z)``: the output feature names (the input columns' order first, then any
+    other name in sorted order) and one row per input row, NaN where a row lacks a name."""
+    if _kind(transformer) != "transform":
+        raise TypeError(f"transformer: {type(transformer).__name__} is not a transformer")
+    names, cols, n = _features(X, columns)
+    answers: list[Any] = []
+    if native is not None:
+        _run_chunks(n, lambda a, b: answers.append(native.transform(transformer, names, cols, a, b)))
+        out_names = _output_names(names, {name for chunk_names, _ in answers for name in chunk_names})
+        Z = np.full((n, len(out_names)), np.nan)
+        index = {name: j for j, name in enumerate(out_names)}
+        row = 0
+        for chunk_names, chunk in answers:
+            Z[row:row + chunk.shape[0], [index[name] for name in chunk_names]] = chunk
+            row += chunk.shape[0]
+        return out_names, Z
+    transform = transformer.transform_one
+    _run_chunks(n, lambda a, b: answers.extend(transform(x) for x in _rows(names, cols, a, b)))
+    out_names = _output_names(names, {name for answer in answers for name in answer})
+    index = {name: j for j, name in enumerate(out_names)}
+    Z = np.full((n, len(out_names)), np.nan)
+    for r, answer in enumerate(answers):
+        for name, v in answer.items():
+            Z[r, index[name]] = v
+    return out_names, Z
+
+
+def _output_names(inputs: list[str], seen: set[str]) -> list[str]:
+    ordered = [name for name in inputs if name in seen]
+    return ordered + sorted(seen.difference(inputs))
+
+
+def _native_metrics(named: list[tuple[str, Any]]) -> bool:
+    natives = (core.Accuracy, core.MacroPrecision, core.MacroRecall, core.MacroF1, core.MAE, core.RMSE,
+               core.R2, core.WindowMetric, core.WindowRegressionMetric)
+    for _, m in named:
+        target = m.metric if isinstance(m, Windowed) else m
+        if type(m) not in (Windowed,) + natives or not isinstance(target, natives):
+            return False
+    return True
+
+
+def prequential(
+    model: Any,
+    X: Any,
+    y: Any,
+    *,
+    columns: Sequence[str] | None = None,
+    metrics: Any = "default",
+    every: int = 1000,
+    detector: Any = True,
+    predictions: bool = False,
+    threads: int | None = None,
+    name: str | None = None,
+) -> Any:
+    """Test-then-train over the rows, as :func:`tarvo.evaluate.prequential` over the same rows.
+
+    ``metrics="default"`` takes :func:`tarvo.evaluate.default_metrics` of the model's task;
+    ``detector=True`` is ``ADWIN(0.002)`` over the errors, ``False`` or ``None`` none, or pass a
+    detector. Returns the :class:`~tarvo.evaluate.PrequentialResult`; with
+    ``predictions=True``, ``(result, predictions)``, each row's prediction made before the
+    row is learnt (the first row's untrained answer included).
+    """
+    from tarvo import evaluate
+
+    kind = _kind(model)
+    if kind == "transform":
+        raise TypeError(f"model: {type(model).__name__} is a transformer, not a learner")
+    if isinstance(every, bool) or not isinstance(every, int) or every < 1:
+        raise ValueError(f"every must be a whole number of at least 1, got {every!r}")
+    names, cols, n = _features(X, columns)
+    target = _labels(y, n, kind)
+    _threads_argument(threads)
+    if isinstance(metrics, str):
+        if metrics != "default":
+            raise ValueError(f'metrics must be "default", None, or metric objects, got {metrics!r}')
+        metrics = default_metrics(kind)
+    if detector is True:
+        detector = core.ADWIN(0.002)
+    elif detector is False:
+        detector = None
+    getters, _ = evaluate._bind(metrics)
+    named = list(metrics.items()) if isinstance(metrics, Mapping) else [(g, m) for (g, _), m in zip(getters, metrics or [])]
+    use_native = native is not None and _native_metrics(named) and (detector is None or isinstance(detector, core.ADWIN))
+    out = np.empty(n, dtype=np.int64 if kind == "classification" else np.float64) if predictions else None
+    if not use_native:
+        result = _python_prequential(model, names, cols, target, metrics, every, detector, name, out)
+        return (result, out) if predictions else result
+    result = PrequentialResult(model=name or type(model).__name__, task=kind)
+    result.curve = {metric: [] for metric, _ in getters}
+    updates = _metric_targets(metrics)
+
+    def record(count: int) -> None:
+        result.steps.append(count)
+        for metric, get in getters:
+            result.curve[metric].append(get())
+
+    state = {"first": True, "done": 0}
+
+    def step(a: int, b: int) -> None:
+        # A chunk never crosses a multiple of `every`, so the curve is read where the Python loop reads it.
+        while a < b:
+            stop = min(b, (a // every + 1) * every)
+            drifts, first_scored = native.prequential(
+                model, names, cols, target, a, stop, state["first"], updates, detector, out)
+            if state["first"] and stop > a:
+                result.first_scored = first_scored
+                state["first"] = False
+            result.drifts.extend(drifts)
+            if stop % every == 0:
+                record(stop)
+            state["done"] = stop
+            a = stop
+
+    start = time.perf_counter()
+    try:
+        _run_chunks(n, step)
+    finally:
+        result.elapsed = time.perf_counter() - start
+    result.n_samples = n
+    if not result.steps or result.steps[-1] != n:
+        record(n)
+    result.final = {metric: values[-1] for metric, values in result.curve.items()}
+    return (result, out) if predictions else result
+
+
+def _metric_targets(metrics: Any) -> list[Any]:
+    """Each distinct metric object once, in order (windowed views share their metric)."""
+    if metrics is None:
+        return []
+    items = metrics.values() if isinstance(metrics, Mapping) else metrics
+    targets: list[Any] = []
+    seen: set[int] = set()
+    for m in items:
+        target = m.metric if isinstance(m, Windowed) else m
+        if id(target) not in seen:
+            seen.add(id(target))
+            targets.append(target)
+    return targets
+
+
+def _python_prequential(model: Any, names: list[str], cols: list[np.ndarray], target: np.ndarray, metrics: Any,
+                        every: int, detector: Any, name: str | None, out: np.ndarray | None) -> PrequentialResult:
+    """The Python loop, for metrics or detectors defined in Python: the same calls in the
+    same order as :func:`tarvo.evaluate.prequential`."""
+    from tarvo import evaluate
+
+    n = target.shape[0]
+    task = task_of(model)
+    result = PrequentialResult(model=name or type(model).__name__, task=task)
+    getters, updaters = evaluate._bind(metrics)
+    result.curve = {metric: [] for metric, _ in getters}
+
+    def record(count: int) -> None:
+        result.steps.append(count)
+        for metric, get in getters:
+            result.curve[metric].append(get())
+
+    predict, learn = model.predict_one, model.learn_one
+    classification = task == "classification"
+    labels = target.tolist()
+    start = time.perf_counter()
+    rows = _rows(names, cols, 0, n)
+    r = 0
+    try:
+        if n and classification and hasattr(model, "predict_proba_one"):
+            x = next(rows)
+            if model.predict_proba_one(x):
+                rows = itertools.chain([x], rows)
+            else:
+                if out is not None:
+                    out[0] = predict(x)
+                learn(x, labels[0])
+                r, result.first_scored = 1, 2
+                if r % every == 0:
+                    record(r)
+        for x in rows:
+            y = labels[r]
+            y_pred = predict(x)
+            learn(x, y)
+            for update in updaters:
+                update(y, y_pred)
+            if out is not None:
+                out[r] = y_pred
+            r += 1
+            if detector is not None:
+                detector.update((0.0 if y_pred == y else 1.0) if classification else abs(y - y_pred))
+                if detector.drift_detected:
+                    result.drifts.append(r)
+            if r % every == 0:
+                record(r)
+    finally:
+        result.elapsed = time.perf_counter() - start
+    result.n_samples = r
+    if not result.steps or result.steps[-1] != r:
+        record(r)
+    result.final = {metric: values[-1] for metric, values in result.curve.items()}
+    return result
