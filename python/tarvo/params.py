@@ -551,8 +551,8 @@ PROPERTIES: Mapping[str, Mapping[str, str]] = {
         "leaf_prediction": "What a leaf predicts: 'nba' (default; naive Bayes when it has been right more often "
         "than the majority class at that leaf), 'mc' (the majority class) or 'nb' (naive Bayes). Any other text "
         "acts as 'nba'.",
-        "n_split_points": "Candidate thresholds per feature and split attempt (at most 100000); 0 or less "
-        "evaluates none, so no leaf splits.",
+        "n_split_points": "Candidate thresholds per feature and split attempt: at most 100000 (a larger "
+        "value raises ValueError); 0 or less evaluates none, so no leaf splits.",
         "no_pre_prune": "Leave out the null split (keeping the leaf) from the candidates of a split attempt.",
     },
     "HoeffdingTreeRegressor": {
