@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import math
 import random
+import sys
 
 import pytest
 
@@ -185,3 +186,89 @@ def test_hessian_repetitions_are_interruptible_and_hostile_settings_safe():
     for x, y in regression_stream(100, seed=10):
         model.learn_one(x, y)
         model.predict_one(x)
+
+
+# --- one-against-the-rest probabilities when every share rounds to 0 ----------
+
+def _sigmoid(f: float) -> float:
+    return 1.0 / (1.0 + math.exp(-f)) if f >= 0.0 else math.exp(f) / (1.0 + math.exp(f))
+
+
+def _softplus(s: float) -> float:
+    return s + math.log1p(math.exp(-s)) if s > 0.0 else math.log1p(math.exp(s))
+
+
+def reference_shares(scores: list[float]) -> tuple[list[float], str]:
+    """One-against-the-rest probabilities from the boosters' scores, and which rule gave them."""
+    shares = [1.0 - _sigmoid(s) for s in scores]
+    total = 0.0
+    for c in shares:
+        total += c
+    if total >= sys.float_info.min:
+        return [c / total for c in shares], "linear"
+    if math.isnan(total) or all(s == math.inf for s in scores):
+        return [0.0] * len(scores), "none"
+    logs = [-_softplus(s) for s in scores]
+    top = max(logs)
+    terms = [math.exp(v - top) for v in logs]
+    z = 0.0
+    for t in terms:
+        z += t
+    return [t / z for t in terms], "log"
+
+
+def uniform_label_stream(n: int, seed: int):
+    """Four uniform features; the label is int(3 a)."""
+    rng = random.Random(seed)
+    for _ in range(n):
+        x = {name: rng.random() for name in "abcd"}
+        yield x, int(x["a"] * 3)
+
+
+@pytest.mark.parametrize("settings, want_rules", [
+    # The defaults: the scores grow past sigmoid's rounding to 1 within a few dozen samples.
+    ({}, {"linear", "log"}),
+    # Squared loss, many stages, a tiny learning rate: scores near 100 x the target.
+    (dict(use_squared_loss=True, n_models=100, learning_rate=1e-6), {"linear", "log"}),
+    (dict(n_models=5, learning_rate=0.5), {"linear"}),
+    # NaN scores: every label keeps 0.0.
+    (dict(n_models=3, scale_prediction_by_lr=True, learning_rate=float("nan")), {"none"}),
+])
+def test_one_against_the_rest_shares_follow_the_log_space_rule(probe, settings, want_rules):
+    model = SGBTClassifier(**settings)
+    rules = set()
+    seen = set()
+    for i, (x, y) in enumerate(uniform_label_stream(300, seed=0)):
+        model.learn_one(x, y)
+        seen.add(y)
+        if len(seen) < 2:
+            continue
+        scores = probe.sgbt_raw_scores(model, x)
+        if settings.get("scale_prediction_by_lr"):
+            scores = [s * settings["learning_rate"] for s in scores]
+        want, rule = reference_shares(scores)
+        rules.add(rule)
+        proba = model.predict_proba_one(x)
+        labels = sorted(seen)  # booster i belongs to the i-th smallest label
+        assert sorted(proba) == labels and len(scores) == len(labels)
+        assert [proba[label].hex() for label in labels] == [p.hex() for p in want], (i, rule)
+        if rule != "none":
+            assert math.fsum(proba.values()) == pytest.approx(1.0)
+            assert model.predict_one(x) == labels[max(range(len(labels)), key=lambda k: (want[k], -k))]
+    assert rules == want_rules
+
+
+def test_large_scores_still_rank_the_labels():
+    # The reproducer: at defaults every share rounds to 0 after a few dozen samples; the
+    # log-space rule keeps a distribution that still tells the labels apart.
+    model = SGBTClassifier()
+    stream = list(uniform_label_stream(600, seed=4))
+    for x, y in stream[:300]:
+        model.learn_one(x, y)
+    correct = 0
+    for x, y in stream[300:]:
+        proba = model.predict_proba_one(x)
+        assert max(proba.values()) > 0.0
+        correct += model.predict_one(x) == y
+        model.learn_one(x, y)
+    assert correct / 300 > 0.6

@@ -19,9 +19,10 @@ namespace tarvo {
 // the whole weight). `log_terms(out)` fills `out` with one logarithm per
 // class, in the same order; it is called only in that case. Where a NaN is
 // involved the linear-space outcome stands: divided by the sum when it is
-// positive, otherwise returned as it is.
+// positive, otherwise returned as it is. Returns whether the terms were
+// divided (false: left as they were).
 template <class LogTerms>
-void normalise_class_terms(std::span<double> terms, std::vector<double>& scratch,
+bool normalise_class_terms(std::span<double> terms, std::vector<double>& scratch,
                            LogTerms&& log_terms) {
     double sum = 0.0;
     for (const double t : terms) {
@@ -51,14 +52,16 @@ void normalise_class_terms(std::span<double> terms, std::vector<double>& scratch
             for (double& t : terms) {
                 t /= shifted_sum;
             }
-            return;
+            return true;
         }
     }
     if (sum > 0.0) {
         for (double& t : terms) {
             t /= sum;
         }
+        return true;
     }
+    return false;
 }
 
 }  // namespace tarvo

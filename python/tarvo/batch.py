@@ -181,9 +181,10 @@ def _rows(names: list[str], cols: list[np.ndarray], start: int, stop: int) -> An
         yield row
 
 
-def _run_chunks(total: int, step: Any) -> None:
+def _run_chunks(total: int, step: Any, session: Any = None) -> None:
     """Calls ``step(start, stop)`` over ``[0, total)`` in chunks short enough that Ctrl-C is
-    seen within about ``_CHECK_SECONDS``; a KeyboardInterrupt names the rows completed."""
+    seen within about ``_CHECK_SECONDS``; a KeyboardInterrupt names the rows completed
+    (as the native session counts them: the signal may arrive just after a chunk returns)."""
     done = 0
     size = _FIRST_CHUNK
     try:
@@ -198,6 +199,8 @@ def _run_chunks(total: int, step: Any) -> None:
             elif took > _CHECK_SECONDS and size > 1:
                 size //= 2
     except KeyboardInterrupt as exc:
+        if session is not None:
+            done = session.done
         raise KeyboardInterrupt(
             f"stopped after {done} of {total} rows; the model holds the rows learnt before"
         ) from exc
@@ -239,7 +242,8 @@ def learn_many(model: Any, X: Any, y: Any = None, *, columns: Sequence[str] | No
             raise TypeError(f"y: {type(model).__name__} needs the targets")
         target = _labels(y, n, "regression" if kind == "transform" else kind)
     if native is not None:
-        _run_chunks(n, lambda a, b: native.learn(model, names, cols, target, a, b))
+        with native.Session(model) as session:
+            _run_chunks(n, lambda a, b: session.learn(names, cols, target, a, b), session)
         return
     learn = model.learn_one
 
@@ -261,7 +265,8 @@ def predict_many(model: Any, X: Any, *, columns: Sequence[str] | None = None) ->
     names, cols, n = _features(X, columns)
     out = np.empty(n, dtype=np.int64 if kind == "classification" else np.float64)
     if native is not None:
-        _run_chunks(n, lambda a, b: native.predict(model, names, cols, out, a, b))
+        with native.Session(model) as session:
+            _run_chunks(n, lambda a, b: session.predict(names, cols, out, a, b), session)
         return out
     predict = model.predict_one
 
@@ -281,7 +286,8 @@ def predict_proba_many(model: Any, X: Any, *, columns: Sequence[str] | None = No
     names, cols, n = _features(X, columns)
     answers: list[Any] = []
     if native is not None:
-        _run_chunks(n, lambda a, b: answers.append(native.predict_proba(model, names, cols, a, b)))
+        with native.Session(model) as session:
+            _run_chunks(n, lambda a, b: answers.append(session.predict_proba(names, cols, a, b)), session)
         labels = sorted({label for chunk_labels, _ in answers for label in chunk_labels})
         P = np.zeros((n, len(labels)), dtype=np.float64)
         index = {label: j for j, label in enumerate(labels)}
@@ -309,7 +315,8 @@ def transform_many(transformer: Any, X: Any, *, columns: Sequence[str] | None = 
     names, cols, n = _features(X, columns)
     answers: list[Any] = []
     if native is not None:
-        _run_chunks(n, lambda a, b: answers.append(native.transform(transformer, names, cols, a, b)))
+        with native.Session(transformer) as session:
+            _run_chunks(n, lambda a, b: answers.append(session.transform(names, cols, a, b)), session)
         out_names = _output_names(names, {name for chunk_names, _ in answers for name in chunk_names})
         Z = np.full((n, len(out_names)), np.nan)
         index = {name: j for j, name in enumerate(out_names)}
@@ -394,10 +401,18 @@ def prequential(
     result.curve = {metric: [] for metric, _ in getters}
     updates = _metric_targets(metrics)
 
+    # Metrics are read through the session, which holds them while the batch runs.
+    where = {id(t): i for i, t in enumerate(updates)}
+    views = []
+    for metric, m in named:
+        shared = m.metric if isinstance(m, Windowed) else m
+        views.append((metric, where[id(shared)], 1 if isinstance(m, Windowed) and m.which == 1 else 0))
+
     def record(count: int) -> None:
         result.steps.append(count)
-        for metric, get in getters:
-            result.curve[metric].append(get())
+        values = session.read()
+        for metric, index, which in views:
+            result.curve[metric].append(values[index][which])
 
     state = {"first": True, "done": 0}
 
@@ -405,8 +420,7 @@ def prequential(
         # A chunk never crosses a multiple of `every`, so the curve is read where the Python loop reads it.
         while a < b:
             stop = min(b, (a // every + 1) * every)
-            drifts, first_scored = native.prequential(
-                model, names, cols, target, a, stop, state["first"], updates, detector, out)
+            drifts, first_scored = session.prequential(names, cols, target, a, stop, state["first"], out)
             if state["first"] and stop > a:
                 result.first_scored = first_scored
                 state["first"] = False
@@ -417,13 +431,12 @@ def prequential(
             a = stop
 
     start = time.perf_counter()
-    try:
-        _run_chunks(n, step)
-    finally:
+    with native.Session(model, updates, detector) as session:
+        _run_chunks(n, step, session)
         result.elapsed = time.perf_counter() - start
-    result.n_samples = n
-    if not result.steps or result.steps[-1] != n:
-        record(n)
+        result.n_samples = n
+        if not result.steps or result.steps[-1] != n:
+            record(n)
     result.final = {metric: values[-1] for metric, values in result.curve.items()}
     return (result, out) if predictions else result
 

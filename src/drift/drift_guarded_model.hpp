@@ -5,6 +5,7 @@
 
 #include "core/archive.hpp"
 #include "drift/adwin.hpp"
+#include "drift/alarm_policy.hpp"
 
 namespace tarvo {
 
@@ -26,10 +27,8 @@ namespace tarvo {
 template <class Model>
 class DriftGuardedModel {
 public:
-    // Which alarms of a detector are acted on: any change of the mean error,
-    // or only a rise (the detector's estimate larger after the update than
-    // before it), so that a model that is getting better is kept.
-    enum class Alarms { kAny, kRisingError };
+    // Which alarms of a detector are acted on (drift/alarm_policy.hpp).
+    using Alarms = AlarmPolicy;
 
     // Why watch() asks for a model to be built.
     enum class Role { kBackground, kReplacement };
@@ -103,14 +102,6 @@ public:
     std::unique_ptr<Model> background;
     ADWIN drift_detector;
     ADWIN warning_detector;
-
-private:
-    static bool counted_alarm(ADWIN& detector, double error, Alarms alarms) {
-        const double before = alarms == Alarms::kRisingError ? detector.estimation() : 0.0;
-        detector.update(error);
-        return detector.drift_detected() &&
-               (alarms == Alarms::kAny || detector.estimation() > before);
-    }
 };
 
 }  // namespace tarvo

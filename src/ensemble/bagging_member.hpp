@@ -5,20 +5,21 @@
 
 #include "core/archive.hpp"
 #include "drift/adwin.hpp"
+#include "drift/alarm_policy.hpp"
 
 namespace tarvo {
 
 // A member of a leveraging bagging ensemble: a tree and the one drift
-// detector over its test-then-train error. A drift replaces both at once;
-// there is no warning stage and no background tree.
+// detector over its test-then-train error. A drift on a rising error replaces
+// both at once; there is no warning stage and no background tree.
 template <class Tree>
 struct BaggingMember {
     explicit BaggingMember(double drift_delta) : drift_detector(drift_delta) {}
 
-    // Feeds one error to the detector; true when it reports a drift.
+    // Feeds one error to the detector; true when it reports a drift and its
+    // estimate rose with this error (a tree that is getting better is kept).
     bool watch(double error) {
-        drift_detector.update(error);
-        return drift_detector.drift_detected();
+        return counted_alarm(drift_detector, error, AlarmPolicy::kRisingError);
     }
 
     // Starts over with `fresh` and a new detector.

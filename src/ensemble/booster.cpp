@@ -54,6 +54,10 @@ double Booster::sigmoid(double f) noexcept {
     return e / (1.0 + e);
 }
 
+double Booster::softplus(double s) noexcept {
+    return s > 0.0 ? s + std::log1p(std::exp(-s)) : std::log1p(std::exp(s));
+}
+
 std::size_t Booster::stage_size(std::int32_t percentage, std::size_t n) noexcept {
     const double count = static_cast<double>(n);
     double k = std::round(static_cast<double>(percentage) / 100.0 * count);

@@ -76,6 +76,11 @@ public:
     // e^F / (1 + e^F) below.
     [[nodiscard]] static double sigmoid(double f) noexcept;
 
+    // log(1 + e^s) without overflow: s + log1p(e^-s) for s > 0, log1p(e^s)
+    // otherwise. -softplus(F) is log(1 - sigmoid(F)), finite long after
+    // 1 - sigmoid(F) has rounded to 0.
+    [[nodiscard]] static double softplus(double s) noexcept;
+
     // Features per stage for n names: round(percentage / 100 * n), raised by
     // one below 2, at most n, and 1 when that leaves fewer than 2.
     [[nodiscard]] static std::size_t stage_size(std::int32_t percentage, std::size_t n) noexcept;

@@ -17,7 +17,8 @@ using LBClassifierMember = BaggingMember<HoeffdingTreeClassifier>;
 //
 // Every member sees every feature and learns each sample a
 // Poisson(lambda_value) number of times; one ADWIN detector over its 0/1
-// test-then-train error replaces its tree by a fresh one on a drift. The
+// test-then-train error replaces its tree by a fresh one on a drift during
+// which the error rose (a falling error is a tree that learns). The
 // ensemble predicts the unweighted mean of the members' normalised class
 // distributions.
 //

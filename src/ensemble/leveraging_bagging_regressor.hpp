@@ -20,8 +20,9 @@ using LBRegressorMember = BaggingMember<FIMTDDRegressor>;
 // Every member sees every feature and learns each sample a
 // Poisson(lambda_value) number of times. Its ADWIN detector watches the
 // absolute test-then-train error divided by the standard deviation of all
-// targets seen so far (1 while that is undefined or zero); a drift replaces
-// member i by a fresh tree seeded seed + i, as it was first built. The
+// targets seen so far (1 while that is undefined or zero); a drift during
+// which that error rose replaces member i, once it has learnt the sample, by
+// a fresh tree seeded seed + i, as it was first built. The
 // ensemble predicts the mean of its members, 0.0 when it has none.
 //
 // n_models and seed take effect at reset; lambda_value at the next

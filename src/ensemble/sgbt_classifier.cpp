@@ -2,11 +2,18 @@
 
 #include <algorithm>
 #include <functional>
+#include <limits>
+#include <span>
 #include <utility>
 
 #include "core/archive.hpp"
+#include "core/class_distribution.hpp"
 
 namespace tarvo {
+
+namespace {
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+}  // namespace
 
 SGBTClassifier::SGBTClassifier(std::int32_t n_models_, double learning_rate_,
                                std::int32_t percentage_of_features_,
@@ -79,12 +86,9 @@ void SGBTClassifier::learn_one(const FeatureMap& x, int y) {
     }
 }
 
-double SGBTClassifier::share(Booster& booster, const FeatureMap& x) const {
-    double score = booster.raw_score(x);
-    if (scale_prediction_by_lr) {
-        score *= booster.settings().learning_rate;
-    }
-    return Booster::sigmoid(score);
+double SGBTClassifier::score(Booster& booster, const FeatureMap& x) const {
+    const double raw = booster.raw_score(x);
+    return scale_prediction_by_lr ? raw * booster.settings().learning_rate : raw;
 }
 
 ProbabilityMap SGBTClassifier::predict_proba_one(const FeatureMap& x) {
@@ -97,21 +101,34 @@ ProbabilityMap SGBTClassifier::predict_proba_one(const FeatureMap& x) {
         return proba;
     }
     if (n_classes == 2) {
-        const double p = boosters_.empty() ? 0.5 : share(*boosters_.front(), x);
+        const double p = boosters_.empty() ? 0.5 : Booster::sigmoid(score(*boosters_.front(), x));
         proba.emplace(classes_[0], p);
         proba.emplace(classes_[1], 1.0 - p);
         return proba;
     }
     const std::size_t n = std::min(boosters_.size(), classes_.size());
-    std::vector<double> c(n);
-    double sum = 0.0;
+    std::vector<double> scores(n);
+    std::vector<double> shares(n);
+    bool finite_log = false;
     for (std::size_t i = 0; i < n; ++i) {
-        c[i] = 1.0 - share(*boosters_[i], x);
-        sum += c[i];
+        scores[i] = score(*boosters_[i], x);
+        shares[i] = 1.0 - Booster::sigmoid(scores[i]);
+        finite_log = finite_log || scores[i] < kInfinity;
     }
-    if (sum > 0.0) {
+    // Shares divided by their sum; when every share rounds to 0 (every score
+    // far above 0), from their logarithms -softplus(score) instead. Without a
+    // finite logarithm (every score +inf) or with a NaN sum, every label gets
+    // 0.0.
+    std::vector<double> scratch;
+    const bool normalised =
+        finite_log && normalise_class_terms(shares, scratch, [&](std::span<double> logs) {
+            for (std::size_t i = 0; i < n; ++i) {
+                logs[i] = -Booster::softplus(scores[i]);
+            }
+        });
+    if (normalised) {
         for (std::size_t i = 0; i < n; ++i) {
-            proba.emplace(classes_[i], c[i] / sum);
+            proba.emplace(classes_[i], shares[i]);
         }
     } else {
         for (const int label : classes_) {

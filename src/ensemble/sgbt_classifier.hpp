@@ -15,7 +15,8 @@ namespace tarvo {
 // label being absent (target 0.0 for its own label, 1.0 for the others);
 // with n_classes = 2 a single booster scores the smallest label seen against
 // the others. Probabilities come from the logistic function of the raw
-// scores.
+// scores; one against the rest, a label's share is 1 - sigmoid(score), and
+// shares that all round to 0 are normalised from their logarithms.
 //
 // A booster copies the settings when it is created (at the first sample, or
 // for a label first seen later); n_classes is read at every call.
@@ -63,7 +64,9 @@ public:
 
 private:
     [[nodiscard]] std::unique_ptr<Booster> make_booster() const;
-    [[nodiscard]] double share(Booster& booster, const FeatureMap& x) const;
+    // The booster's raw score, times its learning rate when
+    // scale_prediction_by_lr is set.
+    [[nodiscard]] double score(Booster& booster, const FeatureMap& x) const;
 
     std::vector<int> classes_;
     std::vector<std::unique_ptr<Booster>> boosters_;

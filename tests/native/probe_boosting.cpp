@@ -27,6 +27,16 @@ void add_boosting(py::module_& m) {
             return out;
         },
         "The stage feature names of every booster of the classifier, in booster order.");
+    m.def(
+        "sgbt_raw_scores",
+        [](const SGBTClassifier& model, const FeatureMap& x) {
+            std::vector<double> out;
+            for (const auto& b : model.boosters()) {
+                out.push_back(b->raw_score(x));
+            }
+            return out;
+        },
+        "Every booster's raw score of x (the learning rate not applied), in booster order.");
 }
 
 }  // namespace tarvo::probe
