@@ -79,6 +79,7 @@ param-docs: $(STAMP)
 # the module).
 stubs: param-docs build
 	PYTHONPATH=$(abspath $(BUILD)) $(PY) tools/stubs.py
+	PYTHONPATH=$(abspath $(BUILD)) $(PY) tools/stubs.py --module _tarvo_batch
 
 # The demo: `python -m tarvo evaluate` with its built-in default (the demo learners on a
 # 50 000-sample Agrawal stream with an abrupt concept change half-way), under half a minute.

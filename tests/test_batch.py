@@ -256,3 +256,41 @@ def test_ctrl_c_stops_a_batch_between_rows_and_says_how_far_it_got():
     check = core.HoeffdingTreeClassifier()
     batch.learn_many(check, X[:done], y[:done])
     assert state(model) == state(check)
+
+
+def test_the_toolkit_takes_the_native_loop_with_the_same_result(tmp_path, monkeypatch):
+    """A stream that gives arrays (synthetic streams, CSV files in the CLI) runs natively with
+    the result of the Python loop over its rows."""
+    import json
+
+    from tarvo import cli
+    from tarvo.evaluate import prequential
+    from tarvo.stream import SEA, Friedman
+
+    for make, rows_of in [(lambda: core.HoeffdingTreeClassifier(), SEA(3000, noise=0.1, seed=2)),
+                         (lambda: core.ClassificationPipeline([core.StandardScaler()], core.Perceptron()), SEA(2000)),
+                         (lambda: core.HoeffdingTreeRegressor(), Friedman(2000, seed=4))]:
+        task = "classification" if isinstance(make(), core.IClassifier) else "regression"
+        fast, slow = make(), make()
+        a = prequential(fast, rows_of, default_metrics(task), every=250, detector=core.ADWIN(), progress=False)
+        b = prequential(slow, iter(rows_of), default_metrics(task), every=250, detector=core.ADWIN(), progress=False)
+        assert (a.curve, a.drifts, a.first_scored, a.n_samples) == (b.curve, b.drifts, b.first_scored, b.n_samples)
+        assert state(fast) == state(slow)
+
+    X, labels, _ = stream(13)
+    path = tmp_path / "rows.csv"
+    with open(path, "w") as fh:
+        fh.write("a,b,c,d,label\n")
+        for row, label in zip(X, labels):
+            fh.write(",".join("" if math.isnan(v) else repr(float(v)) for v in row) + f",{label}\n")
+    reports = []
+    for native in (batch.native, None):
+        monkeypatch.setattr(batch, "native", native)
+        out = tmp_path / f"out-{native is None}.json"
+        assert cli.main(["evaluate", "--model", "NaiveBayes", "--model", "HoeffdingTreeClassifier", "--data", str(path),
+                         "--target", "label", "--json", str(out), "--no-progress"]) == 0
+        reports.append(json.loads(out.read_text()))
+    for report in reports:
+        for run in report.get("results", report.get("runs", [])):
+            run.pop("elapsed_s", None), run.pop("samples_per_second", None)
+    assert reports[0] == reports[1]

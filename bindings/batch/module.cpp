@@ -21,6 +21,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include "../class_binders.hpp"
 #include "../object_guard.hpp"
 #include "columns.hpp"
 #include "core/classifier.hpp"
@@ -436,7 +437,7 @@ PYBIND11_MODULE(_tarvo_batch, m, pybind11::multiple_interpreters::not_supported(
         "Rows of arrays through the objects of _tarvo_core in native code, without the GIL "
         "(used by tarvo.batch). A Session claims a model (with an evaluation's metrics and "
         "detector) until close(); its methods take the rows [start, stop) of the named columns.";
-    py::class_<Session>(m, "Session")
+    tarvo::bindings::Bound<Session>(m, "Session")
         .def(py::init<py::object, const py::list&, py::object>(), py::arg("model"),
              py::arg("metrics") = py::list(), py::arg("detector") = py::none())
         .def("close", &Session::close, "Release the claimed objects.")

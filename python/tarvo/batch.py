@@ -181,7 +181,7 @@ def _rows(names: list[str], cols: list[np.ndarray], start: int, stop: int) -> An
         yield row
 
 
-def _run_chunks(total: int, step: Any, session: Any = None) -> None:
+def _run_chunks(total: int, step: Any, session: Any = None, progress: Any = None, cancel: Any = None) -> None:
     """Calls ``step(start, stop)`` over ``[0, total)`` in chunks short enough that Ctrl-C is
     seen within about ``_CHECK_SECONDS``; a KeyboardInterrupt names the rows completed
     (as the native session counts them: the signal may arrive just after a chunk returns)."""
@@ -189,10 +189,14 @@ def _run_chunks(total: int, step: Any, session: Any = None) -> None:
     size = _FIRST_CHUNK
     try:
         while done < total:
+            if cancel is not None and cancel.is_set():
+                raise KeyboardInterrupt("cancelled")
             stop = min(total, done + size)
             began = time.perf_counter()
             step(done, stop)
             took = time.perf_counter() - began
+            if progress is not None:
+                progress(stop - done)
             done = stop
             if took < _CHECK_SECONDS / 4:
                 size = min(size * 2, 1 << 20)
@@ -363,6 +367,8 @@ def prequential(
     predictions: bool = False,
     threads: int | None = None,
     name: str | None = None,
+    progress: bool = False,
+    cancel: Any = None,
 ) -> Any:
     """Test-then-train over the rows, as :func:`tarvo.evaluate.prequential` over the same rows.
 
@@ -371,6 +377,10 @@ def prequential(
     detector. Returns the :class:`~tarvo.evaluate.PrequentialResult`; with
     ``predictions=True``, ``(result, predictions)``, each row's prediction made before the
     row is learnt (the first row's untrained answer included).
+
+    ``name`` names the model in the result; ``progress`` shows a progress bar on a terminal;
+    ``cancel``, a :class:`threading.Event`, stops the run between chunks of rows when set
+    (as Ctrl-C does), for a caller that runs several evaluations on threads.
     """
     from tarvo import evaluate
 
@@ -431,12 +441,17 @@ def prequential(
             a = stop
 
     start = time.perf_counter()
-    with native.Session(model, updates, detector) as session:
-        _run_chunks(n, step, session)
-        result.elapsed = time.perf_counter() - start
-        result.n_samples = n
-        if not result.steps or result.steps[-1] != n:
-            record(n)
+    bar = evaluate._progress_bar(progress, n, result.model)
+    try:
+        with native.Session(model, updates, detector) as session:
+            _run_chunks(n, step, session, bar.update if bar is not None else None, cancel)
+            result.elapsed = time.perf_counter() - start
+            result.n_samples = n
+            if not result.steps or result.steps[-1] != n:
+                record(n)
+    finally:
+        if bar is not None:
+            bar.close()
     result.final = {metric: values[-1] for metric, values in result.curve.items()}
     return (result, out) if predictions else result
 
