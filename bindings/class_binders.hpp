@@ -36,6 +36,7 @@ class Bound : public py::class_<T, Options...> {
 public:
     using Base = py::class_<T, Options...>;
 
+    Bound(py::handle scope, const char* name) : Base(scope, name) {}
     template <class... Extra>
     Bound(py::handle scope, const char* name, const char* doc, const Extra&... extra)
         : Base(scope, name, with_parameters(name, doc).c_str(), extra...) {}
