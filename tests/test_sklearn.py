@@ -334,3 +334,26 @@ def test_labels_are_numbered_as_numpy_unique_numbers_them(y):
     expected, expected_inverse = np.unique(y, return_inverse=True)
     assert found.tolist() == expected.tolist() and found.dtype == expected.dtype
     assert inverse.tolist() == expected_inverse.reshape(-1).tolist()
+
+
+def test_the_readme_examples_run_and_print_what_they_say(tmp_path, monkeypatch):
+    import contextlib
+    import io
+    import re
+    from pathlib import Path
+
+    pytest.importorskip("pandas", reason="the README's examples read frames and a CSV file with pandas")
+    readme = (Path(__file__).resolve().parents[1] / "README.md").read_text(encoding="utf-8")
+    section = readme[readme.index("## scikit-learn"):]
+    section = section[:section.index("\n## ", 1)]
+    blocks = re.findall(r"```python\n(.*?)```", section, flags=re.S)
+    assert len(blocks) == 3
+    monkeypatch.chdir(tmp_path)
+    namespace: dict = {}
+    for code in blocks:
+        out = io.StringIO()
+        with contextlib.redirect_stdout(out):
+            exec(compile(code, "README.md", "exec"), namespace)
+        printed = [line for line in out.getvalue().splitlines() if line]
+        said = [line.split("  # ")[1].strip() for line in code.splitlines() if line.startswith("print(")]
+        assert printed == said  # each print's comment shows what it prints
