@@ -10,8 +10,11 @@
 
 namespace tarvo {
 
+// Without the GIL (a batch of rows running in tarvo.batch, or a worker
+// thread) the interpreter cannot be asked: the batch looks for Ctrl-C itself
+// between its chunks of rows, so this returns at once.
 void check_interrupt() {
-    if (PyErr_CheckSignals() != 0) {
+    if (PyGILState_Check() != 0 && PyErr_CheckSignals() != 0) {
         throw pybind11::error_already_set();
     }
 }

@@ -14,6 +14,8 @@
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include <pybind11/pybind11.h>
 
@@ -73,6 +75,39 @@ inline const void* checked_object(py::handle self) {
     }
     return object;
 }
+
+// Lists objects as busy for as long as it lives; made and dropped with the
+// GIL held. RuntimeError, listing nothing, when any of them is busy already.
+class BusyClaim {
+public:
+    explicit BusyClaim(std::vector<const void*> objects) : objects_(std::move(objects)) {
+        BusyTable& busy = busy_table();
+        for (const void* object : objects_) {
+            if (busy.objects.count(object) != 0) {
+                throw std::runtime_error(
+                    "an object of this batch is in use by a batch running in another thread; "
+                    "one object takes one batch at a time");
+            }
+        }
+        for (const void* object : objects_) {
+            ++busy.objects[object];
+        }
+    }
+    ~BusyClaim() {
+        BusyTable& busy = busy_table();
+        for (const void* object : objects_) {
+            const auto it = busy.objects.find(object);
+            if (it != busy.objects.end() && --it->second == 0) {
+                busy.objects.erase(it);
+            }
+        }
+    }
+    BusyClaim(const BusyClaim&) = delete;
+    BusyClaim& operator=(const BusyClaim&) = delete;
+
+private:
+    std::vector<const void*> objects_;
+};
 
 // Attribute for a bound method or property: run checked_object on self
 // before the call.

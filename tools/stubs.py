@@ -78,8 +78,8 @@ class _ErrorLog(logging.Handler):
         self.messages.append(record.getMessage())
 
 
-def render() -> str:
-    """The stub text of the ``_tarvo_core`` found on ``sys.path``.
+def render(MODULE: str = MODULE) -> str:
+    """The stub text of the module ``MODULE`` (``_tarvo_core`` or ``_tarvo_batch``) found on ``sys.path``.
 
     Raises ``RuntimeError`` when the generator cannot resolve a name (for
     example a native type that a binding returns but no class registers).
@@ -106,10 +106,14 @@ def render() -> str:
 def main(argv: list[str] | None = None) -> int:
     cli = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     cli.add_argument("--check", action="store_true", help="only report whether the stub file is up to date")
-    cli.add_argument("--output", type=Path, default=STUB, help=f"the stub file (default {STUB.relative_to(ROOT)})")
+    cli.add_argument("--module", default=MODULE, choices=[MODULE, "_tarvo_batch"], help="the native module")
+    cli.add_argument("--output", type=Path, default=None,
+                     help=f"the stub file (default python/<module>.pyi, {STUB.relative_to(ROOT)} for {MODULE})")
     args = cli.parse_args(argv)
-    text = render()
-    source = getattr(sys.modules[MODULE], "__file__", MODULE)
+    MODULE_ = args.module
+    args.output = args.output or ROOT / "python" / f"{MODULE_}.pyi"
+    text = render(MODULE_)
+    source = getattr(sys.modules[MODULE_], "__file__", MODULE_)
     current = args.output.read_text(encoding="utf-8") if args.output.exists() else None
     if args.check:
         if current != text:
@@ -119,7 +123,7 @@ def main(argv: list[str] | None = None) -> int:
         return 0
     if current != text:
         args.output.write_text(text, encoding="utf-8")
-    classes = sum(isinstance(v, type) for k, v in vars(sys.modules[MODULE]).items() if not k.startswith("_"))
+    classes = sum(isinstance(v, type) for k, v in vars(sys.modules[MODULE_]).items() if not k.startswith("_"))
     shown = args.output.relative_to(ROOT) if args.output.is_relative_to(ROOT) else args.output
     print(f"{shown}: {'unchanged' if current == text else 'written'} ({classes} classes, from {source})")
     return 0

@@ -181,23 +181,30 @@ def _rows(names: list[str], cols: list[np.ndarray], start: int, stop: int) -> An
         yield row
 
 
-def _run_chunks(total: int, step: Any) -> None:
+def _run_chunks(total: int, step: Any, session: Any = None, progress: Any = None, cancel: Any = None) -> None:
     """Calls ``step(start, stop)`` over ``[0, total)`` in chunks short enough that Ctrl-C is
-    seen within about ``_CHECK_SECONDS``; a KeyboardInterrupt names the rows completed."""
+    seen within about ``_CHECK_SECONDS``; a KeyboardInterrupt names the rows completed
+    (as the native session counts them: the signal may arrive just after a chunk returns)."""
     done = 0
     size = _FIRST_CHUNK
     try:
         while done < total:
+            if cancel is not None and cancel.is_set():
+                raise KeyboardInterrupt("cancelled")
             stop = min(total, done + size)
             began = time.perf_counter()
             step(done, stop)
             took = time.perf_counter() - began
+            if progress is not None:
+                progress(stop - done)
             done = stop
             if took < _CHECK_SECONDS / 4:
                 size = min(size * 2, 1 << 20)
             elif took > _CHECK_SECONDS and size > 1:
                 size //= 2
     except KeyboardInterrupt as exc:
+        if session is not None:
+            done = session.done
         raise KeyboardInterrupt(
             f"stopped after {done} of {total} rows; the model holds the rows learnt before"
         ) from exc
@@ -239,7 +246,8 @@ def learn_many(model: Any, X: Any, y: Any = None, *, columns: Sequence[str] | No
             raise TypeError(f"y: {type(model).__name__} needs the targets")
         target = _labels(y, n, "regression" if kind == "transform" else kind)
     if native is not None:
-        _run_chunks(n, lambda a, b: native.learn(model, names, cols, target, a, b))
+        with native.Session(model) as session:
+            _run_chunks(n, lambda a, b: session.learn(names, cols, target, a, b), session)
         return
     learn = model.learn_one
 
@@ -261,7 +269,8 @@ def predict_many(model: Any, X: Any, *, columns: Sequence[str] | None = None) ->
     names, cols, n = _features(X, columns)
     out = np.empty(n, dtype=np.int64 if kind == "classification" else np.float64)
     if native is not None:
-        _run_chunks(n, lambda a, b: native.predict(model, names, cols, out, a, b))
+        with native.Session(model) as session:
+            _run_chunks(n, lambda a, b: session.predict(names, cols, out, a, b), session)
         return out
     predict = model.predict_one
 
@@ -281,7 +290,8 @@ def predict_proba_many(model: Any, X: Any, *, columns: Sequence[str] | None = No
     names, cols, n = _features(X, columns)
     answers: list[Any] = []
     if native is not None:
-        _run_chunks(n, lambda a, b: answers.append(native.predict_proba(model, names, cols, a, b)))
+        with native.Session(model) as session:
+            _run_chunks(n, lambda a, b: answers.append(session.predict_proba(names, cols, a, b)), session)
         labels = sorted({label for chunk_labels, _ in answers for label in chunk_labels})
         P = np.zeros((n, len(labels)), dtype=np.float64)
         index = {label: j for j, label in enumerate(labels)}
@@ -309,7 +319,8 @@ def transform_many(transformer: Any, X: Any, *, columns: Sequence[str] | None = 
     names, cols, n = _features(X, columns)
     answers: list[Any] = []
     if native is not None:
-        _run_chunks(n, lambda a, b: answers.append(native.transform(transformer, names, cols, a, b)))
+        with native.Session(transformer) as session:
+            _run_chunks(n, lambda a, b: answers.append(session.transform(names, cols, a, b)), session)
         out_names = _output_names(names, {name for chunk_names, _ in answers for name in chunk_names})
         Z = np.full((n, len(out_names)), np.nan)
         index = {name: j for j, name in enumerate(out_names)}
@@ -356,6 +367,8 @@ def prequential(
     predictions: bool = False,
     threads: int | None = None,
     name: str | None = None,
+    progress: bool = False,
+    cancel: Any = None,
 ) -> Any:
     """Test-then-train over the rows, as :func:`tarvo.evaluate.prequential` over the same rows.
 
@@ -364,6 +377,10 @@ def prequential(
     detector. Returns the :class:`~tarvo.evaluate.PrequentialResult`; with
     ``predictions=True``, ``(result, predictions)``, each row's prediction made before the
     row is learnt (the first row's untrained answer included).
+
+    ``name`` names the model in the result; ``progress`` shows a progress bar on a terminal;
+    ``cancel``, a :class:`threading.Event`, stops the run between chunks of rows when set
+    (as Ctrl-C does), for a caller that runs several evaluations on threads.
     """
     from tarvo import evaluate
 
@@ -394,10 +411,18 @@ def prequential(
     result.curve = {metric: [] for metric, _ in getters}
     updates = _metric_targets(metrics)
 
+    # Metrics are read through the session, which holds them while the batch runs.
+    where = {id(t): i for i, t in enumerate(updates)}
+    views = []
+    for metric, m in named:
+        shared = m.metric if isinstance(m, Windowed) else m
+        views.append((metric, where[id(shared)], 1 if isinstance(m, Windowed) and m.which == 1 else 0))
+
     def record(count: int) -> None:
         result.steps.append(count)
-        for metric, get in getters:
-            result.curve[metric].append(get())
+        values = session.read()
+        for metric, index, which in views:
+            result.curve[metric].append(values[index][which])
 
     state = {"first": True, "done": 0}
 
@@ -405,8 +430,7 @@ def prequential(
         # A chunk never crosses a multiple of `every`, so the curve is read where the Python loop reads it.
         while a < b:
             stop = min(b, (a // every + 1) * every)
-            drifts, first_scored = native.prequential(
-                model, names, cols, target, a, stop, state["first"], updates, detector, out)
+            drifts, first_scored = session.prequential(names, cols, target, a, stop, state["first"], out)
             if state["first"] and stop > a:
                 result.first_scored = first_scored
                 state["first"] = False
@@ -417,13 +441,17 @@ def prequential(
             a = stop
 
     start = time.perf_counter()
+    bar = evaluate._progress_bar(progress, n, result.model)
     try:
-        _run_chunks(n, step)
+        with native.Session(model, updates, detector) as session:
+            _run_chunks(n, step, session, bar.update if bar is not None else None, cancel)
+            result.elapsed = time.perf_counter() - start
+            result.n_samples = n
+            if not result.steps or result.steps[-1] != n:
+                record(n)
     finally:
-        result.elapsed = time.perf_counter() - start
-    result.n_samples = n
-    if not result.steps or result.steps[-1] != n:
-        record(n)
+        if bar is not None:
+            bar.close()
     result.final = {metric: values[-1] for metric, values in result.curve.items()}
     return (result, out) if predictions else result
 

@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import argparse
 import ast
+import concurrent.futures
 import difflib
 import json
 import math
@@ -19,6 +20,7 @@ import pickle
 import re
 import sys
 import textwrap
+import threading
 from collections.abc import Callable, Generator, Iterable, Sequence
 from dataclasses import dataclass, field
 from typing import Any, NoReturn
@@ -50,7 +52,7 @@ from tarvo import (
 from tarvo import params as param_table
 from tarvo.learners import LEARNERS, learner_names, task_of, task_of_class
 from tarvo.evaluate import PrequentialResult, default_metrics, prequential
-from tarvo.stream import GENERATORS, DataError, iter_csv, parse_label
+from tarvo.stream import GENERATORS, ClassLabels, DataError, iter_csv
 
 PROG = "python -m tarvo"
 
@@ -247,6 +249,9 @@ def build_parser(prog: str = PROG) -> argparse.ArgumentParser:
                     help="run a learner (or pipeline) stored with --save from where it stopped, labelled "
                     "by its file name; repeatable, and runs beside any --model (only load files you trust)")
     ev.add_argument("--no-progress", action="store_true", help="no progress bar")
+    ev.add_argument("--jobs", type=int, metavar="N", default=None,
+                    help="evaluate the learners on N threads at once (default: the number of cores); "
+                         "results are those of --jobs 1")
     return parser
 
 
@@ -262,6 +267,7 @@ class Source:
     params: dict[str, Any]
     drift_points: tuple[int, ...] = ()
     title: str = ""
+    labels: ClassLabels | None = None  # the class labels of a file, as the learners learn them
 
 
 def _generator_keywords(cls: type) -> list[str]:
@@ -318,7 +324,9 @@ def _csv_source(path: str, args: argparse.Namespace, task: str) -> Source:
         open(path, "rb").close()
     except OSError as exc:
         raise UsageError(f"--data {path}: cannot be read ({exc.strerror or exc})") from exc
-    converter = parse_label if task == "classification" else float
+    # One numbering of text labels for every learner's pass over the file.
+    labels = ClassLabels() if task == "classification" else None
+    converter: Callable[[str], Any] = labels if labels is not None else _number_target
     target, drop = args.target, list(args.drop)
 
     def open_stream() -> Generator[tuple[dict[str, float], Any], None, None]:
@@ -335,15 +343,64 @@ def _csv_source(path: str, args: argparse.Namespace, task: str) -> Source:
         raise UsageError(f"--data {path}: no data rows after the header")
 
     limit = f", first {args.samples:,} rows" if args.samples is not None else ""
+    rows = _ArrayRows(path, open_stream, target, drop, task)
     return Source(
         name=path,
         task=None,
-        open=open_stream,
+        open=lambda: rows,
         n_samples=args.samples,
         description=f"file {path}, target {target!r}{limit}",
         params={"path": path, "target": target, "drop": drop},
         title=os.path.basename(path),
+        labels=labels,
     )
+
+
+def _number_target(text: str) -> float:
+    """A regression target from its text."""
+    try:
+        return float(text)
+    except ValueError:
+        raise ValueError("a regression target must be a number") from None
+
+
+class _ArrayRows:
+    """A CSV file's rows: iterated as the reader yields them, or read once into arrays (in
+    header order, a missing cell as NaN) that every learner of the run shares."""
+
+    def __init__(self, path: str, open_stream: Callable[[], Iterable[tuple[dict[str, float], Any]]],
+                 target: str, drop: Sequence[str], task: str) -> None:
+        self._path, self._open, self._target, self._drop, self._task = path, open_stream, target, drop, task
+        self._arrays: tuple[list[str], Any, Any] | None = None
+
+    def __iter__(self) -> Any:
+        return iter(self._open())
+
+    def arrays(self) -> tuple[list[str], Any, Any]:
+        if self._arrays is None:
+            import csv
+
+            import numpy as np
+
+            from tarvo.stream.readers import _open_text
+
+            with _open_text(self._path) as fh:
+                header = next(csv.reader(fh), [])
+            names = [h for h in header if h != self._target and h not in self._drop]
+            index = {n: j for j, n in enumerate(names)}
+            values: list[list[float]] = []
+            labels: list[Any] = []
+            nan = math.nan
+            for x, y in self._open():
+                row = [nan] * len(names)
+                for key, v in x.items():
+                    row[index[key]] = v
+                values.append(row)
+                labels.append(y)
+            X = np.array(values, dtype=np.float64).reshape(len(values), len(names))
+            Y = np.array(labels, dtype=np.int64 if self._task == "classification" else np.float64)
+            self._arrays = (names, X, Y)
+        return self._arrays
 
 
 def _is_learner(model: Any) -> bool:
@@ -619,26 +676,50 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
     plain = [choice.label for choice, _ in resolved]
     labels = [f"{n} #{plain[:i].count(n) + 1}" if plain.count(n) > 1 else n for i, n in enumerate(plain)]
     print(f"Prequential evaluation on the {source.description}", file=out, flush=True)
-    results = []
-    for model, name in zip(models, labels):
+    jobs = args.jobs if args.jobs is not None else (os.cpu_count() or 1)
+    if jobs < 1:
+        raise UsageError(f"--jobs: takes a whole number of at least 1, got {jobs}")
+    jobs = min(jobs, len(models))
+    cancel = threading.Event()
+
+    def run(model: Any, name: str) -> PrequentialResult:
         try:
-            result = prequential(
+            return prequential(
                 model,
                 source.open(),
                 default_metrics(task, args.window),
                 every=every,
                 max_samples=args.samples if source.task is None else None,
-                progress=not args.no_progress,
+                progress=not args.no_progress and jobs == 1,
                 detector=detector_cls(args.drift_delta) if detector_cls is not None else None,
                 name=name,
+                cancel=cancel,
             )
         except DataError:
             raise  # names the file, the row and the column
         except (ValueError, TypeError, OverflowError) as exc:
             raise UsageError(f"--model {name}: {_one_line(exc)}") from exc
-        results.append(result)
+
+    if jobs == 1:
+        results = [run(model, name) for model, name in zip(models, labels)]
+    else:
+        # Each learner's native loop runs without the GIL, so the threads share the cores.
+        # Ctrl-C reaches this thread, which cancels the others between their chunks of rows.
+        opened = source.open()  # a CSV file is read into arrays once, before the threads share it
+        if hasattr(opened, "arrays"):
+            opened.arrays()
+        with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
+            futures = [pool.submit(run, model, name) for model, name in zip(models, labels)]
+            try:
+                results = [f.result() for f in futures]
+            except BaseException:
+                cancel.set()
+                raise
     print(file=out)
     print(format_table(results, detector_cls is not None, source.drift_points), file=out)
+    if source.labels is not None and source.labels.names:
+        learnt = " (text labels are learnt as the numbers shown)" if source.labels.text else ""
+        print(f"labels of {args.target!r}{learnt}: {source.labels.describe()}", file=out)
     if args.save:
         for model, path in zip(models, save_paths(args.save, labels)):
             try:
@@ -668,6 +749,9 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
             "data": {"name": source.name, "description": source.description, "params": source.params,
                      "drift_points": list(source.drift_points)},
             "task": task,
+            # The learnt integer of each class label (as JSON keys, texts) and the label it stands for.
+            "labels": {str(code): name for code, name in source.labels.names.items()}
+            if source.labels is not None else None,
             "drift_detector": {"class": "ADWIN", "delta": args.drift_delta} if detector_cls is not None else None,
             "results": [
                 {**r.to_dict(), "class": choice.class_name, "params": choice.params, "scale": choice.scale,

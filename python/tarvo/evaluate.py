@@ -177,6 +177,14 @@ def _progress_bar(enabled: bool, total: int | None, desc: str) -> Any | None:
     return tqdm(total=total, desc=desc, unit=" samples", unit_scale=True, leave=False, file=sys.stderr)
 
 
+def _batch_ready(model: Any) -> bool:
+    """Whether the native batch loop can run ``model`` (a native learner or pipeline)."""
+    from tarvo import IClassifier, IRegressor
+    from tarvo import batch
+
+    return batch.native is not None and isinstance(model, (IClassifier, IRegressor))
+
+
 def prequential(
     model: Any,
     stream: Iterable[tuple[Mapping[str, float], Any]],
@@ -187,6 +195,7 @@ def prequential(
     progress: bool = True,
     detector: Any | None = None,
     name: str | None = None,
+    cancel: Any | None = None,
 ) -> PrequentialResult:
     """Test-then-train ``model`` on ``stream``, scoring each prediction before learning the sample.
 
@@ -202,6 +211,12 @@ def prequential(
             the 0/1 error of each prediction for a classifier, the absolute
             error for a regressor.
         name: the model's name in the result (default: its class name).
+        cancel: a :class:`threading.Event` that stops a native run between chunks of rows
+            when set (a caller running several evaluations on threads sets it on Ctrl-C).
+
+    A stream with an ``arrays()`` method (the synthetic streams; ``(names, X, y)``) runs a
+    native learner in :func:`tarvo.batch.prequential`, with the same result; metrics or a
+    detector defined in Python run in the Python loop there.
 
     A classifier that has learnt nothing yet (its ``predict_proba_one`` is
     empty) only learns its first sample: its fixed untrained answer is no
@@ -216,6 +231,17 @@ def prequential(
     if max_samples is not None and max_samples < 0:
         raise ValueError(f"max_samples must be non-negative, got {max_samples}")
     task = task_of(model)
+    arrays = getattr(stream, "arrays", None)
+    if callable(arrays) and _batch_ready(model):
+        # The stream holds its rows as arrays: the native loop gives the same result.
+        from tarvo import batch
+
+        columns, X, y = arrays()
+        if max_samples is not None:
+            X, y = X[:max_samples], y[:max_samples]
+        return batch.prequential(model, X, y, columns=columns, metrics=metrics, every=every,
+                                 detector=detector if detector is not None else False,
+                                 name=name, progress=progress, cancel=cancel)
     result = PrequentialResult(model=name or type(model).__name__, task=task)
     getters, updaters = _bind(metrics)
     result.curve = {metric: [] for metric, _ in getters}

@@ -1,14 +1,15 @@
 """Streams of ``(x, y)`` samples: readers for files and tables, and seeded synthetic generators.
 
 Readers: :func:`iter_csv`, :func:`iter_arrays`, :func:`iter_frame` (unreadable
-data raises :class:`DataError`, a ``ValueError`` naming the file, row and column).
+data raises :class:`DataError`, a ``ValueError`` naming the file, row and column);
+:class:`ClassLabels` reads class labels of any type as the integers learners take.
 Generators: :class:`SEA`, :class:`Agrawal`, :class:`Hyperplane`,
 :class:`RandomRBF` (classification) and :class:`Friedman` (regression).
 """
 
 from __future__ import annotations
 
-from tarvo.stream.readers import MISSING, DataError, iter_arrays, iter_csv, iter_frame, parse_label
+from tarvo.stream.readers import MISSING, ClassLabels, DataError, iter_arrays, iter_csv, iter_frame, parse_label
 from tarvo.stream.synthetic import (
     AGRAWAL_FEATURES,
     FRIEDMAN_ROLES,
@@ -33,6 +34,7 @@ __all__ = [
     "SEA",
     "SEA_THRESHOLDS",
     "Agrawal",
+    "ClassLabels",
     "DataError",
     "Friedman",
     "Hyperplane",

@@ -65,6 +65,139 @@ def parse_label(text: str) -> int:
     return value
 
 
+_TRUE_FALSE = {"true": 1, "false": 0}
+_READ_CACHE = 1 << 16
+
+
+def _missing_label(label: Any) -> bool:
+    """``None``, NaN, and pandas' missing-value markers."""
+    if label is None or type(label).__name__ in ("NAType", "NaTType"):
+        return True
+    try:
+        return bool(label != label)
+    except (TypeError, ValueError):
+        return False
+
+
+def _integer_label(label: Any) -> int:
+    """A number label as an int: bool, int and whole floats (Python or NumPy) keep their value."""
+    if _missing_label(label):
+        raise ValueError("a missing label")
+    if isinstance(label, bool) or type(label).__name__ == "bool_":
+        return int(label)
+    if hasattr(label, "__index__"):
+        value = operator.index(label)
+    elif isinstance(label, float) or hasattr(label, "is_integer") or type(label).__module__ == "numpy":
+        number = float(label)
+        if not number.is_integer():
+            raise ValueError(f"not a whole number: {label!r}")
+        value = int(number)
+    else:
+        raise TypeError(f"{label!r} is neither text nor a number")
+    if not _INT32[0] <= value <= _INT32[1]:
+        raise ValueError(f"class label {label!r} is outside the 32-bit range")
+    return value
+
+
+class ClassLabels:
+    """Class labels of any type as the 32-bit integers the learners take, with the mapping kept.
+
+    Called on a label, returns the integer a learner learns for it:
+
+    - int, bool and whole-float labels keep their integer value (``True`` is 1, ``2.0`` is 2), and so
+      do texts of such numbers, as a CSV file holds them (``"3"``, ``"3.0"``, ``"true"``);
+    - text labels are numbered 0, 1, 2, ... in order of first appearance (surrounding spaces dropped).
+
+    The first label decides which of the two a column holds: a text that is no number after number
+    labels, or a number after text labels, raises ``ValueError``, as do fractional, missing and
+    out-of-range labels. ``names`` maps each integer to the label it stands for, as first seen, in
+    order of first appearance; ``text`` says whether the labels are texts (``None`` before the first).
+    One object used by several readers of the same column numbers the labels the same way in each.
+    """
+
+    def __init__(self) -> None:
+        self.text: bool | None = None
+        self.names: dict[int, Any] = {}
+        self._codes: dict[str, int] = {}
+        self._read: dict[str, int] = {}  # every text read so far (a CSV column repeats few texts)
+
+    def __call__(self, label: Any) -> int:
+        if isinstance(label, str):
+            code = self._read.get(label)
+            if code is not None:
+                return code
+            if self.text:
+                code = self._text_code(label)
+            else:
+                number = _number_text(label)
+                if number is None:
+                    if self.text is False:
+                        raise ValueError(f"{label!r} is not a number, and the labels before it are numbers")
+                    self.text = True
+                    code = self._text_code(label)
+                else:
+                    self.text = False
+                    self.names.setdefault(number, label)
+                    code = number
+            if len(self._read) < _READ_CACHE:
+                self._read[label] = code
+            return code
+        if _missing_label(label):
+            raise ValueError("a missing label")
+        if self.text:
+            raise ValueError(f"{label!r} is not text, and the labels before it are texts")
+        number = _integer_label(label)
+        self.text = False
+        if number not in self.names:
+            self.names[number] = label.item() if hasattr(label, "item") else label
+        return number
+
+    def _text_code(self, label: str) -> int:
+        key = label.strip()
+        code = self._codes.get(key)
+        if code is None:
+            if key in MISSING:
+                raise ValueError("a missing label")
+            code = self._codes[key] = len(self._codes)
+            self.names[code] = key
+        return code
+
+    def label(self, code: int) -> Any:
+        """The label the integer ``code`` stands for (``KeyError`` for one never seen)."""
+        return self.names[code]
+
+    def describe(self, limit: int = 20) -> str:
+        """The mapping in one line: ``'no' = 0, 'yes' = 1`` (number labels: ``0, 1``)."""
+        items = list(self.names.items())
+        shown = [
+            str(code) if not self.text and str(name).strip() == str(code) else f"{name!r} = {code}"
+            for code, name in (sorted(items) if not self.text else items)[:limit]
+        ]
+        if len(items) > limit:
+            shown.append(f"... ({len(items)} labels)")
+        return ", ".join(shown)
+
+    def __repr__(self) -> str:
+        return f"ClassLabels({self.describe()})"
+
+
+def _number_text(text: str) -> int | None:
+    """The label a text of a number stands for (``None`` for a text that is no number)."""
+    flag = _TRUE_FALSE.get(text.strip().lower())
+    if flag is not None:
+        return flag
+    try:
+        return parse_label(text)
+    except ValueError:
+        try:
+            float(text)
+        except ValueError:
+            if text.strip() in MISSING:
+                raise ValueError("a missing label") from None
+            return None
+        raise
+
+
 def _open_text(path: str | os.PathLike[str]) -> TextIO:
     if os.fspath(path).endswith(".gz"):
         return gzip.open(path, "rt", newline="", encoding="utf-8-sig")
@@ -95,9 +228,11 @@ def iter_csv(
         path: the file (``.gz`` files are decompressed on the fly) or an open text file.
         target: the column holding the target; ``None`` yields ``y = None``.
         converters: functions turning a field's text into its value, by column
-            name. Features default to ``float``; the target defaults to
-            :func:`parse_label` (an ``int`` class label), so pass
-            ``{target: float}`` for a regression target.
+            name. Features default to ``float``; the target defaults to a fresh
+            :class:`ClassLabels` (an ``int`` class label: numbers keep their value,
+            text labels are numbered in order of first appearance), so pass
+            ``{target: float}`` for a regression target, and your own
+            ``ClassLabels()`` to read the numbering of text labels.
         drop: columns to leave out.
         delimiter: the field separator.
         missing: field texts that mean "no value": the feature is absent from
@@ -187,7 +322,7 @@ def _iter_csv(
     pick = operator.itemgetter(*[i for i, _, _ in features]) if len(features) > 1 else None
     all_float = all(conv is float for _, _, conv in features)
     t_index = header.index(target) if target is not None else -1
-    t_conv = converters.get(target, parse_label) if target is not None else None
+    t_conv = converters.get(target, ClassLabels()) if target is not None else None
     missing = frozenset(missing)
     width = len(header)
 
@@ -235,12 +370,13 @@ def _iter_csv(
                 yield x, None
                 continue
             text = row[t_index]
-            try:
-                y = t_conv(text)
-            except (ValueError, TypeError, ArithmeticError) as exc:
-                if text.strip() not in missing:
-                    raise fail(row_no, str(target), text, exc, feature=False) from exc
+            if text in missing or text.strip() in missing:
                 y = math.nan
+            else:
+                try:
+                    y = t_conv(text)
+                except (ValueError, TypeError, ArithmeticError) as exc:
+                    raise fail(row_no, str(target), text, exc, feature=False) from exc
             if y != y:  # a missing text, or one that converts to NaN
                 raise DataError(
                     f"{where}: row {row_no} (line {reader.line_num}), column {target!r}: missing target"
@@ -289,10 +425,94 @@ def _is_sequence(value: Any) -> bool:
     return hasattr(value, "__len__") and hasattr(value, "__getitem__") and not isinstance(value, (str, bytes))
 
 
+#: Reads ``y[start:stop]`` (given with ``start``) as the targets to yield.
+TargetReader = Callable[[Any, int], list[Any]]
+
+
+def _values(y: Any) -> list[Any]:
+    return y.tolist() if hasattr(y, "tolist") else list(y)
+
+
+def _locate(where: str, values: Any, start: int, read: Callable[[Any], Any], exc: Exception) -> DataError:
+    """The error for the first value of ``values`` that ``read`` refuses, naming its row."""
+    for k, value in enumerate(_values(values)):
+        try:
+            read(value)
+        except (ValueError, TypeError) as bad:
+            return DataError(f"{where}row {start + k}: cannot read the label {value!r} ({bad})")
+    return DataError(f"{where}{exc}")
+
+
+def _class_reader(labels: ClassLabels, where: str) -> TargetReader:
+    def read(values: Any, start: int) -> list[Any]:
+        kind = getattr(getattr(values, "dtype", None), "kind", "O")
+        try:
+            if kind in "biuf" and labels.text is not True:
+                return _whole_numbers(labels, values)
+            return [labels(v) for v in _values(values)]
+        except (ValueError, TypeError) as exc:
+            raise _locate(where, values, start, labels, exc) from exc
+
+    return read
+
+
+def _whole_numbers(labels: ClassLabels, values: Any) -> list[int]:
+    """A NumPy array of number labels through ``labels``, checked as a whole (its names recorded too)."""
+    import numpy as np
+
+    if values.size == 0:
+        return []
+    if values.dtype.kind == "f" and not (np.isfinite(values).all() and (values == np.trunc(values)).all()):
+        raise ValueError("a fractional or missing label")
+    if values.dtype.kind in "iuf" and (values.min() < _INT32[0] or values.max() > _INT32[1]):
+        raise ValueError("a label outside the 32-bit range")
+    ints = values.astype(np.int64)
+    _, first = np.unique(ints, return_index=True)
+    for j in np.sort(first).tolist():
+        labels(values[j])  # records the name of each new label, in order of first appearance
+    return ints.tolist()
+
+
+def _target_reader(y: Any, labels: ClassLabels | bool | None, where: str) -> TargetReader:
+    """How the targets ``y`` are read, decided once for the whole column (see :func:`iter_arrays`)."""
+    if isinstance(labels, ClassLabels):
+        return _class_reader(labels, where)
+    if labels is not None and not isinstance(labels, bool):
+        raise TypeError(f"labels must be a ClassLabels, True, False or None, not {type(labels).__name__}")
+    if labels is True:
+        return _class_reader(ClassLabels(), where)
+    kind = getattr(getattr(y, "dtype", None), "kind", "O")
+    values = _values(y) if kind == "O" else None
+    if kind in "USO" and (kind != "O" or any(isinstance(v, str) for v in values or ())):
+        if labels is False:
+            raise DataError(f"{where}text targets: a regression target must be numbers")
+        return _class_reader(ClassLabels(), where)
+    if labels is False:
+        return lambda part, start: _values(part)
+    if kind == "b" or (values is not None and values and all(isinstance(v, bool) for v in values)):
+        return lambda part, start: [int(v) for v in _values(part)]
+    if kind == "f":
+        import numpy as np
+
+        whole = bool(np.isfinite(y).all() and (y == np.trunc(y)).all()) and (
+            y.size == 0 or _INT32[0] <= y.min() and y.max() <= _INT32[1])
+    else:
+        whole = values is not None and all(
+            isinstance(v, (int, float)) and not isinstance(v, bool) and v == v and float(v).is_integer()
+            and _INT32[0] <= v <= _INT32[1]
+            for v in values
+        )
+    if whole:  # whole floats are class labels (or an integer-valued target, which a regressor takes alike)
+        return lambda part, start: [int(v) for v in _values(part)]
+    return lambda part, start: _values(part)
+
+
 def iter_arrays(
     X: Any,
     y: Any = None,
     feature_names: Sequence[str] | None = None,
+    *,
+    labels: ClassLabels | bool | None = None,
 ) -> Iterator[tuple[dict[str, Any], Any]]:
     """Stream the rows of ``X`` (a 2-D NumPy array or any sequence of rows) with the targets ``y``.
 
@@ -300,6 +520,18 @@ def iter_arrays(
     a NaN or ``None`` value leaves that feature out of the sample. ``y`` is a
     sequence of the same length (``None`` yields ``y = None``); NumPy values
     become Python ``int`` and ``float``. NumPy is not needed for sequences.
+
+    ``labels`` says how ``y`` is read:
+
+    - ``None`` (the default): class labels where ``y`` can only be class labels, numbers as they
+      are otherwise. Text labels are numbered 0, 1, 2, ... in order of first appearance, bools
+      become 0 and 1, and floats that are all whole numbers within 32 bits become ``int`` (what
+      a classifier needs; a regressor takes them alike).
+    - a :class:`ClassLabels` object, or ``True`` for a fresh one: ``y`` holds class labels, read
+      strictly (a fractional, missing or out-of-range label raises :class:`DataError` naming
+      its row); the object keeps the numbering of text labels.
+    - ``False``: numbers as they are (a regression target); text is refused.
+
     Arguments of the wrong kind raise ``TypeError`` (an ``X`` that is no table,
     a value that is no number) or ``ValueError`` (wrong shapes and lengths),
     naming the row and column.
@@ -327,6 +559,7 @@ def iter_arrays(
     n = len(X)
     if y is not None and len(y) != n:
         raise ValueError(f"X has {n} rows but y has {len(y)} values")
+    targets = _target_reader(y, labels, "y ") if y is not None else None
     if n == 0:
         return iter(())
     if shape is None and not _is_sequence(X[0]):
@@ -340,11 +573,12 @@ def iter_arrays(
         raise TypeError(f"feature names must be strings: {names[bad]!r} at position {bad}")
     if len(set(names)) != len(names):
         raise ValueError("feature names must be unique")
-    return _array_rows(X, y, names, width, shape is not None)
+    return _array_rows(X, y, names, width, shape is not None, targets)
 
 
 def _array_rows(
-    X: Any, y: Any, names: tuple[str, ...], width: int, numpy_rows: bool
+    X: Any, y: Any, names: tuple[str, ...], width: int, numpy_rows: bool, targets: TargetReader | None,
+    offset: int = 0,
 ) -> Iterator[tuple[dict[str, Any], Any]]:
     build = dict_builder(names)
     n = len(X)
@@ -376,25 +610,26 @@ def _array_rows(
                     total = math.nan
                 if total != total and _has_gap(row, start + k, names):
                     gaps.add(k)
-        labels = _as_list(y[start:stop]) if y is not None else [None] * (stop - start)
+        labels = targets(y[start:stop], offset + start) if targets is not None else [None] * (stop - start)
         for k, (row, label) in enumerate(zip(rows, labels)):
             yield (_without_gaps(names, row) if k in gaps else build(row)), label
-
-
-def _as_list(values: Any) -> list[Any]:
-    return values.tolist() if hasattr(values, "tolist") else list(values)
 
 
 def iter_frame(
     frame: Any,
     target: str | None = None,
     drop: Collection[str] | None = None,
+    *,
+    labels: ClassLabels | bool | None = None,
 ) -> Iterator[tuple[dict[str, Any], Any]]:
     """Stream the rows of a pandas ``DataFrame``: every numeric column but ``target`` and ``drop`` is a feature.
 
-    Missing values (NaN) are absent features. Needs pandas only for the frame
-    itself; the frame is read in chunks, so no full copy is made. A column that
-    is not numeric raises ``ValueError``; anything but a data frame ``TypeError``.
+    Missing values (NaN) are absent features. The target column may hold numbers, bools, text
+    or categories: ``labels`` reads it as in :func:`iter_arrays` (by default, text labels are
+    numbered in order of first appearance and whole floats such as ``1.0`` become ``int``;
+    ``labels=False`` requires a numeric target). Needs pandas only for the frame itself; the
+    frame is read in chunks, so no full copy is made. A feature column that is not numeric
+    raises ``ValueError``; anything but a data frame ``TypeError``.
     """
     if not (hasattr(frame, "columns") and hasattr(frame, "iloc")):
         raise TypeError(
@@ -408,20 +643,26 @@ def iter_frame(
     _check_names(columns, [target] if target is not None else [], "target column", where)
     _check_names(columns, sorted(dropped, key=str), "dropped column", where)
     features = [c for c in columns if c != target and c not in dropped]
-    for c in features + ([target] if target is not None else []):
+    numeric = features + ([target] if target is not None and labels is False else [])
+    for c in numeric:
         kind = getattr(frame[c].dtype, "kind", "f")
         if kind not in "biuf":
             raise ValueError(f"{where}: column {c!r} is not numeric (dtype {frame[c].dtype})")
-    return _frame_rows(frame, target, features)
+    targets = None
+    if target is not None:
+        targets = _target_reader(frame[target].to_numpy(), labels, f"{where}: column {target!r}, ")
+    return _frame_rows(frame, target, features, targets)
 
 
-def _frame_rows(frame: Any, target: str | None, features: list[Any]) -> Iterator[tuple[dict[str, Any], Any]]:
-    names = [str(c) for c in features]
+def _frame_rows(
+    frame: Any, target: str | None, features: list[Any], targets: TargetReader | None
+) -> Iterator[tuple[dict[str, Any], Any]]:
+    names = tuple(str(c) for c in features)
     for start in range(0, len(frame), _CHUNK):
         part = frame.iloc[start : start + _CHUNK]
         X = part[features].to_numpy(dtype=float)
         y = part[target].to_numpy() if target is not None else None
-        yield from iter_arrays(X, y, names)
+        yield from _array_rows(X, y, names, len(names), True, targets, start)
 
 
-__all__ = ["MISSING", "DataError", "iter_arrays", "iter_csv", "iter_frame", "parse_label"]
+__all__ = ["MISSING", "ClassLabels", "DataError", "iter_arrays", "iter_csv", "iter_frame", "parse_label"]

@@ -130,6 +130,14 @@ class SyntheticStream(ABC, Generic[Y]):
             values = iter(X.ravel().tolist())
             yield from zip(map(build, zip(*[values] * width)), y.tolist())
 
+    def arrays(self) -> tuple[list[str], np.ndarray, np.ndarray]:
+        """The whole stream at once: ``(feature names, X, y)``, the rows iteration yields."""
+        parts = list(self._batches(np.random.default_rng(self.seed)))
+        width = len(self.feature_names)
+        X = np.concatenate([p[0] for p in parts]) if parts else np.empty((0, width))
+        y = np.concatenate([p[1] for p in parts]) if parts else np.empty(0)
+        return list(self.feature_names), np.asarray(X, dtype=np.float64).reshape(-1, width), y
+
     def _spans(self) -> Iterator[tuple[int, int]]:
         """``(start, size)`` of each batch covering the stream."""
         batch = max(1, min(_BATCH, _BATCH_CELLS // max(1, len(self.feature_names))))

@@ -1,0 +1,463 @@
+// The module _tarvo_batch: rows of arrays through the objects of _tarvo_core,
+// in native code and without the GIL. Each function takes the rows
+// [start, stop) of the named columns; tarvo.batch calls it in chunks short
+// enough to notice Ctrl-C between them.
+//
+// Every row makes the same calls, in the same order, as the per-sample
+// methods would, on a FeatureMap built as the binding builds one from a dict,
+// so the results and the model's state afterwards are bit-identical to the
+// per-sample loop. While a call runs, its objects are listed as busy: any
+// method of theirs called from another thread raises RuntimeError.
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include "../class_binders.hpp"
+#include "../object_guard.hpp"
+#include "columns.hpp"
+#include "core/classifier.hpp"
+#include "core/regressor.hpp"
+#include "core/transformer.hpp"
+#include "drift/adwin.hpp"
+#include "metrics/accuracy.hpp"
+#include "metrics/error_metrics.hpp"
+#include "metrics/macro.hpp"
+#include "metrics/r2.hpp"
+#include "metrics/window_metric.hpp"
+#include "metrics/window_regression_metric.hpp"
+#include "pipeline/classification_pipeline.hpp"
+#include "pipeline/regression_pipeline.hpp"
+
+namespace tarvo::batch {
+
+namespace {
+
+using bindings::BusyClaim;
+using bindings::held_object;
+
+// The native object of a model, with every object it shares with Python
+// (a pipeline's steps and learner, at any depth) for the busy claim.
+template <class Interface>
+std::shared_ptr<Interface> native_model(const py::handle& model, std::vector<const void*>& shared) {
+    if (!py::isinstance<Interface>(model) || held_object(model) == nullptr) {
+        throw py::type_error("batch: the model is not a constructed object of the right kind");
+    }
+    auto held = model.cast<std::shared_ptr<Interface>>();
+    shared.push_back(held_object(model));
+    return held;
+}
+
+void add_parts(const void* top, std::vector<const void*>& shared, const IClassifier* classifier,
+               const IRegressor* regressor) {
+    (void)top;
+    // Pipelines nest at most 100 deep: a loop over the learners, no recursion.
+    while (classifier != nullptr || regressor != nullptr) {
+        const std::vector<std::shared_ptr<ITransformer>>* steps = nullptr;
+        if (const auto* p = dynamic_cast<const ClassificationPipeline*>(classifier)) {
+            steps = &p->steps();
+            classifier = p->learner().get();
+            shared.push_back(dynamic_cast<const void*>(classifier));
+        } else if (const auto* q = dynamic_cast<const RegressionPipeline*>(regressor)) {
+            steps = &q->steps();
+            regressor = q->learner().get();
+            shared.push_back(dynamic_cast<const void*>(regressor));
+        } else {
+            break;
+        }
+        for (const auto& step : *steps) {
+            shared.push_back(dynamic_cast<const void*>(step.get()));
+        }
+    }
+}
+
+template <class Interface>
+std::shared_ptr<Interface> claimable(const py::handle& model, std::vector<const void*>& shared) {
+    auto native = native_model<Interface>(model, shared);
+    if constexpr (std::is_same_v<Interface, IClassifier>) {
+        add_parts(native.get(), shared, native.get(), nullptr);
+    } else if constexpr (std::is_same_v<Interface, IRegressor>) {
+        add_parts(native.get(), shared, nullptr, native.get());
+    }
+    return native;
+}
+
+bool is_classifier(const py::handle& model) { return py::isinstance<IClassifier>(model); }
+
+// One native metric of the evaluation, updated as the Python loop updates it:
+// update(y_true, y_pred), except WindowMetric's update(predicted, actual).
+template <class Value>
+struct Metric {
+    void (*update)(void* object, Value y, Value y_pred);
+    // (get(0), get(1)) for a windowed metric, (get(), get()) for another.
+    std::pair<double, double> (*read)(const void* object);
+    void* object;
+};
+
+template <class T>
+std::pair<double, double> read_metric(const void* object) {
+    const T& m = *static_cast<const T*>(object);
+    if constexpr (std::is_same_v<T, WindowMetric> || std::is_same_v<T, WindowRegressionMetric>) {
+        return {m.get(0), m.get(1)};
+    } else {
+        return {m.get(), m.get()};
+    }
+}
+
+template <class T, class Value>
+void update_metric(void* object, Value y, Value y_pred) {
+    if constexpr (std::is_same_v<T, WindowMetric>) {
+        static_cast<T*>(object)->update(y_pred, y);
+    } else {
+        static_cast<T*>(object)->update(y, y_pred);
+    }
+}
+
+template <class Value, class... T>
+std::vector<Metric<Value>> native_metrics(const py::list& given, std::vector<const void*>& shared) {
+    std::vector<Metric<Value>> out;
+    for (const py::handle m : given) {
+        const bool taken = ([&] {
+            if (!py::isinstance<T>(m)) {
+                return false;
+            }
+            if (held_object(m) == nullptr) {
+                throw py::type_error("batch: a metric was never constructed");
+            }
+            out.push_back(Metric<Value>{&update_metric<T, Value>, &read_metric<T>, &m.cast<T&>()});
+            shared.push_back(held_object(m));
+            return true;
+        }() || ...);
+        if (!taken) {
+            throw py::type_error("batch: a metric is not a native metric of the model's task");
+        }
+    }
+    return out;
+}
+
+
+// A model, with the metrics and detector of an evaluation, claimed for one
+// batch: from its construction to close(), every object it holds refuses
+// calls from other threads, between its chunks of rows too. Its own methods
+// run one at a time (RuntimeError otherwise).
+class Session {
+public:
+    Session(py::object model, const py::list& metrics, py::object detector);
+
+    std::shared_ptr<IClassifier> classifier;
+    std::shared_ptr<IRegressor> regressor;
+    std::shared_ptr<ITransformer> transformer;
+    std::vector<Metric<int>> label_metrics;
+    std::vector<Metric<double>> value_metrics;
+    ADWIN* detector = nullptr;
+    // The rows completed so far: one past the last row learnt (or answered).
+    py::ssize_t done = 0;
+
+    // Marks the session running for the life of the returned guard.
+    [[nodiscard]] auto run() {
+        if (!claim_) {
+            throw std::runtime_error("batch: this batch is closed");
+        }
+        if (running_) {
+            throw std::runtime_error("batch: this batch is already running in another thread");
+        }
+        running_ = true;
+        auto done = [this](const void*) { running_ = false; };
+        return std::unique_ptr<const void, decltype(done)>(this, done);
+    }
+    void close() { claim_.reset(); }
+
+    // The metrics' current values, in the order given.
+    [[nodiscard]] std::vector<std::pair<double, double>> read() const {
+        std::vector<std::pair<double, double>> values;
+        for (const auto& m : label_metrics) {
+            values.push_back(m.read(m.object));
+        }
+        for (const auto& m : value_metrics) {
+            values.push_back(m.read(m.object));
+        }
+        return values;
+    }
+
+private:
+    py::object model_;  // keeps the Python objects alive while the GIL is released
+    py::list metric_objects_;
+    py::object detector_object_;
+    std::unique_ptr<BusyClaim> claim_;
+    bool running_ = false;
+};
+
+
+Session::Session(py::object model, const py::list& metrics, py::object detector_given)
+    : model_(std::move(model)), metric_objects_(metrics), detector_object_(std::move(detector_given)) {
+    std::vector<const void*> shared;
+    if (py::isinstance<ITransformer>(model_)) {
+        transformer = native_model<ITransformer>(model_, shared);
+    } else if (is_classifier(model_)) {
+        classifier = claimable<IClassifier>(model_, shared);
+        label_metrics = native_metrics<int, Accuracy, MacroPrecision, MacroRecall, MacroF1, WindowMetric>(
+            metrics, shared);
+    } else if (py::isinstance<IRegressor>(model_)) {
+        regressor = claimable<IRegressor>(model_, shared);
+        value_metrics = native_metrics<double, MAE, RMSE, R2, WindowRegressionMetric>(metrics, shared);
+    } else {
+        throw py::type_error("batch: the model is not a learner, transformer or pipeline");
+    }
+    if (!detector_object_.is_none()) {
+        if (!py::isinstance<ADWIN>(detector_object_) || held_object(detector_object_) == nullptr) {
+            throw py::type_error("batch: the detector must be a constructed ADWIN");
+        }
+        this->detector = &detector_object_.cast<ADWIN&>();
+        shared.push_back(held_object(detector_object_));
+    }
+    claim_ = std::make_unique<BusyClaim>(std::move(shared));
+}
+
+
+void learn(Session& s, const std::vector<std::string>& names, const py::list& columns,
+           const py::object& target, py::ssize_t start, py::ssize_t stop) {
+    const Columns rows(names, columns, start, stop);
+    const auto running = s.run();
+    if (s.transformer) {
+        const double* y = array_data<double>(target, stop, false, "y");
+        const py::gil_scoped_release nogil;
+        for (py::ssize_t r = start; r < stop; ++r) {
+            const FeatureMap x = rows.row(r);
+            if (y != nullptr) {
+                s.transformer->learn_one(x, y[r]);
+            } else {
+                s.transformer->learn_one(x);
+            }
+            s.done = r + 1;
+        }
+    } else if (s.classifier) {
+        const int* y = array_data<int>(target, stop, false, "y");
+        if (y == nullptr) {
+            throw py::type_error("batch: a classifier needs its labels");
+        }
+        const py::gil_scoped_release nogil;
+        for (py::ssize_t r = start; r < stop; ++r) {
+            s.classifier->learn_one(rows.row(r), y[r]);
+            s.done = r + 1;
+        }
+    } else {
+        const double* y = array_data<double>(target, stop, false, "y");
+        if (y == nullptr) {
+            throw py::type_error("batch: a regressor needs its targets");
+        }
+        const py::gil_scoped_release nogil;
+        for (py::ssize_t r = start; r < stop; ++r) {
+            s.regressor->learn_one(rows.row(r), y[r]);
+            s.done = r + 1;
+        }
+    }
+}
+
+void predict(Session& s, const std::vector<std::string>& names, const py::list& columns,
+             const py::object& out, py::ssize_t start, py::ssize_t stop) {
+    const Columns rows(names, columns, start, stop);
+    const auto running = s.run();
+    if (s.classifier) {
+        std::int64_t* o = array_data<std::int64_t>(out, stop, true, "out");
+        const py::gil_scoped_release nogil;
+        for (py::ssize_t r = start; r < stop; ++r) {
+            o[r] = s.classifier->predict_one(rows.row(r));
+            s.done = r + 1;
+        }
+    } else if (s.regressor) {
+        double* o = array_data<double>(out, stop, true, "out");
+        const py::gil_scoped_release nogil;
+        for (py::ssize_t r = start; r < stop; ++r) {
+            o[r] = s.regressor->predict_one(rows.row(r));
+            s.done = r + 1;
+        }
+    } else {
+        throw py::type_error("batch: a transformer predicts nothing");
+    }
+}
+
+// One row per answer and one column per key (sorted), `missing` where a row
+// lacks a key; (keys, values).
+template <class Key, class Map>
+py::tuple as_table(const std::vector<Map>& answers, double missing) {
+    std::set<Key> keys;
+    for (const auto& answer : answers) {
+        for (const auto& entry : answer) {
+            keys.insert(entry.first);
+        }
+    }
+    const std::vector<Key> ordered(keys.begin(), keys.end());
+    py::array_t<double> table({static_cast<py::ssize_t>(answers.size()),
+                               static_cast<py::ssize_t>(ordered.size())});
+    auto view = table.mutable_unchecked<2>();
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        for (std::size_t j = 0; j < ordered.size(); ++j) {
+            const auto it = answers[i].find(ordered[j]);
+            view(static_cast<py::ssize_t>(i), static_cast<py::ssize_t>(j)) =
+                it == answers[i].end() ? missing : it->second;
+        }
+    }
+    return py::make_tuple(ordered, table);
+}
+
+py::tuple predict_proba(Session& s, const std::vector<std::string>& names,
+                        const py::list& columns, py::ssize_t start, py::ssize_t stop) {
+    const Columns rows(names, columns, start, stop);
+    const auto running = s.run();
+    if (!s.classifier) {
+        throw py::type_error("batch: only a classifier gives probabilities");
+    }
+    std::vector<ProbabilityMap> answers;
+    {
+        const py::gil_scoped_release nogil;
+        answers.reserve(static_cast<std::size_t>(stop - start));
+        for (py::ssize_t r = start; r < stop; ++r) {
+            answers.push_back(s.classifier->predict_proba_one(rows.row(r)));
+            s.done = r + 1;
+        }
+    }
+    return as_table<int>(answers, 0.0);
+}
+
+py::tuple transform(Session& s, const std::vector<std::string>& names, const py::list& columns,
+                    py::ssize_t start, py::ssize_t stop) {
+    const Columns rows(names, columns, start, stop);
+    const auto running = s.run();
+    if (!s.transformer) {
+        throw py::type_error("batch: only a transformer transforms");
+    }
+    std::vector<FeatureMap> answers;
+    {
+        const py::gil_scoped_release nogil;
+        answers.reserve(static_cast<std::size_t>(stop - start));
+        for (py::ssize_t r = start; r < stop; ++r) {
+            answers.push_back(s.transformer->transform_one(rows.row(r)));
+            s.done = r + 1;
+        }
+    }
+    return as_table<std::string>(answers, std::nan(""));
+}
+
+// Test-then-train over rows [start, stop), as the Python evaluation loop does
+// it. `first` marks the stream's first row: a classifier that answers it with
+// no probabilities only learns it. Returns (the 1-based sample numbers after
+// which the detector reported a drift, the first sample scored).
+template <class Interface, class Label>
+py::tuple evaluate(Interface& learner, const std::vector<Metric<Label>>& metrics, ADWIN* detector,
+                   const Columns& rows, const Label* y, py::ssize_t start, py::ssize_t stop,
+                   bool first, std::conditional_t<std::is_same_v<Label, int>, std::int64_t, double>* o,
+                   py::ssize_t& done) {
+    std::vector<std::int64_t> drifts;
+    int first_scored = 1;
+    {
+        const py::gil_scoped_release nogil;
+        py::ssize_t r = start;
+        if constexpr (std::is_same_v<Interface, IClassifier>) {
+            if (first && r < stop && learner.predict_proba_one(rows.row(r)).empty()) {
+                const FeatureMap x = rows.row(r);
+                if (o != nullptr) {
+                    o[r] = learner.predict_one(x);
+                }
+                learner.learn_one(x, y[r]);
+                first_scored = 2;
+                ++r;
+                done = r;
+            }
+        }
+        for (; r < stop; ++r) {
+            const FeatureMap x = rows.row(r);
+            const Label label = y[r];
+            const Label y_pred = learner.predict_one(x);
+            learner.learn_one(x, label);
+            for (const Metric<Label>& m : metrics) {
+                m.update(m.object, label, y_pred);
+            }
+            if (o != nullptr) {
+                o[r] = y_pred;
+            }
+            if (detector != nullptr) {
+                if constexpr (std::is_same_v<Interface, IClassifier>) {
+                    detector->update(y_pred == label ? 0.0 : 1.0);
+                } else {
+                    detector->update(std::fabs(label - y_pred));
+                }
+                if (detector->drift_detected()) {
+                    drifts.push_back(static_cast<std::int64_t>(r) + 1);
+                }
+            }
+            done = r + 1;
+        }
+    }
+    return py::make_tuple(drifts, first_scored);
+}
+
+py::tuple prequential(Session& s, const std::vector<std::string>& names, const py::list& columns,
+                      const py::object& target, py::ssize_t start, py::ssize_t stop, bool first,
+                      const py::object& out) {
+    const Columns rows(names, columns, start, stop);
+    const auto running = s.run();
+    if (s.classifier) {
+        const int* y = array_data<int>(target, stop, false, "y");
+        auto* o = array_data<std::int64_t>(out, stop, true, "predictions");
+        if (y == nullptr) {
+            throw py::type_error("batch: the evaluation needs the labels");
+        }
+        return evaluate<IClassifier, int>(*s.classifier, s.label_metrics, s.detector, rows, y, start,
+                                          stop, first, o, s.done);
+    }
+    if (s.regressor) {
+        const double* y = array_data<double>(target, stop, false, "y");
+        auto* o = array_data<double>(out, stop, true, "predictions");
+        if (y == nullptr) {
+            throw py::type_error("batch: the evaluation needs the targets");
+        }
+        return evaluate<IRegressor, double>(*s.regressor, s.value_metrics, s.detector, rows, y,
+                                            start, stop, first, o, s.done);
+    }
+    throw py::type_error("batch: a transformer is not evaluated");
+}
+
+}  // namespace
+
+}  // namespace tarvo::batch
+
+PYBIND11_MODULE(_tarvo_batch, m, pybind11::multiple_interpreters::not_supported()) {
+    namespace py = pybind11;
+    using namespace tarvo::batch;
+    py::module_::import("_tarvo_core");  // the classes whose objects a session takes
+    m.doc() =
+        "Rows of arrays through the objects of _tarvo_core in native code, without the GIL "
+        "(used by tarvo.batch). A Session claims a model (with an evaluation's metrics and "
+        "detector) until close(); its methods take the rows [start, stop) of the named columns.";
+    tarvo::bindings::Bound<Session>(m, "Session")
+        .def(py::init<py::object, const py::list&, py::object>(), py::arg("model"),
+             py::arg("metrics") = py::list(), py::arg("detector") = py::none())
+        .def("close", &Session::close, "Release the claimed objects.")
+        .def_readonly("done", &Session::done, "One past the last row completed.")
+        .def("read", &Session::read,
+             "Each metric's (get(0), get(1)) when windowed, else (get(), get()).")
+        .def("__enter__", [](Session& s) -> Session& { return s; }, py::return_value_policy::reference)
+        .def("__exit__", [](Session& s, const py::args&) { s.close(); })
+        .def("learn", &learn, py::arg("names"), py::arg("columns"), py::arg("target"),
+             py::arg("start"), py::arg("stop"),
+             "Learn the rows in order (target: int32 labels, float64 targets, or None).")
+        .def("predict", &predict, py::arg("names"), py::arg("columns"), py::arg("out"),
+             py::arg("start"), py::arg("stop"),
+             "Write each row's prediction into out (int64 labels or float64 values).")
+        .def("predict_proba", &predict_proba, py::arg("names"), py::arg("columns"),
+             py::arg("start"), py::arg("stop"),
+             "(sorted labels, probabilities with one column per label, 0.0 where absent).")
+        .def("transform", &transform, py::arg("names"), py::arg("columns"), py::arg("start"),
+             py::arg("stop"), "(sorted output names, values with one column per name, NaN where absent).")
+        .def("prequential", &prequential, py::arg("names"), py::arg("columns"), py::arg("target"),
+             py::arg("start"), py::arg("stop"), py::arg("first"), py::arg("out"),
+             "Test-then-train over the rows; (drifts, first sample scored).");
+}
