@@ -238,6 +238,15 @@ def test_restart_from_the_checkpoint_after_a_micro_batch(spark, files, uninterru
         assert by_row(collected[b], ["k", "t", "y", "prediction"]) == by_row(
             uninterrupted["batches"][b], ["k", "t", "y", "prediction"])
     assert saved(export_models(str(checkpoint)).toPandas()) == uninterrupted["models"]
+    # The models as they stood after micro-batch 1: each key's loop over the first two files.
+    first = pd.concat(files[:2], ignore_index=True)
+    expected = {}
+    for k, rows_k in first.groupby("k"):
+        rows_k = rows_k.sort_values(["t", *FEATURES, "y"], kind="mergesort")
+        model = tree()
+        batch.learn_many(model, rows_k[FEATURES], rows_k["y"])
+        expected[int(k)] = pickle.dumps(model)
+    assert saved(export_models(str(checkpoint), batch_id=1).toPandas()) == expected
 
 
 def test_killed_runs_replay_their_micro_batch_and_learn_nothing_twice(spark, files, uninterrupted, reference, tmp_path):
