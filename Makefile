@@ -13,6 +13,7 @@ STAMP := $(VENV)/.tarvo-deps
 BUILD := build/release
 ASAN_BUILD := build/sanitize
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# Arguments of pytest; test files named here run alone (without any, every test under tests/).
 PYTEST_ARGS ?=
 # Absolute, so that a recipe may change directory and tools started from it still import the build.
 PYPATH := $(abspath $(BUILD)):$(abspath python)
@@ -25,7 +26,7 @@ CMAKE_ARGS = -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) \
 # ccache speeds rebuilds where it is installed; the build never needs it.
 CCACHE_ARG := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all venv dev-path build test fuzz stubs demo bench sanitize clean
+.PHONY: all venv dev-path build test fuzz param-docs stubs demo bench sanitize clean
 
 all: build
 
@@ -57,8 +58,10 @@ build: $(STAMP)
 	$(VENV)/bin/cmake -S . -B $(BUILD) $(CMAKE_ARGS) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	$(VENV)/bin/cmake --build $(BUILD) -j $(JOBS)
 
+# tests/test_spark.py needs Java 17 and skips without it: `apt-get install openjdk-17-jre-headless`.
 test: build dev-path
-	PYTHONPATH=$(PYPATH) $(PY) -m pytest tests $(PYTEST_ARGS)
+	@command -v java >/dev/null 2>&1 || echo "Java is missing: the Spark tests skip (apt-get install openjdk-17-jre-headless)"
+	PYTHONPATH=$(PYPATH) $(PY) -m pytest $(PYTEST_ARGS)
 
 # The fuzz suite alone with more examples: FUZZ_PROFILE=deep (the default here, long),
 # ci (fixed seed, what CI runs) or default (what `make test` runs).
@@ -68,9 +71,15 @@ fuzz: build
 	TARVO_HYPOTHESIS_PROFILE=$(FUZZ_PROFILE) PYTHONPATH=$(PYPATH) $(PY) -m pytest \
 		tests/test_fuzz.py $(PYTEST_ARGS)
 
+# The parameter documentation the bindings compile in (bindings/parameter_docs.hpp), rendered
+# from the parameter table python/tarvo/params.py; tests/test_params.py fails until it matches.
+param-docs: $(STAMP)
+	$(PY) tools/param_docs.py
+
 # The type stubs of _tarvo_core, regenerated from the module just built; run it after
-# changing a binding (tests/test_stubs.py fails until the stubs match the module).
-stubs: build
+# changing a binding or the parameter table (tests/test_stubs.py fails until the stubs match
+# the module).
+stubs: param-docs build
 	PYTHONPATH=$(abspath $(BUILD)) $(PY) tools/stubs.py
 	PYTHONPATH=$(abspath $(BUILD)) $(PY) tools/stubs.py --module _tarvo_batch
 
@@ -97,7 +106,7 @@ sanitize: $(STAMP) dev-path
 	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	TARVO_SANITIZED=1 PYTHONPATH=$(ASAN_PYPATH) $(PY) -m pytest tests -p no:cacheprovider $(PYTEST_ARGS)
+	TARVO_SANITIZED=1 PYTHONPATH=$(ASAN_PYPATH) $(PY) -m pytest -p no:cacheprovider $(PYTEST_ARGS)
 
 clean:
 	rm -rf build _skbuild dist *.egg-info

@@ -28,6 +28,7 @@ class Row:
     peer_us: float | None = None
     notes: str = ""
     extra: dict[str, Any] = field(default_factory=dict)
+    module: str = ""  # the benchmark module that measured it, set by run.py
 
     @property
     def ratio(self) -> float:
@@ -38,6 +39,11 @@ class Row:
         if self.peer_us is None or self.us_per_sample <= 0:
             return None
         return self.peer_us / self.us_per_sample
+
+    @classmethod
+    def from_dict(cls, d: dict[str, Any]) -> Row:
+        """The row of a report's JSON (its derived ratios left out)."""
+        return cls(**{k: v for k, v in d.items() if k in cls.__dataclass_fields__})
 
     def to_dict(self) -> dict[str, Any]:
         d = asdict(self)

@@ -36,7 +36,10 @@ void bind_knn_classifier(py::module_& m) {
         "(ValueError otherwise). Memory: every stored row holds one value per distinct "
         "feature name ever learnt, so a stream whose names never repeat costs window_size x "
         "distinct names doubles. Untrained, or with n_neighbors 0, predict_one answers -1 "
-        "and predict_proba_one {}.",
+        "and predict_proba_one {}.\n\n"
+        "Distances are raw, so a feature on a large scale outweighs the others: put a scaler "
+        "in front, as in ClassificationPipeline([MinMaxScaler()], KNNClassifier()) (--scale "
+        "minmax on the command line).",
         py::init<int, int, int>(), py::arg("n_neighbors") = 5, py::arg("window_size") = 1000,
         py::arg("p") = 2);
     add_neighbor_settings(cls);
@@ -54,7 +57,10 @@ void bind_knn_regressor(py::module_& m) {
         "least 0 (ValueError otherwise). Memory: every stored row holds one value per "
         "distinct feature name ever learnt, so a stream whose names never repeat costs "
         "window_size x distinct names doubles. Untrained, or with n_neighbors 0, predict_one "
-        "answers 0.0.",
+        "answers 0.0.\n\n"
+        "Distances are raw, so a feature on a large scale outweighs the others: put a scaler "
+        "in front, as in RegressionPipeline([MinMaxScaler()], KNNRegressor()) (--scale minmax "
+        "on the command line).",
         py::init<int, int, int>(), py::arg("n_neighbors") = 5, py::arg("window_size") = 1000,
         py::arg("p") = 2);
     add_neighbor_settings(cls);

@@ -56,6 +56,9 @@ void bind_select_k_best(py::module_& m) {
         m, "SelectKBest",
         "Keeps the k features whose running Pearson correlation with the target is highest "
         "(by absolute value with use_abs).\n\n"
+        "Without use_abs the signed correlation ranks, so a strong negative predictor ranks "
+        "last and is dropped: pass use_abs=True to keep the strongest predictors of either "
+        "sign. "
         "Equal scores keep the feature first named by set_feature_order or first learnt; a "
         "NaN score ranks last. Before anything is learnt a sample passes unchanged, afterwards "
         "features never learnt are dropped; k <= 0 keeps nothing. reset keeps the tie order. "

@@ -20,6 +20,7 @@
 #include "core/regressor.hpp"
 #include "core/transformer.hpp"
 #include "object_guard.hpp"
+#include "parameter_docs.hpp"
 
 namespace tarvo::bindings {
 
@@ -27,12 +28,18 @@ namespace py = pybind11;
 
 // A bound class whose methods and properties all check their object first
 // (see object_guard.hpp): constructors and __setstate__, which make the
-// object, are the only functions that skip the check.
+// object, are the only functions that skip the check. Its docstring ends with
+// the "Parameters" section of the parameter table (parameter_docs.hpp), and
+// each property takes its docstring from that table where it has one.
 template <class T, class... Options>
 class Bound : public py::class_<T, Options...> {
 public:
     using Base = py::class_<T, Options...>;
-    using Base::Base;
+
+    Bound(py::handle scope, const char* name) : Base(scope, name) {}
+    template <class... Extra>
+    Bound(py::handle scope, const char* name, const char* doc, const Extra&... extra)
+        : Base(scope, name, with_parameters(name, doc).c_str(), extra...) {}
 
     template <class Func, class... Extra>
     Bound& def(const char* name, Func&& f, const Extra&... extra) {
@@ -63,20 +70,47 @@ public:
     }
     template <class Getter, class... Extra>
     Bound& def_property_readonly(const char* name, const Getter& fget, const Extra&... extra) {
-        Base::def_property(name, getter(fget), nullptr, extra...);
+        with_table_doc(name, [&](const auto&... doc) {
+            Base::def_property(name, getter(fget), nullptr, extra..., doc...);
+        });
         return *this;
     }
     template <class Getter, class Setter, class... Extra>
     Bound& def_property(const char* name, const Getter& fget, const Setter& fset,
                         const Extra&... extra) {
-        Base::def_property(name, getter(fget),
-                           py::cpp_function(py::method_adaptor<T>(fset), py::is_setter(),
-                                            py::is_method(*this), object_guard{}),
-                           extra...);
+        with_table_doc(name, [&](const auto&... doc) {
+            Base::def_property(name, getter(fget),
+                               py::cpp_function(py::method_adaptor<T>(fset), py::is_setter(),
+                                                py::is_method(*this), object_guard{}),
+                               extra..., doc...);
+        });
         return *this;
     }
 
 private:
+    static std::string with_parameters(const char* name, const char* doc) {
+        const std::string_view section = docs::parameters(name);
+        std::string out = doc != nullptr ? doc : "";
+        if (!section.empty()) {
+            out.append(out.empty() ? "" : "\n\n").append(section);
+        }
+        return out;
+    }
+
+    // Calls define() with the table's docstring of property `name` as the last
+    // extra argument, so that it takes precedence; without one when the table
+    // has none.
+    template <class Define>
+    void with_table_doc(const char* name, Define define) {
+        const auto cls = py::str(this->attr("__name__")).template cast<std::string>();
+        const std::string doc(docs::property(cls, name));
+        if (doc.empty()) {
+            define();
+        } else {
+            define(doc.c_str());
+        }
+    }
+
     template <class Getter>
     py::cpp_function getter(const Getter& fget) {
         return py::cpp_function(py::method_adaptor<T>(fget), py::is_method(*this),

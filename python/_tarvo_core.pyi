@@ -22,6 +22,10 @@ class NaiveBayes(IClassifier):
     Online Gaussian naive Bayes classifier.
     
     Keeps per class a count and, per feature, a running mean and variance; predicts with the class prior times one normal density per feature. Untrained, predict_one answers -1 and predict_proba_one {}.
+    
+    Parameters
+    ----------
+    None.
     """
     def __copy__(self) -> NaiveBayes:
         """
@@ -68,6 +72,13 @@ class Perceptron(IClassifier):
     Multi-class perceptron.
     
     Keeps a bias and sparse weights per label; on a mistake moves the true label towards the sample and the predicted label away from it by learning_rate. Ties go to the label learnt first. predict_proba_one normalises exp(score). Untrained, predict_one answers 0 and predict_proba_one {}.
+    
+    Parameters
+    ----------
+    learning_rate : float, default 0.01
+        Step by which a mistake moves the weights of the true and the predicted label.
+        Range: a number above 0. Outside it: 0 never learns, and a negative rate steps the wrong
+        way.
     """
     def __copy__(self) -> Perceptron:
         """
@@ -111,7 +122,9 @@ class Perceptron(IClassifier):
         """
     @property
     def learning_rate(self) -> float:
-        ...
+        """
+        Step by which a mistake moves the weights of the true and the predicted label. Range: a number above 0. Outside it: 0 never learns, and a negative rate steps the wrong way.
+        """
     @learning_rate.setter
     def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
@@ -120,6 +133,17 @@ class LogisticRegressionClassifier(IClassifier):
     One-vs-rest logistic regression trained by stochastic gradient steps.
     
     Every known label is a two-class model updated on every sample, with L2 shrinkage l2 of the weights (not the bias). predict_one takes the greatest raw score, ties going to the smallest label; predict_proba_one normalises exp(score). Untrained, predict_one answers 0 and predict_proba_one {}.
+    
+    Parameters
+    ----------
+    learning_rate : float, default 0.01
+        Step size of the stochastic gradient steps.
+        Range: a number above 0. Outside it: 0 never learns, and a negative rate steps the wrong
+        way.
+    l2 : float, default 0.0
+        L2 shrinkage of the weights (not the bias) at every step.
+        Range: a number, at least 0. Outside it: a negative value makes the weights grow at
+        every step.
     """
     def __copy__(self) -> LogisticRegressionClassifier:
         """
@@ -163,13 +187,17 @@ class LogisticRegressionClassifier(IClassifier):
         """
     @property
     def l2(self) -> float:
-        ...
+        """
+        L2 shrinkage of the weights (not the bias) at every step. Range: a number, at least 0. Outside it: a negative value makes the weights grow at every step.
+        """
     @l2.setter
     def l2(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
     @property
     def learning_rate(self) -> float:
-        ...
+        """
+        Step size of the stochastic gradient steps. Range: a number above 0. Outside it: 0 never learns, and a negative rate steps the wrong way.
+        """
     @learning_rate.setter
     def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
@@ -178,6 +206,13 @@ class PassiveAggressiveClassifier(IClassifier):
     Multi-class passive-aggressive classifier (steps bounded by C).
     
     When the best rival label scores within a margin of 1 of the true label, adds the sample to the true label and subtracts it from the rival by the smallest step that restores the margin, at most C. Ties go to the smallest label. Untrained, predict_one answers 0 and predict_proba_one {}.
+    
+    Parameters
+    ----------
+    C : float, default 1.0
+        Upper bound of a step (the aggressiveness).
+        Range: a number above 0. Outside it: 0 never learns, and a negative C steps the wrong
+        way.
     """
     def __copy__(self) -> PassiveAggressiveClassifier:
         """
@@ -221,7 +256,9 @@ class PassiveAggressiveClassifier(IClassifier):
         """
     @property
     def C(self) -> float:
-        ...
+        """
+        Upper bound of a step (the aggressiveness). Range: a number above 0. Outside it: 0 never learns, and a negative C steps the wrong way.
+        """
     @C.setter
     def C(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
@@ -230,6 +267,17 @@ class SoftmaxRegression(IClassifier):
     Multinomial logistic regression trained by stochastic gradient steps.
     
     Softmax over the class scores (shifted by the greatest); every known label takes a step on every sample, with L2 shrinkage l2 of the weights. Untrained, predict_one answers 0 and predict_proba_one {}.
+    
+    Parameters
+    ----------
+    learning_rate : float, default 0.01
+        Step size of the stochastic gradient steps.
+        Range: a number above 0. Outside it: 0 never learns, and a negative rate steps the wrong
+        way.
+    l2 : float, default 0.0
+        L2 shrinkage of the weights (not the bias) at every step.
+        Range: a number, at least 0. Outside it: a negative value makes the weights grow at
+        every step.
     """
     def __copy__(self) -> SoftmaxRegression:
         """
@@ -273,13 +321,17 @@ class SoftmaxRegression(IClassifier):
         """
     @property
     def l2(self) -> float:
-        ...
+        """
+        L2 shrinkage of the weights (not the bias) at every step. Range: a number, at least 0. Outside it: a negative value makes the weights grow at every step.
+        """
     @l2.setter
     def l2(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
     @property
     def learning_rate(self) -> float:
-        ...
+        """
+        Step size of the stochastic gradient steps. Range: a number above 0. Outside it: 0 never learns, and a negative rate steps the wrong way.
+        """
     @learning_rate.setter
     def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
@@ -288,6 +340,24 @@ class KNNClassifier(IClassifier):
     k-nearest-neighbour classifier over a sliding window of recent samples.
     
     Keeps the last window_size learnt samples as dense rows over every feature name learnt so far (a name missing from a sample counts as 0) and predicts the majority label of the n_neighbors nearest by the Minkowski distance of order p; ties in distance go to the smaller label, vote ties to the label of the nearest neighbour among them. predict_proba_one gives each neighbour 1/k and lists only the labels among the neighbours. window_size must be at least 1 and n_neighbors at least 0 (ValueError otherwise). Memory: every stored row holds one value per distinct feature name ever learnt, so a stream whose names never repeat costs window_size x distinct names doubles. Untrained, or with n_neighbors 0, predict_one answers -1 and predict_proba_one {}.
+    
+    Distances are raw, so a feature on a large scale outweighs the others: put a scaler in front, as in ClassificationPipeline([MinMaxScaler()], KNNClassifier()) (--scale minmax on the command line).
+    
+    Parameters
+    ----------
+    n_neighbors : int, default 5
+        Number of nearest stored samples that vote.
+        Range: an integer, at least 1. Outside it: 0 answers -1 and {}; a negative value raises
+        ValueError.
+    window_size : int, default 1000
+        Number of most recent learnt samples kept (set at construction only). Memory: one value
+        per sample and distinct feature name.
+        Range: an integer, at least 1. Outside it: below 1 raises ValueError.
+    p : int, default 2
+        Order of the Minkowski distance: 1 Manhattan, 2 Euclidean. Distances are raw, so put a
+        scaler in front when features have different scales.
+        Range: an integer, at least 1. Outside it: 0 or a negative order is computed by the same
+        power formula but is no distance.
     """
     def __copy__(self) -> KNNClassifier:
         """
@@ -332,7 +402,7 @@ class KNNClassifier(IClassifier):
     @property
     def n_neighbors(self) -> int:
         """
-        Neighbours used (at least 0); assigning a negative value raises ValueError and keeps the current one.
+        Number of nearest stored samples that vote. Range: an integer, at least 1. Outside it: 0 answers -1 and {}; a negative value raises ValueError.
         """
     @n_neighbors.setter
     def n_neighbors(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
@@ -340,7 +410,7 @@ class KNNClassifier(IClassifier):
     @property
     def p(self) -> int:
         """
-        Order of the Minkowski distance.
+        Order of the Minkowski distance: 1 Manhattan, 2 Euclidean. Distances are raw, so put a scaler in front when features have different scales. Range: an integer, at least 1. Outside it: 0 or a negative order is computed by the same power formula but is no distance.
         """
     @p.setter
     def p(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
@@ -350,10 +420,34 @@ class HoeffdingTreeClassifier(IClassifier):
     Incrementally grown decision tree on numeric features (Hoeffding tree).
     
     Leaves keep class weights and per-class Gaussian statistics; every grace_period units of leaf weight a leaf scores candidate thresholds and splits when the best beats the runner-up by more than the Hoeffding bound, or the bound falls below tie_threshold. split_criterion is "gini" or (anything else) information gain; leaf_prediction is "mc", "nb" or (anything else) "nba", the better of the two at each leaf. Untrained, predict_one answers 0 and predict_proba_one {}.
+    
+    Parameters
+    ----------
+    grace_period : int, default 200
+        Leaf weight (samples) between two split attempts at a leaf.
+        Range: an integer, at least 1. Outside it: 0 never attempts a split, and a negative
+        value acts as its magnitude.
+    split_confidence : float, default 1e-07
+        The delta of the Hoeffding bound: the chance allowed of splitting on the wrong feature;
+        smaller waits for more evidence.
+        Range: a number in (0, 1). Outside it: 1 gives a bound of 0, so every attempt whose best
+        candidate is a feature splits; above 1, 0 or a negative value give a NaN or infinite
+        bound, so only a leaf with a single candidate can split.
+    tie_threshold : float, default 0.05
+        Split anyway once the Hoeffding bound falls below it: the best candidates are then too
+        close to tell apart.
+        Range: a number, at least 0. Outside it: a negative value never breaks a tie.
+    nb_threshold : int, default 0
+        Leaf weight below which a leaf predicts its majority class rather than by naive Bayes
+        (leaf_prediction 'nb' or 'nba').
+        Range: an integer, at least 0. Outside it: a negative value acts as 0.
+    max_depth : int, default 20
+        Leaves at this depth are not split (the root has depth 0).
+        Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
+    split_criterion : str, default 'info_gain'
+        Merit of a split: information gain or the Gini index.
+        Choices: 'info_gain' or 'gini'. Other values act as 'info_gain'.
     """
-    leaf_prediction: str
-    no_pre_prune: bool
-    split_criterion: str
     def __copy__(self) -> HoeffdingTreeClassifier:
         """
         An independent copy with the same state.
@@ -396,39 +490,95 @@ class HoeffdingTreeClassifier(IClassifier):
         """
     @property
     def grace_period(self) -> int:
-        ...
+        """
+        Leaf weight (samples) between two split attempts at a leaf. Range: an integer, at least 1. Outside it: 0 never attempts a split, and a negative value acts as its magnitude.
+        """
     @grace_period.setter
     def grace_period(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
-    def max_depth(self) -> int:
+    def leaf_prediction(self) -> str:
+        """
+        What a leaf predicts: 'nba' (default; naive Bayes when it has been right more often than the majority class at that leaf), 'mc' (the majority class) or 'nb' (naive Bayes). Any other text acts as 'nba'.
+        """
+    @leaf_prediction.setter
+    def leaf_prediction(self, arg0: str) -> None:
         ...
+    @property
+    def max_depth(self) -> int:
+        """
+        Leaves at this depth are not split (the root has depth 0). Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
+        """
     @max_depth.setter
     def max_depth(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
     def n_split_points(self) -> int:
         """
-        Candidate thresholds per feature and split attempt (at most 100000).
+        Candidate thresholds per feature and split attempt: at most 100000 (a larger value raises ValueError); 0 or less evaluates none, so no leaf splits.
         """
     @n_split_points.setter
     def n_split_points(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
-    def split_confidence(self) -> float:
+    def no_pre_prune(self) -> bool:
+        """
+        Leave out the null split (keeping the leaf) from the candidates of a split attempt.
+        """
+    @no_pre_prune.setter
+    def no_pre_prune(self, arg0: bool) -> None:
         ...
+    @property
+    def split_confidence(self) -> float:
+        """
+        The delta of the Hoeffding bound: the chance allowed of splitting on the wrong feature; smaller waits for more evidence. Range: a number in (0, 1). Outside it: 1 gives a bound of 0, so every attempt whose best candidate is a feature splits; above 1, 0 or a negative value give a NaN or infinite bound, so only a leaf with a single candidate can split.
+        """
     @split_confidence.setter
     def split_confidence(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
     @property
-    def tie_threshold(self) -> float:
+    def split_criterion(self) -> str:
+        """
+        Merit of a split: information gain or the Gini index. Choices: 'info_gain' or 'gini'. Other values act as 'info_gain'.
+        """
+    @split_criterion.setter
+    def split_criterion(self, arg0: str) -> None:
         ...
+    @property
+    def tie_threshold(self) -> float:
+        """
+        Split anyway once the Hoeffding bound falls below it: the best candidates are then too close to tell apart. Range: a number, at least 0. Outside it: a negative value never breaks a tie.
+        """
     @tie_threshold.setter
     def tie_threshold(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
 class EFDTClassifier(HoeffdingTreeClassifier):
     """
     Hoeffding tree with information gain and a default split_confidence of 1e-5; learns and predicts exactly as HoeffdingTreeClassifier, whose methods and properties it inherits.
+    
+    Parameters
+    ----------
+    grace_period : int, default 200
+        Leaf weight (samples) between two split attempts at a leaf.
+        Range: an integer, at least 1. Outside it: 0 never attempts a split, and a negative
+        value acts as its magnitude.
+    split_confidence : float, default 1e-05
+        The delta of the Hoeffding bound: the chance allowed of splitting on the wrong feature;
+        smaller waits for more evidence.
+        Range: a number in (0, 1). Outside it: 1 gives a bound of 0, so every attempt whose best
+        candidate is a feature splits; above 1, 0 or a negative value give a NaN or infinite
+        bound, so only a leaf with a single candidate can split.
+    tie_threshold : float, default 0.05
+        Split anyway once the Hoeffding bound falls below it: the best candidates are then too
+        close to tell apart.
+        Range: a number, at least 0. Outside it: a negative value never breaks a tie.
+    nb_threshold : int, default 0
+        Leaf weight below which a leaf predicts its majority class rather than by naive Bayes
+        (leaf_prediction 'nb' or 'nba').
+        Range: an integer, at least 0. Outside it: a negative value acts as 0.
+    max_depth : int, default 20
+        Leaves at this depth are not split (the root has depth 0).
+        Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
     """
     def __copy__(self) -> EFDTClassifier:
         """
@@ -459,6 +609,24 @@ class SGTClassifier(IClassifier):
     Stochastic gradient tree: a binary classifier whose tree leaves hold a logit.
     
     Labels greater than 0 are the positive class. Each sample adds the logistic loss's gradient and hessian at its leaf, whose logit takes a regularised Newton step (learning_rate, lambda_). Every grace_period samples a leaf above max_depth considers splitting each feature at its gradient-weighted mean, estimating each side's share of the hessian from a hessian-weighted Gaussian and of the gradient from Gaussians of the samples with positive and with negative gradient. predict_one answers 1 when the leaf's logit is >= 0; untrained, 1 and {1: 0.5, 0: 0.5}.
+    
+    Parameters
+    ----------
+    learning_rate : float, default 0.1
+        Step of the leaves' regularised Newton updates of their logits.
+        Range: a number above 0. Outside it: 0 leaves the logits where the splits put them, and
+        a negative rate steps them the wrong way.
+    lambda_ : float, default 0.1
+        L2 regularisation of the leaf logits (added to the hessian sums).
+        Range: a number, at least 0. Outside it: a negative value can freeze a leaf or divide by
+        nearly zero.
+    grace_period : int, default 200
+        Samples a leaf learns between two split attempts.
+        Range: an integer, at least 1. Outside it: 0 never attempts a split, and a negative
+        value acts as its magnitude.
+    max_depth : int, default 6
+        Leaves at this depth are not split (the root has depth 0).
+        Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
     """
     def __copy__(self) -> SGTClassifier:
         """
@@ -502,25 +670,33 @@ class SGTClassifier(IClassifier):
         """
     @property
     def grace_period(self) -> int:
-        ...
+        """
+        Samples a leaf learns between two split attempts. Range: an integer, at least 1. Outside it: 0 never attempts a split, and a negative value acts as its magnitude.
+        """
     @grace_period.setter
     def grace_period(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
     def lambda_(self) -> float:
-        ...
+        """
+        L2 regularisation of the leaf logits (added to the hessian sums). Range: a number, at least 0. Outside it: a negative value can freeze a leaf or divide by nearly zero.
+        """
     @lambda_.setter
     def lambda_(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
     @property
     def learning_rate(self) -> float:
-        ...
+        """
+        Step of the leaves' regularised Newton updates of their logits. Range: a number above 0. Outside it: 0 leaves the logits where the splits put them, and a negative rate steps them the wrong way.
+        """
     @learning_rate.setter
     def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
     @property
     def max_depth(self) -> int:
-        ...
+        """
+        Leaves at this depth are not split (the root has depth 0). Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
+        """
     @max_depth.setter
     def max_depth(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
@@ -529,6 +705,49 @@ class ARFClassifier(IClassifier):
     Adaptive random forest of Hoeffding trees.
     
     Each member learns every sample a Poisson(lambda_value) number of times and its tree evaluates subspace_size random features per split attempt (a negative size: trunc(sqrt(features)) + 1). ADWIN detectors over the member's 0/1 error start a background tree on a warning (warning_delta) and replace the tree on a drift (drift_delta). Members vote with their accuracy since their tree was last replaced. n_models (at most 100000) takes effect at reset; seed re-seeds the forest at reset and is the base of the seed of every tree built after it is set; a NaN, infinite or above-1000 lambda_value makes learn_one raise ValueError. The cost of learn_one grows linearly with lambda_value (every member learns the sample about lambda_value times); a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0 and predict_proba_one {}.
+    
+    Parameters
+    ----------
+    n_models : int, default 10
+        Number of member trees; a change takes effect at reset().
+        Range: an integer from 1 to 100000. Outside it: below 1 gives one member; above 100000
+        raises ValueError.
+    seed : int, default 0
+        Seed of the Poisson weights (re-seeded at reset()) and base of the seed of every member
+        tree built after it is set.
+        Range: any 32-bit integer.
+    lambda_value : float, default 6.0
+        Mean of the Poisson number of times each member learns a sample; the cost of learn_one
+        grows with it, and it is read afresh at every learn_one.
+        Range: a number in (0, 1000]. Outside it: 0 or below stops the members from learning;
+        NaN, infinite or above 1000 makes learn_one raise ValueError.
+    drift_delta : float, default 0.001
+        The delta of each member's ADWIN drift detector over its 0/1 error: an alarm replaces
+        the member's tree by its background tree, or by a fresh one.
+        Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the
+        test no longer bounds false alarms.
+    warning_delta : float, default 0.01
+        The delta of each member's ADWIN warning detector over its 0/1 error: an alarm starts a
+        background tree (larger than drift_delta: it warns earlier).
+        Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the
+        test no longer bounds false alarms.
+    grace_period : int, default 50
+        Split attempts of every member tree: samples of leaf weight between two attempts.
+        Range: an integer, at least 1. Outside it: 0 never attempts a split, and a negative
+        value acts as its magnitude.
+    max_depth : int, default 20
+        Leaves of every member tree at this depth are not split (the root has depth 0).
+        Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
+    split_confidence : float, default 0.01
+        The delta of the Hoeffding bound of every member tree; smaller waits for more evidence
+        before a split.
+        Range: a number in (0, 1). Outside it: the bound is 0, NaN or infinite, so the test no
+        longer weighs the evidence.
+    subspace_size : int, default -1
+        Features each member tree evaluates per split attempt, drawn at random: a negative value
+        means trunc(sqrt(features)) + 1, and 0 (or a size not below the number of features)
+        every feature.
+        Range: any 32-bit integer.
     """
     def __copy__(self) -> ARFClassifier:
         """
@@ -572,13 +791,17 @@ class ARFClassifier(IClassifier):
         """
     @property
     def n_models(self) -> int:
-        ...
+        """
+        Number of member trees; a change takes effect at reset(). Range: an integer from 1 to 100000. Outside it: below 1 gives one member; above 100000 raises ValueError.
+        """
     @n_models.setter
     def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
     def seed(self) -> int:
-        ...
+        """
+        Seed of the Poisson weights (re-seeded at reset()) and base of the seed of every member tree built after it is set. Range: any 32-bit integer.
+        """
     @seed.setter
     def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
@@ -587,6 +810,55 @@ class SRPClassifier(IClassifier):
     Streaming random patches of Hoeffding trees.
     
     Each member learns on its own patch: a fixed random share subspace_fraction of the features of its first sample (drawn from seed and the member's position, names kept in ascending order) and/or every sample a Poisson(lambda_value) number of times. training_method is "subspaces" (features only, every sample learnt once), "resampling" (weights only, every feature) or any other text for "patches" (both). ADWIN detectors over the member's 0/1 error start a background tree on a warning (warning_delta) and replace the tree on a drift (drift_delta). Members vote with their accuracy since their tree was last replaced. n_models (at most 100000) takes effect at reset; seed re-seeds the weights at reset and seeds every patch drawn after it is set; a NaN, infinite or above-1000 lambda_value makes learn_one raise ValueError when the method draws weights. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0 and predict_proba_one {}.
+    
+    Parameters
+    ----------
+    n_models : int, default 10
+        Number of member trees; a change takes effect at reset().
+        Range: an integer from 1 to 100000. Outside it: below 1 gives one member; above 100000
+        raises ValueError.
+    seed : int, default 0
+        Seed of the Poisson weights (re-seeded at reset()) and of every member patch drawn after
+        it is set.
+        Range: any 32-bit integer.
+    lambda_value : float, default 6.0
+        Mean of the Poisson number of times each member learns a sample; the cost of learn_one
+        grows with it, and it is read afresh at every learn_one. Unused by training_method
+        'subspaces'.
+        Range: a number in (0, 1000]. Outside it: 0 or below stops the members from learning;
+        NaN, infinite or above 1000 makes learn_one raise ValueError.
+    drift_delta : float, default 0.001
+        The delta of each member's ADWIN drift detector over its 0/1 error: an alarm replaces
+        the member's tree by its background tree, or by a fresh one.
+        Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the
+        test no longer bounds false alarms.
+    warning_delta : float, default 0.01
+        The delta of each member's ADWIN warning detector over its 0/1 error: an alarm starts a
+        background tree (larger than drift_delta: it warns earlier).
+        Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the
+        test no longer bounds false alarms.
+    grace_period : int, default 50
+        Split attempts of every member tree: samples of leaf weight between two attempts.
+        Range: an integer, at least 1. Outside it: 0 never attempts a split, and a negative
+        value acts as its magnitude.
+    max_depth : int, default 20
+        Leaves of every member tree at this depth are not split (the root has depth 0).
+        Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
+    split_confidence : float, default 0.01
+        The delta of the Hoeffding bound of every member tree; smaller waits for more evidence
+        before a split.
+        Range: a number in (0, 1). Outside it: the bound is 0, NaN or infinite, so the test no
+        longer weighs the evidence.
+    subspace_fraction : float, default 0.6
+        Share of the features of a member's first sample that the member sees, rounded (at least
+        one feature), drawn from seed and the member's position.
+        Range: a number in (0, 1]. Outside it: 0 or below gives one feature per member, above 1
+        every feature.
+    training_method : str, default 'patches'
+        How members differ: 'patches' (a feature subspace and Poisson weights), 'subspaces' (the
+        subspace only, every sample learnt once) or 'resampling' (the weights only, every
+        feature).
+        Choices: 'patches', 'subspaces' or 'resampling'. Other values act as 'patches'.
     """
     def __copy__(self) -> SRPClassifier:
         """
@@ -630,13 +902,17 @@ class SRPClassifier(IClassifier):
         """
     @property
     def n_models(self) -> int:
-        ...
+        """
+        Number of member trees; a change takes effect at reset(). Range: an integer from 1 to 100000. Outside it: below 1 gives one member; above 100000 raises ValueError.
+        """
     @n_models.setter
     def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
     def seed(self) -> int:
-        ...
+        """
+        Seed of the Poisson weights (re-seeded at reset()) and of every member patch drawn after it is set. Range: any 32-bit integer.
+        """
     @seed.setter
     def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
@@ -645,6 +921,38 @@ class LeveragingBaggingClassifier(IClassifier):
     Leveraging bagging of Hoeffding trees.
     
     Every member sees every feature and learns each sample a Poisson(lambda_value) number of times; one ADWIN detector (drift_delta) over its 0/1 error replaces its tree by a fresh one on a drift. The ensemble predicts the unweighted mean of the members' normalised class distributions. n_models (at most 100000) and seed take effect at reset; a NaN, infinite or above-1000 lambda_value makes learn_one raise ValueError. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0 and predict_proba_one {}.
+    
+    Parameters
+    ----------
+    n_models : int, default 10
+        Number of member trees; a change takes effect at reset().
+        Range: an integer from 1 to 100000. Outside it: below 1 gives one member; above 100000
+        raises ValueError.
+    seed : int, default 0
+        Seed of the Poisson weights; a change takes effect at reset().
+        Range: any 32-bit integer.
+    lambda_value : float, default 6.0
+        Mean of the Poisson number of times each member learns a sample; the cost of learn_one
+        grows with it, and it is read afresh at every learn_one.
+        Range: a number in (0, 1000]. Outside it: 0 or below stops the members from learning;
+        NaN, infinite or above 1000 makes learn_one raise ValueError.
+    drift_delta : float, default 0.002
+        The delta of each member's ADWIN drift detector over its 0/1 error: an alarm replaces
+        the member's tree by a fresh one.
+        Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the
+        test no longer bounds false alarms.
+    grace_period : int, default 50
+        Split attempts of every member tree: samples of leaf weight between two attempts.
+        Range: an integer, at least 1. Outside it: 0 never attempts a split, and a negative
+        value acts as its magnitude.
+    max_depth : int, default 20
+        Leaves of every member tree at this depth are not split (the root has depth 0).
+        Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
+    split_confidence : float, default 0.01
+        The delta of the Hoeffding bound of every member tree; smaller waits for more evidence
+        before a split.
+        Range: a number in (0, 1). Outside it: the bound is 0, NaN or infinite, so the test no
+        longer weighs the evidence.
     """
     def __copy__(self) -> LeveragingBaggingClassifier:
         """
@@ -688,13 +996,17 @@ class LeveragingBaggingClassifier(IClassifier):
         """
     @property
     def n_models(self) -> int:
-        ...
+        """
+        Number of member trees; a change takes effect at reset(). Range: an integer from 1 to 100000. Outside it: below 1 gives one member; above 100000 raises ValueError.
+        """
     @n_models.setter
     def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
     def seed(self) -> int:
-        ...
+        """
+        Seed of the Poisson weights; a change takes effect at reset(). Range: any 32-bit integer.
+        """
     @seed.setter
     def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
@@ -703,6 +1015,44 @@ class HoeffdingAdaptiveTreeClassifier(IClassifier):
     Hoeffding tree that follows concept drift.
     
     Two ADWIN detectors watch the tree's 0/1 test-then-train error: a warning (warning_delta) starts a background tree, a drift (drift_delta) replaces the tree by the background tree, or by a fresh tree when there is none. Only alarms about a rising error count: a tree whose error is falling is kept. grace_period and max_depth apply to trees built after they are set.
+    
+    Parameters
+    ----------
+    grace_period : int, default 200
+        Leaf weight between two split attempts; applies to trees built after it is set.
+        Range: an integer, at least 1. Outside it: 0 never attempts a split, and a negative
+        value acts as its magnitude.
+    split_confidence : float, default 1e-07
+        The delta of the Hoeffding bound: the chance allowed of splitting on the wrong feature;
+        smaller waits for more evidence.
+        Range: a number in (0, 1). Outside it: 1 gives a bound of 0, so every attempt whose best
+        candidate is a feature splits; above 1, 0 or a negative value give a NaN or infinite
+        bound, so only a leaf with a single candidate can split.
+    tie_threshold : float, default 0.05
+        Split anyway once the Hoeffding bound falls below it: the best candidates are then too
+        close to tell apart.
+        Range: a number, at least 0. Outside it: a negative value never breaks a tie.
+    nb_threshold : int, default 0
+        Leaf weight below which a leaf predicts its majority class rather than by naive Bayes
+        (leaf_prediction 'nb' or 'nba').
+        Range: an integer, at least 0. Outside it: a negative value acts as 0.
+    max_depth : int, default 20
+        Leaves at this depth are not split (the root has depth 0); applies to trees built after
+        it is set.
+        Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
+    drift_delta : float, default 0.002
+        The delta of the ADWIN detector over the tree's 0/1 error whose alarm about a rising
+        error replaces the tree (by the background tree when there is one).
+        Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the
+        test no longer bounds false alarms.
+    warning_delta : float, default 0.02
+        The delta of the ADWIN detector over the tree's 0/1 error whose alarm about a rising
+        error starts a background tree (larger than drift_delta: it warns earlier).
+        Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the
+        test no longer bounds false alarms.
+    split_criterion : str, default 'info_gain'
+        Merit of a split: information gain or the Gini index.
+        Choices: 'info_gain' or 'gini'. Other values act as 'info_gain'.
     """
     def __copy__(self) -> HoeffdingAdaptiveTreeClassifier:
         """
@@ -746,13 +1096,17 @@ class HoeffdingAdaptiveTreeClassifier(IClassifier):
         """
     @property
     def grace_period(self) -> int:
-        ...
+        """
+        Leaf weight between two split attempts; applies to trees built after it is set. Range: an integer, at least 1. Outside it: 0 never attempts a split, and a negative value acts as its magnitude.
+        """
     @grace_period.setter
     def grace_period(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
     def max_depth(self) -> int:
-        ...
+        """
+        Leaves at this depth are not split (the root has depth 0); applies to trees built after it is set. Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
+        """
     @max_depth.setter
     def max_depth(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
@@ -761,6 +1115,18 @@ class LinearRegression(IRegressor):
     Linear regression by stochastic gradient descent on the squared error.
     
     The error and every per-feature gradient are clipped to [-10, 10]; l2 shrinks the weights, not the bias. Untrained, predict_one answers 0.0.
+    
+    Parameters
+    ----------
+    learning_rate : float, default 0.01
+        Step size of the stochastic gradient steps. The error and every gradient are clipped to
+        [-10, 10].
+        Range: a number above 0. Outside it: 0 never learns, and a negative rate steps the wrong
+        way.
+    l2 : float, default 0.0
+        L2 shrinkage of the weights (not the bias) at every step.
+        Range: a number, at least 0. Outside it: a negative value makes the weights grow at
+        every step.
     """
     def __copy__(self) -> LinearRegression:
         """
@@ -800,13 +1166,17 @@ class LinearRegression(IRegressor):
         """
     @property
     def l2(self) -> float:
-        ...
+        """
+        L2 shrinkage of the weights (not the bias) at every step. Range: a number, at least 0. Outside it: a negative value makes the weights grow at every step.
+        """
     @l2.setter
     def l2(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
     @property
     def learning_rate(self) -> float:
-        ...
+        """
+        Step size of the stochastic gradient steps. The error and every gradient are clipped to [-10, 10]. Range: a number above 0. Outside it: 0 never learns, and a negative rate steps the wrong way.
+        """
     @learning_rate.setter
     def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
@@ -815,6 +1185,17 @@ class BayesianLinearRegression(IRegressor):
     Diagonal Bayesian linear regression.
     
     Each feature's weight has its own Gaussian posterior, with prior precision alpha and noise precision beta, moved by the residual clipped to [-10, 10]; the bias is the running mean of the clipped residuals. Untrained, predict_one answers 0.0.
+    
+    Parameters
+    ----------
+    alpha : float, default 1.0
+        Prior precision of every weight: larger keeps the weights nearer 0.
+        Range: a number above 0. Outside it: 0 or a negative value can divide by zero or reverse
+        updates.
+    beta : float, default 1.0
+        Noise precision: how much each sample's residual moves the weights.
+        Range: a number above 0. Outside it: 0 makes the bias NaN; a negative value reverses the
+        updates.
     """
     def __copy__(self) -> BayesianLinearRegression:
         """
@@ -854,13 +1235,17 @@ class BayesianLinearRegression(IRegressor):
         """
     @property
     def alpha(self) -> float:
-        ...
+        """
+        Prior precision of every weight: larger keeps the weights nearer 0. Range: a number above 0. Outside it: 0 or a negative value can divide by zero or reverse updates.
+        """
     @alpha.setter
     def alpha(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
     @property
     def beta(self) -> float:
-        ...
+        """
+        Noise precision: how much each sample's residual moves the weights. Range: a number above 0. Outside it: 0 makes the bias NaN; a negative value reverses the updates.
+        """
     @beta.setter
     def beta(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
@@ -869,6 +1254,17 @@ class PassiveAggressiveRegressor(IRegressor):
     Passive-aggressive regression with an epsilon-insensitive loss (steps bounded by C).
     
     A residual beyond epsilon moves the weights and the bias towards the target by the smallest step that brings it within epsilon, at most C. Untrained, predict_one answers 0.0.
+    
+    Parameters
+    ----------
+    C : float, default 1.0
+        Upper bound of a step (the aggressiveness).
+        Range: a number above 0. Outside it: 0 never learns, and a negative C steps the wrong
+        way.
+    epsilon : float, default 0.1
+        Residuals within epsilon leave the model unchanged.
+        Range: a number, at least 0. Outside it: a negative value makes every sample move the
+        model, by a larger step.
     """
     def __copy__(self) -> PassiveAggressiveRegressor:
         """
@@ -908,13 +1304,17 @@ class PassiveAggressiveRegressor(IRegressor):
         """
     @property
     def C(self) -> float:
-        ...
+        """
+        Upper bound of a step (the aggressiveness). Range: a number above 0. Outside it: 0 never learns, and a negative C steps the wrong way.
+        """
     @C.setter
     def C(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
     @property
     def epsilon(self) -> float:
-        ...
+        """
+        Residuals within epsilon leave the model unchanged. Range: a number, at least 0. Outside it: a negative value makes every sample move the model, by a larger step.
+        """
     @epsilon.setter
     def epsilon(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
@@ -923,6 +1323,25 @@ class KNNRegressor(IRegressor):
     k-nearest-neighbour regressor over a sliding window of recent samples.
     
     Keeps the last window_size learnt samples as dense rows over every feature name learnt so far (a name missing from a sample counts as 0) and predicts the inverse-distance weighted mean target of the n_neighbors nearest by the Minkowski distance of order p; a neighbour within 1e-10 of the query weighs 1e10, and ties in distance go to the smaller target. window_size must be at least 1 and n_neighbors at least 0 (ValueError otherwise). Memory: every stored row holds one value per distinct feature name ever learnt, so a stream whose names never repeat costs window_size x distinct names doubles. Untrained, or with n_neighbors 0, predict_one answers 0.0.
+    
+    Distances are raw, so a feature on a large scale outweighs the others: put a scaler in front, as in RegressionPipeline([MinMaxScaler()], KNNRegressor()) (--scale minmax on the command line).
+    
+    Parameters
+    ----------
+    n_neighbors : int, default 5
+        Number of nearest stored samples whose targets are averaged (weighted by inverse
+        distance).
+        Range: an integer, at least 1. Outside it: 0 answers 0.0; a negative value raises
+        ValueError.
+    window_size : int, default 1000
+        Number of most recent learnt samples kept (set at construction only). Memory: one value
+        per sample and distinct feature name.
+        Range: an integer, at least 1. Outside it: below 1 raises ValueError.
+    p : int, default 2
+        Order of the Minkowski distance: 1 Manhattan, 2 Euclidean. Distances are raw, so put a
+        scaler in front when features have different scales.
+        Range: an integer, at least 1. Outside it: 0 or a negative order is computed by the same
+        power formula but is no distance.
     """
     def __copy__(self) -> KNNRegressor:
         """
@@ -963,7 +1382,7 @@ class KNNRegressor(IRegressor):
     @property
     def n_neighbors(self) -> int:
         """
-        Neighbours used (at least 0); assigning a negative value raises ValueError and keeps the current one.
+        Number of nearest stored samples whose targets are averaged (weighted by inverse distance). Range: an integer, at least 1. Outside it: 0 answers 0.0; a negative value raises ValueError.
         """
     @n_neighbors.setter
     def n_neighbors(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
@@ -971,7 +1390,7 @@ class KNNRegressor(IRegressor):
     @property
     def p(self) -> int:
         """
-        Order of the Minkowski distance.
+        Order of the Minkowski distance: 1 Manhattan, 2 Euclidean. Distances are raw, so put a scaler in front when features have different scales. Range: an integer, at least 1. Outside it: 0 or a negative order is computed by the same power formula but is no distance.
         """
     @p.setter
     def p(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
@@ -981,8 +1400,31 @@ class HoeffdingTreeRegressor(IRegressor):
     Incrementally grown binary regression tree.
     
     Each leaf keeps running statistics of the target and of every feature and a linear model on standardised features. Every grace_period samples a leaf tries to split a feature at its mean; it splits when the Hoeffding bound (with the target's standard deviation as range) or the tie rule allows. leaf_prediction: "mean", "linear", or any other text for "adaptive" (the better of the two so far). Untrained, predict_one answers 0.0.
+    
+    Parameters
+    ----------
+    grace_period : int, default 200
+        Samples between two split attempts at a leaf; a leaf predicts its mean until it has
+        learnt this many.
+        Range: an integer, at least 1. Outside it: 0 never attempts a split, and a negative
+        value acts as its magnitude for split attempts.
+    split_confidence : float, default 1e-07
+        The delta of the Hoeffding bound: the chance allowed of splitting on the wrong feature;
+        smaller waits for more evidence.
+        Range: a number in (0, 1). Outside it: the bound is 0, NaN or infinite, so the test no
+        longer weighs the evidence.
+    tie_threshold : float, default 0.05
+        Split anyway once the Hoeffding bound falls below it while the two best features score
+        within it of each other.
+        Range: a number, at least 0. Outside it: a negative value never breaks a tie.
+    max_depth : int, default 20
+        Leaves at this depth are not split (the root has depth 0).
+        Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
+    learning_rate : float, default 0.01
+        Step of the leaves' linear models on standardised features.
+        Range: a number above 0. Outside it: 0 leaves the linear models at 0, and a negative
+        rate steps them the wrong way.
     """
-    leaf_prediction: str
     def __copy__(self) -> HoeffdingTreeRegressor:
         """
         An independent copy with the same state.
@@ -1021,31 +1463,49 @@ class HoeffdingTreeRegressor(IRegressor):
         """
     @property
     def grace_period(self) -> int:
-        ...
+        """
+        Samples between two split attempts at a leaf; a leaf predicts its mean until it has learnt this many. Range: an integer, at least 1. Outside it: 0 never attempts a split, and a negative value acts as its magnitude for split attempts.
+        """
     @grace_period.setter
     def grace_period(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
-    def learning_rate(self) -> float:
+    def leaf_prediction(self) -> str:
+        """
+        What a leaf predicts: 'adaptive' (default; its linear model when that has erred less than its mean so far), 'mean' or 'linear'. Any other text acts as 'adaptive'.
+        """
+    @leaf_prediction.setter
+    def leaf_prediction(self, arg0: str) -> None:
         ...
+    @property
+    def learning_rate(self) -> float:
+        """
+        Step of the leaves' linear models on standardised features. Range: a number above 0. Outside it: 0 leaves the linear models at 0, and a negative rate steps them the wrong way.
+        """
     @learning_rate.setter
     def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
     @property
     def max_depth(self) -> int:
-        ...
+        """
+        Leaves at this depth are not split (the root has depth 0). Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
+        """
     @max_depth.setter
     def max_depth(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
     def split_confidence(self) -> float:
-        ...
+        """
+        The delta of the Hoeffding bound: the chance allowed of splitting on the wrong feature; smaller waits for more evidence. Range: a number in (0, 1). Outside it: the bound is 0, NaN or infinite, so the test no longer weighs the evidence.
+        """
     @split_confidence.setter
     def split_confidence(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
     @property
     def tie_threshold(self) -> float:
-        ...
+        """
+        Split anyway once the Hoeffding bound falls below it while the two best features score within it of each other. Range: a number, at least 0. Outside it: a negative value never breaks a tie.
+        """
     @tie_threshold.setter
     def tie_threshold(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
@@ -1054,6 +1514,43 @@ class ARFRegressor(IRegressor):
     Adaptive random forest of Hoeffding regression trees.
     
     Each member sees a fixed random subset of max(1, round(sqrt(n))) of the n features of its first sample and learns every sample a Poisson(lambda_value) number of times. ADWIN detectors over the member's absolute error start a background tree on a warning (warning_delta) and replace the tree on a drift (drift_delta). The forest predicts the mean of its members. n_models (at most 100000) and seed take effect at reset; a NaN, infinite or above-1000 lambda_value makes learn_one raise ValueError. The cost of learn_one grows linearly with lambda_value (every member learns the sample about lambda_value times); a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0.0.
+    
+    Parameters
+    ----------
+    n_models : int, default 10
+        Number of member trees; a change takes effect at reset().
+        Range: an integer from 1 to 100000. Outside it: below 1 gives one member; above 100000
+        raises ValueError.
+    seed : int, default 0
+        Seed of the member feature subsets and the Poisson weights; a change takes effect at
+        reset().
+        Range: any 32-bit integer.
+    lambda_value : float, default 6.0
+        Mean of the Poisson number of times each member learns a sample; the cost of learn_one
+        grows with it, and it is read afresh at every learn_one.
+        Range: a number in (0, 1000]. Outside it: 0 or below stops the members from learning;
+        NaN, infinite or above 1000 makes learn_one raise ValueError.
+    drift_delta : float, default 0.001
+        The delta of each member's ADWIN drift detector over its absolute error: an alarm
+        replaces the member's tree by its background tree, or by a fresh one.
+        Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the
+        test no longer bounds false alarms.
+    warning_delta : float, default 0.01
+        The delta of each member's ADWIN warning detector over its absolute error: an alarm
+        starts a background tree (larger than drift_delta: it warns earlier).
+        Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the
+        test no longer bounds false alarms.
+    grace_period : int, default 200
+        Split attempts of every member tree: samples of leaf weight between two attempts.
+        Range: an integer, at least 1. Outside it: 0 never attempts a split, and a negative
+        value acts as its magnitude.
+    max_depth : int, default 20
+        Leaves of every member tree at this depth are not split (the root has depth 0).
+        Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
+    learning_rate : float, default 0.01
+        Step of the member trees' leaf linear models.
+        Range: a number above 0. Outside it: 0 leaves the linear models at 0, and a negative
+        rate steps them the wrong way.
     """
     def __copy__(self) -> ARFRegressor:
         """
@@ -1093,13 +1590,17 @@ class ARFRegressor(IRegressor):
         """
     @property
     def n_models(self) -> int:
-        ...
+        """
+        Number of member trees; a change takes effect at reset(). Range: an integer from 1 to 100000. Outside it: below 1 gives one member; above 100000 raises ValueError.
+        """
     @n_models.setter
     def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
     def seed(self) -> int:
-        ...
+        """
+        Seed of the member feature subsets and the Poisson weights; a change takes effect at reset(). Range: any 32-bit integer.
+        """
     @seed.setter
     def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
@@ -1108,6 +1609,54 @@ class SRPRegressor(IRegressor):
     Streaming random patches of Hoeffding regression trees.
     
     Members learn on their patches as in SRPClassifier (training_method "subspaces", "resampling" or any other text for "patches"); ADWIN detectors over a member's absolute error start a background tree on a warning (warning_delta) and replace the tree on a drift (drift_delta). The ensemble predicts the mean of its members that have learnt. n_models (at most 100000) takes effect at reset; seed re-seeds the weights at reset and seeds every patch drawn after it is set; a NaN, infinite or above-1000 lambda_value makes learn_one raise ValueError when the method draws weights. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0.0.
+    
+    Parameters
+    ----------
+    n_models : int, default 10
+        Number of member trees; a change takes effect at reset().
+        Range: an integer from 1 to 100000. Outside it: below 1 gives one member; above 100000
+        raises ValueError.
+    seed : int, default 0
+        Seed of the Poisson weights (re-seeded at reset()) and of every member patch drawn after
+        it is set.
+        Range: any 32-bit integer.
+    lambda_value : float, default 6.0
+        Mean of the Poisson number of times each member learns a sample; the cost of learn_one
+        grows with it, and it is read afresh at every learn_one. Unused by training_method
+        'subspaces'.
+        Range: a number in (0, 1000]. Outside it: 0 or below stops the members from learning;
+        NaN, infinite or above 1000 makes learn_one raise ValueError.
+    drift_delta : float, default 0.001
+        The delta of each member's ADWIN drift detector over its absolute error: an alarm
+        replaces the member's tree by its background tree, or by a fresh one.
+        Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the
+        test no longer bounds false alarms.
+    warning_delta : float, default 0.01
+        The delta of each member's ADWIN warning detector over its absolute error: an alarm
+        starts a background tree (larger than drift_delta: it warns earlier).
+        Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the
+        test no longer bounds false alarms.
+    grace_period : int, default 200
+        Split attempts of every member tree: samples of leaf weight between two attempts.
+        Range: an integer, at least 1. Outside it: 0 never attempts a split, and a negative
+        value acts as its magnitude.
+    max_depth : int, default 20
+        Leaves of every member tree at this depth are not split (the root has depth 0).
+        Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
+    learning_rate : float, default 0.01
+        Step of the member trees' leaf linear models.
+        Range: a number above 0. Outside it: 0 leaves the linear models at 0, and a negative
+        rate steps them the wrong way.
+    subspace_fraction : float, default 0.6
+        Share of the features of a member's first sample that the member sees, rounded (at least
+        one feature), drawn from seed and the member's position.
+        Range: a number in (0, 1]. Outside it: 0 or below gives one feature per member, above 1
+        every feature.
+    training_method : str, default 'patches'
+        How members differ: 'patches' (a feature subspace and Poisson weights), 'subspaces' (the
+        subspace only, every sample learnt once) or 'resampling' (the weights only, every
+        feature).
+        Choices: 'patches', 'subspaces' or 'resampling'. Other values act as 'patches'.
     """
     def __copy__(self) -> SRPRegressor:
         """
@@ -1147,13 +1696,17 @@ class SRPRegressor(IRegressor):
         """
     @property
     def n_models(self) -> int:
-        ...
+        """
+        Number of member trees; a change takes effect at reset(). Range: an integer from 1 to 100000. Outside it: below 1 gives one member; above 100000 raises ValueError.
+        """
     @n_models.setter
     def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
     def seed(self) -> int:
-        ...
+        """
+        Seed of the Poisson weights (re-seeded at reset()) and of every member patch drawn after it is set. Range: any 32-bit integer.
+        """
     @seed.setter
     def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
@@ -1162,9 +1715,64 @@ class FIMTDDRegressor(IRegressor):
     Incremental model tree for drifting streams (FIMT-DD).
     
     Leaves keep an extended binary search tree of each feature's values and split on the threshold of greatest standard-deviation reduction when the runner-up's reduction is below 1 - epsilon of the best's (epsilon the Hoeffding bound) or epsilon falls below tie_threshold. leaf_prediction: "mean", "perceptron" (a linear model on globally standardised features), or any other text for "adaptive" (whichever has erred less). A Page-Hinkley test at every internal node starts an alternate subtree on rising error; it replaces the node's subtree once its faded squared error is lower, or is dropped after alternate_tree_time samples. Memory at a leaf grows with the distinct feature values seen there until it splits (leaves at max_depth keep none). seed takes effect at reset(). Untrained, predict_one answers 0.0.
+    
+    Parameters
+    ----------
+    grace_period : int, default 200
+        Samples a leaf learns between two split attempts.
+        Range: an integer, at least 1. Outside it: 0 or less attempts a split at every sample.
+    split_confidence : float, default 1e-07
+        The delta of the Hoeffding bound: the chance allowed of splitting on the wrong feature;
+        smaller waits for more evidence.
+        Range: a number in (0, 1). Outside it: the bound is 0, NaN or infinite, so the test no
+        longer weighs the evidence.
+    tie_threshold : float, default 0.05
+        Split anyway once the bound falls below it.
+        Range: a number, at least 0. Outside it: a negative value never breaks a tie.
+    max_depth : int, default 20
+        Leaves at this depth are not split (the root has depth 0).
+        Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
+    leaf_prediction : str, default 'adaptive'
+        What a leaf predicts: its mean target, its perceptron on standardised features, or
+        ('adaptive') whichever has erred less so far.
+        Choices: 'adaptive', 'mean' or 'perceptron'. Other values act as 'adaptive'.
+    learning_ratio : float, default 0.02
+        Initial step of the leaf perceptrons.
+        Range: a number above 0. Outside it: 0 leaves the perceptrons at their random start, and
+        a negative value steps them the wrong way.
+    learning_rate_decay : float, default 0.001
+        The step is learning_ratio / (1 + updates x decay).
+        Range: a number, at least 0. Outside it: a negative decay makes the step grow, blow up
+        and change sign.
+    learning_ratio_const : bool, default False
+        Keep the step at learning_ratio, without decay.
+    page_hinckley_alpha : float, default 0.005
+        Tolerance of the Page-Hinkley test of every internal node on the tree's normalised
+        error.
+        Range: a number, at least 0. Outside it: a negative value makes the test climb on a
+        steady error: alternates start regularly.
+    page_hinckley_threshold : float, default 50.0
+        Detection threshold of the Page-Hinkley test: larger starts alternate subtrees later.
+        Range: a number above 0. Outside it: 0 or below starts an alternate at almost every rise
+        of the error.
+    alternate_tree_fading_factor : float, default 0.995
+        Fading of the squared errors by which a subtree and its alternate are compared.
+        Range: a number in (0, 1]. Outside it: 0 compares the latest errors only; a negative or
+        above-1 factor makes the comparison meaningless.
+    alternate_tree_t_min : int, default 150
+        Samples between two comparisons of a subtree with its alternate.
+        Range: an integer, at least 1. Outside it: 0 or less compares at every sample.
+    alternate_tree_time : int, default 1500
+        Samples after which an alternate that has not won is dropped.
+        Range: an integer, at least 1. Outside it: 0 or less drops it at its first comparison
+        unless it wins.
+    drift_detection : bool, default True
+        Watch every internal node with the Page-Hinkley test and grow alternate subtrees on a
+        rising error.
+    seed : int, default 1
+        Seed of the leaf perceptrons' initial weights; a change takes effect at reset().
+        Range: any 32-bit integer.
     """
-    drift_detection: bool
-    leaf_prediction: str
     def __copy__(self) -> FIMTDDRegressor:
         """
         An independent copy with the same state.
@@ -1206,20 +1814,42 @@ class FIMTDDRegressor(IRegressor):
         Forget everything learnt; hyper-parameters are kept.
         """
     @property
-    def grace_period(self) -> int:
+    def drift_detection(self) -> bool:
+        """
+        Watch every internal node with the Page-Hinkley test and grow alternate subtrees on a rising error.
+        """
+    @drift_detection.setter
+    def drift_detection(self, arg0: bool) -> None:
         ...
+    @property
+    def grace_period(self) -> int:
+        """
+        Samples a leaf learns between two split attempts. Range: an integer, at least 1. Outside it: 0 or less attempts a split at every sample.
+        """
     @grace_period.setter
     def grace_period(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
-    def seed(self) -> int:
+    def leaf_prediction(self) -> str:
+        """
+        What a leaf predicts: its mean target, its perceptron on standardised features, or ('adaptive') whichever has erred less so far. Choices: 'adaptive', 'mean' or 'perceptron'. Other values act as 'adaptive'.
+        """
+    @leaf_prediction.setter
+    def leaf_prediction(self, arg0: str) -> None:
         ...
+    @property
+    def seed(self) -> int:
+        """
+        Seed of the leaf perceptrons' initial weights; a change takes effect at reset(). Range: any 32-bit integer.
+        """
     @seed.setter
     def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
     def split_confidence(self) -> float:
-        ...
+        """
+        The delta of the Hoeffding bound: the chance allowed of splitting on the wrong feature; smaller waits for more evidence. Range: a number in (0, 1). Outside it: the bound is 0, NaN or infinite, so the test no longer weighs the evidence.
+        """
     @split_confidence.setter
     def split_confidence(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
@@ -1228,6 +1858,42 @@ class LeveragingBaggingRegressor(IRegressor):
     Leveraging bagging of FIMTDD model trees.
     
     Every member sees every feature and learns each sample a Poisson(lambda_value) number of times; one ADWIN detector (drift_delta) over its absolute error, divided by the standard deviation of the targets seen, replaces member i by a fresh tree seeded seed + i on a drift. The ensemble predicts the mean of its members. n_models (0 to 100000; a negative count raises ValueError) and seed take effect at reset; lambda_value at the next learn_one, which raises ValueError when it is NaN or infinite. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, or without members, predict_one answers 0.0.
+    
+    Parameters
+    ----------
+    n_models : int, default 10
+        Number of member trees; a change takes effect at reset().
+        Range: an integer from 1 to 100000. Outside it: 0 gives no members (every prediction
+        0.0); a negative value or one above 100000 raises ValueError.
+    seed : int, default 0
+        Seed of the Poisson weights; member i's tree is seeded seed + i. A change takes effect
+        at reset().
+        Range: any 32-bit integer.
+    lambda_value : float, default 6.0
+        Mean of the Poisson number of times each member learns a sample; the cost of learn_one
+        grows with it, and it is read afresh at every learn_one.
+        Range: a number in (0, 1000]. Outside it: 0 or below stops the members from learning;
+        NaN, infinite or above 1000 makes learn_one raise ValueError.
+    drift_delta : float, default 0.002
+        The delta of each member's ADWIN drift detector over its absolute error: an alarm
+        replaces the member's tree by a fresh one (the error is divided by the standard
+        deviation of the targets seen).
+        Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the
+        test no longer bounds false alarms.
+    grace_period : int, default 50
+        Split attempts of every member tree: samples a leaf learns between two attempts.
+        Range: an integer, at least 1. Outside it: 0 or less attempts a split at every sample.
+    max_depth : int, default 20
+        Leaves of every member tree at this depth are not split (the root has depth 0).
+        Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
+    split_confidence : float, default 0.01
+        The delta of the split test of every member tree; smaller waits for more evidence.
+        Range: a number in (0, 1). Outside it: the bound is 0, NaN or infinite, so the test no
+        longer weighs the evidence.
+    leaf_prediction : str, default 'adaptive'
+        What the leaves of every member tree predict: their mean target, their perceptron, or
+        ('adaptive') whichever has erred less so far.
+        Choices: 'adaptive', 'mean' or 'perceptron'. Other values act as 'adaptive'.
     """
     def __copy__(self) -> LeveragingBaggingRegressor:
         """
@@ -1267,19 +1933,25 @@ class LeveragingBaggingRegressor(IRegressor):
         """
     @property
     def lambda_value(self) -> float:
-        ...
+        """
+        Mean of the Poisson number of times each member learns a sample; the cost of learn_one grows with it, and it is read afresh at every learn_one. Range: a number in (0, 1000]. Outside it: 0 or below stops the members from learning; NaN, infinite or above 1000 makes learn_one raise ValueError.
+        """
     @lambda_value.setter
     def lambda_value(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
     @property
     def n_models(self) -> int:
-        ...
+        """
+        Number of member trees; a change takes effect at reset(). Range: an integer from 1 to 100000. Outside it: 0 gives no members (every prediction 0.0); a negative value or one above 100000 raises ValueError.
+        """
     @n_models.setter
     def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
     def seed(self) -> int:
-        ...
+        """
+        Seed of the Poisson weights; member i's tree is seeded seed + i. A change takes effect at reset(). Range: any 32-bit integer.
+        """
     @seed.setter
     def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
@@ -1288,6 +1960,60 @@ class SGBTClassifier(IClassifier):
     Streaming gradient boosted trees for classification.
     
     A booster is a fixed sequence of n_models stages, each a bag of bag_size FIMTDD trees on a fixed random percentage_of_features of the features, trained on Newton steps of a logistic (or squared) loss. By default one booster per label, one against the rest; n_classes=2 uses one booster for the smallest label against the others (n_classes is read at every call). A booster copies the settings when it is created, so n_models, learning_rate and seed reach boosters created later. n_models x bag_size is at most 100000 and multiply_hessian_by at most 1000 (ValueError at learn_one). Untrained, predict_one answers 0 and predict_proba_one {}.
+    
+    Parameters
+    ----------
+    n_models : int, default 100
+        Boosting stages of each booster; reaches boosters created after it is set.
+        Range: an integer from 1 to 100000. Outside it: below 1 acts as 1; n_models x bag_size
+        above 100000 makes learn_one raise ValueError.
+    learning_rate : float, default 0.0125
+        Shrinkage of each stage's contribution during training (and in prediction with
+        scale_prediction_by_lr). Reaches boosters created after it is set.
+        Range: a number above 0. Outside it: 0 or a negative rate stops the stages from
+        correcting each other.
+    percentage_of_features : int, default 75
+        Percentage of the features of the first sample that each stage sees (rounded; at least
+        one, two when there are two or more features).
+        Range: an integer from 1 to 100. Outside it: 0 or below gives one feature per stage,
+        above 100 every feature.
+    multiply_hessian_by : int, default 1
+        From 2 on, each tree learns a sample ceil(hessian x this) times.
+        Range: an integer from 1 to 1000. Outside it: below 2 learns each sample once; above
+        1000 makes learn_one raise ValueError.
+    skip_training : int, default 1
+        From 2 on, one sample in this many, at random, is left out of training.
+        Range: an integer, at least 1. Outside it: below 1 acts as 1: every sample is learnt.
+    use_squared_loss : bool, default False
+        Fit the squared loss instead of the logistic loss.
+    bag_size : int, default 1
+        Trees per stage; from 2 on, each tree learns a sample a Poisson(1) number of times.
+        Range: an integer from 1 to 100000. Outside it: below 1 acts as 1; n_models x bag_size
+        above 100000 makes learn_one raise ValueError.
+    n_classes : int, default 0
+        Boosters: with 2, one for the smallest label against the others; with 0, one per label,
+        one against the rest. Read at every call.
+        Choices: 0 or 2. Other values act as 0.
+    scale_prediction_by_lr : bool, default False
+        Multiply the summed stage outputs by learning_rate when predicting.
+    grace_period : int, default 25
+        Split attempts of every tree: samples a leaf learns between two attempts.
+        Range: an integer, at least 1. Outside it: 0 or less attempts a split at every sample.
+    split_confidence : float, default 0.05
+        The delta of the split test of every tree; smaller waits for more evidence.
+        Range: a number in (0, 1). Outside it: the bound is 0, NaN or infinite, so the test no
+        longer weighs the evidence.
+    max_depth : int, default 20
+        Leaves of every tree at this depth are not split (the root has depth 0).
+        Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
+    leaf_prediction : str, default 'mean'
+        What the leaves of every tree predict: their mean target, their perceptron, or
+        ('adaptive') whichever has erred less so far.
+        Choices: 'mean', 'adaptive' or 'perceptron'. Other values act as 'adaptive'.
+    seed : int, default 1
+        Seed of every booster created after it is set: its stages' feature subsets, the samples
+        left out and the bag weights.
+        Range: any 32-bit integer.
     """
     def __copy__(self) -> SGBTClassifier:
         """
@@ -1331,25 +2057,33 @@ class SGBTClassifier(IClassifier):
         """
     @property
     def learning_rate(self) -> float:
-        ...
+        """
+        Shrinkage of each stage's contribution during training (and in prediction with scale_prediction_by_lr). Reaches boosters created after it is set. Range: a number above 0. Outside it: 0 or a negative rate stops the stages from correcting each other.
+        """
     @learning_rate.setter
     def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
     @property
     def n_classes(self) -> int:
-        ...
+        """
+        Boosters: with 2, one for the smallest label against the others; with 0, one per label, one against the rest. Read at every call. Choices: 0 or 2. Other values act as 0.
+        """
     @n_classes.setter
     def n_classes(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
     def n_models(self) -> int:
-        ...
+        """
+        Boosting stages of each booster; reaches boosters created after it is set. Range: an integer from 1 to 100000. Outside it: below 1 acts as 1; n_models x bag_size above 100000 makes learn_one raise ValueError.
+        """
     @n_models.setter
     def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
     def seed(self) -> int:
-        ...
+        """
+        Seed of every booster created after it is set: its stages' feature subsets, the samples left out and the bag weights. Range: any 32-bit integer.
+        """
     @seed.setter
     def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
@@ -1358,6 +2092,52 @@ class SGBRRegressor(IRegressor):
     Streaming gradient boosted trees for regression.
     
     One booster with squared loss, created at the first learn_one: n_models stages, each a bag of bag_size FIMTDD trees on a fixed random percentage_of_features of the features. predict_one answers the sum of the stage means (0.0 before learning). n_models, learning_rate and seed reach the booster created after reset. n_models x bag_size is at most 100000 and multiply_hessian_by at most 1000 (ValueError at learn_one).
+    
+    Parameters
+    ----------
+    n_models : int, default 10
+        Boosting stages of each booster; reaches boosters created after it is set.
+        Range: an integer from 1 to 100000. Outside it: below 1 acts as 1; n_models x bag_size
+        above 100000 makes learn_one raise ValueError.
+    learning_rate : float, default 1.0
+        Shrinkage of each stage's contribution during training; predictions sum the stage
+        outputs without it. Reaches boosters created after it is set.
+        Range: a number above 0. Outside it: 0 or a negative rate stops the stages from
+        correcting each other.
+    percentage_of_features : int, default 75
+        Percentage of the features of the first sample that each stage sees (rounded; at least
+        one, two when there are two or more features).
+        Range: an integer from 1 to 100. Outside it: 0 or below gives one feature per stage,
+        above 100 every feature.
+    multiply_hessian_by : int, default 1
+        From 2 on, each tree learns a sample ceil(hessian x this) times.
+        Range: an integer from 1 to 1000. Outside it: below 2 learns each sample once; above
+        1000 makes learn_one raise ValueError.
+    skip_training : int, default 1
+        From 2 on, one sample in this many, at random, is left out of training.
+        Range: an integer, at least 1. Outside it: below 1 acts as 1: every sample is learnt.
+    bag_size : int, default 10
+        Trees per stage; from 2 on, each tree learns a sample a Poisson(1) number of times.
+        Range: an integer from 1 to 100000. Outside it: below 1 acts as 1; n_models x bag_size
+        above 100000 makes learn_one raise ValueError.
+    grace_period : int, default 50
+        Split attempts of every tree: samples a leaf learns between two attempts.
+        Range: an integer, at least 1. Outside it: 0 or less attempts a split at every sample.
+    split_confidence : float, default 0.01
+        The delta of the split test of every tree; smaller waits for more evidence.
+        Range: a number in (0, 1). Outside it: the bound is 0, NaN or infinite, so the test no
+        longer weighs the evidence.
+    max_depth : int, default 20
+        Leaves of every tree at this depth are not split (the root has depth 0).
+        Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
+    leaf_prediction : str, default 'mean'
+        What the leaves of every tree predict: their mean target, their perceptron, or
+        ('adaptive') whichever has erred less so far.
+        Choices: 'mean', 'adaptive' or 'perceptron'. Other values act as 'adaptive'.
+    seed : int, default 1
+        Seed of every booster created after it is set: its stages' feature subsets, the samples
+        left out and the bag weights.
+        Range: any 32-bit integer.
     """
     def __copy__(self) -> SGBRRegressor:
         """
@@ -1397,19 +2177,25 @@ class SGBRRegressor(IRegressor):
         """
     @property
     def learning_rate(self) -> float:
-        ...
+        """
+        Shrinkage of each stage's contribution during training; predictions sum the stage outputs without it. Reaches boosters created after it is set. Range: a number above 0. Outside it: 0 or a negative rate stops the stages from correcting each other.
+        """
     @learning_rate.setter
     def learning_rate(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
     @property
     def n_models(self) -> int:
-        ...
+        """
+        Boosting stages of each booster; reaches boosters created after it is set. Range: an integer from 1 to 100000. Outside it: below 1 acts as 1; n_models x bag_size above 100000 makes learn_one raise ValueError.
+        """
     @n_models.setter
     def n_models(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
     def seed(self) -> int:
-        ...
+        """
+        Seed of every booster created after it is set: its stages' feature subsets, the samples left out and the bag weights. Range: any 32-bit integer.
+        """
     @seed.setter
     def seed(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
@@ -1418,8 +2204,13 @@ class StandardScaler(ITransformer):
     Centres every feature on its running mean and, with with_std, divides by its running population standard deviation.
     
     A feature never learnt, or with zero variance, maps to 0.0; with with_std false a feature never learnt passes unchanged. The variance is updated only while with_std is true.
+    
+    Parameters
+    ----------
+    with_std : bool, default True
+        Divide by the running population standard deviation; with False the features are only
+        centred.
     """
-    with_std: bool
     def __copy__(self) -> StandardScaler:
         """
         An independent copy with the same state.
@@ -1460,9 +2251,21 @@ class StandardScaler(ITransformer):
         """
         The transformed copy of one sample, a new dict; the argument is not modified.
         """
+    @property
+    def with_std(self) -> bool:
+        """
+        Divide by the running population standard deviation; with False the features are only centred.
+        """
+    @with_std.setter
+    def with_std(self, arg0: bool) -> None:
+        ...
 class MinMaxScaler(ITransformer):
     """
     Maps every feature to (v - min) / (max - min) by its running minimum and maximum, not clipped. A feature never learnt, or with a zero range, maps to 0.0.
+    
+    Parameters
+    ----------
+    None.
     """
     def __copy__(self) -> MinMaxScaler:
         """
@@ -1507,6 +2310,10 @@ class MinMaxScaler(ITransformer):
 class MaxAbsScaler(ITransformer):
     """
     Divides every feature by its running maximum absolute value, not clipped. A feature never learnt, or learnt only as zeros, maps to 0.0.
+    
+    Parameters
+    ----------
+    None.
     """
     def __copy__(self) -> MaxAbsScaler:
         """
@@ -1553,6 +2360,16 @@ class VarianceThreshold(ITransformer):
     Drops the features whose running sample variance is not above threshold once they have been learnt min_samples times.
     
     Features never learnt, or learnt fewer times, are kept; kept values are unchanged.
+    
+    Parameters
+    ----------
+    threshold : float, default 0.0
+        Features whose running sample variance is not above this are dropped.
+        Range: a number, at least 0. Outside it: a negative threshold keeps every feature.
+    min_samples : int, default 2
+        Times a feature must have been learnt before it can be dropped.
+        Range: an integer, at least 2. Outside it: below 2, a feature learnt once has variance 0
+        and is dropped.
     """
     def __copy__(self) -> VarianceThreshold:
         """
@@ -1596,13 +2413,17 @@ class VarianceThreshold(ITransformer):
         """
     @property
     def min_samples(self) -> int:
-        ...
+        """
+        Times a feature must have been learnt before it can be dropped. Range: an integer, at least 2. Outside it: below 2, a feature learnt once has variance 0 and is dropped.
+        """
     @min_samples.setter
     def min_samples(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
     @property
     def threshold(self) -> float:
-        ...
+        """
+        Features whose running sample variance is not above this are dropped. Range: a number, at least 0. Outside it: a negative threshold keeps every feature.
+        """
     @threshold.setter
     def threshold(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
@@ -1610,9 +2431,17 @@ class SelectKBest(ITransformer):
     """
     Keeps the k features whose running Pearson correlation with the target is highest (by absolute value with use_abs).
     
-    Equal scores keep the feature first named by set_feature_order or first learnt; a NaN score ranks last. Before anything is learnt a sample passes unchanged, afterwards features never learnt are dropped; k <= 0 keeps nothing. reset keeps the tie order. A new k applies when the selection is next recomputed (after a learn_one, set_feature_order or reset), a new use_abs to the scores of later learn_one calls.
+    Without use_abs the signed correlation ranks, so a strong negative predictor ranks last and is dropped: pass use_abs=True to keep the strongest predictors of either sign. Equal scores keep the feature first named by set_feature_order or first learnt; a NaN score ranks last. Before anything is learnt a sample passes unchanged, afterwards features never learnt are dropped; k <= 0 keeps nothing. reset keeps the tie order. A new k applies when the selection is next recomputed (after a learn_one, set_feature_order or reset), a new use_abs to the scores of later learn_one calls.
+    
+    Parameters
+    ----------
+    k : int, default 10
+        Number of features kept: those whose running correlation with the target ranks highest.
+        Range: an integer, at least 1. Outside it: 0 or less keeps no feature.
+    use_abs : bool, default False
+        Rank by the absolute value of the correlation. By default (False) the signed correlation
+        ranks, so strong negative predictors are dropped: set True to keep them.
     """
-    use_abs: bool
     def __copy__(self) -> SelectKBest:
         """
         An independent copy with the same state.
@@ -1659,9 +2488,19 @@ class SelectKBest(ITransformer):
         """
     @property
     def k(self) -> int:
-        ...
+        """
+        Number of features kept: those whose running correlation with the target ranks highest. Range: an integer, at least 1. Outside it: 0 or less keeps no feature.
+        """
     @k.setter
     def k(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+        ...
+    @property
+    def use_abs(self) -> bool:
+        """
+        Rank by the absolute value of the correlation. By default (False) the signed correlation ranks, so strong negative predictors are dropped: set True to keep them.
+        """
+    @use_abs.setter
+    def use_abs(self, arg0: bool) -> None:
         ...
 class ClassificationPipeline(IClassifier):
     """
@@ -1670,6 +2509,14 @@ class ClassificationPipeline(IClassifier):
     learn_one lets each step learn from the sample as the steps before it left it (with the label as a float for a step that needs the target), then transform it, and the learner learn the result; prediction only transforms. Steps and learner are shared with the caller, who sees what they learn; the caller's dict is never modified. Pipelines nest at most 100 deep.
     
     pickle saves the steps and learner as the objects they are, so that an object shared with the caller is still shared after a round trip that carries both; copy.copy and copy.deepcopy copy the steps and learner too, so a copy shares nothing with the original.
+    
+    Parameters
+    ----------
+    steps : list[ITransformer]
+        Transformers applied in order, shared with the caller.
+    learner : IClassifier
+        The classifier that learns and predicts from the transformed sample, shared with the
+        caller.
     """
     def __copy__(self) -> ClassificationPipeline:
         """
@@ -1722,6 +2569,14 @@ class RegressionPipeline(IRegressor):
     learn_one lets each step learn from the sample as the steps before it left it (with the target for a step that needs it), then transform it, and the learner learn the result; prediction only transforms. Steps and learner are shared with the caller, who sees what they learn; the caller's dict is never modified. Pipelines nest at most 100 deep.
     
     pickle saves the steps and learner as the objects they are, so that an object shared with the caller is still shared after a round trip that carries both; copy.copy and copy.deepcopy copy the steps and learner too, so a copy shares nothing with the original.
+    
+    Parameters
+    ----------
+    steps : list[ITransformer]
+        Transformers applied in order, shared with the caller.
+    learner : IRegressor
+        The regressor that learns and predicts from the transformed sample, shared with the
+        caller.
     """
     def __copy__(self) -> RegressionPipeline:
         """
@@ -1766,6 +2621,10 @@ class RegressionPipeline(IRegressor):
 class Accuracy:
     """
     Share of updates whose true and predicted labels are equal.
+    
+    Parameters
+    ----------
+    None.
     """
     def __copy__(self) -> Accuracy:
         """
@@ -1806,6 +2665,10 @@ class Accuracy:
 class MacroPrecision:
     """
     Precision averaged over every label seen, true or predicted, with equal weights.
+    
+    Parameters
+    ----------
+    None.
     """
     def __copy__(self) -> MacroPrecision:
         """
@@ -1846,6 +2709,10 @@ class MacroPrecision:
 class MacroRecall:
     """
     Recall averaged over every label seen, true or predicted, with equal weights.
+    
+    Parameters
+    ----------
+    None.
     """
     def __copy__(self) -> MacroRecall:
         """
@@ -1886,6 +2753,10 @@ class MacroRecall:
 class MacroF1:
     """
     F1 averaged over every label seen, true or predicted, with equal weights; per label 2tp / (2tp + fp + fn).
+    
+    Parameters
+    ----------
+    None.
     """
     def __copy__(self) -> MacroF1:
         """
@@ -1926,6 +2797,10 @@ class MacroF1:
 class MAE:
     """
     Mean absolute error.
+    
+    Parameters
+    ----------
+    None.
     """
     def __copy__(self) -> MAE:
         """
@@ -1966,6 +2841,10 @@ class MAE:
 class RMSE:
     """
     Root mean squared error.
+    
+    Parameters
+    ----------
+    None.
     """
     def __copy__(self) -> RMSE:
         """
@@ -2008,6 +2887,12 @@ class WindowMetric:
     Accuracy and macro F1 over the last window_size (predicted, actual) pairs.
     
     get(1) gives macro_f1(), any other value accuracy(). Negative labels count for accuracy only. A window size of 0 or less ignores every update.
+    
+    Parameters
+    ----------
+    window_size : int, default 1000
+        Number of most recent (predicted, actual) pairs measured.
+        Range: an integer, at least 1. Outside it: 0 or less ignores every update.
     """
     def __copy__(self) -> WindowMetric:
         """
@@ -2063,6 +2948,12 @@ class WindowRegressionMetric:
     Mean absolute and root mean squared error over the last window_size pairs.
     
     get(1) gives rmse(), any other value mae(). A window size of 0 or less ignores every update.
+    
+    Parameters
+    ----------
+    window_size : int, default 1000
+        Number of most recent (y_true, y_pred) pairs measured.
+        Range: an integer, at least 1. Outside it: 0 or less ignores every update.
     """
     def __copy__(self) -> WindowRegressionMetric:
         """
@@ -2116,6 +3007,10 @@ class WindowRegressionMetric:
 class R2:
     """
     Coefficient of determination, 1 - SSE / total sum of squares; not clipped, 0.0 while the true targets have no spread.
+    
+    Parameters
+    ----------
+    None.
     """
     def __copy__(self) -> R2:
         """
@@ -2158,6 +3053,26 @@ class ADWIN:
     Adaptive windowing drift detector over a stream of numbers.
     
     Every `clock` updates it tests whether an older and a newer part of its window have different means and, if so, drops the oldest data; drift_detected tells whether the last update did. clock and max_buckets must be at least 1.
+    
+    Parameters
+    ----------
+    delta : float, default 0.002
+        Confidence of the cut test: smaller means fewer, later detections.
+        Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the
+        test no longer bounds false alarms.
+    clock : int, default 32
+        Updates between two cut tests.
+        Range: an integer, at least 1. Outside it: below 1 raises ValueError.
+    max_buckets : int, default 5
+        Buckets per row before the oldest two merge: more is more precise and costs more memory.
+        Range: an integer, at least 1. Outside it: below 1 raises ValueError.
+    min_window_length : int, default 5
+        Fewest values on each side of a cut.
+        Range: an integer, at least 1. Outside it: 0 or less tests every split with a smaller
+        bound: more false alarms.
+    grace_period : int, default 10
+        No test while the window holds this many values or fewer.
+        Range: an integer, at least 0. Outside it: a negative value acts as 0.
     """
     def __copy__(self) -> ADWIN:
         """
@@ -2194,7 +3109,7 @@ class ADWIN:
     @property
     def delta(self) -> float:
         """
-        Confidence of the cut test.
+        Confidence of the cut test: smaller means fewer, later detections. Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the test no longer bounds false alarms.
         """
     @delta.setter
     def delta(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
@@ -2224,6 +3139,21 @@ class EDDM:
     Early drift detection from the distances between a classifier's errors.
     
     update(1) records an error, any other value a right prediction. Raises ValueError when alpha < beta.
+    
+    Parameters
+    ----------
+    warm_start : int, default 30
+        Updates and errors needed before any flag can be raised.
+        Range: an integer, at least 0. Outside it: a negative value acts as 0.
+    alpha : float, default 0.95
+        Warning threshold on the ratio of mean + 2 sd of the error distances to its maximum; at
+        least beta.
+        Range: a number in (0, 1]. Outside it: below beta raises ValueError; above 1 warns at
+        almost every error.
+    beta : float, default 0.9
+        Drift threshold on the same ratio; at most alpha.
+        Range: a number in (0, 1]. Outside it: above alpha raises ValueError; 0 or below never
+        reports a drift.
     """
     def __copy__(self) -> EDDM:
         """
@@ -2260,7 +3190,7 @@ class EDDM:
     @property
     def alpha(self) -> float:
         """
-        Warning threshold on the ratio.
+        Warning threshold on the ratio of mean + 2 sd of the error distances to its maximum; at least beta. Range: a number in (0, 1]. Outside it: below beta raises ValueError; above 1 warns at almost every error.
         """
     @alpha.setter
     def alpha(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
@@ -2268,7 +3198,7 @@ class EDDM:
     @property
     def beta(self) -> float:
         """
-        Drift threshold on the ratio.
+        Drift threshold on the same ratio; at most alpha. Range: a number in (0, 1]. Outside it: above alpha raises ValueError; 0 or below never reports a drift.
         """
     @beta.setter
     def beta(self, arg0: typing.SupportsFloat | typing.SupportsIndex) -> None:
@@ -2281,7 +3211,7 @@ class EDDM:
     @property
     def warm_start(self) -> int:
         """
-        Updates and errors before any flag.
+        Updates and errors needed before any flag can be raised. Range: an integer, at least 0. Outside it: a negative value acts as 0.
         """
     @warm_start.setter
     def warm_start(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:

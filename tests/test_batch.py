@@ -148,6 +148,23 @@ def test_transformer_batches_equal_the_per_sample_loop(name):
         assert {n: Z[r, j] for j, n in enumerate(out_names) if not math.isnan(Z[r, j])} == answer
 
 
+def test_each_row_reaches_the_model_as_the_dict_binding_builds_it(probe):
+    """The same buckets and iteration order as the map built from the row's dict (sums over the
+    features and ties follow it), for rows of more and of fewer than 20 present features."""
+    rng = np.random.default_rng(11)
+    names = [f"f{j}" if j % 3 else f"feature_{j}" for j in range(27)]
+    X = rng.normal(size=(60, len(names)))
+    X[rng.random(X.shape) < 0.25] = np.nan
+    recorder = probe.RecordingTransformer()
+    batch.learn_many(recorder, X, columns=names)
+    sizes = set()
+    for (x, _), row in zip(recorder.learnt, X):
+        as_dict = {n: float(v) for n, v in zip(names, row) if not math.isnan(v)}
+        assert list(x.items()) == [(n, as_dict[n]) for n in probe.feature_map_order(as_dict)]
+        sizes.add(len(x) > 20)
+    assert sizes == {True, False}
+
+
 def test_frames_and_array_layouts_read_the_same_rows():
     pd = pytest.importorskip("pandas", reason="pandas is not installed")
     X, labels, _ = stream(11)

@@ -4,7 +4,8 @@
 // per feature, of any integer, bool or float width. Each row becomes a
 // FeatureMap exactly as the binding builds one from a dict of the row's
 // present features in column order: reserved for their count, then filled in
-// column order. A NaN cell is an absent feature.
+// column order, so that it has the same buckets and iterates in the same
+// order. A NaN cell is an absent feature.
 
 #include <cmath>
 #include <cstdint>
@@ -93,7 +94,10 @@ public:
         x.reserve(present);
         for (std::size_t j = 0; j < columns_.size(); ++j) {
             if (!std::isnan(values_[j])) {
-                x.emplace(names_[j], values_[j]);
+                // try_emplace puts the entry where emplace would (the same bucket, the same
+                // insertion routine) but looks for an equal name by its hash, where emplace
+                // into a map of up to 20 entries first compares the name with every entry.
+                x.try_emplace(names_[j], values_[j]);
             }
         }
         return x;

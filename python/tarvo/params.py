@@ -190,16 +190,16 @@ def _first(default: Any, choices: tuple[Any, ...]) -> tuple[Any, ...]:
 
 
 _TREE_SPLIT_CONFIDENCE = ("The delta of the Hoeffding bound: the chance allowed of splitting on the wrong feature; "
-                          "smaller waits for more evidence. 1 gives a bound of 0, so every attempt whose best "
-                          "candidate is a feature splits.")
+                          "smaller waits for more evidence.")
 
 
 def _classifier_tree(split_confidence: float, criterion: bool) -> tuple[Param, ...]:
     out: tuple[Param, ...] = (
         _grace(200),
         _confidence(split_confidence, _TREE_SPLIT_CONFIDENCE,
-                    "above 1, 0 or a negative value give a NaN or infinite bound: only a leaf with a single "
-                    "candidate can split"),
+                    "1 gives a bound of 0, so every attempt whose best candidate is a feature splits; above 1, "
+                    "0 or a negative value give a NaN or infinite bound, so only a leaf with a single candidate "
+                    "can split"),
         _tie(),
         Param("nb_threshold", "int", 0, "Leaf weight below which a leaf predicts its majority class rather "
               "than by naive Bayes (leaf_prediction 'nb' or 'nba').", low=0, outside="a negative value acts as 0"),
@@ -314,6 +314,7 @@ def _sgbr() -> tuple[Param, ...]:
             by_name["leaf_prediction"], by_name["seed"])
 
 
+_FROZEN_LINEAR = "0 leaves the linear models at 0, and a negative rate steps them the wrong way"
 _C = _rate(1.0, "Upper bound of a step (the aggressiveness).", "0 never learns, and a negative C steps the wrong "
           "way", name="C")
 
@@ -347,7 +348,8 @@ def _table() -> dict[str, ClassParams]:
         "HoeffdingTreeClassifier": ht,
         "EFDTClassifier": _classifier_tree(1e-5, criterion=False),
         "SGTClassifier": (
-            _rate(0.1, "Step of the leaves' regularised Newton updates of their logits."),
+            _rate(0.1, "Step of the leaves' regularised Newton updates of their logits.",
+                  "0 leaves the logits where the splits put them, and a negative rate steps them the wrong way"),
             Param("lambda_", "float", 0.1, "L2 regularisation of the leaf logits (added to the hessian sums).",
                   low=0, outside="a negative value can freeze a leaf or divide by nearly zero"),
             _grace(200, "Samples a leaf learns between two split attempts."),
@@ -373,7 +375,7 @@ def _table() -> dict[str, ClassParams]:
             _tie(0.05, "Split anyway once the Hoeffding bound falls below it while the two best features score "
                  "within it of each other."),
             _depth(20),
-            _rate(0.01, "Step of the leaves' linear models on standardised features."),
+            _rate(0.01, "Step of the leaves' linear models on standardised features.", _FROZEN_LINEAR),
         ),
         "FIMTDDRegressor": (
             _grace(200, "Samples a leaf learns between two split attempts.",
@@ -382,7 +384,8 @@ def _table() -> dict[str, ClassParams]:
             _tie(0.05, "Split anyway once the bound falls below it."),
             _depth(20),
             _leaf_fimtdd("adaptive"),
-            _rate(0.02, "Initial step of the leaf perceptrons.", name="learning_ratio"),
+            _rate(0.02, "Initial step of the leaf perceptrons.", "0 leaves the perceptrons at their random start, "
+                  "and a negative value steps them the wrong way", name="learning_ratio"),
             Param("learning_rate_decay", "float", 0.001, "The step is learning_ratio / (1 + updates x decay).",
                   low=0, outside="a negative decay makes the step grow, blow up and change sign"),
             Param("learning_ratio_const", "bool", False, "Keep the step at learning_ratio, without decay."),
@@ -424,7 +427,7 @@ def _table() -> dict[str, ClassParams]:
             *_forest_common(True, 0.001, True, "an alarm replaces the member's tree by its background tree, or "
                             "by a fresh one"),
             *_member_trees(200, regression=True),
-            _rate(0.01, "Step of the member trees' leaf linear models."),
+            _rate(0.01, "Step of the member trees' leaf linear models.", _FROZEN_LINEAR),
         ),
         "SRPClassifier": (
             _n_models(10, "Number of member trees; a change takes effect at reset()."),
@@ -445,7 +448,7 @@ def _table() -> dict[str, ClassParams]:
             *_forest_common(True, 0.001, True, "an alarm replaces the member's tree by its background tree, or "
                             "by a fresh one"),
             *_member_trees(200, regression=True),
-            _rate(0.01, "Step of the member trees' leaf linear models."),
+            _rate(0.01, "Step of the member trees' leaf linear models.", _FROZEN_LINEAR),
             _SUBSPACE_FRACTION,
             _TRAINING_METHOD,
         ),
@@ -548,8 +551,8 @@ PROPERTIES: Mapping[str, Mapping[str, str]] = {
         "leaf_prediction": "What a leaf predicts: 'nba' (default; naive Bayes when it has been right more often "
         "than the majority class at that leaf), 'mc' (the majority class) or 'nb' (naive Bayes). Any other text "
         "acts as 'nba'.",
-        "n_split_points": "Candidate thresholds per feature and split attempt (at most 100000); 0 or less "
-        "evaluates none, so no leaf splits.",
+        "n_split_points": "Candidate thresholds per feature and split attempt: at most 100000 (a larger "
+        "value raises ValueError); 0 or less evaluates none, so no leaf splits.",
         "no_pre_prune": "Leave out the null split (keeping the leaf) from the candidates of a split attempt.",
     },
     "HoeffdingTreeRegressor": {

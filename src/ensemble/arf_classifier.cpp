@@ -1,11 +1,10 @@
 #include "ensemble/arf_classifier.hpp"
 
 #include <cmath>
-#include <utility>
 
 #include "core/archive.hpp"
-#include "core/random.hpp"
-#include "ensemble/forest_settings.hpp"
+#include "ensemble/member_learning.hpp"
+#include "ensemble/member_trees.hpp"
 
 namespace tarvo {
 
@@ -17,31 +16,22 @@ constexpr std::uint32_t kFirstTreeStep = 1000;
 constexpr std::uint32_t kBackgroundStep = 7919;
 constexpr std::uint32_t kReplacementStep = 104729;
 
-constexpr double kMemberTieThreshold = 0.05;
-
 }  // namespace
 
 ARFClassifier::ARFClassifier(std::int32_t n_models_, std::int32_t seed_, double lambda_value_,
                              double drift_delta_, double warning_delta_,
                              std::int32_t grace_period_, std::int32_t max_depth_,
                              double split_confidence_, std::int32_t subspace_size_)
-    : n_models(n_models_),
-      seed(seed_),
-      lambda_value(lambda_value_),
-      subspace_size(subspace_size_),
-      drift_delta(drift_delta_),
-      warning_delta(warning_delta_),
+    : Forest({{n_models_, seed_, lambda_value_, drift_delta_, grace_period_, max_depth_},
+              warning_delta_}),
       split_confidence(split_confidence_),
-      grace_period(grace_period_),
-      max_depth(max_depth_) {
-    seed_generator(generator_, seed);
+      subspace_size(subspace_size_) {
     reset();
 }
 
 std::unique_ptr<HoeffdingTreeClassifier> ARFClassifier::make_member_tree(
     std::int32_t tree_seed, std::size_t n_features) const {
-    auto tree = std::make_unique<HoeffdingTreeClassifier>(
-        grace_period, split_confidence, kMemberTieThreshold, 0, max_depth, "info_gain");
+    auto tree = member_classifier_tree(*this, split_confidence);
     const double k = subspace_size >= 0
                          ? static_cast<double>(subspace_size)
                          : std::trunc(std::sqrt(static_cast<double>(n_features))) + 1.0;
@@ -52,87 +42,34 @@ std::unique_ptr<HoeffdingTreeClassifier> ARFClassifier::make_member_tree(
     return tree;
 }
 
-void ARFClassifier::reset() {
-    const std::size_t size = forest_size(n_models);
-    seed_generator(generator_, seed);
-    resize_forest(members_, size, drift_delta, warning_delta);
-    for (ARFClassifierMember& m : members_) {
-        m.trees.restart(nullptr, drift_delta, warning_delta);
-        m.accuracy.restart();
-        m.initialised = false;
-        m.tree_seed = 0;
-        m.background_seed = 0;
+void ARFClassifier::learn_member(std::size_t i, const Row& row, int weight) {
+    ARFClassifierMember& m = members_[i];
+    const std::size_t n_features = row.x.size();
+    if (!m.initialised) {
+        m.tree_seed = member_seed(seed, kFirstTreeStep, i, 0.0);
+        m.trees.model = make_member_tree(m.tree_seed, n_features);
+        m.initialised = true;
     }
-}
-
-void ARFClassifier::learn_one(const FeatureMap& x, int y) {
-    const PoissonParams params = training_weight(lambda_value);
-    const std::size_t n_features = x.size();
-    for (std::size_t i = 0; i < members_.size(); ++i) {
-        ARFClassifierMember& m = members_[i];
-        if (!m.initialised) {
-            m.tree_seed = member_seed(seed, kFirstTreeStep, i, 0.0);
-            m.trees.model = make_member_tree(m.tree_seed, n_features);
-            m.initialised = true;
+    using Role = ARFClassifierMember::Trees::Role;
+    const auto change = guarded_step(m, row.x, row.y, weight, *this, [&](Role role) {
+        if (role == Role::kBackground) {
+            m.background_seed = member_seed(seed, kBackgroundStep, i, m.accuracy.n_seen);
+            return make_member_tree(m.background_seed, n_features);
         }
-
-        // Test, then train.
-        const bool correct = m.trees.model->predict_one(x) == y;
-        m.accuracy.record(correct);
-        const int weight = poisson(generator_, params);
-        if (weight > 0) {
-            m.trees.train(
-                [&](HoeffdingTreeClassifier& tree) { tree.learn_repeated(x, y, weight); });
-        }
-
-        // A tree built on a warning or a drift is seeded from the member's
-        // sample count at that moment.
-        const auto change = m.trees.watch(
-            correct ? 0.0 : 1.0, drift_delta, warning_delta, Trees::Alarms::kAny,
-            [&](Trees::Role role) {
-                if (role == Trees::Role::kBackground) {
-                    m.background_seed = member_seed(seed, kBackgroundStep, i, m.accuracy.n_seen);
-                    return make_member_tree(m.background_seed, n_features);
-                }
-                m.tree_seed = member_seed(seed, kReplacementStep, i, m.accuracy.n_seen);
-                return make_member_tree(m.tree_seed, n_features);
-            });
-        if (change.drift) {
-            if (change.promoted) {
-                m.tree_seed = m.background_seed;
-            }
-            m.accuracy.restart();
-        }
+        m.tree_seed = member_seed(seed, kReplacementStep, i, m.accuracy.n_seen);
+        return make_member_tree(m.tree_seed, n_features);
+    });
+    if (change.promoted) {
+        m.tree_seed = m.background_seed;
     }
-}
-
-ProbabilityMap ARFClassifier::predict_proba_one(const FeatureMap& x) {
-    MemberVote vote;
-    for (ARFClassifierMember& m : members_) {
-        if (m.initialised && m.trees.model) {
-            vote.add(m.trees.model->predict_proba_one(x), m.accuracy.weight());
-        }
-    }
-    return std::move(vote).result();
-}
-
-int ARFClassifier::predict_one(const FeatureMap& x) {
-    return top_label(predict_proba_one(x));
 }
 
 template <class Archive>
 void ARFClassifier::fields(Archive& ar) {
-    ar.param("n_models", n_models);
-    ar.param("seed", seed);
-    ar.param("lambda_value", lambda_value);
-    ar.param("drift_delta", drift_delta);
-    ar.param("warning_delta", warning_delta);
-    ar.param("grace_period", grace_period);
-    ar.param("max_depth", max_depth);
+    params(ar);
     ar.param("split_confidence", split_confidence);
     ar.param("subspace_size", subspace_size);
-    ar(generator_);
-    archive_members(ar, members_, drift_delta, warning_delta);
+    state_fields(ar);
 }
 
 TARVO_ARCHIVE_FIELDS(ARFClassifier);

@@ -3,11 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "core/classifier.hpp"
 #include "drift/drift_guarded_model.hpp"
+#include "ensemble/forest.hpp"
+#include "ensemble/forest_settings.hpp"
 #include "ensemble/member_vote.hpp"
 #include "tree/hoeffding_tree_classifier.hpp"
 
@@ -19,8 +20,8 @@ namespace tarvo {
 struct ARFClassifierMember {
     using Trees = DriftGuardedModel<HoeffdingTreeClassifier>;
 
-    ARFClassifierMember(double drift_delta, double warning_delta)
-        : trees(drift_delta, warning_delta) {}
+    explicit ARFClassifierMember(const BackgroundForestSettings& settings)
+        : trees(settings.drift_delta, settings.warning_delta) {}
 
     Trees trees;  // trees.model is null until the first sample
     MemberAccuracy accuracy;
@@ -28,6 +29,16 @@ struct ARFClassifierMember {
     // The seeds the tree and the background tree were built with (for inspection).
     std::int32_t tree_seed = 0;
     std::int32_t background_seed = 0;
+
+    // What the forest asks of every member (see Forest); the tree sees every
+    // feature of the sample and draws its own subsets at its split attempts.
+    [[nodiscard]] HoeffdingTreeClassifier* current_tree() const noexcept {
+        return trees.model.get();
+    }
+    [[nodiscard]] static const FeatureMap& input(const FeatureMap& x, SampleView) noexcept {
+        return x;
+    }
+    [[nodiscard]] double vote_weight() const noexcept { return accuracy.weight(); }
 
     template <class Archive>
     void fields(Archive& ar) {
@@ -46,8 +57,12 @@ struct ARFClassifierMember {
 //
 // Members and their trees are built at a member's first sample, with the
 // number of features of that sample. n_models takes effect at reset; seed
-// seeds the generator at reset and is read afresh for every member tree seed.
-class ARFClassifier final : public IClassifier {
+// seeds the generator at reset and is read afresh for every member tree seed;
+// the others are read by the next operation that needs them. learn_one
+// throws std::invalid_argument, before anything changes, when lambda_value is
+// NaN, infinite or above 1000; reset when n_models exceeds kMaxForestMembers.
+class ARFClassifier final
+    : public Forest<ARFClassifier, IClassifier, ARFClassifierMember, BackgroundForestSettings> {
 public:
     explicit ARFClassifier(std::int32_t n_models = 10, std::int32_t seed = 0,
                            double lambda_value = 6.0, double drift_delta = 0.001,
@@ -55,46 +70,24 @@ public:
                            std::int32_t max_depth = 20, double split_confidence = 0.01,
                            std::int32_t subspace_size = -1);
 
-    // Throws std::invalid_argument, before anything changes, when
-    // lambda_value is NaN or infinite.
-    void learn_one(const FeatureMap& x, int y) override;
-    [[nodiscard]] int predict_one(const FeatureMap& x) override;
-    [[nodiscard]] ProbabilityMap predict_proba_one(const FeatureMap& x) override;
-    // Throws std::invalid_argument, before anything changes, when n_models
-    // exceeds kMaxForestMembers.
-    void reset() override;
-
-    // The members, in order (for inspection and tests).
-    [[nodiscard]] const std::vector<ARFClassifierMember>& members() const noexcept {
-        return members_;
+    [[nodiscard]] ProbabilityMap predict_proba_one(const FeatureMap& x) override {
+        return vote(x);
     }
-    [[nodiscard]] std::vector<ARFClassifierMember>& members() noexcept { return members_; }
 
-    // Settings. n_models is read by reset only; seed seeds the generator at
-    // reset and is the base of every member tree's seed; the others are read
-    // by the next operation that needs them.
-    std::int32_t n_models;
-    std::int32_t seed;
-    double lambda_value;
-    std::int32_t subspace_size;  // negative: trunc(sqrt(features)) + 1
-    double drift_delta;
-    double warning_delta;
+    // Member i's step (see Forest): its tree is built at its first sample;
+    // trees built on a warning or a drift are seeded from its sample count.
+    void learn_member(std::size_t i, const Row& row, int weight);
+
     double split_confidence;
-    std::int32_t grace_period;
-    std::int32_t max_depth;
+    std::int32_t subspace_size;  // negative: trunc(sqrt(features)) + 1
 
     // Every field, for saving and restoring (core/archive.hpp).
     template <class Archive>
     void fields(Archive& ar);
 
 private:
-    using Trees = ARFClassifierMember::Trees;
-
     [[nodiscard]] std::unique_ptr<HoeffdingTreeClassifier> make_member_tree(
         std::int32_t tree_seed, std::size_t n_features) const;
-
-    std::vector<ARFClassifierMember> members_;
-    std::mt19937 generator_;  // the Poisson weights
 };
 
 }  // namespace tarvo

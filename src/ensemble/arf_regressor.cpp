@@ -1,18 +1,15 @@
 #include "ensemble/arf_regressor.hpp"
 
 #include <cmath>
-#include <utility>
 
 #include "core/archive.hpp"
 #include "core/random.hpp"
-#include "ensemble/forest_settings.hpp"
+#include "ensemble/member_learning.hpp"
+#include "ensemble/member_trees.hpp"
 
 namespace tarvo {
 
 namespace {
-
-constexpr double kMemberSplitConfidence = 1e-7;
-constexpr double kMemberTieThreshold = 0.05;
 
 // Features a member keeps out of n: max(1, round(sqrt(n))), halves rounded
 // away from zero.
@@ -26,80 +23,42 @@ std::size_t subspace_rule(std::size_t n) {
 ARFRegressor::ARFRegressor(std::int32_t n_models_, std::int32_t seed_, double lambda_value_,
                            double drift_delta_, double warning_delta_, std::int32_t grace_period_,
                            std::int32_t max_depth_, double learning_rate_)
-    : n_models(n_models_),
-      seed(seed_),
-      lambda_value(lambda_value_),
-      drift_delta(drift_delta_),
-      warning_delta(warning_delta_),
-      grace_period(grace_period_),
-      max_depth(max_depth_),
+    : Forest({{n_models_, seed_, lambda_value_, drift_delta_, grace_period_, max_depth_},
+              warning_delta_}),
       learning_rate(learning_rate_) {
-    seed_generator(generator_, seed);
     reset();
 }
 
 std::unique_ptr<HoeffdingTreeRegressor> ARFRegressor::make_member_tree() const {
-    return std::make_unique<HoeffdingTreeRegressor>(grace_period, kMemberSplitConfidence,
-                                                    kMemberTieThreshold, max_depth, learning_rate);
+    return member_regressor_tree(*this, learning_rate);
 }
 
-void ARFRegressor::reset() {
-    const std::size_t size = forest_size(n_models);
-    seed_generator(generator_, seed);
-    resize_forest(members_, size, drift_delta, warning_delta);
-    for (ARFRegressorMember& m : members_) {
-        m.trees.restart(make_member_tree(), drift_delta, warning_delta);
-        m.features.clear();
-        m.initialised = false;
-    }
+ARFRegressorMember ARFRegressor::fresh_member(std::size_t /*i*/) const {
+    ARFRegressorMember m(*this);
+    m.trees.model = make_member_tree();
+    return m;
 }
 
-void ARFRegressor::learn_one(const FeatureMap& x, double y) {
-    const PoissonParams params = training_weight(lambda_value);
-    gather_entries(x, entries_);
-    for (ARFRegressorMember& m : members_) {
-        if (!m.initialised) {
-            m.features.assign(select_subspace(generator_, x, subspace_rule));
-            m.initialised = true;
-        }
-        const FeatureMap& xp = m.features.project(x, entries_);
-
-        // Test, then train.
-        const double predicted = m.trees.model->predict_one(xp);
-        const int weight = poisson(generator_, params);
-        m.trees.train([&](HoeffdingTreeRegressor& tree) {
-            tree.learn_repeated(xp, y, weight);
-        });
-        m.trees.watch(std::fabs(y - predicted), drift_delta, warning_delta,
-                      ARFRegressorMember::Trees::Alarms::kAny,
-                      [this](ARFRegressorMember::Trees::Role) { return make_member_tree(); });
+int ARFRegressor::draw(std::size_t i, const Row& row) {
+    ARFRegressorMember& m = members_[i];
+    if (!m.initialised) {
+        m.features.assign(select_subspace(generator_, row.x, subspace_rule));
+        m.initialised = true;
     }
+    return Forest::draw(i, row);
 }
 
-double ARFRegressor::predict_one(const FeatureMap& x) {
-    gather_entries(x, entries_);
-    double sum = 0.0;
-    for (ARFRegressorMember& m : members_) {
-        sum += m.trees.model->predict_one(m.features.project(x, entries_));
-    }
-    return sum / static_cast<double>(members_.size());
+void ARFRegressor::learn_member(std::size_t i, const Row& row, int weight) {
+    ARFRegressorMember& m = members_[i];
+    guarded_step(m, m.input(row.x, row.entries), row.y, weight, *this,
+                 [this](ARFRegressorMember::Trees::Role) { return make_member_tree(); });
 }
 
 template <class Archive>
 void ARFRegressor::fields(Archive& ar) {
-    ar.param("n_models", n_models);
-    ar.param("seed", seed);
-    ar.param("lambda_value", lambda_value);
-    ar.param("drift_delta", drift_delta);
-    ar.param("warning_delta", warning_delta);
-    ar.param("grace_period", grace_period);
-    ar.param("max_depth", max_depth);
+    params(ar);
     ar.param("learning_rate", learning_rate);
-    ar(generator_);
-    archive_members(ar, members_, drift_delta, warning_delta);
-    for (const ARFRegressorMember& m : members_) {
-        ar.check(Archive::kParamsOnly || m.trees.model != nullptr, "a member has no tree");
-    }
+    state_fields(ar);
 }
 
 TARVO_ARCHIVE_FIELDS(ARFRegressor);

@@ -1,17 +1,10 @@
 #include "ensemble/leveraging_bagging_classifier.hpp"
 
-#include <utility>
-
 #include "core/archive.hpp"
-#include "core/random.hpp"
-#include "ensemble/forest_settings.hpp"
-#include "ensemble/member_vote.hpp"
+#include "ensemble/member_learning.hpp"
+#include "ensemble/member_trees.hpp"
 
 namespace tarvo {
-
-namespace {
-constexpr double kMemberTieThreshold = 0.05;
-}  // namespace
 
 LeveragingBaggingClassifier::LeveragingBaggingClassifier(std::int32_t n_models_,
                                                          std::int32_t seed_,
@@ -20,67 +13,32 @@ LeveragingBaggingClassifier::LeveragingBaggingClassifier(std::int32_t n_models_,
                                                          std::int32_t grace_period_,
                                                          std::int32_t max_depth_,
                                                          double split_confidence_)
-    : n_models(n_models_),
-      seed(seed_),
-      lambda_value(lambda_value_),
-      drift_delta(drift_delta_),
-      split_confidence(split_confidence_),
-      grace_period(grace_period_),
-      max_depth(max_depth_) {
-    seed_generator(generator_, seed);
+    : Forest({n_models_, seed_, lambda_value_, drift_delta_, grace_period_, max_depth_}),
+      split_confidence(split_confidence_) {
     reset();
 }
 
 std::unique_ptr<HoeffdingTreeClassifier> LeveragingBaggingClassifier::make_member_tree() const {
-    return std::make_unique<HoeffdingTreeClassifier>(grace_period, split_confidence,
-                                                     kMemberTieThreshold, 0, max_depth,
-                                                     "info_gain");
+    return member_classifier_tree(*this, split_confidence);
 }
 
-void LeveragingBaggingClassifier::reset() {
-    const std::size_t size = forest_size(n_models);
-    seed_generator(generator_, seed);
-    resize_forest(members_, size, drift_delta);
-    for (LBClassifierMember& m : members_) {
-        m.restart(make_member_tree(), drift_delta);
-    }
+LBClassifierMember LeveragingBaggingClassifier::fresh_member(std::size_t /*i*/) const {
+    LBClassifierMember m(*this);
+    m.tree = make_member_tree();
+    return m;
 }
 
-void LeveragingBaggingClassifier::learn_one(const FeatureMap& x, int y) {
-    const PoissonParams params = training_weight(lambda_value);
-    for (LBClassifierMember& m : members_) {
-        // Test, then train.
-        const bool correct = m.tree->predict_one(x) == y;
-        m.tree->learn_repeated(x, y, poisson(generator_, params));
-        if (m.watch(correct ? 0.0 : 1.0)) {
-            m.restart(make_member_tree(), drift_delta);
-        }
-    }
-}
-
-ProbabilityMap LeveragingBaggingClassifier::predict_proba_one(const FeatureMap& x) {
-    MemberVote vote;
-    for (LBClassifierMember& m : members_) {
-        vote.add(m.tree->predict_proba_one(x), 1.0);
-    }
-    return std::move(vote).result();
-}
-
-int LeveragingBaggingClassifier::predict_one(const FeatureMap& x) {
-    return top_label(predict_proba_one(x));
+void LeveragingBaggingClassifier::learn_member(std::size_t i, const Row& row, int weight) {
+    LBClassifierMember& m = members_[i];
+    m.learn(row.x, row.y, weight, answer_error(*m.tree, row.x, row.y), drift_delta,
+            [this] { return make_member_tree(); });
 }
 
 template <class Archive>
 void LeveragingBaggingClassifier::fields(Archive& ar) {
-    ar.param("n_models", n_models);
-    ar.param("seed", seed);
-    ar.param("lambda_value", lambda_value);
-    ar.param("drift_delta", drift_delta);
-    ar.param("grace_period", grace_period);
-    ar.param("max_depth", max_depth);
+    params(ar);
     ar.param("split_confidence", split_confidence);
-    ar(generator_);
-    archive_members(ar, members_, drift_delta);
+    state_fields(ar);
 }
 
 TARVO_ARCHIVE_FIELDS(LeveragingBaggingClassifier);

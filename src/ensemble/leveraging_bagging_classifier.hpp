@@ -2,11 +2,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <random>
-#include <vector>
 
 #include "core/classifier.hpp"
 #include "ensemble/bagging_member.hpp"
+#include "ensemble/forest.hpp"
+#include "ensemble/forest_settings.hpp"
 #include "tree/hoeffding_tree_classifier.hpp"
 
 namespace tarvo {
@@ -23,8 +23,11 @@ using LBClassifierMember = BaggingMember<HoeffdingTreeClassifier>;
 // distributions.
 //
 // n_models and seed take effect at reset; the others are read by the next
-// operation that needs them.
-class LeveragingBaggingClassifier final : public IClassifier {
+// operation that needs them. learn_one throws std::invalid_argument, before
+// anything changes, when lambda_value is NaN, infinite or above 1000; reset
+// when n_models exceeds kMaxForestMembers.
+class LeveragingBaggingClassifier final
+    : public Forest<LeveragingBaggingClassifier, IClassifier, LBClassifierMember, ForestSettings> {
 public:
     explicit LeveragingBaggingClassifier(std::int32_t n_models = 10, std::int32_t seed = 0,
                                          double lambda_value = 6.0, double drift_delta = 0.002,
@@ -32,28 +35,15 @@ public:
                                          std::int32_t max_depth = 20,
                                          double split_confidence = 0.01);
 
-    // Throws std::invalid_argument, before anything changes, when
-    // lambda_value is NaN or infinite.
-    void learn_one(const FeatureMap& x, int y) override;
-    [[nodiscard]] int predict_one(const FeatureMap& x) override;
-    [[nodiscard]] ProbabilityMap predict_proba_one(const FeatureMap& x) override;
-    // Throws std::invalid_argument, before anything changes, when n_models
-    // exceeds kMaxForestMembers.
-    void reset() override;
-
-    // The members, in order (for inspection and tests).
-    [[nodiscard]] const std::vector<LBClassifierMember>& members() const noexcept {
-        return members_;
+    [[nodiscard]] ProbabilityMap predict_proba_one(const FeatureMap& x) override {
+        return vote(x);
     }
-    [[nodiscard]] std::vector<LBClassifierMember>& members() noexcept { return members_; }
 
-    std::int32_t n_models;
-    std::int32_t seed;
-    double lambda_value;
-    double drift_delta;
+    // Member i's step (see Forest).
+    void learn_member(std::size_t i, const Row& row, int weight);
+    [[nodiscard]] LBClassifierMember fresh_member(std::size_t i) const;
+
     double split_confidence;
-    std::int32_t grace_period;
-    std::int32_t max_depth;
 
     // Every field, for saving and restoring (core/archive.hpp).
     template <class Archive>
@@ -61,9 +51,6 @@ public:
 
 private:
     [[nodiscard]] std::unique_ptr<HoeffdingTreeClassifier> make_member_tree() const;
-
-    std::vector<LBClassifierMember> members_;
-    std::mt19937 generator_;  // the Poisson weights
 };
 
 }  // namespace tarvo

@@ -5,15 +5,10 @@
 #include <utility>
 
 #include "core/archive.hpp"
-#include "core/interrupt.hpp"
-#include "core/random.hpp"
-#include "ensemble/forest_settings.hpp"
+#include "ensemble/member_learning.hpp"
+#include "ensemble/member_trees.hpp"
 
 namespace tarvo {
-
-namespace {
-constexpr double kMemberTieThreshold = 0.05;
-}  // namespace
 
 LeveragingBaggingRegressor::LeveragingBaggingRegressor(std::int32_t n_models_, std::int32_t seed_,
                                                        double lambda_value_, double drift_delta_,
@@ -21,15 +16,9 @@ LeveragingBaggingRegressor::LeveragingBaggingRegressor(std::int32_t n_models_, s
                                                        std::int32_t max_depth_,
                                                        double split_confidence_,
                                                        std::string leaf_prediction_)
-    : n_models(n_models_),
-      seed(seed_),
-      lambda_value(lambda_value_),
-      drift_delta(drift_delta_),
+    : Forest({n_models_, seed_, lambda_value_, drift_delta_, grace_period_, max_depth_}),
       split_confidence(split_confidence_),
-      grace_period(grace_period_),
-      max_depth(max_depth_),
       leaf_prediction(std::move(leaf_prediction_)) {
-    seed_generator(generator_, seed);
     reset();
 }
 
@@ -45,23 +34,27 @@ std::unique_ptr<FIMTDDRegressor> LeveragingBaggingRegressor::make_member_tree(
     return tree;
 }
 
-void LeveragingBaggingRegressor::reset() {
+LBRegressorMember LeveragingBaggingRegressor::fresh_member(std::size_t i) const {
+    LBRegressorMember m(*this);
+    m.tree = make_member_tree(i);
+    return m;
+}
+
+std::size_t LeveragingBaggingRegressor::member_count() {
     if (n_models > kMaxForestMembers) {
         (void)forest_size(n_models);  // throws, naming n_models
     }
-    members_.clear();
     if (n_models < 0) {
+        members_.clear();
         // The failure of reserving a negative count, with a fixed message.
         throw std::length_error("vector");
     }
-    const auto size = static_cast<std::size_t>(n_models);
-    members_.reserve(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        members_.emplace_back(drift_delta);
-        members_.back().tree = make_member_tree(i);
-    }
+    return static_cast<std::size_t>(n_models);
+}
+
+void LeveragingBaggingRegressor::reset() {
+    Forest::reset();
     targets_ = RunningSums{};
-    seed_generator(generator_, seed);
 }
 
 double LeveragingBaggingRegressor::error_scale() const noexcept {
@@ -69,44 +62,27 @@ double LeveragingBaggingRegressor::error_scale() const noexcept {
     return targets_.count > 1.0 && variance > 0.0 ? std::sqrt(variance) : 1.0;
 }
 
-void LeveragingBaggingRegressor::learn_one(const FeatureMap& x, double y) {
-    const PoissonParams params = training_weight(lambda_value);
+LeveragingBaggingRegressor::Row LeveragingBaggingRegressor::begin_row(const FeatureMap& x,
+                                                                      double y) {
+    TrainingWeights weights = training_weights();
     targets_.update(y);  // the current target counts in the scale
-    const double scale = error_scale();
-    for (std::size_t i = 0; i < members_.size(); ++i) {
-        LBRegressorMember& m = members_[i];
-        // Test, then train; a drift replaces the member after it has learnt.
-        const bool drift = m.watch(std::fabs(m.tree->predict_one(x) - y) / scale);
-        repeat_interruptibly(poisson(generator_, params), [&] { m.tree->learn_one(x, y); });
-        if (drift) {
-            m.restart(make_member_tree(i), drift_delta);
-        }
-    }
+    return Row{{x, y, {}, std::move(weights)}, error_scale()};
 }
 
-double LeveragingBaggingRegressor::predict_one(const FeatureMap& x) {
-    if (members_.empty()) {
-        return 0.0;
-    }
-    double sum = 0.0;
-    for (LBRegressorMember& m : members_) {
-        sum += m.tree->predict_one(x);
-    }
-    return sum / static_cast<double>(members_.size());
+void LeveragingBaggingRegressor::learn_member(std::size_t i, const Row& row, int weight) {
+    LBRegressorMember& m = members_[i];
+    // A drift replaces the member after it has learnt.
+    m.learn(row.x, row.y, weight, answer_error(*m.tree, row.x, row.y) / row.scale, drift_delta,
+            [&] { return make_member_tree(i); });
 }
 
 template <class Archive>
 void LeveragingBaggingRegressor::fields(Archive& ar) {
-    ar.param("n_models", n_models);
-    ar.param("seed", seed);
-    ar.param("lambda_value", lambda_value);
-    ar.param("drift_delta", drift_delta);
-    ar.param("grace_period", grace_period);
-    ar.param("max_depth", max_depth);
+    params(ar);
     ar.param("split_confidence", split_confidence);
     ar.param("leaf_prediction", leaf_prediction);
-    ar(targets_, generator_);
-    archive_members_at_least(ar, 0, members_, drift_delta);  // there may be none
+    ar(targets_);
+    state_fields(ar);
 }
 
 TARVO_ARCHIVE_FIELDS(LeveragingBaggingRegressor);

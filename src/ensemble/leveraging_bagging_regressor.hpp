@@ -1,14 +1,15 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <random>
 #include <string>
-#include <vector>
 
 #include "core/regressor.hpp"
 #include "core/running_stats.hpp"
 #include "ensemble/bagging_member.hpp"
+#include "ensemble/forest.hpp"
+#include "ensemble/forest_settings.hpp"
 #include "tree/fimtdd_regressor.hpp"
 
 namespace tarvo {
@@ -22,13 +23,23 @@ using LBRegressorMember = BaggingMember<FIMTDDRegressor>;
 // absolute test-then-train error divided by the standard deviation of all
 // targets seen so far (1 while that is undefined or zero); a drift during
 // which that error rose replaces member i, once it has learnt the sample, by
-// a fresh tree seeded seed + i, as it was first built. The
-// ensemble predicts the mean of its members, 0.0 when it has none.
+// a fresh tree seeded seed + i, as it was first built. The ensemble predicts
+// the mean of its members, 0.0 when it has none.
 //
 // n_models and seed take effect at reset; lambda_value at the next
-// learn_one; the tree settings reach the trees built after they change.
-class LeveragingBaggingRegressor final : public IRegressor {
+// learn_one, which throws std::invalid_argument, before anything changes,
+// when it is NaN, infinite or above 1000; the tree settings reach the trees
+// built after they change.
+class LeveragingBaggingRegressor final
+    : public Forest<LeveragingBaggingRegressor, IRegressor, LBRegressorMember, ForestSettings> {
 public:
+    // A sample with the divisor of the members' errors for it.
+    struct Row : ForestRow<double> {
+        double scale;
+    };
+    // A forest may have no member at all.
+    static constexpr std::size_t kMinMembers = 0;
+
     explicit LeveragingBaggingRegressor(std::int32_t n_models = 10, std::int32_t seed = 0,
                                         double lambda_value = 6.0, double drift_delta = 0.002,
                                         std::int32_t grace_period = 50,
@@ -36,21 +47,21 @@ public:
                                         double split_confidence = 0.01,
                                         std::string leaf_prediction = "adaptive");
 
-    // Throws std::invalid_argument, before anything changes, when
-    // lambda_value is NaN or infinite.
-    void learn_one(const FeatureMap& x, double y) override;
-    [[nodiscard]] double predict_one(const FeatureMap& x) override;
-    // Throws std::invalid_argument, before anything changes, when n_models
-    // exceeds kMaxForestMembers. A negative n_models drops every member and
-    // then throws std::length_error("vector"), leaving the rest as it was.
+    // Throws as Forest::reset, and forgets the target statistics.
     void reset() override;
 
-    // The members, in order, and the target statistics (for inspection and
-    // tests).
-    [[nodiscard]] const std::vector<LBRegressorMember>& members() const noexcept {
-        return members_;
-    }
-    [[nodiscard]] std::vector<LBRegressorMember>& members() noexcept { return members_; }
+    // The row of one sample: the training weights (which may throw), then the
+    // target statistics with y counted, and the error scale they give.
+    [[nodiscard]] Row begin_row(const FeatureMap& x, double y);
+    // Member i's step (see Forest).
+    void learn_member(std::size_t i, const Row& row, int weight);
+    [[nodiscard]] LBRegressorMember fresh_member(std::size_t i) const;
+    // n_models. Throws std::invalid_argument naming n_models above
+    // kMaxForestMembers; a negative n_models drops every member and then
+    // throws std::length_error("vector"), leaving the rest as it was.
+    [[nodiscard]] std::size_t member_count();
+
+    // The target statistics (for inspection and tests).
     [[nodiscard]] const RunningSums& targets() const noexcept { return targets_; }
 
     // The divisor of the errors the detectors see: the population standard
@@ -58,13 +69,7 @@ public:
     // variance, else 1.0.
     [[nodiscard]] double error_scale() const noexcept;
 
-    std::int32_t n_models;
-    std::int32_t seed;
-    double lambda_value;
-    double drift_delta;
     double split_confidence;
-    std::int32_t grace_period;
-    std::int32_t max_depth;
     std::string leaf_prediction;
 
     // Every field, for saving and restoring (core/archive.hpp).
@@ -75,8 +80,6 @@ private:
     [[nodiscard]] std::unique_ptr<FIMTDDRegressor> make_member_tree(std::size_t index) const;
 
     RunningSums targets_;
-    std::vector<LBRegressorMember> members_;
-    std::mt19937 generator_;  // the Poisson weights
 };
 
 }  // namespace tarvo

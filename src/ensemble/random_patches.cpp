@@ -12,10 +12,8 @@ namespace {
 constexpr std::uint32_t kPatchSeedStep = 7919;
 }  // namespace
 
-PatchWeight::PatchWeight(TrainingMethodChoice method, double lambda_value) {
-    if (draws_weights(method)) {
-        params_.emplace(training_weight(lambda_value));
-    }
+TrainingWeights patch_weights(TrainingMethodChoice method, double lambda_value) {
+    return draws_weights(method) ? TrainingWeights(lambda_value) : TrainingWeights();
 }
 
 std::size_t patch_size(double fraction, std::size_t n) noexcept {

@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -15,6 +14,7 @@
 #include "core/feature_map.hpp"
 #include "core/random.hpp"
 #include "core/text_option.hpp"
+#include "ensemble/forest_settings.hpp"
 
 namespace tarvo {
 
@@ -38,21 +38,11 @@ using TrainingMethodOption = TextOption<TrainingMethodChoice, parse_training_met
     return c != TrainingMethodChoice::kSubspaces;
 }
 
-// The training weight of the members in one learning step: a Poisson count
-// when the method resamples, else 1 (and no draw).
-class PatchWeight {
-public:
-    // Throws std::invalid_argument naming lambda_value when the method
-    // resamples and lambda_value is NaN or infinite.
-    PatchWeight(TrainingMethodChoice method, double lambda_value);
-
-    [[nodiscard]] int draw(std::mt19937& gen) const {
-        return params_ ? poisson(gen, *params_) : 1;
-    }
-
-private:
-    std::optional<PoissonParams> params_;
-};
+// The training weights of the members in one learning step: Poisson counts
+// when the method resamples, else 1 (and no draw). Throws
+// std::invalid_argument naming lambda_value when the method resamples and
+// lambda_value is NaN or infinite.
+[[nodiscard]] TrainingWeights patch_weights(TrainingMethodChoice method, double lambda_value);
 
 // Features a patch keeps out of n: fraction * n rounded half away from zero
 // (a negative or NaN product keeps none), at most n, at least 1.

@@ -71,9 +71,35 @@ py::dict subspace_member(const Member& member) {
     return d;
 }
 
+// The forest's learning step on (x, y) with every member's ensemble-level
+// draws taken first, in member order, and the members' steps then run last
+// member first.
+template <class Forest>
+void learn_draws_first(Forest& forest, const FeatureMap& x, typename Forest::Target y) {
+    const auto row = forest.begin_row(x, y);
+    std::vector<int> weights;
+    for (std::size_t i = 0; i < forest.members().size(); ++i) {
+        weights.push_back(forest.draw(i, row));
+    }
+    for (std::size_t i = weights.size(); i-- > 0;) {
+        forest.learn_member(i, row, weights[i]);
+    }
+}
+
+template <class... Forests>
+void def_learn_draws_first(py::module_& m) {
+    (m.def("forest_learn_draws_first", &learn_draws_first<Forests>,
+           "learn_one with every member's draws taken first and the members' steps run in "
+           "reverse order."),
+     ...);
+}
+
 }  // namespace
 
 void add_ensemble(py::module_& m) {
+    def_learn_draws_first<ARFClassifier, ARFRegressor, SRPClassifier, SRPRegressor,
+                          LeveragingBaggingClassifier, LeveragingBaggingRegressor>(m);
+
     m.def(
         "arf_classifier_members",
         [](const ARFClassifier& forest) {

@@ -1,0 +1,187 @@
+#pragma once
+
+#include <cstddef>
+#include <random>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "core/archive.hpp"
+#include "core/classifier.hpp"
+#include "core/feature_map.hpp"
+#include "core/random.hpp"
+#include "core/regressor.hpp"
+#include "ensemble/feature_subspace.hpp"
+#include "ensemble/forest_settings.hpp"
+#include "ensemble/member_vote.hpp"
+
+namespace tarvo {
+
+// One sample as the members of a forest learn it: the features, the label or
+// target, x's entries (gathered once for members that project x onto their
+// features; empty when no member does) and the law of the training weights.
+template <class Target>
+struct ForestRow {
+    const FeatureMap& x;
+    Target y;
+    SampleView entries;
+    TrainingWeights weights;
+};
+
+// The family of tree forests (adaptive random forests, streaming random
+// patches, leveraging bagging): the settings every forest has, its members
+// in order and the generator of its ensemble-level random draws, with the
+// learning loop, the vote, the reset and the saved state they share.
+//
+// Derived (the forest class) states what differs. It must give
+//   void learn_member(std::size_t i, const Row& row, int weight): member i's
+//     test-then-train step on the row, given its training weight; it reads
+//     the row and the settings and changes member i alone;
+// and may replace the defaults below (declared again in Derived, they hide
+// these): Row and begin_row (more per-row values), training_weights (another
+// law), draw (more ensemble-level draws per member), fresh_member (a member
+// with its first tree), member_count (another rule for n_models) and
+// kMinMembers (the fewest members a saved forest may hold).
+//
+// A member is built from the settings and offers current_tree() (the tree
+// that answers, or null), input(x, entries) (the sample as that tree sees
+// it) and, in a classifier, vote_weight(). Members that see a subset of the
+// features (a `features` field) get x's entries gathered once per call.
+template <class Derived, class Interface, class Member, class Settings>
+class Forest : public Interface, public Settings {
+public:
+    static constexpr bool kClassifier = std::is_base_of_v<IClassifier, Interface>;
+    using Target = std::conditional_t<kClassifier, int, double>;
+    using Row = ForestRow<Target>;
+    static constexpr std::size_t kMinMembers = 1;
+
+    // learn_row(begin_row(x, y)). Throws std::invalid_argument, before
+    // anything changes, when the training weights cannot be drawn (a NaN,
+    // infinite or too large lambda_value).
+    void learn_one(const FeatureMap& x, Target y) final { learn_row(self().begin_row(x, y)); }
+
+    // Classifiers: the label of greatest vote (top_label), 0 when no member
+    // votes. Regressors: the mean answer of the members that have a tree, 0.0
+    // when none has.
+    [[nodiscard]] Target predict_one(const FeatureMap& x) final {
+        if constexpr (kClassifier) {
+            return top_label(vote(x));
+        } else {
+            const SampleView entries = gather(x);
+            double sum = 0.0;
+            std::size_t count = 0;
+            for (Member& m : members_) {
+                if (auto* tree = m.current_tree()) {
+                    sum += tree->predict_one(m.input(x, entries));
+                    ++count;
+                }
+            }
+            return count == 0 ? 0.0 : sum / static_cast<double>(count);
+        }
+    }
+
+    // The members' class distributions, each normalised and weighted by its
+    // member's vote_weight(), summed and normalised (MemberVote); members
+    // without a tree take no part.
+    [[nodiscard]] ProbabilityMap vote(const FeatureMap& x) {
+        const SampleView entries = gather(x);
+        MemberVote votes;
+        for (Member& m : members_) {
+            if (auto* tree = m.current_tree()) {
+                votes.add(tree->predict_proba_one(m.input(x, entries)), m.vote_weight());
+            }
+        }
+        return std::move(votes).result();
+    }
+
+    // Every member fresh (fresh_member), member_count() of them, and the
+    // generator seeded with seed. Throws, before anything changes, what
+    // member_count throws.
+    void reset() override {
+        const std::size_t size = self().member_count();
+        seed_generator(generator_, this->seed);
+        members_.clear();
+        members_.reserve(size);
+        for (std::size_t i = 0; i < size; ++i) {
+            members_.push_back(self().fresh_member(i));
+        }
+    }
+
+    // One sample for every member, in member order: member i's ensemble-level
+    // draws (draw, from the forest's generator), then its step given them
+    // (learn_member). The steps use no draw of the forest's generator and
+    // leave the other members alone, so taking every member's draws for a row
+    // first and then running the steps, in any order, gives the same forest.
+    template <class R>
+    void learn_row(const R& row) {
+        for (std::size_t i = 0; i < members_.size(); ++i) {
+            const int weight = self().draw(i, row);
+            self().learn_member(i, row, weight);
+        }
+    }
+
+    // The row of one sample: the training weights first (which may throw),
+    // then x's entries.
+    [[nodiscard]] Row begin_row(const FeatureMap& x, Target y) {
+        TrainingWeights weights = self().training_weights();
+        return Row{x, y, gather(x), std::move(weights)};
+    }
+
+    // Poisson(lambda_value).
+    [[nodiscard]] TrainingWeights training_weights() const {
+        return TrainingWeights(this->lambda_value);
+    }
+
+    // Member i's ensemble-level draws for the row: its training weight.
+    template <class R>
+    int draw(std::size_t /*i*/, const R& row) {
+        return row.weights.draw(generator_);
+    }
+
+    // A member as reset leaves it.
+    [[nodiscard]] Member fresh_member(std::size_t /*i*/) const { return Member(settings()); }
+
+    // max(1, n_models); throws std::invalid_argument naming n_models above
+    // kMaxForestMembers.
+    [[nodiscard]] std::size_t member_count() const { return forest_size(this->n_models); }
+
+    // The members, in order (for inspection and tests).
+    [[nodiscard]] const std::vector<Member>& members() const noexcept { return members_; }
+    [[nodiscard]] std::vector<Member>& members() noexcept { return members_; }
+
+protected:
+    explicit Forest(const Settings& settings) : Settings(settings) {
+        seed_generator(generator_, this->seed);
+    }
+
+    [[nodiscard]] const Settings& settings() const noexcept { return *this; }
+
+    // The state behind the settings, for saving and restoring
+    // (core/archive.hpp): the generator, then the members
+    // (Derived::kMinMembers .. kMaxForestMembers of them).
+    template <class Archive>
+    void state_fields(Archive& ar) {
+        ar(generator_);
+        archive_members_at_least(ar, Derived::kMinMembers, members_, settings());
+    }
+
+    std::vector<Member> members_;
+    std::mt19937 generator_;  // the ensemble-level draws
+
+private:
+    [[nodiscard]] Derived& self() noexcept { return static_cast<Derived&>(*this); }
+
+    // x's entries when the members project x onto their features.
+    SampleView gather(const FeatureMap& x) {
+        if constexpr (requires { &Member::features; }) {
+            gather_entries(x, entries_);
+            return entries_;
+        } else {
+            return {};
+        }
+    }
+
+    SampleEntries entries_;  // of the sample at hand, shared by the members
+};
+
+}  // namespace tarvo
