@@ -89,7 +89,8 @@ def test_labels_that_cannot_be_read_name_their_row(y, labels, message):
 def test_a_frame_names_the_target_column_in_its_errors():
     pd = pytest.importorskip("pandas", reason="iter_frame reads pandas frames")
     frame = pd.DataFrame({"a": range(1500), "y": pd.array([1] * 1499 + [None], dtype="Int64")})
-    with pytest.raises(DataError, match=r"data frame: column 'y', row 1499: cannot read the label (nan|<NA>) \(a missing"):
+    missing = r"data frame: column 'y', row 1499: cannot read the label (nan|<NA>) \(a missing label\)"
+    with pytest.raises(DataError, match=missing):
         list(iter_frame(frame, "y", labels=True))
     with pytest.raises(ValueError, match="column 'y' is not numeric"):
         list(iter_frame(frame.assign(y="text"), "y", labels=False))

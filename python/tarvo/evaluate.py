@@ -236,12 +236,16 @@ def prequential(
         # The stream holds its rows as arrays: the native loop gives the same result.
         from tarvo import batch
 
-        columns, X, y = arrays()
+        began = time.perf_counter()
+        columns, X, y = arrays()  # reading the stream counts in the elapsed time, as in the loop
+        reading = time.perf_counter() - began
         if max_samples is not None:
             X, y = X[:max_samples], y[:max_samples]
-        return batch.prequential(model, X, y, columns=columns, metrics=metrics, every=every,
-                                 detector=detector if detector is not None else False,
-                                 name=name, progress=progress, cancel=cancel)
+        native = batch.prequential(model, X, y, columns=columns, metrics=metrics, every=every,
+                                   detector=detector if detector is not None else False,
+                                   name=name, progress=progress, cancel=cancel)
+        native.elapsed += reading
+        return native
     result = PrequentialResult(model=name or type(model).__name__, task=task)
     getters, updaters = _bind(metrics)
     result.curve = {metric: [] for metric, _ in getters}

@@ -44,7 +44,12 @@ from typing import Any
 import numpy as np
 
 try:
-    from sklearn.base import BaseEstimator, ClassifierMixin, RegressorMixin, TransformerMixin  # type: ignore[import-untyped]
+    from sklearn.base import (  # type: ignore[import-untyped]
+        BaseEstimator,
+        ClassifierMixin,
+        RegressorMixin,
+        TransformerMixin,
+    )
     from sklearn.utils.multiclass import check_classification_targets  # type: ignore[import-untyped]
     from sklearn.utils.validation import (  # type: ignore[import-untyped]
         _check_feature_names_in,
@@ -90,7 +95,8 @@ def _writable_properties(cls: type) -> list[str]:
 _CLASSES: dict[str, type] = {
     name: cls
     for name in tarvo.__all__
-    if isinstance(cls := getattr(tarvo, name), type) and issubclass(cls, (core.IClassifier, core.IRegressor, core.ITransformer))
+    if isinstance(cls := getattr(tarvo, name), type)
+    and issubclass(cls, (core.IClassifier, core.IRegressor, core.ITransformer))
 }
 
 
