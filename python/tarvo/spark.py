@@ -113,8 +113,9 @@ def configure(builder: SparkSession.Builder, *, python: str | None = sys.executa
     It selects the RocksDB state store, and runs the Python workers on ``python``:
     by default this interpreter, which is right in local mode (Spark would otherwise
     start ``python3`` from ``PATH``, which fails with ``PYTHON_VERSION_MISMATCH`` inside
-    a venv of another Python version): it sets ``spark.pyspark.python`` and, for the worker
-    Spark starts on the driver, the environment variable ``PYSPARK_PYTHON``. On a cluster, pass ``python=None`` and point
+    a venv of another Python version). It sets ``spark.pyspark.python`` and, for the
+    worker Spark starts on the driver, the environment variable ``PYSPARK_PYTHON``, so
+    call it before the session starts. On a cluster, pass ``python=None`` and point
     ``spark.pyspark.python`` at the executors' interpreter where tarvo is installed.
     """
     builder = builder.config(_PROVIDER_CONF, ROCKSDB_PROVIDER)
