@@ -293,13 +293,7 @@ def predict_proba_many(model: Any, X: Any, *, columns: Sequence[str] | None = No
         with native.Session(model) as session:
             _run_chunks(n, lambda a, b: answers.append(session.predict_proba(names, cols, a, b)), session)
         labels = sorted({label for chunk_labels, _ in answers for label in chunk_labels})
-        P = np.zeros((n, len(labels)), dtype=np.float64)
-        index = {label: j for j, label in enumerate(labels)}
-        row = 0
-        for chunk_labels, chunk in answers:
-            P[row:row + chunk.shape[0], [index[label] for label in chunk_labels]] = chunk
-            row += chunk.shape[0]
-        return labels, P
+        return labels, _stack_chunks(answers, labels, n, 0.0)
     proba = model.predict_proba_one
     _run_chunks(n, lambda a, b: answers.extend(proba(x) for x in _rows(names, cols, a, b)))
     labels = sorted({label for answer in answers for label in answer})
@@ -322,13 +316,7 @@ def transform_many(transformer: Any, X: Any, *, columns: Sequence[str] | None = 
         with native.Session(transformer) as session:
             _run_chunks(n, lambda a, b: answers.append(session.transform(names, cols, a, b)), session)
         out_names = _output_names(names, {name for chunk_names, _ in answers for name in chunk_names})
-        Z = np.full((n, len(out_names)), np.nan)
-        index = {name: j for j, name in enumerate(out_names)}
-        row = 0
-        for chunk_names, chunk in answers:
-            Z[row:row + chunk.shape[0], [index[name] for name in chunk_names]] = chunk
-            row += chunk.shape[0]
-        return out_names, Z
+        return out_names, _stack_chunks(answers, out_names, n, np.nan)
     transform = transformer.transform_one
     _run_chunks(n, lambda a, b: answers.extend(transform(x) for x in _rows(names, cols, a, b)))
     out_names = _output_names(names, {name for answer in answers for name in answer})
@@ -338,6 +326,18 @@ def transform_many(transformer: Any, X: Any, *, columns: Sequence[str] | None = 
         for name, v in answer.items():
             Z[r, index[name]] = v
     return out_names, Z
+
+
+def _stack_chunks(chunks: list[Any], keys: list[Any], n: int, missing: float) -> np.ndarray:
+    """One table of the chunks' ``(keys, values)`` answers: a column per key of ``keys``,
+    ``missing`` where a chunk's answers lack the key."""
+    table = np.full((n, len(keys)), missing)
+    index = {key: j for j, key in enumerate(keys)}
+    row = 0
+    for chunk_keys, chunk in chunks:
+        table[row:row + chunk.shape[0], [index[key] for key in chunk_keys]] = chunk
+        row += chunk.shape[0]
+    return table
 
 
 def _output_names(inputs: list[str], seen: set[str]) -> list[str]:
@@ -424,7 +424,7 @@ def prequential(
         for metric, index, which in views:
             result.curve[metric].append(values[index][which])
 
-    state = {"first": True, "done": 0}
+    state = {"first": True}
 
     def step(a: int, b: int) -> None:
         # A chunk never crosses a multiple of `every`, so the curve is read where the Python loop reads it.
@@ -437,7 +437,6 @@ def prequential(
             result.drifts.extend(drifts)
             if stop % every == 0:
                 record(stop)
-            state["done"] = stop
             a = stop
 
     start = time.perf_counter()
