@@ -16,9 +16,9 @@ class Session:
         """
         Release the claimed objects.
         """
-    def learn(self, names: collections.abc.Sequence[str], columns: list, target: typing.Any, start: typing.SupportsInt | typing.SupportsIndex, stop: typing.SupportsInt | typing.SupportsIndex) -> None:
+    def learn(self, names: collections.abc.Sequence[str], columns: list, target: typing.Any, start: typing.SupportsInt | typing.SupportsIndex, stop: typing.SupportsInt | typing.SupportsIndex, threads: typing.SupportsInt | typing.SupportsIndex = 1) -> None:
         """
-        Learn the rows in order (target: int32 labels, float64 targets, or None).
+        Learn the rows in order (target: int32 labels, float64 targets, or None); a forest spreads its members' work over `threads` threads, to the same result.
         """
     def predict(self, names: collections.abc.Sequence[str], columns: list, out: typing.Any, start: typing.SupportsInt | typing.SupportsIndex, stop: typing.SupportsInt | typing.SupportsIndex) -> None:
         """
@@ -28,9 +28,9 @@ class Session:
         """
         (sorted labels, probabilities with one column per label, 0.0 where absent).
         """
-    def prequential(self, names: collections.abc.Sequence[str], columns: list, target: typing.Any, start: typing.SupportsInt | typing.SupportsIndex, stop: typing.SupportsInt | typing.SupportsIndex, first: bool, out: typing.Any) -> tuple:
+    def prequential(self, names: collections.abc.Sequence[str], columns: list, target: typing.Any, start: typing.SupportsInt | typing.SupportsIndex, stop: typing.SupportsInt | typing.SupportsIndex, first: bool, out: typing.Any, threads: typing.SupportsInt | typing.SupportsIndex = 1) -> tuple:
         """
-        Test-then-train over the rows; (drifts, first sample scored).
+        Test-then-train over the rows; (drifts, first sample scored). A forest spreads its members' work over `threads` threads, to the same result.
         """
     def read(self) -> list[tuple[float, float]]:
         """

@@ -9,10 +9,14 @@
 // per-sample loop. While a call runs, its objects are listed as busy: any
 // method of theirs called from another thread raises RuntimeError.
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +28,8 @@
 #include "../class_binders.hpp"
 #include "../object_guard.hpp"
 #include "columns.hpp"
+#include "released_gil.hpp"
+#include "core/chunk_learner.hpp"
 #include "core/classifier.hpp"
 #include "core/regressor.hpp"
 #include "core/transformer.hpp"
@@ -36,6 +42,7 @@
 #include "metrics/window_regression_metric.hpp"
 #include "pipeline/classification_pipeline.hpp"
 #include "pipeline/regression_pipeline.hpp"
+#include "thread_pool.hpp"
 
 namespace tarvo::batch {
 
@@ -222,13 +229,65 @@ Session::Session(py::object model, const py::list& metrics, py::object detector_
 }
 
 
+// The most rows a forest learns in one chunk of its members' work: enough to
+// keep a thread busy for milliseconds, few enough to bound what the chunk
+// holds (each row's features and its members' answers).
+constexpr py::ssize_t kChunkRows = 1024;
+
+// A runner over `threads` threads of the shared pool when the learner spreads
+// its work over threads (the forests) and more than one is asked for; none
+// otherwise, and the rows go through learn_one one by one. Called with the GIL.
+template <class Target, class Interface>
+std::optional<PoolRunner> member_threads(Interface& learner, py::ssize_t threads) {
+    if (threads < 1) {
+        throw py::value_error("batch: threads must be at least 1");
+    }
+    if (threads == 1 || dynamic_cast<ChunkLearner<Target>*>(&learner) == nullptr) {
+        return std::nullopt;
+    }
+    return PoolRunner(ThreadPool::shared(), static_cast<std::size_t>(threads));
+}
+
+// Rows [start, stop) learnt by a forest in chunks, its members' work spread
+// over `runner`; after each chunk, scored(first row, count, answers) for the
+// rows learnt (answers given only when `answer`), then `done` moves past
+// them, also when the chunk ends early on an exception.
+template <class Target, class Interface, class Scored>
+void learn_chunked(Interface& learner, TaskRunner& runner, const Columns& rows, const Target* y,
+                   py::ssize_t start, py::ssize_t stop, bool answer, py::ssize_t& done,
+                   Scored&& scored) {
+    auto& chunked = dynamic_cast<ChunkLearner<Target>&>(learner);
+    std::vector<FeatureMap> xs;
+    std::vector<Target> answers;
+    for (py::ssize_t a = start; a < stop;) {
+        const py::ssize_t b = a + std::min(kChunkRows, stop - a);
+        xs.clear();
+        for (py::ssize_t r = a; r < b; ++r) {
+            xs.push_back(rows.row(r));
+        }
+        answers.resize(static_cast<std::size_t>(b - a));
+        std::size_t learnt = 0;
+        try {
+            chunked.learn_chunk(xs, std::span<const Target>(y + a, static_cast<std::size_t>(b - a)),
+                                answer ? answers.data() : nullptr, runner, learnt);
+        } catch (...) {
+            scored(a, learnt, answers);
+            done = a + static_cast<py::ssize_t>(learnt);
+            throw;
+        }
+        scored(a, learnt, answers);
+        done = b;
+        a = b;
+    }
+}
+
 void learn(Session& s, const std::vector<std::string>& names, const py::list& columns,
-           const py::object& target, py::ssize_t start, py::ssize_t stop) {
+           const py::object& target, py::ssize_t start, py::ssize_t stop, py::ssize_t threads) {
     const Columns rows(names, columns, start, stop);
     const auto running = s.run();
     if (s.transformer) {
         const double* y = array_data<double>(target, stop, false, "y");
-        const py::gil_scoped_release nogil;
+        const ReleasedGil nogil;
         for (py::ssize_t r = start; r < stop; ++r) {
             const FeatureMap x = rows.row(r);
             if (y != nullptr) {
@@ -243,7 +302,13 @@ void learn(Session& s, const std::vector<std::string>& names, const py::list& co
         if (y == nullptr) {
             throw py::type_error("batch: a classifier needs its labels");
         }
-        const py::gil_scoped_release nogil;
+        auto runner = member_threads<int>(*s.classifier, threads);
+        const ReleasedGil nogil;
+        if (runner) {
+            learn_chunked(*s.classifier, *runner, rows, y, start, stop, false, s.done,
+                          [](py::ssize_t, std::size_t, const std::vector<int>&) {});
+            return;
+        }
         for (py::ssize_t r = start; r < stop; ++r) {
             s.classifier->learn_one(rows.row(r), y[r]);
             s.done = r + 1;
@@ -253,7 +318,13 @@ void learn(Session& s, const std::vector<std::string>& names, const py::list& co
         if (y == nullptr) {
             throw py::type_error("batch: a regressor needs its targets");
         }
-        const py::gil_scoped_release nogil;
+        auto runner = member_threads<double>(*s.regressor, threads);
+        const ReleasedGil nogil;
+        if (runner) {
+            learn_chunked(*s.regressor, *runner, rows, y, start, stop, false, s.done,
+                          [](py::ssize_t, std::size_t, const std::vector<double>&) {});
+            return;
+        }
         for (py::ssize_t r = start; r < stop; ++r) {
             s.regressor->learn_one(rows.row(r), y[r]);
             s.done = r + 1;
@@ -267,14 +338,14 @@ void predict(Session& s, const std::vector<std::string>& names, const py::list& 
     const auto running = s.run();
     if (s.classifier) {
         std::int64_t* o = array_data<std::int64_t>(out, stop, true, "out");
-        const py::gil_scoped_release nogil;
+        const ReleasedGil nogil;
         for (py::ssize_t r = start; r < stop; ++r) {
             o[r] = s.classifier->predict_one(rows.row(r));
             s.done = r + 1;
         }
     } else if (s.regressor) {
         double* o = array_data<double>(out, stop, true, "out");
-        const py::gil_scoped_release nogil;
+        const ReleasedGil nogil;
         for (py::ssize_t r = start; r < stop; ++r) {
             o[r] = s.regressor->predict_one(rows.row(r));
             s.done = r + 1;
@@ -317,7 +388,7 @@ py::tuple predict_proba(Session& s, const std::vector<std::string>& names,
     }
     std::vector<ProbabilityMap> answers;
     {
-        const py::gil_scoped_release nogil;
+        const ReleasedGil nogil;
         answers.reserve(static_cast<std::size_t>(stop - start));
         for (py::ssize_t r = start; r < stop; ++r) {
             answers.push_back(s.classifier->predict_proba_one(rows.row(r)));
@@ -336,7 +407,7 @@ py::tuple transform(Session& s, const std::vector<std::string>& names, const py:
     }
     std::vector<FeatureMap> answers;
     {
-        const py::gil_scoped_release nogil;
+        const ReleasedGil nogil;
         answers.reserve(static_cast<std::size_t>(stop - start));
         for (py::ssize_t r = start; r < stop; ++r) {
             answers.push_back(s.transformer->transform_one(rows.row(r)));
@@ -348,17 +419,38 @@ py::tuple transform(Session& s, const std::vector<std::string>& names, const py:
 
 // Test-then-train over rows [start, stop), as the Python evaluation loop does
 // it. `first` marks the stream's first row: a classifier that answers it with
-// no probabilities only learns it. Returns (the 1-based sample numbers after
+// no probabilities only learns it. With a runner, a forest learns the other
+// rows in chunks with its members on the runner's threads, and each row is
+// scored after its chunk, in order. Returns (the 1-based sample numbers after
 // which the detector reported a drift, the first sample scored).
 template <class Interface, class Label>
 py::tuple evaluate(Interface& learner, const std::vector<Metric<Label>>& metrics, ADWIN* detector,
                    const Columns& rows, const Label* y, py::ssize_t start, py::ssize_t stop,
                    bool first, std::conditional_t<std::is_same_v<Label, int>, std::int64_t, double>* o,
-                   py::ssize_t& done) {
+                   TaskRunner* runner, py::ssize_t& done) {
     std::vector<std::int64_t> drifts;
     int first_scored = 1;
+    const auto score = [&](py::ssize_t r, Label y_pred) {
+        const Label label = y[r];
+        for (const Metric<Label>& m : metrics) {
+            m.update(m.object, label, y_pred);
+        }
+        if (o != nullptr) {
+            o[r] = y_pred;
+        }
+        if (detector != nullptr) {
+            if constexpr (std::is_same_v<Interface, IClassifier>) {
+                detector->update(y_pred == label ? 0.0 : 1.0);
+            } else {
+                detector->update(std::fabs(label - y_pred));
+            }
+            if (detector->drift_detected()) {
+                drifts.push_back(static_cast<std::int64_t>(r) + 1);
+            }
+        }
+    };
     {
-        const py::gil_scoped_release nogil;
+        const ReleasedGil nogil;
         py::ssize_t r = start;
         if constexpr (std::is_same_v<Interface, IClassifier>) {
             if (first && r < stop && learner.predict_proba_one(rows.row(r)).empty()) {
@@ -372,28 +464,21 @@ py::tuple evaluate(Interface& learner, const std::vector<Metric<Label>>& metrics
                 done = r;
             }
         }
-        for (; r < stop; ++r) {
-            const FeatureMap x = rows.row(r);
-            const Label label = y[r];
-            const Label y_pred = learner.predict_one(x);
-            learner.learn_one(x, label);
-            for (const Metric<Label>& m : metrics) {
-                m.update(m.object, label, y_pred);
+        if (runner != nullptr) {
+            learn_chunked(learner, *runner, rows, y, r, stop, true, done,
+                          [&](py::ssize_t a, std::size_t count, const std::vector<Label>& answers) {
+                              for (std::size_t k = 0; k < count; ++k) {
+                                  score(a + static_cast<py::ssize_t>(k), answers[k]);
+                              }
+                          });
+        } else {
+            for (; r < stop; ++r) {
+                const FeatureMap x = rows.row(r);
+                const Label y_pred = learner.predict_one(x);
+                learner.learn_one(x, y[r]);
+                score(r, y_pred);
+                done = r + 1;
             }
-            if (o != nullptr) {
-                o[r] = y_pred;
-            }
-            if (detector != nullptr) {
-                if constexpr (std::is_same_v<Interface, IClassifier>) {
-                    detector->update(y_pred == label ? 0.0 : 1.0);
-                } else {
-                    detector->update(std::fabs(label - y_pred));
-                }
-                if (detector->drift_detected()) {
-                    drifts.push_back(static_cast<std::int64_t>(r) + 1);
-                }
-            }
-            done = r + 1;
         }
     }
     return py::make_tuple(drifts, first_scored);
@@ -401,7 +486,7 @@ py::tuple evaluate(Interface& learner, const std::vector<Metric<Label>>& metrics
 
 py::tuple prequential(Session& s, const std::vector<std::string>& names, const py::list& columns,
                       const py::object& target, py::ssize_t start, py::ssize_t stop, bool first,
-                      const py::object& out) {
+                      const py::object& out, py::ssize_t threads) {
     const Columns rows(names, columns, start, stop);
     const auto running = s.run();
     if (s.classifier) {
@@ -410,8 +495,9 @@ py::tuple prequential(Session& s, const std::vector<std::string>& names, const p
         if (y == nullptr) {
             throw py::type_error("batch: the evaluation needs the labels");
         }
+        auto runner = member_threads<int>(*s.classifier, threads);
         return evaluate<IClassifier, int>(*s.classifier, s.label_metrics, s.detector, rows, y, start,
-                                          stop, first, o, s.done);
+                                          stop, first, o, runner ? &*runner : nullptr, s.done);
     }
     if (s.regressor) {
         const double* y = array_data<double>(target, stop, false, "y");
@@ -419,8 +505,10 @@ py::tuple prequential(Session& s, const std::vector<std::string>& names, const p
         if (y == nullptr) {
             throw py::type_error("batch: the evaluation needs the targets");
         }
+        auto runner = member_threads<double>(*s.regressor, threads);
         return evaluate<IRegressor, double>(*s.regressor, s.value_metrics, s.detector, rows, y,
-                                            start, stop, first, o, s.done);
+                                            start, stop, first, o, runner ? &*runner : nullptr,
+                                            s.done);
     }
     throw py::type_error("batch: a transformer is not evaluated");
 }
@@ -447,8 +535,9 @@ PYBIND11_MODULE(_tarvo_batch, m, pybind11::multiple_interpreters::not_supported(
         .def("__enter__", [](Session& s) -> Session& { return s; }, py::return_value_policy::reference)
         .def("__exit__", [](Session& s, const py::args&) { s.close(); })
         .def("learn", &learn, py::arg("names"), py::arg("columns"), py::arg("target"),
-             py::arg("start"), py::arg("stop"),
-             "Learn the rows in order (target: int32 labels, float64 targets, or None).")
+             py::arg("start"), py::arg("stop"), py::arg("threads") = 1,
+             "Learn the rows in order (target: int32 labels, float64 targets, or None); a forest "
+             "spreads its members' work over `threads` threads, to the same result.")
         .def("predict", &predict, py::arg("names"), py::arg("columns"), py::arg("out"),
              py::arg("start"), py::arg("stop"),
              "Write each row's prediction into out (int64 labels or float64 values).")
@@ -459,5 +548,18 @@ PYBIND11_MODULE(_tarvo_batch, m, pybind11::multiple_interpreters::not_supported(
              py::arg("stop"), "(sorted output names, values with one column per name, NaN where absent).")
         .def("prequential", &prequential, py::arg("names"), py::arg("columns"), py::arg("target"),
              py::arg("start"), py::arg("stop"), py::arg("first"), py::arg("out"),
-             "Test-then-train over the rows; (drifts, first sample scored).");
+             py::arg("threads") = 1,
+             "Test-then-train over the rows; (drifts, first sample scored). A forest spreads its "
+             "members' work over `threads` threads, to the same result.");
+    // Before the interpreter finalizes, threads on their way back from native
+    // work are let in and the workers stop; a batch still running in a daemon
+    // thread finishes its tasks on that thread and then waits for the end.
+    py::module_::import("atexit").attr("register")(py::cpp_function([] {
+        ReleasedGil::close_at_exit();
+        ThreadPool::stop_shared();
+    }));
+    pthread_atfork(nullptr, nullptr, [] {
+        ThreadPool::forget_in_child();
+        ReleasedGil::reset_in_child();
+    });
 }

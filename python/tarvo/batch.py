@@ -17,7 +17,8 @@ within 32 bits for classifiers (int, bool, or floats with whole values), any
 real numbers for regressors.
 
 The native code runs without the GIL, so Python threads can train several
-models at once. An object in use by a batch refuses every call from another
+models at once. The forests also spread their members over threads of their own
+(``threads=``), with results identical to one thread. An object in use by a batch refuses every call from another
 thread with ``RuntimeError`` until the batch returns. Ctrl-C stops a batch
 between rows (checked at least every 0.05 s); the model then holds the rows
 learnt before it, and the ``KeyboardInterrupt`` says how many.
@@ -44,6 +45,7 @@ except ImportError:  # pragma: no cover - a build without the batch module
     native = None  # type: ignore[assignment]
 
 __all__ = [
+    "default_threads",
     "learn_many",
     "predict_many",
     "predict_proba_many",
@@ -210,6 +212,12 @@ def _run_chunks(total: int, step: Any, session: Any = None, progress: Any = None
         ) from exc
 
 
+def default_threads() -> int:
+    """The threads a forest's members learn on when ``threads`` is not given: the
+    environment variable ``TARVO_NUM_THREADS`` when set, else the number of cores."""
+    return _threads_argument(None)
+
+
 def _threads_argument(threads: int | None) -> int:
     if threads is None:
         env = os.environ.get("TARVO_NUM_THREADS")
@@ -232,11 +240,15 @@ def learn_many(model: Any, X: Any, y: Any = None, *, columns: Sequence[str] | No
                threads: int | None = None) -> None:
     """Learn the rows of ``X`` in order (with ``y`` for learners and ``SelectKBest``).
 
-    ``threads`` is accepted for every model; only the forests use it (see the README).
+    ``threads``: how many threads the members of a forest (``ARFClassifier``,
+    ``ARFRegressor``, ``SRPClassifier``, ``SRPRegressor``, ``LeveragingBaggingClassifier``,
+    ``LeveragingBaggingRegressor``) learn on, with the same result, bit for bit, as one;
+    default :func:`default_threads`, 1 learns one sample at a time. Every other model,
+    a pipeline around a forest included, accepts it and ignores it.
     """
     kind = _kind(model)
     names, cols, n = _features(X, columns)
-    _threads_argument(threads)
+    threads = _threads_argument(threads)
     if kind == "transform" and not _needs_target(model):
         if y is not None:
             raise TypeError(f"y: {type(model).__name__} learns from the features alone; leave y out")
@@ -247,7 +259,7 @@ def learn_many(model: Any, X: Any, y: Any = None, *, columns: Sequence[str] | No
         target = _labels(y, n, "regression" if kind == "transform" else kind)
     if native is not None:
         with native.Session(model) as session:
-            _run_chunks(n, lambda a, b: session.learn(names, cols, target, a, b), session)
+            _run_chunks(n, lambda a, b: session.learn(names, cols, target, a, b, threads), session)
         return
     learn = model.learn_one
 
@@ -378,6 +390,9 @@ def prequential(
     ``predictions=True``, ``(result, predictions)``, each row's prediction made before the
     row is learnt (the first row's untrained answer included).
 
+    ``threads``: how many threads a forest's members learn on, as in :func:`learn_many`;
+    the result is the same for any count.
+
     ``name`` names the model in the result; ``progress`` shows a progress bar on a terminal;
     ``cancel``, a :class:`threading.Event`, stops the run between chunks of rows when set
     (as Ctrl-C does), for a caller that runs several evaluations on threads.
@@ -391,7 +406,7 @@ def prequential(
         raise ValueError(f"every must be a whole number of at least 1, got {every!r}")
     names, cols, n = _features(X, columns)
     target = _labels(y, n, kind)
-    _threads_argument(threads)
+    threads = _threads_argument(threads)
     if isinstance(metrics, str):
         if metrics != "default":
             raise ValueError(f'metrics must be "default", None, or metric objects, got {metrics!r}')
@@ -430,7 +445,7 @@ def prequential(
         # A chunk never crosses a multiple of `every`, so the curve is read where the Python loop reads it.
         while a < b:
             stop = min(b, (a // every + 1) * every)
-            drifts, first_scored = session.prequential(names, cols, target, a, stop, state["first"], out)
+            drifts, first_scored = session.prequential(names, cols, target, a, stop, state["first"], out, threads)
             if state["first"] and stop > a:
                 result.first_scored = first_scored
                 state["first"] = False

@@ -251,7 +251,8 @@ def build_parser(prog: str = PROG) -> argparse.ArgumentParser:
     ev.add_argument("--no-progress", action="store_true", help="no progress bar")
     ev.add_argument("--jobs", type=int, metavar="N", default=None,
                     help="evaluate the learners on N threads at once (default: the number of cores); "
-                         "results are those of --jobs 1")
+                         "results are those of --jobs 1. The cores are shared: each forest's members "
+                         "learn on cores // N threads (TARVO_NUM_THREADS stands for the cores)")
     return parser
 
 
@@ -680,6 +681,14 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
     if jobs < 1:
         raise UsageError(f"--jobs: takes a whole number of at least 1, got {jobs}")
     jobs = min(jobs, len(models))
+    # The learners running at once share the cores: each forest spreads its members over its
+    # share (TARVO_NUM_THREADS, when set, stands for the cores).
+    from tarvo.batch import default_threads
+
+    try:
+        threads = max(1, default_threads() // jobs)
+    except ValueError as exc:
+        raise UsageError(_one_line(exc)) from exc
     cancel = threading.Event()
 
     def run(model: Any, name: str) -> PrequentialResult:
@@ -694,6 +703,7 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
                 detector=detector_cls(args.drift_delta) if detector_cls is not None else None,
                 name=name,
                 cancel=cancel,
+                threads=threads,
             )
         except DataError:
             raise  # names the file, the row and the column

@@ -196,6 +196,7 @@ def prequential(
     detector: Any | None = None,
     name: str | None = None,
     cancel: Any | None = None,
+    threads: int | None = None,
 ) -> PrequentialResult:
     """Test-then-train ``model`` on ``stream``, scoring each prediction before learning the sample.
 
@@ -213,6 +214,8 @@ def prequential(
         name: the model's name in the result (default: its class name).
         cancel: a :class:`threading.Event` that stops a native run between chunks of rows
             when set (a caller running several evaluations on threads sets it on Ctrl-C).
+        threads: the threads a forest's members learn on in a native run
+            (:func:`tarvo.batch.learn_many`); the result is the same for any count.
 
     A stream with an ``arrays()`` method (the synthetic streams; ``(names, X, y)``) runs a
     native learner in :func:`tarvo.batch.prequential`, with the same result; metrics or a
@@ -243,7 +246,7 @@ def prequential(
             X, y = X[:max_samples], y[:max_samples]
         native = batch.prequential(model, X, y, columns=columns, metrics=metrics, every=every,
                                    detector=detector if detector is not None else False,
-                                   name=name, progress=progress, cancel=cancel)
+                                   name=name, progress=progress, cancel=cancel, threads=threads)
         native.elapsed += reading
         return native
     result = PrequentialResult(model=name or type(model).__name__, task=task)

@@ -1,17 +1,22 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <exception>
 #include <random>
+#include <span>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "core/archive.hpp"
+#include "core/chunk_learner.hpp"
 #include "core/classifier.hpp"
 #include "core/feature_map.hpp"
 #include "core/random.hpp"
 #include "core/regressor.hpp"
 #include "ensemble/feature_subspace.hpp"
+#include "ensemble/forest_chunk.hpp"
 #include "ensemble/forest_settings.hpp"
 #include "ensemble/member_vote.hpp"
 
@@ -38,7 +43,8 @@ struct ForestRow {
 //     test-then-train step on the row, given its training weight; it reads
 //     the row and the settings and changes member i alone;
 // and may replace the defaults below (declared again in Derived, they hide
-// these): Row and begin_row (more per-row values), training_weights (another
+// these): begin_row (more per-row values, in a RowType derived from
+// ForestRow), training_weights (another
 // law), draw (more ensemble-level draws per member), fresh_member (a member
 // with its first tree), member_count (another rule for n_models) and
 // kMinMembers (the fewest members a saved forest may hold).
@@ -47,12 +53,20 @@ struct ForestRow {
 // that answers, or null), input(x, entries) (the sample as that tree sees
 // it) and, in a classifier, vote_weight(). Members that see a subset of the
 // features (a `features` field) get x's entries gathered once per call.
-template <class Derived, class Interface, class Member, class Settings>
-class Forest : public Interface, public Settings {
+//
+// Since the members' steps are independent once the ensemble-level draws are
+// made, a chunk of samples can be learnt with the members on several threads
+// (learn_chunk) to the same forest, bit for bit.
+template <class Interface>
+using ForestTarget = std::conditional_t<std::is_base_of_v<IClassifier, Interface>, int, double>;
+
+template <class Derived, class Interface, class Member, class Settings,
+          class RowType = ForestRow<ForestTarget<Interface>>>
+class Forest : public Interface, public Settings, public ChunkLearner<ForestTarget<Interface>> {
 public:
     static constexpr bool kClassifier = std::is_base_of_v<IClassifier, Interface>;
-    using Target = std::conditional_t<kClassifier, int, double>;
-    using Row = ForestRow<Target>;
+    using Target = ForestTarget<Interface>;
+    using Row = RowType;
     static constexpr std::size_t kMinMembers = 1;
 
     // learn_row(begin_row(x, y)). Throws std::invalid_argument, before
@@ -120,11 +134,87 @@ public:
         }
     }
 
+    // The samples in order, as learn_one would learn them one after another,
+    // in three steps. First, in sample order on the calling thread, each
+    // sample's row (begin_row) and every member's ensemble-level draws for
+    // it, in member order: the forest's generator and the statistics of the
+    // rows move exactly as learn_one moves them. Then each member, as one
+    // task of `runner`, takes the samples in order: its answer (when answers
+    // are asked for), then its step. Last, on the calling thread, each
+    // sample's answer from its members' answers, combined in member order as
+    // predict_one combines them. A row that cannot begin (training weights
+    // that cannot be drawn) ends the chunk before it: the samples before it
+    // are learnt and answered, and its exception is rethrown. An exception
+    // of a member's step (memory exhausted) is rethrown once every task has
+    // stopped, with `learnt` left at 0: the members are then part-way
+    // through the chunk, as learn_one leaves them part-way through a sample.
+    void learn_chunk(std::span<const FeatureMap> xs, std::span<const Target> ys,
+                     Target* answers, TaskRunner& runner, std::size_t& learnt) final {
+        learnt = 0;
+        const std::size_t members = members_.size();
+        auto& chunk = chunk_;
+        chunk.prepare(xs.size(), members, answers != nullptr);
+        std::exception_ptr stopped;
+        for (std::size_t r = 0; r < xs.size(); ++r) {
+            try {
+                chunk.rows.push_back(self().begin_row(xs[r], ys[r]));
+            } catch (...) {
+                stopped = std::current_exception();
+                break;
+            }
+            if constexpr (requires { &Member::features; }) {
+                // The row's entries live in the buffer begin_row filled; the
+                // chunk keeps that buffer and lends its own for the next row.
+                entries_.swap(chunk.entries[r]);
+            }
+        }
+        const std::size_t n = chunk.rows.size();
+        for (std::size_t r = 0; r < n; ++r) {
+            for (std::size_t i = 0; i < members; ++i) {
+                chunk.weights[i * n + r] = self().draw(i, chunk.rows[r]);
+            }
+        }
+        chunk.reorder();
+        runner.run(members, [&](std::size_t task) {
+            const auto began = std::chrono::steady_clock::now();
+            const std::size_t i = chunk.order[task];
+            Member& m = members_[i];
+            for (std::size_t r = 0; r < n; ++r) {
+                const auto& row = chunk.rows[r];
+                if (answers != nullptr) {
+                    auto* tree = m.current_tree();
+                    chunk.answered[i * n + r] = tree != nullptr ? 1 : 0;
+                    if (tree != nullptr) {
+                        if constexpr (kClassifier) {
+                            chunk.answers[i * n + r] =
+                                tree->predict_proba_one(m.input(row.x, row.entries));
+                            chunk.vote_weights[i * n + r] = m.vote_weight();
+                        } else {
+                            chunk.answers[i * n + r] = tree->predict_one(m.input(row.x, row.entries));
+                        }
+                    }
+                }
+                self().learn_member(i, row, chunk.weights[i * n + r]);
+            }
+            chunk.seconds[i] = seconds_since(began);
+        });
+        chunk.rows.clear();
+        if (answers != nullptr) {
+            for (std::size_t r = 0; r < n; ++r) {
+                answers[r] = chunk.combine(r, n, members);
+            }
+        }
+        learnt = n;
+        if (stopped) {
+            std::rethrow_exception(stopped);
+        }
+    }
+
     // The row of one sample: the training weights first (which may throw),
     // then x's entries.
-    [[nodiscard]] Row begin_row(const FeatureMap& x, Target y) {
+    [[nodiscard]] ForestRow<Target> begin_row(const FeatureMap& x, Target y) {
         TrainingWeights weights = self().training_weights();
-        return Row{x, y, gather(x), std::move(weights)};
+        return ForestRow<Target>{x, y, gather(x), std::move(weights)};
     }
 
     // Poisson(lambda_value).
@@ -182,6 +272,7 @@ private:
     }
 
     SampleEntries entries_;  // of the sample at hand, shared by the members
+    ForestChunk<Row, Target> chunk_;  // learn_chunk's work space
 };
 
 }  // namespace tarvo

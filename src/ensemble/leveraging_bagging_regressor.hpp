@@ -16,6 +16,11 @@ namespace tarvo {
 
 using LBRegressorMember = BaggingMember<FIMTDDRegressor>;
 
+// A sample with the divisor of the members' errors for it.
+struct ScaledRow : ForestRow<double> {
+    double scale;
+};
+
 // Leveraging bagging of FIMTDD model trees.
 //
 // Every member sees every feature and learns each sample a
@@ -30,13 +35,9 @@ using LBRegressorMember = BaggingMember<FIMTDDRegressor>;
 // learn_one, which throws std::invalid_argument, before anything changes,
 // when it is NaN, infinite or above 1000; the tree settings reach the trees
 // built after they change.
-class LeveragingBaggingRegressor final
-    : public Forest<LeveragingBaggingRegressor, IRegressor, LBRegressorMember, ForestSettings> {
+class LeveragingBaggingRegressor final : public Forest<LeveragingBaggingRegressor, IRegressor,
+                                                       LBRegressorMember, ForestSettings, ScaledRow> {
 public:
-    // A sample with the divisor of the members' errors for it.
-    struct Row : ForestRow<double> {
-        double scale;
-    };
     // A forest may have no member at all.
     static constexpr std::size_t kMinMembers = 0;
 

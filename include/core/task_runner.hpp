@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+namespace tarvo {
+
+// Runs the tasks 0 .. n-1 of one job, each exactly once, on the calling
+// thread alone or on several threads, and returns when every task has
+// finished. A task that throws stops the tasks not yet started; the first
+// exception is rethrown to the caller once the running tasks have finished.
+// Tasks must touch disjoint state: the order in which they run, and on which
+// thread, is the runner's.
+class TaskRunner {
+public:
+    virtual ~TaskRunner() = default;
+    virtual void run(std::size_t n, const std::function<void(std::size_t)>& task) = 0;
+
+protected:
+    TaskRunner() = default;
+    TaskRunner(const TaskRunner&) = default;
+    TaskRunner& operator=(const TaskRunner&) = default;
+};
+
+// The tasks in order on the calling thread.
+class SerialRunner final : public TaskRunner {
+public:
+    void run(std::size_t n, const std::function<void(std::size_t)>& task) override {
+        for (std::size_t i = 0; i < n; ++i) {
+            task(i);
+        }
+    }
+};
+
+}  // namespace tarvo

@@ -1,0 +1,101 @@
+#pragma once
+
+// What a forest keeps while it learns a chunk of samples with its members on
+// several threads: each sample's row, each member's training weights and, for
+// test-then-train, each member's answer before it learnt the sample. Kept
+// between chunks, so that a steady stream allocates per sample no more than
+// learning one sample at a time does.
+
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <numeric>
+#include <type_traits>
+#include <vector>
+
+#include "core/classifier.hpp"
+#include "ensemble/feature_subspace.hpp"
+#include "ensemble/member_vote.hpp"
+
+namespace tarvo {
+
+template <class Row, class Target>
+struct ForestChunk {
+    static constexpr bool kClassifier = std::is_same_v<Target, int>;
+    // A member's answer for a sample: a class distribution with the weight of
+    // the member's vote, or a value.
+    using Answer = std::conditional_t<kClassifier, ProbabilityMap, double>;
+
+    std::vector<Row> rows;
+    std::vector<SampleEntries> entries;  // per sample, when members project it
+    // Per member i and sample r, at [i * rows.size() + r]: the training
+    // weight, and whether the member answered and what.
+    std::vector<int> weights;
+    std::vector<unsigned char> answered;
+    std::vector<Answer> answers;
+    std::vector<double> vote_weights;
+    // The members in the order their work is handed out, longest first by
+    // the last chunk's timings. Any order gives the same forest.
+    std::vector<std::size_t> order;
+    std::vector<double> seconds;
+
+    // Room for n samples of `members` members.
+    void prepare(std::size_t n, std::size_t members, bool with_answers) {
+        rows.clear();
+        if (entries.size() < n) {
+            entries.resize(n);
+        }
+        weights.resize(n * members);
+        if (with_answers) {
+            answered.resize(n * members);
+            answers.resize(n * members);
+            if constexpr (kClassifier) {
+                vote_weights.resize(n * members);
+            }
+        }
+        if (order.size() != members) {
+            order.resize(members);
+            std::iota(order.begin(), order.end(), std::size_t{0});
+            seconds.assign(members, 0.0);
+        }
+    }
+
+    // The order of the next chunk: the members that took longest first, so
+    // that the short ones fill in at the end; ties keep member order.
+    void reorder() {
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return seconds[a] > seconds[b]; });
+    }
+
+    // The forest's answer for sample r of n from its members' answers, as
+    // predict_one gives it: the label of greatest vote (the votes added in
+    // member order), or the mean value of the members that answered.
+    [[nodiscard]] Target combine(std::size_t r, std::size_t n, std::size_t members) const {
+        if constexpr (kClassifier) {
+            MemberVote votes;
+            for (std::size_t i = 0; i < members; ++i) {
+                if (answered[i * n + r] != 0) {
+                    votes.add(answers[i * n + r], vote_weights[i * n + r]);
+                }
+            }
+            return top_label(std::move(votes).result());
+        } else {
+            double sum = 0.0;
+            std::size_t count = 0;
+            for (std::size_t i = 0; i < members; ++i) {
+                if (answered[i * n + r] != 0) {
+                    sum += answers[i * n + r];
+                    ++count;
+                }
+            }
+            return count == 0 ? 0.0 : sum / static_cast<double>(count);
+        }
+    }
+};
+
+// Seconds since `began`, for the hand-out order.
+[[nodiscard]] inline double seconds_since(std::chrono::steady_clock::time_point began) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+}
+
+}  // namespace tarvo
