@@ -360,8 +360,8 @@ lambda_value : float, default 6.0
     Range: a number in (0, 1000]. Outside it: 0 or below stops the members from learning;
     NaN, infinite or above 1000 makes learn_one raise ValueError.
 drift_delta : float, default 0.002
-    The delta of each member's ADWIN drift detector over its 0/1 error: an alarm replaces
-    the member's tree by a fresh one.
+    The delta of each member's ADWIN drift detector over its 0/1 error: an alarm during
+    which the error rose replaces the member's tree by a fresh one.
     Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the
     test no longer bounds false alarms.
 grace_period : int, default 50
@@ -392,9 +392,9 @@ lambda_value : float, default 6.0
     Range: a number in (0, 1000]. Outside it: 0 or below stops the members from learning;
     NaN, infinite or above 1000 makes learn_one raise ValueError.
 drift_delta : float, default 0.002
-    The delta of each member's ADWIN drift detector over its absolute error: an alarm
-    replaces the member's tree by a fresh one (the error is divided by the standard
-    deviation of the targets seen).
+    The delta of each member's ADWIN drift detector over its absolute error: an alarm during
+    which the error rose replaces the member's tree by a fresh one (the error is divided by
+    the standard deviation of the targets seen).
     Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the
     test no longer bounds false alarms.
 grace_period : int, default 50
@@ -823,14 +823,14 @@ inline constexpr PropertyDoc kPropertyDocs[] = {
     {"LeveragingBaggingClassifier", "n_models", R"doc(Number of member trees; a change takes effect at reset(). Range: an integer from 1 to 100000. Outside it: below 1 gives one member; above 100000 raises ValueError.)doc"},
     {"LeveragingBaggingClassifier", "seed", R"doc(Seed of the Poisson weights; a change takes effect at reset(). Range: any 32-bit integer.)doc"},
     {"LeveragingBaggingClassifier", "lambda_value", R"doc(Mean of the Poisson number of times each member learns a sample; the cost of learn_one grows with it, and it is read afresh at every learn_one. Range: a number in (0, 1000]. Outside it: 0 or below stops the members from learning; NaN, infinite or above 1000 makes learn_one raise ValueError.)doc"},
-    {"LeveragingBaggingClassifier", "drift_delta", R"doc(The delta of each member's ADWIN drift detector over its 0/1 error: an alarm replaces the member's tree by a fresh one. Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the test no longer bounds false alarms.)doc"},
+    {"LeveragingBaggingClassifier", "drift_delta", R"doc(The delta of each member's ADWIN drift detector over its 0/1 error: an alarm during which the error rose replaces the member's tree by a fresh one. Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the test no longer bounds false alarms.)doc"},
     {"LeveragingBaggingClassifier", "grace_period", R"doc(Split attempts of every member tree: samples of leaf weight between two attempts. Range: an integer, at least 1. Outside it: 0 never attempts a split, and a negative value acts as its magnitude.)doc"},
     {"LeveragingBaggingClassifier", "max_depth", R"doc(Leaves of every member tree at this depth are not split (the root has depth 0). Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.)doc"},
     {"LeveragingBaggingClassifier", "split_confidence", R"doc(The delta of the Hoeffding bound of every member tree; smaller waits for more evidence before a split. Range: a number in (0, 1). Outside it: the bound is 0, NaN or infinite, so the test no longer weighs the evidence.)doc"},
     {"LeveragingBaggingRegressor", "n_models", R"doc(Number of member trees; a change takes effect at reset(). Range: an integer from 1 to 100000. Outside it: 0 gives no members (every prediction 0.0); a negative value or one above 100000 raises ValueError.)doc"},
     {"LeveragingBaggingRegressor", "seed", R"doc(Seed of the Poisson weights; member i's tree is seeded seed + i. A change takes effect at reset(). Range: any 32-bit integer.)doc"},
     {"LeveragingBaggingRegressor", "lambda_value", R"doc(Mean of the Poisson number of times each member learns a sample; the cost of learn_one grows with it, and it is read afresh at every learn_one. Range: a number in (0, 1000]. Outside it: 0 or below stops the members from learning; NaN, infinite or above 1000 makes learn_one raise ValueError.)doc"},
-    {"LeveragingBaggingRegressor", "drift_delta", R"doc(The delta of each member's ADWIN drift detector over its absolute error: an alarm replaces the member's tree by a fresh one (the error is divided by the standard deviation of the targets seen). Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the test no longer bounds false alarms.)doc"},
+    {"LeveragingBaggingRegressor", "drift_delta", R"doc(The delta of each member's ADWIN drift detector over its absolute error: an alarm during which the error rose replaces the member's tree by a fresh one (the error is divided by the standard deviation of the targets seen). Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the test no longer bounds false alarms.)doc"},
     {"LeveragingBaggingRegressor", "grace_period", R"doc(Split attempts of every member tree: samples a leaf learns between two attempts. Range: an integer, at least 1. Outside it: 0 or less attempts a split at every sample.)doc"},
     {"LeveragingBaggingRegressor", "max_depth", R"doc(Leaves of every member tree at this depth are not split (the root has depth 0). Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.)doc"},
     {"LeveragingBaggingRegressor", "split_confidence", R"doc(The delta of the split test of every member tree; smaller waits for more evidence. Range: a number in (0, 1). Outside it: the bound is 0, NaN or infinite, so the test no longer weighs the evidence.)doc"},

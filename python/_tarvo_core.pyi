@@ -920,7 +920,7 @@ class LeveragingBaggingClassifier(IClassifier):
     """
     Leveraging bagging of Hoeffding trees.
     
-    Every member sees every feature and learns each sample a Poisson(lambda_value) number of times; one ADWIN detector (drift_delta) over its 0/1 error replaces its tree by a fresh one on a drift. The ensemble predicts the unweighted mean of the members' normalised class distributions. n_models (at most 100000) and seed take effect at reset; a NaN, infinite or above-1000 lambda_value makes learn_one raise ValueError. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0 and predict_proba_one {}.
+    Every member sees every feature and learns each sample a Poisson(lambda_value) number of times; one ADWIN detector (drift_delta) over its 0/1 error replaces its tree by a fresh one on a drift during which the error rose. The ensemble predicts the unweighted mean of the members' normalised class distributions. n_models (at most 100000) and seed take effect at reset; a NaN, infinite or above-1000 lambda_value makes learn_one raise ValueError. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, predict_one answers 0 and predict_proba_one {}.
     
     Parameters
     ----------
@@ -937,8 +937,8 @@ class LeveragingBaggingClassifier(IClassifier):
         Range: a number in (0, 1000]. Outside it: 0 or below stops the members from learning;
         NaN, infinite or above 1000 makes learn_one raise ValueError.
     drift_delta : float, default 0.002
-        The delta of each member's ADWIN drift detector over its 0/1 error: an alarm replaces
-        the member's tree by a fresh one.
+        The delta of each member's ADWIN drift detector over its 0/1 error: an alarm during
+        which the error rose replaces the member's tree by a fresh one.
         Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the
         test no longer bounds false alarms.
     grace_period : int, default 50
@@ -1857,7 +1857,7 @@ class LeveragingBaggingRegressor(IRegressor):
     """
     Leveraging bagging of FIMTDD model trees.
     
-    Every member sees every feature and learns each sample a Poisson(lambda_value) number of times; one ADWIN detector (drift_delta) over its absolute error, divided by the standard deviation of the targets seen, replaces member i by a fresh tree seeded seed + i on a drift. The ensemble predicts the mean of its members. n_models (0 to 100000; a negative count raises ValueError) and seed take effect at reset; lambda_value at the next learn_one, which raises ValueError when it is NaN or infinite. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, or without members, predict_one answers 0.0.
+    Every member sees every feature and learns each sample a Poisson(lambda_value) number of times; one ADWIN detector (drift_delta) over its absolute error, divided by the standard deviation of the targets seen, replaces member i by a fresh tree seeded seed + i on a drift during which the error rose. The ensemble predicts the mean of its members. n_models (0 to 100000; a negative count raises ValueError) and seed take effect at reset; lambda_value at the next learn_one, which raises ValueError when it is NaN or infinite. The cost of learn_one grows linearly with lambda_value; a long call stops with KeyboardInterrupt on Ctrl-C. Untrained, or without members, predict_one answers 0.0.
     
     Parameters
     ----------
@@ -1875,9 +1875,9 @@ class LeveragingBaggingRegressor(IRegressor):
         Range: a number in (0, 1000]. Outside it: 0 or below stops the members from learning;
         NaN, infinite or above 1000 makes learn_one raise ValueError.
     drift_delta : float, default 0.002
-        The delta of each member's ADWIN drift detector over its absolute error: an alarm
-        replaces the member's tree by a fresh one (the error is divided by the standard
-        deviation of the targets seen).
+        The delta of each member's ADWIN drift detector over its absolute error: an alarm during
+        which the error rose replaces the member's tree by a fresh one (the error is divided by
+        the standard deviation of the targets seen).
         Range: a number in (0, 1). Outside it: 0 or below never reports a change; above 1 the
         test no longer bounds false alarms.
     grace_period : int, default 50

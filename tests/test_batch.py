@@ -11,6 +11,7 @@ import pickle
 import re
 import signal
 import threading
+import time
 
 import numpy as np
 import pytest
@@ -261,6 +262,7 @@ def test_ctrl_c_stops_a_batch_between_rows_and_says_how_far_it_got():
                 model.predict_one({"x0": 1.0})
             except RuntimeError:
                 break
+        time.sleep(0.2)  # past the first chunk of rows: a signal before it stops at row 0
         signal.pthread_kill(main, signal.SIGINT)
 
     helper = threading.Thread(target=interrupt_once_busy)

@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+import contextlib
+import io
 import math
 import os
 import pickle
@@ -13,6 +15,7 @@ import textwrap
 import threading
 import time
 import warnings
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -157,6 +160,7 @@ def test_a_forest_on_threads_refuses_other_threads_and_stops_on_ctrl_c():
             except RuntimeError as exc:
                 refused.append(str(exc))
                 break
+        time.sleep(0.2)  # past the first chunk of rows: a signal before it stops at row 0
         signal.pthread_kill(main, signal.SIGINT)
 
     helper = threading.Thread(target=interrupt_once_busy)
@@ -214,3 +218,13 @@ def test_the_interpreter_exits_while_a_daemon_thread_runs_a_forest():
                           env=dict(os.environ))
     assert done.returncode == 0, done.stderr
     assert done.stdout.strip() == "leaving"
+
+
+def test_the_readme_examples_of_arrays_and_forests_run():
+    readme = (Path(__file__).resolve().parents[1] / "README.md").read_text(encoding="utf-8")
+    section = readme.split("## Arrays and frames", 1)[1].split("\n## ", 1)[0]
+    namespace: dict = {}
+    with contextlib.redirect_stdout(io.StringIO()):
+        for code in re.findall(r"```python\n(.*?)```", section, flags=re.S):
+            exec(compile(code, "README.md", "exec"), namespace)
+    assert namespace["result"].n_samples == 50_000 and namespace["result"].final["accuracy"] > 0.9

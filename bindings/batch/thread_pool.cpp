@@ -110,6 +110,7 @@ void ThreadPool::run(std::size_t n, std::size_t threads,
     job.task = &task;
     job.n = n;
     const std::size_t helpers = std::min({threads > 0 ? threads - 1 : 0, n - 1, kMaxWorkers});
+    bool queued = false;
     if (helpers > 0) {
         {
             const std::lock_guard lock(mutex_);
@@ -124,10 +125,11 @@ void ThreadPool::run(std::size_t n, std::size_t threads,
                 job.seats = std::min(helpers, workers_.size());
                 if (job.seats > 0) {
                     queue_.push_back(&job);
+                    queued = true;
                 }
             }
         }
-        if (job.seats > 0) {
+        if (queued) {
             wake_.notify_all();
         }
     }

@@ -456,7 +456,8 @@ def _table() -> dict[str, ClassParams]:
             _n_models(10, "Number of member trees; a change takes effect at reset()."),
             _seed(0, "Seed of the Poisson weights; a change takes effect at reset()."),
             _lambda_value(),
-            *_forest_common(False, 0.002, False, "an alarm replaces the member's tree by a fresh one"),
+            *_forest_common(False, 0.002, False, "an alarm during which the error rose replaces the member's tree by a "
+                            "fresh one"),
             *_member_trees(50, regression=False),
         ),
         "LeveragingBaggingRegressor": (
@@ -466,8 +467,8 @@ def _table() -> dict[str, ClassParams]:
             _seed(0, "Seed of the Poisson weights; member i's tree is seeded seed + i. A change takes effect "
                   "at reset()."),
             _lambda_value(),
-            *_forest_common(True, 0.002, False, "an alarm replaces the member's tree by a fresh one (the error "
-                            "is divided by the standard deviation of the targets seen)"),
+            *_forest_common(True, 0.002, False, "an alarm during which the error rose replaces the member's tree by a "
+                            "fresh one (the error is divided by the standard deviation of the targets seen)"),
             _grace(50, "Split attempts of every member tree: samples a leaf learns between two attempts.",
                    "0 or less attempts a split at every sample"),
             _depth(20, "Leaves of every member tree at this depth are not split (the root has depth 0)."),
