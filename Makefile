@@ -26,7 +26,7 @@ CMAKE_ARGS = -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) \
 # ccache speeds rebuilds where it is installed; the build never needs it.
 CCACHE_ARG := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all venv dev-path build test fuzz param-docs stubs demo bench sanitize clean
+.PHONY: all venv dev-path build test fuzz param-docs stubs demo bench sanitize tsan clean
 
 all: build
 
@@ -107,6 +107,19 @@ sanitize: $(STAMP) dev-path
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	TARVO_SANITIZED=1 PYTHONPATH=$(ASAN_PYPATH) $(PY) -m pytest -p no:cacheprovider $(PYTEST_ARGS)
+
+# The forests' members on the thread pool under ThreadSanitizer: a native program (no
+# interpreter) that learns chunks from two threads at once and checks the results.
+TSAN_BUILD := build/tsan
+TSAN_CXX := $(shell command -v ccache >/dev/null 2>&1 && echo ccache) $(CXX)
+TSAN_FLAGS := -std=c++20 -O1 -g -fsanitize=thread -ffp-contract=off -Iinclude -Isrc -Ibindings/batch
+
+tsan:
+	@mkdir -p $(TSAN_BUILD)
+	ls src/*/*.cpp | xargs -P $(JOBS) -I{} sh -c '$(TSAN_CXX) $(TSAN_FLAGS) -c {} -o $(TSAN_BUILD)/$$(echo {} | tr / _).o'
+	$(CXX) $(TSAN_FLAGS) tests/tsan/forests_on_threads.cpp bindings/batch/thread_pool.cpp \
+		$(TSAN_BUILD)/*.o -o $(TSAN_BUILD)/forests_on_threads -pthread
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/forests_on_threads
 
 clean:
 	rm -rf build _skbuild dist *.egg-info
