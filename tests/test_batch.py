@@ -248,25 +248,34 @@ def test_an_object_in_a_running_batch_refuses_other_threads():
     model.predict_one({"x0": 1.0})  # usable again once the batch has returned
 
 
+def interrupt_once_busy(model, refused: list[str] | None = None) -> threading.Thread:
+    """A started thread that waits until a batch holds ``model`` (noting the refusal in
+    ``refused``), then sends Ctrl-C to this thread once the first chunk of rows is done."""
+    main = threading.get_ident()
+
+    def wait_then_interrupt() -> None:
+        while True:
+            try:
+                model.predict_one({"x0": 1.0})
+            except RuntimeError as exc:
+                if refused is not None:
+                    refused.append(str(exc))
+                break
+        time.sleep(0.2)  # past the first chunk of rows: a signal before it stops at row 0
+        signal.pthread_kill(main, signal.SIGINT)
+
+    helper = threading.Thread(target=wait_then_interrupt)
+    helper.start()
+    return helper
+
+
 def test_ctrl_c_stops_a_batch_between_rows_and_says_how_far_it_got():
     rng = np.random.default_rng(1)
     n = 2_000_000
     X = rng.normal(size=(n, 4))
     y = (X[:, 0] > 0).astype(np.int64)
     model = core.HoeffdingTreeClassifier()
-    main = threading.get_ident()
-
-    def interrupt_once_busy() -> None:
-        while True:
-            try:
-                model.predict_one({"x0": 1.0})
-            except RuntimeError:
-                break
-        time.sleep(0.2)  # past the first chunk of rows: a signal before it stops at row 0
-        signal.pthread_kill(main, signal.SIGINT)
-
-    helper = threading.Thread(target=interrupt_once_busy)
-    helper.start()
+    helper = interrupt_once_busy(model)
     with pytest.raises(KeyboardInterrupt, match=rf"stopped after \d+ of {n} rows") as info:
         batch.learn_many(model, X, y)
     helper.join()

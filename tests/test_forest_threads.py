@@ -23,6 +23,7 @@ import pytest
 import _tarvo_core as core
 from tarvo import batch
 
+from test_batch import interrupt_once_busy
 from test_forest_family import FORESTS
 
 N_ROWS = 1500
@@ -150,21 +151,8 @@ def test_a_forest_on_threads_refuses_other_threads_and_stops_on_ctrl_c():
     X = rng.random((n, 4))
     y = (X[:, 0] > 0.5).astype(np.int64)
     model = core.ARFClassifier(n_models=4)
-    main = threading.get_ident()
-    refused = []
-
-    def interrupt_once_busy() -> None:
-        while True:
-            try:
-                model.predict_one({"x0": 1.0})
-            except RuntimeError as exc:
-                refused.append(str(exc))
-                break
-        time.sleep(0.2)  # past the first chunk of rows: a signal before it stops at row 0
-        signal.pthread_kill(main, signal.SIGINT)
-
-    helper = threading.Thread(target=interrupt_once_busy)
-    helper.start()
+    refused: list[str] = []
+    helper = interrupt_once_busy(model, refused)
     with pytest.raises(KeyboardInterrupt, match=rf"stopped after \d+ of {n} rows") as info:
         batch.learn_many(model, X, y, threads=2)
     helper.join()

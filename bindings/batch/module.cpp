@@ -281,6 +281,28 @@ void learn_chunked(Interface& learner, TaskRunner& runner, const Columns& rows, 
     }
 }
 
+// A learner's rows: one by one, or in chunks when a forest's members go on threads.
+template <class Target, class Interface>
+void learn_rows(Interface& learner, const Columns& rows, const py::object& target,
+                py::ssize_t start, py::ssize_t stop, py::ssize_t threads, py::ssize_t& done,
+                const char* missing) {
+    const Target* y = array_data<Target>(target, stop, false, "y");
+    if (y == nullptr) {
+        throw py::type_error(missing);
+    }
+    auto runner = member_threads<Target>(learner, threads);
+    const ReleasedGil nogil;
+    if (runner) {
+        learn_chunked(learner, *runner, rows, y, start, stop, false, done,
+                      [](py::ssize_t, std::size_t, const std::vector<Target>&) {});
+        return;
+    }
+    for (py::ssize_t r = start; r < stop; ++r) {
+        learner.learn_one(rows.row(r), y[r]);
+        done = r + 1;
+    }
+}
+
 void learn(Session& s, const std::vector<std::string>& names, const py::list& columns,
            const py::object& target, py::ssize_t start, py::ssize_t stop, py::ssize_t threads) {
     const Columns rows(names, columns, start, stop);
@@ -298,37 +320,11 @@ void learn(Session& s, const std::vector<std::string>& names, const py::list& co
             s.done = r + 1;
         }
     } else if (s.classifier) {
-        const int* y = array_data<int>(target, stop, false, "y");
-        if (y == nullptr) {
-            throw py::type_error("batch: a classifier needs its labels");
-        }
-        auto runner = member_threads<int>(*s.classifier, threads);
-        const ReleasedGil nogil;
-        if (runner) {
-            learn_chunked(*s.classifier, *runner, rows, y, start, stop, false, s.done,
-                          [](py::ssize_t, std::size_t, const std::vector<int>&) {});
-            return;
-        }
-        for (py::ssize_t r = start; r < stop; ++r) {
-            s.classifier->learn_one(rows.row(r), y[r]);
-            s.done = r + 1;
-        }
+        learn_rows<int>(*s.classifier, rows, target, start, stop, threads, s.done,
+                        "batch: a classifier needs its labels");
     } else {
-        const double* y = array_data<double>(target, stop, false, "y");
-        if (y == nullptr) {
-            throw py::type_error("batch: a regressor needs its targets");
-        }
-        auto runner = member_threads<double>(*s.regressor, threads);
-        const ReleasedGil nogil;
-        if (runner) {
-            learn_chunked(*s.regressor, *runner, rows, y, start, stop, false, s.done,
-                          [](py::ssize_t, std::size_t, const std::vector<double>&) {});
-            return;
-        }
-        for (py::ssize_t r = start; r < stop; ++r) {
-            s.regressor->learn_one(rows.row(r), y[r]);
-            s.done = r + 1;
-        }
+        learn_rows<double>(*s.regressor, rows, target, start, stop, threads, s.done,
+                           "batch: a regressor needs its targets");
     }
 }
 
