@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <random>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -102,6 +103,30 @@ int check_all(const Stream& s, std::size_t threads) {
     return failures;
 }
 
+// A task's exception reaches the caller once the other tasks have stopped;
+// the pool serves the next job as before.
+int failure_reaches_the_caller() {
+    auto& pool = batch::ThreadPool::shared();
+    std::vector<int> ran(8, 0);
+    try {
+        pool.run(8, 3, [&](std::size_t i) {
+            ran[i] = 1;
+            if (i == 2) {
+                throw std::runtime_error("member failed");
+            }
+        });
+    } catch (const std::runtime_error&) {
+        int total = 0;
+        pool.run(8, 3, [&](std::size_t i) { ran[i] = 2; });
+        for (int r : ran) {
+            total += r;
+        }
+        return total == 16 ? 0 : 1;
+    }
+    std::printf("a task's exception did not reach the caller\n");
+    return 1;
+}
+
 }  // namespace
 
 int main() {
@@ -112,8 +137,8 @@ int main() {
     std::thread second([&] { failures[1] = check_all(s, 3); });
     first.join();
     second.join();
+    const int total = failures[0] + failures[1] + failure_reaches_the_caller();
     batch::ThreadPool::stop_shared();
-    const int total = failures[0] + failures[1];
     std::printf("%s\n", total == 0 ? "every forest equals learning one sample at a time" : "FAILED");
     return total == 0 ? 0 : 1;
 }
