@@ -1,11 +1,11 @@
-"""The forests' members on several threads: wall time of ``tarvo.batch.prequential`` with 2
-and 4 threads against 1, in one run.
+"""The forests' members, and the boosters' stages, on several threads: wall time of
+``tarvo.batch.prequential`` with 2 and 4 threads against 1, in one run.
 
-For ARFClassifier, SRPClassifier and LeveragingBaggingClassifier at their defaults (ten
-members) on the electricity stream (when ``shared/datasets/elec.csv`` is at hand) and on a
-10-feature synthetic stream of three classes, and for ARFRegressor on the same rows (the
-electricity regressor predicts ``nswdemand`` from the other five features; the synthetic one
-a noisy linear target). Each row gives the wall time per row with N threads; the floor column
+For ARFClassifier, SRPClassifier, LeveragingBaggingClassifier (ten members) and SGBTClassifier
+at their defaults on the electricity stream (when ``shared/datasets/elec.csv`` is at hand) and
+on a 10-feature synthetic stream of three classes, and for ARFRegressor and SGBRRegressor on the
+same rows (the electricity regressor predicts ``nswdemand`` from the other five features; the
+synthetic one a noisy linear target). Each row gives the wall time per row with N threads; the floor column
 is the same evaluation with one thread (the per-sample path), so "ratio to floor" is the share
 of the one-thread time that N threads take, and the notes give the speed-up (1-thread time /
 N-thread time). The results are identical for every count (the tests check that bit for bit).
@@ -34,6 +34,8 @@ FORESTS: tuple[tuple[Callable[[], object], bool], ...] = (
     (core.SRPClassifier, True),
     (core.LeveragingBaggingClassifier, True),
     (core.ARFRegressor, False),
+    (core.SGBTClassifier, True),
+    (core.SGBRRegressor, False),
 )
 THREADS = (1, 2, 4)
 

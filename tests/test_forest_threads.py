@@ -1,4 +1,5 @@
-"""The forests' members on several threads: the same forest and answers as one sample at a time."""
+"""The forests' members, and the boosters' stages, on several threads: the same model and answers
+as one sample at a time."""
 
 from __future__ import annotations
 
@@ -42,6 +43,50 @@ def stream(classifier: bool, seed: int = 5) -> tuple[np.ndarray, np.ndarray]:
     return X, y
 
 
+def electricity_like(classifier: bool, seed: int = 7) -> tuple[np.ndarray, np.ndarray]:
+    """Eight features in [0, 1] shaped like half-hourly market records (day, period, prices,
+    demands, transfer); the label says whether the price rose above its recent mean, the target
+    of the regressor is the demand."""
+    rng = np.random.default_rng(seed)
+    t = np.arange(N_ROWS)
+    period = (t % 48) / 47.0
+    day = ((t // 48) % 7) / 6.0
+    demand = 0.4 + 0.25 * np.sin(2 * np.pi * period) + 0.05 * day + rng.normal(0, 0.05, N_ROWS)
+    price = 0.05 + 0.5 * demand * rng.random(N_ROWS) ** 0.5
+    recent = np.convolve(price, np.ones(24) / 24, mode="same")
+    X = np.column_stack([t / N_ROWS, day, period, price, demand, price * rng.random(N_ROWS),
+                         demand + rng.normal(0, 0.1, N_ROWS), rng.random(N_ROWS) * 0.2 + 0.4])
+    if classifier:
+        return X, (price > recent).astype(np.int64)
+    return np.delete(X, 4, axis=1), demand
+
+
+def late_labels(classifier: bool, seed: int = 9) -> tuple[np.ndarray, np.ndarray]:
+    """Six features, labels 3 and 7 at first; 5 joins part-way through the first chunk of rows and
+    1 (below the others, so its booster goes first) in the second."""
+    rng = np.random.default_rng(seed)
+    X = rng.random((N_ROWS, 6))
+    y = np.where(X[:, 0] > 0.5, 7, 3)
+    y[300:][X[300:, 1] > 0.6] = 5
+    y[1100:][X[1100:, 2] < 0.3] = 1
+    X[rng.random(X.shape) < 0.03] = np.nan
+    return X, y
+
+
+STREAMS = {"flip": stream, "electricity": electricity_like, "late labels": late_labels}
+
+# The forests on the drifting stream, and the boosters: one booster per label with new labels
+# mid-chunk, two-class mode, bagged stages with dropped samples, repeated Newton steps.
+CHUNK_LEARNERS = [(cls, settings, "flip") for cls, settings in FORESTS] + [
+    (core.SGBTClassifier, dict(n_models=12), "electricity"),
+    (core.SGBTClassifier, dict(n_models=8, bag_size=3, skip_training=2, multiply_hessian_by=3), "late labels"),
+    (core.SGBTClassifier, dict(n_models=10, n_classes=2, scale_prediction_by_lr=True), "late labels"),
+    (core.SGBTClassifier, dict(n_models=6, learning_rate=0.5, use_squared_loss=True), "flip"),
+    (core.SGBRRegressor, dict(n_models=6, bag_size=10, skip_training=2), "flip"),
+    (core.SGBRRegressor, dict(n_models=5, bag_size=2, multiply_hessian_by=3), "electricity"),
+]
+
+
 def rows(X: np.ndarray) -> list[dict[str, float]]:
     return [{f"x{j}": float(v) for j, v in enumerate(row) if not math.isnan(v)} for row in X]
 
@@ -55,12 +100,18 @@ def per_sample(model, X: np.ndarray, y: np.ndarray) -> list:
     return out
 
 
-@pytest.mark.parametrize("cls, settings", FORESTS, ids=[f"{c.__name__}-{i}" for i, (c, _) in enumerate(FORESTS)])
-def test_every_thread_count_gives_the_per_sample_forest_and_answers(cls, settings):
+@pytest.mark.parametrize("cls, settings, data", CHUNK_LEARNERS,
+                         ids=[f"{c.__name__}-{i}-{d}" for i, (c, _, d) in enumerate(CHUNK_LEARNERS)])
+def test_every_thread_count_gives_the_per_sample_model_and_answers(cls, settings, data):
     classifier = issubclass(cls, core.IClassifier)
-    X, y = stream(classifier)
+    X, y = STREAMS[data](classifier)
     reference = cls(**settings)
     answers = per_sample(reference, X, y)
+    # A booster's prediction leaves the sample in its stages' views, which are saved: learning
+    # without predictions is compared with learn_one alone.
+    unscored = cls(**settings)
+    for x, target in zip(rows(X), y.tolist()):
+        unscored.learn_one(x, target)
     first = None
     for threads in (1, 2, 3, 8):
         model = cls(**settings)
@@ -72,7 +123,26 @@ def test_every_thread_count_gives_the_per_sample_forest_and_answers(cls, setting
         first = summary
         learnt = cls(**settings)
         batch.learn_many(learnt, X, y, threads=threads)
-        assert learnt.__getstate__() == reference.__getstate__(), threads
+        assert learnt.__getstate__() == unscored.__getstate__(), threads
+
+
+@pytest.mark.parametrize("n_classes", [0, 2])
+def test_a_booster_that_cannot_be_made_ends_the_chunk_before_its_sample(n_classes):
+    # One booster per label: the one of the label first seen at row `cut`. Two-class mode, after
+    # a reset: the single booster, at the first row.
+    X, y = late_labels(True)
+    model, reference = (core.SGBTClassifier(n_models=4, n_classes=n_classes) for _ in range(2))
+    batch.learn_many(model, X[:200], y[:200], threads=2)
+    per_sample(reference, X[:200], y[:200])
+    for m in (model, reference):
+        m.n_models = 200_000  # too many trees for a new booster
+        if n_classes == 2:
+            m.reset()
+    cut = 200 if n_classes == 2 else 300 + int(np.argmax(y[300:] == 5))
+    with pytest.raises(ValueError, match="n_models"):
+        batch.learn_many(model, X[200:], y[200:], threads=2)
+    per_sample(reference, X[200:cut], y[200:cut])
+    assert model.__getstate__() == reference.__getstate__()
 
 
 def test_the_drifting_stream_replaces_members(probe):

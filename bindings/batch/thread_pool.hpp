@@ -69,6 +69,7 @@ public:
     void run(std::size_t n, const std::function<void(std::size_t)>& task) override {
         pool_->run(n, threads_, task);
     }
+    [[nodiscard]] std::size_t threads() const noexcept override { return threads_; }
 
 private:
     ThreadPool* pool_;

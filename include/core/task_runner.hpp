@@ -9,12 +9,17 @@ namespace tarvo {
 // thread alone or on several threads, and returns when every task has
 // finished. A task that throws stops the tasks not yet started; the first
 // exception is rethrown to the caller once the running tasks have finished.
-// Tasks must touch disjoint state: the order in which they run, and on which
-// thread, is the runner's.
+// Tasks are started in index order, and each runs to completion on the
+// thread that started it, so a task may wait for one of lower index (which
+// has started, and will finish without waiting for a later one). Otherwise
+// tasks must touch disjoint state: on which thread each runs, and what runs
+// beside it, is the runner's.
 class TaskRunner {
 public:
     virtual ~TaskRunner() = default;
     virtual void run(std::size_t n, const std::function<void(std::size_t)>& task) = 0;
+    // The most tasks that run at once.
+    [[nodiscard]] virtual std::size_t threads() const noexcept { return 1; }
 
 protected:
     TaskRunner() = default;

@@ -18,7 +18,8 @@ real numbers for regressors.
 
 The native code runs without the GIL, so Python threads can train several
 models at once. The forests also spread their members over threads of their own
-(``threads=``), with results identical to one thread. An object in use by a batch refuses every call from another
+(``threads=``), and the gradient-boosting models their stages, with results identical to one
+thread. An object in use by a batch refuses every call from another
 thread with ``RuntimeError`` until the batch returns. Ctrl-C stops a batch
 between rows (checked at least every 0.05 s); the model then holds the rows
 learnt before it, and the ``KeyboardInterrupt`` says how many.
@@ -242,9 +243,10 @@ def learn_many(model: Any, X: Any, y: Any = None, *, columns: Sequence[str] | No
 
     ``threads``: how many threads the members of a forest (``ARFClassifier``,
     ``ARFRegressor``, ``SRPClassifier``, ``SRPRegressor``, ``LeveragingBaggingClassifier``,
-    ``LeveragingBaggingRegressor``) learn on, with the same result, bit for bit, as one;
-    default :func:`default_threads`, 1 learns one sample at a time. Every other model,
-    a pipeline around a forest included, accepts it and ignores it.
+    ``LeveragingBaggingRegressor``) or the stages of a booster (``SGBTClassifier``,
+    ``SGBRRegressor``) learn on, with the same result, bit for bit, as one; default
+    :func:`default_threads`, 1 learns one sample at a time. Every other model, a pipeline
+    around a forest included, accepts it and ignores it.
     """
     kind = _kind(model)
     names, cols, n = _features(X, columns)
@@ -390,8 +392,8 @@ def prequential(
     ``predictions=True``, ``(result, predictions)``, each row's prediction made before the
     row is learnt (the first row's untrained answer included).
 
-    ``threads``: how many threads a forest's members learn on, as in :func:`learn_many`;
-    the result is the same for any count.
+    ``threads``: how many threads a forest's members or a booster's stages learn on, as in
+    :func:`learn_many`; the result is the same for any count.
 
     ``name`` names the model in the result; ``progress`` shows a progress bar on a terminal;
     ``cancel``, a :class:`threading.Event`, stops the run between chunks of rows when set

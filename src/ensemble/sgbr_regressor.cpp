@@ -1,5 +1,6 @@
 #include "ensemble/sgbr_regressor.hpp"
 
+#include <algorithm>
 #include <utility>
 
 #include "core/archive.hpp"
@@ -42,6 +43,43 @@ void SGBRRegressor::learn_one(const FeatureMap& x, double y) {
         booster_ = std::make_unique<Booster>(s);
     }
     booster_->learn_one(x, y);
+}
+
+void SGBRRegressor::learn_chunk(std::span<const FeatureMap> xs, std::span<const double> ys,
+                                double* answers, TaskRunner& runner, std::size_t& learnt) {
+    learnt = 0;
+    const bool had_booster = booster_ != nullptr;
+    if (!xs.empty() && !had_booster) {
+        learn_one(xs[0], ys[0]);  // makes the booster first; may throw before changing anything
+        if (answers != nullptr) {
+            answers[0] = 0.0;
+        }
+        learnt = 1;
+    }
+    if (learnt == xs.size()) {
+        return;
+    }
+    Booster* const boosters[] = {booster_.get()};
+    const std::size_t per_row = std::max<std::size_t>(1, BoosterLanes::counts_per_row(*booster_));
+    const std::size_t most =
+        std::clamp<std::size_t>(BoosterLanes::kMaxCounts / per_row, 1, BoosterLanes::kMaxRows);
+    while (learnt < xs.size()) {
+        const std::size_t rows = std::min(most, xs.size() - learnt);
+        lanes_.prepare(rows, 1);
+        for (std::size_t r = 0; r < rows; ++r) {
+            BoosterLanes::Cell& c = lanes_.cell(r, 0);
+            c.learns = true;
+            c.scores = answers != nullptr;
+            c.target = ys[learnt + r];
+        }
+        lanes_.run(boosters, xs.subspan(learnt, rows), runner);
+        if (answers != nullptr) {
+            for (std::size_t r = 0; r < rows; ++r) {
+                answers[learnt + r] = lanes_.cell(r, 0).raw;
+            }
+        }
+        learnt += rows;
+    }
 }
 
 double SGBRRegressor::predict_one(const FeatureMap& x) {

@@ -1,7 +1,7 @@
-// The six forests learning chunks with their members on the shared pool,
-// from two threads at once, under ThreadSanitizer (`make tsan`): every answer
-// and the saved state must equal learning one sample at a time, and the run
-// must report no data race.
+// The six forests learning chunks with their members on the shared pool, and
+// the two boosters with their stages in lanes, from two threads at once,
+// under ThreadSanitizer (`make tsan`): every answer and the saved state must
+// equal learning one sample at a time, and the run must report no data race.
 
 #include <cstdio>
 #include <random>
@@ -16,6 +16,8 @@
 #include "ensemble/arf_regressor.hpp"
 #include "ensemble/leveraging_bagging_classifier.hpp"
 #include "ensemble/leveraging_bagging_regressor.hpp"
+#include "ensemble/sgbr_regressor.hpp"
+#include "ensemble/sgbt_classifier.hpp"
 #include "ensemble/srp_classifier.hpp"
 #include "ensemble/srp_regressor.hpp"
 #include "thread_pool.hpp"
@@ -38,6 +40,7 @@ std::string save_bytes(Forest& forest) {
 struct Stream {
     std::vector<FeatureMap> xs;
     std::vector<int> labels;
+    std::vector<int> three;  // three labels, the third first seen a quarter of the way in
     std::vector<double> targets;
 };
 
@@ -57,17 +60,38 @@ Stream make_stream(std::size_t n) {
         const double b = x.contains("f1") ? x["f1"] : 0.0;
         const bool flipped = i > n / 2;
         s.labels.push_back((a + b > 1.0) != flipped ? 1 : 0);
+        s.three.push_back(i > n / 4 && a > 0.7 ? 2 : s.labels.back());
         s.targets.push_back((flipped ? -1.0 : 1.0) * (3.0 * a - 2.0 * b));
         s.xs.push_back(std::move(x));
     }
     return s;
 }
 
-template <class Forest, class Target>
-bool same_as_one_at_a_time(const Stream& s, const std::vector<Target>& ys, std::size_t threads) {
+struct Quick {
+    template <class Model>
+    void operator()(Model& m) const {
+        m.grace_period = 20;
+    }
+};
+
+// Small boosters with bagged stages and dropped samples.
+struct QuickBoosters {
+    template <class Model>
+    void operator()(Model& m) const {
+        m.grace_period = 20;
+        m.n_models = 12;
+        m.bag_size = 3;
+        m.skip_training = 2;
+    }
+};
+
+template <class Forest, class Target, class Setup = Quick>
+bool same_as_one_at_a_time(const Stream& s, const std::vector<Target>& ys, std::size_t threads,
+                           Setup setup = {}) {
     Forest chunked;
     Forest plain;
-    chunked.grace_period = plain.grace_period = 20;
+    setup(chunked);
+    setup(plain);
     batch::PoolRunner runner(batch::ThreadPool::shared(), threads);
     std::vector<Target> answers(ys.size());
     for (std::size_t a = 0; a < ys.size(); a += 300) {
@@ -100,6 +124,10 @@ int check_all(const Stream& s, std::size_t threads) {
     report("SRPRegressor", same_as_one_at_a_time<SRPRegressor>(s, s.targets, threads));
     report("LeveragingBaggingRegressor",
            same_as_one_at_a_time<LeveragingBaggingRegressor>(s, s.targets, threads));
+    report("SGBTClassifier",
+           same_as_one_at_a_time<SGBTClassifier>(s, s.three, threads, QuickBoosters{}));
+    report("SGBRRegressor",
+           same_as_one_at_a_time<SGBRRegressor>(s, s.targets, threads, QuickBoosters{}));
     return failures;
 }
 
@@ -139,6 +167,6 @@ int main() {
     second.join();
     const int total = failures[0] + failures[1] + failure_reaches_the_caller();
     batch::ThreadPool::stop_shared();
-    std::printf("%s\n", total == 0 ? "every forest equals learning one sample at a time" : "FAILED");
+    std::printf("%s\n", total == 0 ? "every forest and booster equals learning one sample at a time" : "FAILED");
     return total == 0 ? 0 : 1;
 }
