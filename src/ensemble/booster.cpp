@@ -113,7 +113,6 @@ void Booster::build_stages(const FeatureMap& x) {
     }
     stages_ = std::move(built);
     names_ = std::move(names);
-    found_.assign(names_.size(), nullptr);
     initialised_ = true;
 }
 
@@ -126,18 +125,19 @@ std::vector<std::vector<std::string>> Booster::stage_features() const {
     return out;
 }
 
-void Booster::look_up(const FeatureMap& x) {
+void Booster::look_up(const FeatureMap& x, Lookup& lookup) const {
+    lookup.found.resize(names_.size());
     for (std::size_t i = 0; i < names_.size(); ++i) {
         const auto it = x.find(names_[i]);
-        found_[i] = it == x.end() ? nullptr : &it->second;
+        lookup.found[i] = it == x.end() ? nullptr : &it->second;
     }
 }
 
-const FeatureMap& Booster::project(Stage& stage) {
+const FeatureMap& Booster::project(Stage& stage, const Lookup& lookup) {
     const std::size_t k = stage.ids.size();
     bool steady = stage.values.size() == k;
     for (std::size_t j = 0; steady && j < k; ++j) {
-        const double* value = found_[stage.ids[j]];
+        const double* value = lookup.found[stage.ids[j]];
         if ((value != nullptr) != (stage.values[j] != nullptr)) {
             steady = false;
         } else if (value != nullptr) {
@@ -149,7 +149,7 @@ const FeatureMap& Booster::project(Stage& stage) {
         stage.view.clear();
         stage.values.assign(k, nullptr);
         for (std::size_t j = 0; j < k; ++j) {
-            if (const double* value = found_[stage.ids[j]]) {
+            if (const double* value = lookup.found[stage.ids[j]]) {
                 stage.values[j] = &stage.view.emplace(stage.features[j], *value).first->second;
             }
         }
@@ -157,17 +157,42 @@ const FeatureMap& Booster::project(Stage& stage) {
     return stage.view;
 }
 
-void Booster::learn_one(const FeatureMap& x, double target) {
-    if (settings_.skip_training >= 2 &&
-        uniform_int(generator_, 0, settings_.skip_training - 1) == 0) {
-        return;  // dropped
+void Booster::draw_row(const FeatureMap& x, RowDraws& draws) {
+    draws.built = initialised_;
+    draws.kept = settings_.skip_training < 2 ||
+                 uniform_int(generator_, 0, settings_.skip_training - 1) != 0;
+    if (!draws.kept) {
+        return;
     }
     if (!initialised_) {
         build_stages(x);
     }
-    look_up(x);
-    double f = 0.0;
-    for (Stage& stage : stages_) {
+    // The counts in the order the stages' steps take them: stage by stage,
+    // tree by tree.
+    if (settings_.bag_size >= 2) {
+        draws.counts.resize(stages_.size() * static_cast<std::size_t>(settings_.bag_size));
+        for (std::int32_t& count : draws.counts) {
+            count = poisson(generator_, bag_weight_);
+        }
+    }
+}
+
+void Booster::add_scores(std::size_t first, std::size_t last, const Lookup& lookup, double& raw) {
+    for (std::size_t m = first; m < last; ++m) {
+        Stage& stage = stages_[m];
+        const FeatureMap& xm = project(stage, lookup);
+        double s = 0.0;
+        for (const auto& tree : stage.trees) {
+            s += tree->predict_one(xm);
+        }
+        raw += s / static_cast<double>(stage.trees.size());
+    }
+}
+
+void Booster::learn_stages(std::size_t first, std::size_t last, double target,
+                           const RowDraws& draws, const Lookup& lookup, double& f) {
+    for (std::size_t m = first; m < last; ++m) {
+        Stage& stage = stages_[m];
         double g = 0.0;
         double h = 1.0;
         if (settings_.use_squared_loss) {
@@ -177,34 +202,50 @@ void Booster::learn_one(const FeatureMap& x, double target) {
             g = p;
             h = std::max(p * (1.0 - p), kMinHessian);
         }
-        const FeatureMap& xm = project(stage);
+        const FeatureMap& xm = project(stage, lookup);
         const std::int64_t reps = repetitions(h, settings_.multiply_hessian_by);
         const double t = (target - g) / h;
+        const std::size_t bag = stage.trees.size();
         double s = 0.0;
-        for (const auto& tree : stage.trees) {
+        for (std::size_t i = 0; i < bag; ++i) {
             const std::int64_t c =
-                (settings_.bag_size < 2 ? 1 : std::int64_t{poisson(generator_, bag_weight_)}) * reps;
-            repeat_interruptibly(c, [&] { tree->learn_one(xm, t); });
-            s += tree->predict_one(xm);
+                (settings_.bag_size < 2 ? 1 : std::int64_t{draws.counts[m * bag + i]}) * reps;
+            FIMTDDRegressor& tree = *stage.trees[i];
+            repeat_interruptibly(c, [&] { tree.learn_one(xm, t); });
+            s += tree.predict_one(xm);
         }
-        f = f + settings_.learning_rate * s / static_cast<double>(stage.trees.size());
+        f = f + settings_.learning_rate * s / static_cast<double>(bag);
     }
+}
+
+void Booster::step(std::size_t first, std::size_t last, const FeatureMap& x, double target,
+                   const RowDraws& draws, Lookup& lookup, double* raw, double& f) {
+    const bool scoring = raw != nullptr && draws.built;
+    if (!scoring && !draws.kept) {
+        return;
+    }
+    look_up(x, lookup);
+    if (scoring) {
+        add_scores(first, last, lookup, *raw);
+    }
+    if (draws.kept) {
+        learn_stages(first, last, target, draws, lookup, f);
+    }
+}
+
+void Booster::learn_one(const FeatureMap& x, double target) {
+    draw_row(x, draws_);
+    double f = 0.0;
+    step(0, stages_.size(), x, target, draws_, lookup_, nullptr, f);
 }
 
 double Booster::raw_score(const FeatureMap& x) {
     if (!initialised_) {
         return 0.0;
     }
-    look_up(x);
+    look_up(x, lookup_);
     double sum = 0.0;
-    for (Stage& stage : stages_) {
-        const FeatureMap& xm = project(stage);
-        double s = 0.0;
-        for (const auto& tree : stage.trees) {
-            s += tree->predict_one(xm);
-        }
-        sum += s / static_cast<double>(stage.trees.size());
-    }
+    add_scores(0, stages_.size(), lookup_, sum);
     return sum;
 }
 
@@ -269,7 +310,6 @@ void Booster::fields(Archive& ar) {
             n = ar.get_count(1);
             ar.check(n == (initialised_ ? static_cast<std::size_t>(settings_.n_models) : 0),
                      "the booster does not hold n_models stages");
-            found_.assign(names_.size(), nullptr);  // looked up afresh by every call
             stages_.clear();
             for (std::size_t i = 0; i < n; ++i) {  // each built as its data arrives
                 stages_.emplace_back();

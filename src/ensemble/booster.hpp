@@ -46,6 +46,22 @@ inline constexpr std::int64_t kMaxBoosterTrees = 100000;
 // hours.
 inline constexpr std::int32_t kMaxHessianMultiplier = 1000;
 
+// What a booster draws from its generator for one sample it learns: whether
+// the sample is kept (skip_training drops the others), whether the stages
+// existed before it (a booster built at this sample scored it 0.0), and, with
+// bag_size >= 2, the Poisson count of every (stage, tree) in stage order.
+struct RowDraws {
+    bool kept = false;
+    bool built = false;
+    std::vector<std::int32_t> counts;
+};
+
+// Where the values of a sample stand, per name the booster knows (null when
+// absent): scratch of one thread, reused from sample to sample.
+struct Lookup {
+    std::vector<const double*> found;
+};
+
 // Online gradient boosting: a fixed sequence of stages, each a small bag of
 // FIMTDD trees on a fixed random subset of the features. Training walks the
 // stages with the running raw score F of the stages before, turns F and the
@@ -60,12 +76,34 @@ public:
     // naming multiply_hessian_by when it exceeds kMaxHessianMultiplier.
     explicit Booster(const BoosterSettings& settings);
 
-    // One boosting step on one sample; target 0.0 / 1.0 for classification.
+    // One boosting step on one sample; target 0.0 / 1.0 for classification:
+    // draw_row, then step over every stage.
     void learn_one(const FeatureMap& x, double target);
 
     // 0.0 until initialised; else the sum over the stages of the mean of the
     // stage's trees' predictions. The learning rate is not applied.
     [[nodiscard]] double raw_score(const FeatureMap& x);
+
+    // The generator's part of learning x: the skip draw, the stages built at
+    // the first sample kept, then the Poisson counts. Leaves the stages'
+    // trees and views alone.
+    void draw_row(const FeatureMap& x, RowDraws& draws);
+
+    // Stages [first, last) of learning x given its draws: when `raw` is not
+    // null and the stages existed before x, each stage's mean prediction is
+    // added to *raw in stage order (raw_score's sum, continued); then, unless
+    // x was dropped, each stage's Newton step from the running score f, which
+    // it advances. Reads only the settings, the names and these stages, so
+    // threads may run disjoint blocks of stages of one booster, each with its
+    // own Lookup, as long as the blocks of one sample run in stage order;
+    // the stages of a sample before x's draws are made must not run.
+    void step(std::size_t first, std::size_t last, const FeatureMap& x, double target,
+              const RowDraws& draws, Lookup& lookup, double* raw, double& f);
+
+    // The number of stages (n_models, at least 1).
+    [[nodiscard]] std::size_t stage_count() const noexcept {
+        return static_cast<std::size_t>(settings_.n_models);
+    }
 
     [[nodiscard]] bool initialised() const noexcept { return initialised_; }
     [[nodiscard]] const BoosterSettings& settings() const noexcept { return settings_; }
@@ -108,10 +146,15 @@ private:
     };
 
     void build_stages(const FeatureMap& x);
-    // Looks every name of names_ up in x once, into found_.
-    void look_up(const FeatureMap& x);
+    // Looks every name of names_ up in x once.
+    void look_up(const FeatureMap& x, Lookup& lookup) const;
     // The looked-up sample restricted to the stage's names, in the stage's view.
-    const FeatureMap& project(Stage& stage);
+    static const FeatureMap& project(Stage& stage, const Lookup& lookup);
+    // Adds the mean predictions of stages [first, last) to raw, in order.
+    void add_scores(std::size_t first, std::size_t last, const Lookup& lookup, double& raw);
+    // The Newton steps of stages [first, last) from the running score f.
+    void learn_stages(std::size_t first, std::size_t last, double target, const RowDraws& draws,
+                      const Lookup& lookup, double& f);
     [[nodiscard]] std::unique_ptr<FIMTDDRegressor> make_tree() const;
     template <class Archive>
     void stage_fields(Archive& ar, Stage& stage);
@@ -120,7 +163,9 @@ private:
     bool initialised_ = false;
     std::vector<Stage> stages_;
     std::vector<std::string> names_;    // the names of the first learnt sample, sorted
-    std::vector<const double*> found_;  // per name: its value in the sample at hand, or null
+    // Scratch of learn_one and raw_score.
+    Lookup lookup_;
+    RowDraws draws_;
     std::mt19937 generator_;
     PoissonParams bag_weight_{1.0};
 };
