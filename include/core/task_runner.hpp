@@ -7,13 +7,11 @@ namespace tarvo {
 
 // Runs the tasks 0 .. n-1 of one job, each exactly once, on the calling
 // thread alone or on several threads, and returns when every task has
-// finished. A task that throws stops the tasks not yet started; the first
-// exception is rethrown to the caller once the running tasks have finished.
-// Tasks are started in index order, and each runs to completion on the
-// thread that started it, so a task may wait for one of lower index (which
-// has started, and will finish without waiting for a later one). Otherwise
-// tasks must touch disjoint state: on which thread each runs, and what runs
-// beside it, is the runner's.
+// finished. Tasks are started in index order, and each runs to completion on
+// the thread that started it, so a task may wait for one of lower index (it
+// is running or done) but never for one of higher index. A task that throws
+// stops the tasks not yet started; the first exception is rethrown to the
+// caller once the running tasks have finished.
 class TaskRunner {
 public:
     virtual ~TaskRunner() = default;

@@ -135,52 +135,39 @@ public:
     }
 
     // The samples in order, as learn_one would learn them one after another,
-    // in three steps. First, in sample order on the calling thread, each
-    // sample's row (begin_row) and every member's ensemble-level draws for
-    // it, in member order: the forest's generator and the statistics of the
-    // rows move exactly as learn_one moves them. Then each member, as one
-    // task of `runner`, takes the samples in order: its answer (when answers
-    // are asked for), then its step. Last, on the calling thread, each
-    // sample's answer from its members' answers, combined in member order as
-    // predict_one combines them. A row that cannot begin (training weights
-    // that cannot be drawn) ends the chunk before it: the samples before it
-    // are learnt and answered, and its exception is rethrown. An exception
-    // of a member's step (memory exhausted) is rethrown once every task has
-    // stopped, with `learnt` left at 0: the members are then part-way
-    // through the chunk, as learn_one leaves them part-way through a sample.
+    // as tasks of `runner`. Task 0 makes, in sample order, each sample's row
+    // (begin_row) and every member's ensemble-level draws for it, in member
+    // order, so that the forest's generator and the statistics of the rows
+    // move exactly as learn_one moves them; it publishes the rows in blocks
+    // as it goes. Every other task is a member, which takes the rows as they
+    // are published: its answer (when answers are asked for), then its step.
+    // Last, on the calling thread, each sample's answer from its members'
+    // answers, combined in member order as predict_one combines them. A row
+    // that cannot begin (training weights that cannot be drawn) ends the
+    // chunk before it: the samples before it are learnt and answered, and its
+    // exception is rethrown. An exception of a member's step (memory
+    // exhausted) is rethrown once every task has stopped, with `learnt` left
+    // at 0: the members are then part-way through the chunk, as learn_one
+    // leaves them part-way through a sample.
     void learn_chunk(std::span<const FeatureMap> xs, std::span<const Target> ys,
                      Target* answers, TaskRunner& runner, std::size_t& learnt) final {
         learnt = 0;
+        const std::size_t n = xs.size();
         const std::size_t members = members_.size();
         auto& chunk = chunk_;
-        chunk.prepare(xs.size(), members, answers != nullptr);
-        std::exception_ptr stopped;
-        for (std::size_t r = 0; r < xs.size(); ++r) {
-            try {
-                chunk.rows.push_back(self().begin_row(xs[r], ys[r]));
-            } catch (...) {
-                stopped = std::current_exception();
-                break;
-            }
-            if constexpr (requires { &Member::features; }) {
-                // The row's entries live in the buffer begin_row filled; the
-                // chunk keeps that buffer and lends its own for the next row.
-                entries_.swap(chunk.entries[r]);
-            }
-        }
-        const std::size_t n = chunk.rows.size();
-        for (std::size_t r = 0; r < n; ++r) {
-            for (std::size_t i = 0; i < members; ++i) {
-                chunk.weights[i * n + r] = self().draw(i, chunk.rows[r]);
-            }
-        }
+        chunk.prepare(n, members, answers != nullptr);
         chunk.reorder();
-        runner.run(members, [&](std::size_t task) {
+        std::exception_ptr stopped;
+        runner.run(members + 1, [&](std::size_t task) {
+            if (task == 0) {
+                make_rows(xs, ys, stopped);
+                return;
+            }
             const auto began = std::chrono::steady_clock::now();
-            const std::size_t i = chunk.order[task];
+            const std::size_t i = chunk.order[task - 1];
             Member& m = members_[i];
-            for (std::size_t r = 0; r < n; ++r) {
-                const auto& row = chunk.rows[r];
+            for (std::size_t r = 0; chunk.ready(r); ++r) {
+                const auto& row = *chunk.rows[r];
                 if (answers != nullptr) {
                     auto* tree = m.current_tree();
                     chunk.answered[i * n + r] = tree != nullptr ? 1 : 0;
@@ -198,13 +185,14 @@ public:
             }
             chunk.seconds[i] = seconds_since(began);
         });
+        const std::size_t made = chunk.made();
         chunk.rows.clear();
         if (answers != nullptr) {
-            for (std::size_t r = 0; r < n; ++r) {
+            for (std::size_t r = 0; r < made; ++r) {
                 answers[r] = chunk.combine(r, n, members);
             }
         }
-        learnt = n;
+        learnt = made;
         if (stopped) {
             std::rethrow_exception(stopped);
         }
@@ -222,7 +210,9 @@ public:
         return TrainingWeights(this->lambda_value);
     }
 
-    // Member i's ensemble-level draws for the row: its training weight.
+    // Member i's ensemble-level draws for the row: its training weight. A
+    // draw may change member i only before its first step (learn_chunk makes
+    // the draws of later rows while the members learn earlier ones).
     template <class R>
     int draw(std::size_t /*i*/, const R& row) {
         return row.weights.draw(generator_);
@@ -269,6 +259,36 @@ private:
         } else {
             return {};
         }
+    }
+
+    // The rows of a chunk and every member's draws for them, published to the
+    // members every kPublishedRows rows; a row that cannot begin ends them
+    // (its exception in `stopped`).
+    static constexpr std::size_t kPublishedRows = 16;
+    void make_rows(std::span<const FeatureMap> xs, std::span<const Target> ys,
+                   std::exception_ptr& stopped) {
+        auto& chunk = chunk_;
+        const std::size_t n = xs.size();
+        std::size_t r = 0;
+        try {
+            for (; r < n; ++r) {
+                const auto& row = chunk.rows[r].emplace(self().begin_row(xs[r], ys[r]));
+                if constexpr (requires { &Member::features; }) {
+                    // The row's entries live in the buffer begin_row filled;
+                    // the chunk keeps that buffer and lends its own for the next.
+                    entries_.swap(chunk.entries[r]);
+                }
+                for (std::size_t i = 0; i < members_.size(); ++i) {
+                    chunk.weights[i * n + r] = self().draw(i, row);
+                }
+                if ((r + 1) % kPublishedRows == 0) {
+                    chunk.publish(r + 1);
+                }
+            }
+        } catch (...) {
+            stopped = std::current_exception();
+        }
+        chunk.finish(r);
     }
 
     SampleEntries entries_;  // of the sample at hand, shared by the members

@@ -1,15 +1,18 @@
 #pragma once
 
 // What a forest keeps while it learns a chunk of samples with its members on
-// several threads: each sample's row, each member's training weights and, for
-// test-then-train, each member's answer before it learnt the sample. Kept
-// between chunks, so that a steady stream allocates per sample no more than
-// learning one sample at a time does.
+// several threads: each sample's row, each member's training weights, how
+// many rows are ready for the members and, for test-then-train, each member's
+// answer before it learnt the sample. Kept between chunks, so that a steady
+// stream allocates per sample no more than learning one sample at a time does.
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <limits>
 #include <numeric>
+#include <optional>
 #include <type_traits>
 #include <vector>
 
@@ -25,8 +28,20 @@ struct ForestChunk {
     // A member's answer for a sample: a class distribution with the weight of
     // the member's vote, or a value.
     using Answer = std::conditional_t<kClassifier, ProbabilityMap, double>;
+    // Set in `published` once no more rows will come.
+    static constexpr std::size_t kFinished = std::size_t{1}
+                                             << (std::numeric_limits<std::size_t>::digits - 1);
 
-    std::vector<Row> rows;
+    ForestChunk() = default;
+    // Work space only: a copy starts empty.
+    ForestChunk(const ForestChunk& /*other*/) {}
+    ForestChunk& operator=(const ForestChunk& /*other*/) { return *this; }
+    ~ForestChunk() = default;
+
+    std::vector<std::optional<Row>> rows;
+    // The rows whose draws are made, with kFinished once the last is: the
+    // rows and their weights are written before the count that covers them.
+    std::atomic<std::size_t> published{0};
     std::vector<SampleEntries> entries;  // per sample, when members project it
     // Per member i and sample r, at [i * rows.size() + r]: the training
     // weight, and whether the member answered and what.
@@ -42,6 +57,8 @@ struct ForestChunk {
     // Room for n samples of `members` members.
     void prepare(std::size_t n, std::size_t members, bool with_answers) {
         rows.clear();
+        rows.resize(n);
+        published.store(0);
         if (entries.size() < n) {
             entries.resize(n);
         }
@@ -58,6 +75,29 @@ struct ForestChunk {
             std::iota(order.begin(), order.end(), std::size_t{0});
             seconds.assign(members, 0.0);
         }
+    }
+
+    // By the thread making the rows: the first `count` rows are ready, and
+    // (finish) no more will come.
+    void publish(std::size_t count) {
+        published.store(count, std::memory_order_release);
+        published.notify_all();
+    }
+    void finish(std::size_t count) { publish(count | kFinished); }
+    // The rows published so far.
+    [[nodiscard]] std::size_t made() const { return published.load() & ~kFinished; }
+
+    // By a member: true once row r is ready, false when the rows ended before it.
+    [[nodiscard]] bool ready(std::size_t r) {
+        std::size_t seen = published.load(std::memory_order_acquire);
+        while ((seen & ~kFinished) <= r) {
+            if ((seen & kFinished) != 0) {
+                return false;
+            }
+            published.wait(seen, std::memory_order_acquire);
+            seen = published.load(std::memory_order_acquire);
+        }
+        return true;
     }
 
     // The order of the next chunk: the members that took longest first, so
