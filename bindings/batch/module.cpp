@@ -554,7 +554,7 @@ PYBIND11_MODULE(_tarvo_batch, m, pybind11::multiple_interpreters::not_supported(
         ReleasedGil::close_at_exit();
         ThreadPool::stop_shared();
     }));
-    pthread_atfork(nullptr, nullptr, [] {
+    pthread_atfork(&ThreadPool::pause_shared, nullptr, [] {
         ThreadPool::forget_in_child();
         ReleasedGil::reset_in_child();
     });
