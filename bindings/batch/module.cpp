@@ -259,6 +259,9 @@ void learn_chunked(Interface& learner, TaskRunner& runner, const Columns& rows, 
     auto& chunked = dynamic_cast<ChunkLearner<Target>&>(learner);
     std::vector<FeatureMap> xs;
     std::vector<Target> answers;
+    const auto most = static_cast<std::size_t>(std::min(kChunkRows, stop - start));
+    xs.reserve(most);
+    answers.reserve(most);
     for (py::ssize_t a = start; a < stop;) {
         const py::ssize_t b = a + std::min(kChunkRows, stop - a);
         xs.clear();
