@@ -259,6 +259,9 @@ void learn_chunked(Interface& learner, TaskRunner& runner, const Columns& rows, 
     auto& chunked = dynamic_cast<ChunkLearner<Target>&>(learner);
     std::vector<FeatureMap> xs;
     std::vector<Target> answers;
+    const auto most = static_cast<std::size_t>(std::min(kChunkRows, stop - start));
+    xs.reserve(most);
+    answers.reserve(most);
     for (py::ssize_t a = start; a < stop;) {
         const py::ssize_t b = a + std::min(kChunkRows, stop - a);
         xs.clear();
@@ -554,7 +557,7 @@ PYBIND11_MODULE(_tarvo_batch, m, pybind11::multiple_interpreters::not_supported(
         ReleasedGil::close_at_exit();
         ThreadPool::stop_shared();
     }));
-    pthread_atfork(nullptr, nullptr, [] {
+    pthread_atfork(&ThreadPool::pause_shared, nullptr, [] {
         ThreadPool::forget_in_child();
         ReleasedGil::reset_in_child();
     });

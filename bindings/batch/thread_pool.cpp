@@ -37,8 +37,24 @@ ThreadPool& ThreadPool::shared() {
 
 void ThreadPool::forget_in_child() noexcept { shared_pool = nullptr; }
 
+void ThreadPool::pause_shared() {
+    if (shared_pool != nullptr) {
+        shared_pool->stop();
+        shared_pool->restart_allowed();
+    }
+}
+
+void ThreadPool::restart_allowed() {
+    const std::lock_guard lock(mutex_);
+    stopping_ = closed_;
+}
+
 void ThreadPool::stop_shared() {
     if (shared_pool != nullptr) {
+        {
+            const std::lock_guard lock(shared_pool->mutex_);
+            shared_pool->closed_ = true;
+        }
         shared_pool->stop();
     }
 }

@@ -29,8 +29,12 @@ public:
     // interpreter exit, with the GIL held). Jobs submitted later, or still
     // running, finish on their callers' threads.
     static void stop_shared();
-    // In the child of a fork, which has none of the parent's workers (and may
-    // hold a copy of a lock one of them held): the parent's pool is left
+    // Before a fork: the shared pool's workers end once their current tasks
+    // do, so that no worker is copied mid-task into the child; the next job
+    // starts them again.
+    static void pause_shared();
+    // In the child of a fork, which has none of the parent's threads (and may
+    // hold a copy of a lock another thread held): the parent's pool is left
     // untouched and the child makes its own at its first job.
     static void forget_in_child() noexcept;
 
@@ -53,13 +57,15 @@ private:
     void work();
     static void take_tasks(Job& job, std::mutex& mutex);
     void stop();
+    void restart_allowed();
 
     std::mutex mutex_;
     std::condition_variable wake_;  // workers: a job is queued, or the pool stops
     std::condition_variable left_;  // callers: a worker left a job
     std::deque<Job*> queue_;        // jobs that want more workers
     std::vector<std::thread> workers_;
-    bool stopping_ = false;
+    bool stopping_ = false;  // workers leave, and no job queues for them
+    bool closed_ = false;    // for good (interpreter exit)
 };
 
 // A TaskRunner over the shared pool with a number of threads.
