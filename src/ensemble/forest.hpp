@@ -166,6 +166,11 @@ public:
             const auto began = std::chrono::steady_clock::now();
             const std::size_t i = chunk.order[task - 1];
             Member& m = members_[i];
+            if constexpr (kClassifier) {
+                if (answers != nullptr) {
+                    chunk.distributions[i].clear();
+                }
+            }
             for (std::size_t r = 0; chunk.ready(r); ++r) {
                 const auto& row = *chunk.rows[r];
                 if (answers != nullptr) {
@@ -173,8 +178,8 @@ public:
                     chunk.answered[i * n + r] = tree != nullptr ? 1 : 0;
                     if (tree != nullptr) {
                         if constexpr (kClassifier) {
-                            chunk.answers[i * n + r] =
-                                tree->predict_proba_one(m.input(row.x, row.entries));
+                            chunk.keep_distribution(
+                                i, r, n, tree->predict_proba_one(m.input(row.x, row.entries)));
                             chunk.vote_weights[i * n + r] = m.vote_weight();
                         } else {
                             chunk.answers[i * n + r] = tree->predict_one(m.input(row.x, row.entries));

@@ -13,6 +13,8 @@
 #include <limits>
 #include <numeric>
 #include <optional>
+#include <span>
+#include <utility>
 #include <type_traits>
 #include <vector>
 
@@ -25,9 +27,15 @@ namespace tarvo {
 template <class Row, class Target>
 struct ForestChunk {
     static constexpr bool kClassifier = std::is_same_v<Target, int>;
-    // A member's answer for a sample: a class distribution with the weight of
-    // the member's vote, or a value.
-    using Answer = std::conditional_t<kClassifier, ProbabilityMap, double>;
+    // A member's class distribution for a sample: its entries, in the map's
+    // order, at [begin, end) of the member's `distributions`.
+    struct Span {
+        std::size_t begin = 0;
+        std::size_t end = 0;
+    };
+    // A member's answer for a sample: where its class distribution is (with
+    // the weight of its vote), or a value.
+    using Answer = std::conditional_t<kClassifier, Span, double>;
     // Set in `published` once no more rows will come.
     static constexpr std::size_t kFinished = std::size_t{1}
                                              << (std::numeric_limits<std::size_t>::digits - 1);
@@ -48,6 +56,10 @@ struct ForestChunk {
     std::vector<int> weights;
     std::vector<unsigned char> answered;
     std::vector<Answer> answers;
+    // Per member, the entries of its distributions in this chunk. Copied out
+    // of the map the member's tree returns, so that the map is freed by the
+    // thread that made it and the buffers are reused from chunk to chunk.
+    std::vector<std::vector<std::pair<int, double>>> distributions;
     std::vector<double> vote_weights;
     // The members in the order their work is handed out, longest first by
     // the last chunk's timings. Any order gives the same forest.
@@ -68,6 +80,7 @@ struct ForestChunk {
             answers.resize(n * members);
             if constexpr (kClassifier) {
                 vote_weights.resize(n * members);
+                distributions.resize(members);
             }
         }
         if (order.size() != members) {
@@ -100,6 +113,14 @@ struct ForestChunk {
         return true;
     }
 
+    // By member i's task: its class distribution for sample r of n.
+    void keep_distribution(std::size_t i, std::size_t r, std::size_t n, const ProbabilityMap& p) {
+        auto& kept = distributions[i];
+        const std::size_t begin = kept.size();
+        kept.insert(kept.end(), p.begin(), p.end());
+        answers[i * n + r] = Span{begin, kept.size()};
+    }
+
     // The order of the next chunk: the members that took longest first, so
     // that the short ones fill in at the end; ties keep member order.
     void reorder() {
@@ -115,7 +136,9 @@ struct ForestChunk {
             MemberVote votes;
             for (std::size_t i = 0; i < members; ++i) {
                 if (answered[i * n + r] != 0) {
-                    votes.add(answers[i * n + r], vote_weights[i * n + r]);
+                    const Span at = answers[i * n + r];
+                    const std::span entries(distributions[i].data() + at.begin, at.end - at.begin);
+                    votes.add_entries(entries, vote_weights[i * n + r]);
                 }
             }
             return top_label(std::move(votes).result());

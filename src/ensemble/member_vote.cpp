@@ -4,24 +4,6 @@
 
 namespace tarvo {
 
-void MemberVote::add(const ProbabilityMap& p, double weight) {
-    if (p.empty() || !(weight > 0.0)) {
-        return;
-    }
-    double sum = 0.0;
-    for (const auto& entry : p) {
-        sum += entry.second;
-    }
-    if (sum <= 0.0) {
-        return;
-    }
-    for (const auto& [label, value] : p) {
-        const double vote = (value / sum) * weight;
-        tally_[label] += vote;
-        total_ += vote;
-    }
-}
-
 ProbabilityMap MemberVote::result() && {
     if (total_ > 0.0) {
         for (auto& entry : tally_) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <ranges>
+
 #include "core/feature_map.hpp"
 
 namespace tarvo {
@@ -31,7 +33,26 @@ struct MemberAccuracy {
 // to 0 or less, or whose weight is 0 or less, takes no part.
 class MemberVote {
 public:
-    void add(const ProbabilityMap& p, double weight);
+    void add(const ProbabilityMap& p, double weight) { add_entries(p, weight); }
+    // The same for any (label, probability) pairs, taken in their order.
+    template <class Entries>
+    void add_entries(const Entries& p, double weight) {
+        if (std::ranges::empty(p) || !(weight > 0.0)) {
+            return;
+        }
+        double sum = 0.0;
+        for (const auto& entry : p) {
+            sum += entry.second;
+        }
+        if (sum <= 0.0) {
+            return;
+        }
+        for (const auto& [label, value] : p) {
+            const double vote = (value / sum) * weight;
+            tally_[label] += vote;
+            total_ += vote;
+        }
+    }
     // The tally divided by its total when that is positive; empty when no
     // member took part.
     [[nodiscard]] ProbabilityMap result() &&;
