@@ -17,7 +17,7 @@ namespace tarvo {
 // One tree of an adaptive random forest of classifiers with its background
 // tree and drift detectors, its accuracy since the tree became the member's
 // tree, and the seeds its trees were built with.
-struct ARFClassifierMember {
+struct alignas(kMemberAlignment) ARFClassifierMember {
     using Trees = DriftGuardedModel<HoeffdingTreeClassifier>;
 
     explicit ARFClassifierMember(const BackgroundForestSettings& settings)

@@ -17,7 +17,7 @@ namespace tarvo {
 // both at once; there is no warning stage and no background tree. The member
 // sees every feature and always has its tree.
 template <class Tree>
-struct BaggingMember {
+struct alignas(kMemberAlignment) BaggingMember {
     explicit BaggingMember(const ForestSettings& settings)
         : drift_detector(settings.drift_delta) {}
 

@@ -168,7 +168,7 @@ public:
             Member& m = members_[i];
             if constexpr (kClassifier) {
                 if (answers != nullptr) {
-                    chunk.distributions[i].clear();
+                    chunk.distributions[i].entries.clear();
                 }
             }
             for (std::size_t r = 0; chunk.ready(r); ++r) {

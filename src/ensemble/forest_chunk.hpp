@@ -59,7 +59,10 @@ struct ForestChunk {
     // Per member, the entries of its distributions in this chunk. Copied out
     // of the map the member's tree returns, so that the map is freed by the
     // thread that made it and the buffers are reused from chunk to chunk.
-    std::vector<std::vector<std::pair<int, double>>> distributions;
+    struct alignas(64) Kept {
+        std::vector<std::pair<int, double>> entries;  // on a cache line of its own
+    };
+    std::vector<Kept> distributions;
     std::vector<double> vote_weights;
     // The members in the order their work is handed out, longest first by
     // the last chunk's timings. Any order gives the same forest.
@@ -115,7 +118,7 @@ struct ForestChunk {
 
     // By member i's task: its class distribution for sample r of n.
     void keep_distribution(std::size_t i, std::size_t r, std::size_t n, const ProbabilityMap& p) {
-        auto& kept = distributions[i];
+        auto& kept = distributions[i].entries;
         const std::size_t begin = kept.size();
         kept.insert(kept.end(), p.begin(), p.end());
         answers[i * n + r] = Span{begin, kept.size()};
@@ -137,7 +140,7 @@ struct ForestChunk {
             for (std::size_t i = 0; i < members; ++i) {
                 if (answered[i * n + r] != 0) {
                     const Span at = answers[i * n + r];
-                    const std::span entries(distributions[i].data() + at.begin, at.end - at.begin);
+                    const std::span entries(distributions[i].entries.data() + at.begin, at.end - at.begin);
                     votes.add_entries(entries, vote_weights[i * n + r]);
                 }
             }

@@ -58,6 +58,11 @@ struct BackgroundForestSettings : ForestSettings {
     }
 };
 
+// Members start on a cache line of their own: the members' steps run on
+// several threads at once, and each writes its own member's counters on
+// every sample.
+inline constexpr std::size_t kMemberAlignment = 64;
+
 // The most members a forest keeps. Every member holds two drift detectors
 // and up to two trees, so a count near the int range would exhaust memory
 // instead of building a forest.

@@ -19,7 +19,7 @@ enum class MemberTree { kFromReset, kFromFirstSample };
 // drawn at the member's first sample (empty: every feature). The subset
 // survives every replacement of the tree; only a reset clears it.
 template <class Tree, MemberTree kTreeFrom>
-struct SubspaceMember {
+struct alignas(kMemberAlignment) SubspaceMember {
     using Trees = DriftGuardedModel<Tree>;
 
     explicit SubspaceMember(const BackgroundForestSettings& settings)
