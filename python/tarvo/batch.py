@@ -58,6 +58,7 @@ INT32_MIN, INT32_MAX = -(2**31), 2**31 - 1
 # How long one native call may run before Python looks for Ctrl-C.
 _CHECK_SECONDS = 0.05
 _FIRST_CHUNK = 256
+_MOST_THREADS = 1 << 16
 
 _NATIVE_DTYPES = {np.dtype(t) for t in ("f8", "f4", "i1", "i2", "i4", "i8", "u1", "u2", "u4", "u8", "?")}
 
@@ -231,7 +232,9 @@ def _threads_argument(threads: int | None) -> int:
             threads = os.cpu_count() or 1
     if isinstance(threads, bool) or not isinstance(threads, int) or threads < 1:
         raise ValueError(f"threads must be a whole number of at least 1, got {threads!r}")
-    return threads
+    # The pool never starts more than 64 workers, so a larger count changes nothing; the cap keeps
+    # a huge one within the native integer instead of failing at the call.
+    return min(threads, _MOST_THREADS)
 
 
 # ---------------------------------------------------------------- public functions
