@@ -286,6 +286,20 @@ def test_ctrl_c_stops_a_batch_between_rows_and_says_how_far_it_got():
     assert state(model) == state(check)
 
 
+@pytest.mark.parametrize("total, align", [(20_000, 1000), (5_000, 7), (999, 1000), (3, 1), (10_000, 1 << 30)])
+def test_native_calls_cover_the_rows_and_end_on_curve_points(total, align, monkeypatch):
+    """The rows go to the native loop in calls that cover them once, in order, and that end
+    at multiples of ``align`` (where prequential reads its curve) once they are that long, so
+    that no call leaves a short piece for the forests' members to learn alone."""
+    monkeypatch.setattr(batch, "_CHECK_SECONDS", 1e9)  # calls only grow
+    calls = []
+    batch._run_chunks(total, lambda a, b: calls.append((a, b)), align=align)
+    assert [a for a, _ in calls] == [0] + [b for _, b in calls[:-1]]
+    assert calls[-1][1] == total
+    for a, b in calls[:-1]:
+        assert b % align == 0 or b - a < align
+
+
 def test_the_toolkit_takes_the_native_loop_with_the_same_result(tmp_path, monkeypatch):
     """A stream that gives arrays (synthetic streams, CSV files in the CLI) runs natively with
     the result of the Python loop over its rows."""

@@ -17,6 +17,7 @@
 #include <pybind11/pybind11.h>
 
 #include "core/feature_map.hpp"
+#include "core/sample_source.hpp"
 
 namespace tarvo::batch {
 
@@ -129,6 +130,26 @@ private:
     std::vector<py::array> arrays_;
     std::vector<Column> columns_;
     mutable std::vector<double> values_;
+};
+
+// Rows [first, first + n) of the columns as the samples of a chunk, each made
+// when the learner asks for it, on whichever thread asks (one at a time, as
+// Columns::row requires; it reads the arrays only, so needs no GIL).
+class ColumnSamples final : public SampleSource {
+public:
+    ColumnSamples(const Columns& rows, py::ssize_t first, std::size_t n) noexcept
+        : rows_(rows), first_(first), n_(n) {}
+
+    [[nodiscard]] std::size_t size() const noexcept override { return n_; }
+    [[nodiscard]] const FeatureMap& sample(std::size_t r, FeatureMap& scratch) const override {
+        scratch = rows_.row(first_ + static_cast<py::ssize_t>(r));
+        return scratch;
+    }
+
+private:
+    const Columns& rows_;
+    py::ssize_t first_;
+    std::size_t n_;
 };
 
 // The data of a contiguous 1-D array of T with at least `rows` entries

@@ -257,21 +257,15 @@ void learn_chunked(Interface& learner, TaskRunner& runner, const Columns& rows, 
                    py::ssize_t start, py::ssize_t stop, bool answer, py::ssize_t& done,
                    Scored&& scored) {
     auto& chunked = dynamic_cast<ChunkLearner<Target>&>(learner);
-    std::vector<FeatureMap> xs;
     std::vector<Target> answers;
-    const auto most = static_cast<std::size_t>(std::min(kChunkRows, stop - start));
-    xs.reserve(most);
-    answers.reserve(most);
+    answers.reserve(static_cast<std::size_t>(std::min(kChunkRows, stop - start)));
     for (py::ssize_t a = start; a < stop;) {
         const py::ssize_t b = a + std::min(kChunkRows, stop - a);
-        xs.clear();
-        for (py::ssize_t r = a; r < b; ++r) {
-            xs.push_back(rows.row(r));
-        }
-        answers.resize(static_cast<std::size_t>(b - a));
+        const auto n = static_cast<std::size_t>(b - a);
+        answers.resize(n);
         std::size_t learnt = 0;
         try {
-            chunked.learn_chunk(xs, std::span<const Target>(y + a, static_cast<std::size_t>(b - a)),
+            chunked.learn_chunk(ColumnSamples(rows, a, n), std::span<const Target>(y + a, n),
                                 answer ? answers.data() : nullptr, runner, learnt);
         } catch (...) {
             scored(a, learnt, answers);

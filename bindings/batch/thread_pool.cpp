@@ -126,7 +126,7 @@ void ThreadPool::run(std::size_t n, std::size_t threads,
     job.task = &task;
     job.n = n;
     const std::size_t helpers = std::min({threads > 0 ? threads - 1 : 0, n - 1, kMaxWorkers});
-    bool queued = false;
+    std::size_t seats = 0;
     if (helpers > 0) {
         {
             const std::lock_guard lock(mutex_);
@@ -138,15 +138,17 @@ void ThreadPool::run(std::size_t n, std::size_t threads,
                 } catch (const std::system_error&) {
                     // No more threads to be had: the ones running take the job.
                 }
-                job.seats = std::min(helpers, workers_.size());
-                if (job.seats > 0) {
+                seats = std::min(helpers, workers_.size());
+                job.seats = seats;
+                if (seats > 0) {
                     queue_.push_back(&job);
-                    queued = true;
                 }
             }
         }
-        if (queued) {
-            wake_.notify_all();
+        // One wake-up per seat: a worker woken for nothing would take a core from
+        // those at work. A worker busy elsewhere finds the job when it looks again.
+        for (std::size_t k = 0; k < seats; ++k) {
+            wake_.notify_one();
         }
     }
     take_tasks(job, mutex_);

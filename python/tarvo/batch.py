@@ -185,10 +185,13 @@ def _rows(names: list[str], cols: list[np.ndarray], start: int, stop: int) -> An
         yield row
 
 
-def _run_chunks(total: int, step: Any, session: Any = None, progress: Any = None, cancel: Any = None) -> None:
+def _run_chunks(total: int, step: Any, session: Any = None, progress: Any = None, cancel: Any = None,
+                align: int = 1) -> None:
     """Calls ``step(start, stop)`` over ``[0, total)`` in chunks short enough that Ctrl-C is
     seen within about ``_CHECK_SECONDS``; a KeyboardInterrupt names the rows completed
-    (as the native session counts them: the signal may arrive just after a chunk returns)."""
+    (as the native session counts them: the signal may arrive just after a chunk returns).
+    A chunk longer than ``align`` rows ends at a multiple of ``align`` (or at ``total``), so a
+    step that cuts its rows at those multiples is not left with short pieces."""
     done = 0
     size = _FIRST_CHUNK
     try:
@@ -196,6 +199,8 @@ def _run_chunks(total: int, step: Any, session: Any = None, progress: Any = None
             if cancel is not None and cancel.is_set():
                 raise KeyboardInterrupt("cancelled")
             stop = min(total, done + size)
+            if stop < total and stop - stop % align > done:
+                stop -= stop % align
             began = time.perf_counter()
             step(done, stop)
             took = time.perf_counter() - began
@@ -463,7 +468,7 @@ def prequential(
     bar = evaluate._progress_bar(progress, n, result.model)
     try:
         with native.Session(model, updates, detector) as session:
-            _run_chunks(n, step, session, bar.update if bar is not None else None, cancel)
+            _run_chunks(n, step, session, bar.update if bar is not None else None, cancel, align=every)
             result.elapsed = time.perf_counter() - start
             result.n_samples = n
             if not result.steps or result.steps[-1] != n:

@@ -135,8 +135,8 @@ public:
     }
 
     // The samples in order, as learn_one would learn them one after another,
-    // as tasks of `runner`. Task 0 makes, in sample order, each sample's row
-    // (begin_row) and every member's ensemble-level draws for it, in member
+    // as tasks of `runner`. Task 0 makes, in sample order, each sample (from
+    // xs) and its row (begin_row) and every member's ensemble-level draws for it, in member
     // order, so that the forest's generator and the statistics of the rows
     // move exactly as learn_one moves them; it publishes the rows in blocks
     // as it goes. Every other task is a member, which takes the rows as they
@@ -149,7 +149,7 @@ public:
     // exhausted) is rethrown once every task has stopped, with `learnt` left
     // at 0: the members are then part-way through the chunk, as learn_one
     // leaves them part-way through a sample.
-    void learn_chunk(std::span<const FeatureMap> xs, std::span<const Target> ys,
+    void learn_chunk(const SampleSource& xs, std::span<const Target> ys,
                      Target* answers, TaskRunner& runner, std::size_t& learnt) final {
         learnt = 0;
         const std::size_t n = xs.size();
@@ -270,14 +270,15 @@ private:
     // members every kPublishedRows rows; a row that cannot begin ends them
     // (its exception in `stopped`).
     static constexpr std::size_t kPublishedRows = 16;
-    void make_rows(std::span<const FeatureMap> xs, std::span<const Target> ys,
+    void make_rows(const SampleSource& xs, std::span<const Target> ys,
                    std::exception_ptr& stopped) {
         auto& chunk = chunk_;
         const std::size_t n = xs.size();
         std::size_t r = 0;
         try {
             for (; r < n; ++r) {
-                const auto& row = chunk.rows[r].emplace(self().begin_row(xs[r], ys[r]));
+                const FeatureMap& x = xs.sample(r, chunk.samples[r]);
+                const auto& row = chunk.rows[r].emplace(self().begin_row(x, ys[r]));
                 if constexpr (requires { &Member::features; }) {
                     // The row's entries live in the buffer begin_row filled;
                     // the chunk keeps that buffer and lends its own for the next.

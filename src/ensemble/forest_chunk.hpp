@@ -47,6 +47,9 @@ struct ForestChunk {
     ~ForestChunk() = default;
 
     std::vector<std::optional<Row>> rows;
+    // The samples the rows refer to, when the source makes them; each is
+    // replaced by the next chunk's (and freed) on the thread that makes rows.
+    std::vector<FeatureMap> samples;
     // The rows whose draws are made, with kFinished once the last is: the
     // rows and their weights are written before the count that covers them.
     std::atomic<std::size_t> published{0};
@@ -76,6 +79,9 @@ struct ForestChunk {
         published.store(0);
         if (entries.size() < n) {
             entries.resize(n);
+        }
+        if (samples.size() < n) {
+            samples.resize(n);
         }
         weights.resize(n * members);
         if (with_answers) {

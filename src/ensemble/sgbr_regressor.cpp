@@ -45,9 +45,10 @@ void SGBRRegressor::learn_one(const FeatureMap& x, double y) {
     booster_->learn_one(x, y);
 }
 
-void SGBRRegressor::learn_chunk(std::span<const FeatureMap> xs, std::span<const double> ys,
+void SGBRRegressor::learn_chunk(const SampleSource& samples, std::span<const double> ys,
                                 double* answers, TaskRunner& runner, std::size_t& learnt) {
     learnt = 0;
+    const std::span<const FeatureMap> xs = samples.all(samples_);
     const bool had_booster = booster_ != nullptr;
     if (!xs.empty() && !had_booster) {
         learn_one(xs[0], ys[0]);  // makes the booster first; may throw before changing anything

@@ -32,7 +32,7 @@ public:
     // As learn_one on each sample in turn; the answers are the raw scores
     // before each sample. A booster that cannot be made ends the chunk
     // before its first sample.
-    void learn_chunk(std::span<const FeatureMap> xs, std::span<const double> ys, double* answers,
+    void learn_chunk(const SampleSource& xs, std::span<const double> ys, double* answers,
                      TaskRunner& runner, std::size_t& learnt) override;
     [[nodiscard]] double predict_one(const FeatureMap& x) override;
     void reset() override { booster_.reset(); }
@@ -58,6 +58,7 @@ public:
 private:
     std::unique_ptr<Booster> booster_;
     BoosterLanes lanes_;  // learn_chunk's work space
+    std::vector<FeatureMap> samples_;  // learn_chunk's samples, when made for it
 };
 
 }  // namespace tarvo

@@ -93,9 +93,10 @@ void SGBTClassifier::learn_one(const FeatureMap& x, int y) {
     }
 }
 
-void SGBTClassifier::learn_chunk(std::span<const FeatureMap> xs, std::span<const int> ys,
+void SGBTClassifier::learn_chunk(const SampleSource& samples, std::span<const int> ys,
                                  int* answers, TaskRunner& runner, std::size_t& learnt) {
     learnt = 0;
+    const std::span<const FeatureMap> xs = samples.all(samples_);
     while (learnt < xs.size()) {
         // The labels of the next run of samples, which ends at a booster that
         // cannot be made, or when its Poisson counts would take much memory.

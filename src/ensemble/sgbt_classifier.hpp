@@ -47,7 +47,7 @@ public:
     // (BoosterLanes), scoring each first when answers are asked for; last,
     // each sample's answer from the scores of the boosters that existed
     // before it, as predict_one gives it.
-    void learn_chunk(std::span<const FeatureMap> xs, std::span<const int> ys, int* answers,
+    void learn_chunk(const SampleSource& xs, std::span<const int> ys, int* answers,
                      TaskRunner& runner, std::size_t& learnt) override;
     [[nodiscard]] int predict_one(const FeatureMap& x) override;
     [[nodiscard]] ProbabilityMap predict_proba_one(const FeatureMap& x) override;
@@ -112,6 +112,7 @@ private:
         double target;
     };
     std::vector<Admitted> admitted_;
+    std::vector<FeatureMap> samples_;  // learn_chunk's samples, when made for it
     std::vector<std::pair<const Booster*, std::size_t>> made_;  // boosters made, and at which sample
     std::vector<int> known_;
     std::vector<Booster*> order_;

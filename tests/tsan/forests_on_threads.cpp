@@ -97,7 +97,7 @@ bool same_as_one_at_a_time(const Stream& s, const std::vector<Target>& ys, std::
     for (std::size_t a = 0; a < ys.size(); a += 300) {
         const std::size_t n = std::min<std::size_t>(300, ys.size() - a);
         std::size_t learnt = 0;
-        chunked.learn_chunk(std::span(s.xs).subspan(a, n), std::span(ys).subspan(a, n),
+        chunked.learn_chunk(SampleSpan(std::span(s.xs).subspan(a, n)), std::span(ys).subspan(a, n),
                             answers.data() + a, runner, learnt);
     }
     bool same = true;
