@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdlib>
 #include <cstddef>
 #include <exception>
 #include <random>
@@ -158,20 +159,32 @@ public:
         chunk.prepare(n, members, answers != nullptr);
         chunk.reorder();
         std::exception_ptr stopped;
-        runner.run(members + 1, [&](std::size_t task) {
+        // On several threads each member's rows are two tasks, the second
+        // taking up where the first ended, so that the last tasks of the
+        // chunk are short and no thread idles long at its end waiting for
+        // another. The second half of every member comes after every first.
+        const std::size_t parts = std::getenv("NOSPLIT") == nullptr && runner.threads() > 1 && n >= 4 * kPublishedRows ? 2 : 1;
+        const std::size_t cut = parts == 2 ? n / 2 : n;
+        runner.run(parts * members + 1, [&](std::size_t task) {
             if (task == 0) {
                 make_rows(xs, ys, stopped);
                 return;
             }
+            const bool second = task > members;
+            const std::size_t i = chunk.order[(task - 1) % members];
+            if (second && !chunk.await_first_part(i)) {
+                return;  // the first part failed, and its exception is the job's
+            }
             const auto began = std::chrono::steady_clock::now();
-            const std::size_t i = chunk.order[task - 1];
             Member& m = members_[i];
             if constexpr (kClassifier) {
-                if (answers != nullptr) {
+                if (answers != nullptr && !second) {
                     chunk.distributions[i].entries.clear();
                 }
             }
-            for (std::size_t r = 0; chunk.ready(r); ++r) {
+            const auto first_part = chunk.first_part_guard(i, parts == 2 && !second);
+            const std::size_t end = second ? n : cut;
+            for (std::size_t r = second ? cut : 0; r < end && chunk.ready(r); ++r) {
                 const auto& row = *chunk.rows[r];
                 if (answers != nullptr) {
                     auto* tree = m.current_tree();
@@ -188,7 +201,7 @@ public:
                 }
                 self().learn_member(i, row, chunk.weights[i * n + r]);
             }
-            chunk.seconds[i] = seconds_since(began);
+            chunk.seconds[i] = (second ? chunk.seconds[i] : 0.0) + seconds_since(began);
         });
         const std::size_t made = chunk.made();
         chunk.rows.clear();

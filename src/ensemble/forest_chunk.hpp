@@ -71,6 +71,12 @@ struct ForestChunk {
     // the last chunk's timings. Any order gives the same forest.
     std::vector<std::size_t> order;
     std::vector<double> seconds;
+    // Per member whose rows are two tasks: how its first ended (kPartRunning
+    // until then), written before the second task reads the member.
+    static constexpr unsigned kPartRunning = 0;
+    static constexpr unsigned kPartDone = 1;
+    static constexpr unsigned kPartFailed = 2;
+    std::vector<std::atomic<unsigned>> first_parts;
 
     // Room for n samples of `members` members.
     void prepare(std::size_t n, std::size_t members, bool with_answers) {
@@ -91,6 +97,12 @@ struct ForestChunk {
                 vote_weights.resize(n * members);
                 distributions.resize(members);
             }
+        }
+        if (first_parts.size() != members) {
+            first_parts = std::vector<std::atomic<unsigned>>(members);
+        }
+        for (auto& part : first_parts) {
+            part.store(kPartRunning, std::memory_order_relaxed);
         }
         if (order.size() != members) {
             order.resize(members);
@@ -120,6 +132,36 @@ struct ForestChunk {
             seen = published.load(std::memory_order_acquire);
         }
         return true;
+    }
+
+    // By the task of member i's first part, when `active`: marks the part
+    // done when it ends, or failed when it ends by an exception.
+    class FirstPart {
+    public:
+        FirstPart(std::atomic<unsigned>* flag) noexcept
+            : flag_(flag), exceptions_(std::uncaught_exceptions()) {}
+        FirstPart(const FirstPart&) = delete;
+        FirstPart& operator=(const FirstPart&) = delete;
+        ~FirstPart() {
+            if (flag_ != nullptr) {
+                flag_->store(std::uncaught_exceptions() > exceptions_ ? kPartFailed : kPartDone,
+                             std::memory_order_release);
+                flag_->notify_all();
+            }
+        }
+
+    private:
+        std::atomic<unsigned>* flag_;
+        int exceptions_;
+    };
+    [[nodiscard]] FirstPart first_part_guard(std::size_t i, bool active) {
+        return FirstPart(active ? &first_parts[i] : nullptr);
+    }
+    // By the task of member i's second part: false when the first failed.
+    [[nodiscard]] bool await_first_part(std::size_t i) {
+        std::atomic<unsigned>& part = first_parts[i];
+        part.wait(kPartRunning, std::memory_order_acquire);
+        return part.load(std::memory_order_acquire) == kPartDone;
     }
 
     // By member i's task: its class distribution for sample r of n.

@@ -3,6 +3,7 @@
 // under ThreadSanitizer (`make tsan`): every answer and the saved state must
 // equal learning one sample at a time, and the run must report no data race.
 
+#include <chrono>
 #include <cstdio>
 #include <random>
 #include <span>
@@ -14,6 +15,7 @@
 #include "core/archive.hpp"
 #include "ensemble/arf_classifier.hpp"
 #include "ensemble/arf_regressor.hpp"
+#include "ensemble/forest_chunk.hpp"
 #include "ensemble/leveraging_bagging_classifier.hpp"
 #include "ensemble/leveraging_bagging_regressor.hpp"
 #include "ensemble/sgbr_regressor.hpp"
@@ -155,6 +157,28 @@ int failure_reaches_the_caller() {
     return 1;
 }
 
+// A member whose rows are two tasks: when its first part fails, the second
+// does not wait for ever nor learn, and the failure reaches the caller.
+int failed_first_part_ends_the_second() {
+    ForestChunk<ForestRow<int>, int> chunk;
+    chunk.prepare(64, 1, false);
+    bool second_went_on = false;
+    try {
+        batch::ThreadPool::shared().run(2, 2, [&](std::size_t task) {
+            if (task == 0) {
+                const auto guard = chunk.first_part_guard(0, true);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                throw std::runtime_error("member failed");
+            }
+            second_went_on = chunk.await_first_part(0);
+        });
+    } catch (const std::runtime_error&) {
+        return second_went_on ? 1 : 0;
+    }
+    std::printf("a first part's exception did not reach the caller\n");
+    return 1;
+}
+
 }  // namespace
 
 int main() {
@@ -165,7 +189,8 @@ int main() {
     std::thread second([&] { failures[1] = check_all(s, 3); });
     first.join();
     second.join();
-    const int total = failures[0] + failures[1] + failure_reaches_the_caller();
+    const int total = failures[0] + failures[1] + failure_reaches_the_caller() +
+                      failed_first_part_ends_the_second();
     batch::ThreadPool::stop_shared();
     std::printf("%s\n", total == 0 ? "every forest and booster equals learning one sample at a time" : "FAILED");
     return total == 0 ? 0 : 1;
