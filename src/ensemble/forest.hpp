@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <cstdlib>
 #include <cstddef>
 #include <exception>
 #include <random>
@@ -137,11 +136,12 @@ public:
 
     // The samples in order, as learn_one would learn them one after another,
     // as tasks of `runner`. Task 0 makes, in sample order, each sample (from
-    // xs) and its row (begin_row) and every member's ensemble-level draws for it, in member
-    // order, so that the forest's generator and the statistics of the rows
-    // move exactly as learn_one moves them; it publishes the rows in blocks
-    // as it goes. Every other task is a member, which takes the rows as they
-    // are published: its answer (when answers are asked for), then its step.
+    // xs), its row (begin_row) and every member's ensemble-level draws for
+    // it, in member order, so that the forest's generator and the statistics
+    // of the rows move exactly as learn_one moves them; it publishes the rows
+    // in blocks as it goes. Every other task is a member's rows (all of them,
+    // or one of two halves), which it takes as they are published: its
+    // answer (when answers are asked for), then its step.
     // Last, on the calling thread, each sample's answer from its members'
     // answers, combined in member order as predict_one combines them. A row
     // that cannot begin (training weights that cannot be drawn) ends the
@@ -163,7 +163,7 @@ public:
         // taking up where the first ended, so that the last tasks of the
         // chunk are short and no thread idles long at its end waiting for
         // another. The second half of every member comes after every first.
-        const std::size_t parts = std::getenv("NOSPLIT") == nullptr && runner.threads() > 1 && n >= 4 * kPublishedRows ? 2 : 1;
+        const std::size_t parts = runner.threads() > 1 && n >= 4 * kPublishedRows ? 2 : 1;
         const std::size_t cut = parts == 2 ? n / 2 : n;
         runner.run(parts * members + 1, [&](std::size_t task) {
             if (task == 0) {

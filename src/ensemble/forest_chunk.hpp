@@ -138,7 +138,7 @@ struct ForestChunk {
     // done when it ends, or failed when it ends by an exception.
     class FirstPart {
     public:
-        FirstPart(std::atomic<unsigned>* flag) noexcept
+        explicit FirstPart(std::atomic<unsigned>* flag) noexcept
             : flag_(flag), exceptions_(std::uncaught_exceptions()) {}
         FirstPart(const FirstPart&) = delete;
         FirstPart& operator=(const FirstPart&) = delete;
