@@ -19,12 +19,17 @@ PYTEST_ARGS ?=
 PYPATH := $(abspath $(BUILD)):$(abspath python)
 ASAN_PYPATH := $(abspath $(ASAN_BUILD)):$(abspath python)
 
+# UNITY=OFF compiles each binding source on its own (quicker rebuilds while editing one).
+UNITY ?= ON
 CMAKE_ARGS = -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) \
 	-Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) -DTARVO_BUILD_PROBE=ON -DTARVO_WERROR=ON \
-	-DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) $(CCACHE_ARG)
+	-DTARVO_UNITY=$(UNITY) -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) $(CCACHE_ARG)
 
-# ccache speeds rebuilds where it is installed; the build never needs it.
-CCACHE_ARG := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# ccache speeds rebuilds where it is installed; the build never needs it. It caches a
+# compile that uses the precompiled header only with this sloppiness.
+CCACHE_ARG := $(shell command -v ccache >/dev/null 2>&1 && \
+	echo '"-DCMAKE_CXX_COMPILER_LAUNCHER=env;CCACHE_SLOPPINESS=pch_defines,time_macros;ccache"')
+
 
 .PHONY: all venv dev-path build test fuzz param-docs stubs demo bench sanitize tsan clean
 
