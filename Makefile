@@ -30,8 +30,8 @@ CMAKE_ARGS = -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) \
 CCACHE_ARG := $(shell command -v ccache >/dev/null 2>&1 && \
 	echo '"-DCMAKE_CXX_COMPILER_LAUNCHER=env;CCACHE_SLOPPINESS=pch_defines,time_macros;ccache"')
 
-
-.PHONY: all venv dev-path build test fuzz param-docs stubs demo bench sanitize tsan clean
+.PHONY: all venv dev-path build test fuzz param-docs stubs demo bench sanitize tsan wheel wheel-check \
+	build-cpu clean
 
 all: build
 
@@ -125,6 +125,39 @@ tsan:
 	$(CXX) $(TSAN_FLAGS) tests/tsan/forests_on_threads.cpp bindings/batch/thread_pool.cpp \
 		$(TSAN_BUILD)/*.o -o $(TSAN_BUILD)/forests_on_threads -pthread
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/forests_on_threads
+
+# The binary wheel in dist/: built from a clean build directory by pip (in an isolated
+# build environment, as `pip install .` builds), stripped, then given the manylinux tag of
+# the oldest glibc its symbols allow by `auditwheel repair`. WHEEL_JOBS compiles at once.
+WHEEL_JOBS ?= 2
+DIST := dist
+WHEEL_BUILD := build/wheel
+WHEEL_TOOLS := $(VENV)/.tarvo-wheel-tools
+
+$(WHEEL_TOOLS): requirements-wheel.txt | $(PY)
+	$(PY) -m pip install --quiet -r requirements-wheel.txt
+	touch $@
+
+wheel: $(WHEEL_TOOLS)
+	rm -rf $(WHEEL_BUILD) $(DIST)/tarvo_stream-*.whl
+	CMAKE_BUILD_PARALLEL_LEVEL=$(WHEEL_JOBS) $(PY) -m pip wheel --no-deps --wheel-dir $(WHEEL_BUILD)/raw \
+		--config-settings=build-dir=$(WHEEL_BUILD)/cmake --progress-bar off -v .
+	PATH="$(abspath $(VENV)/bin):$$PATH" $(VENV)/bin/auditwheel repair --wheel-dir $(DIST) \
+		$(WHEEL_BUILD)/raw/tarvo_stream-*.whl
+	@ls -l $(DIST)/tarvo_stream-*.whl
+
+# The wheel installed with the sklearn extra into a fresh venv under /tmp whose PATH holds
+# no compiler, then its smoke test (tools/wheel_check.sh), against models the development
+# build saved.
+wheel-check: wheel build
+	tools/wheel_check.sh $(DIST)/tarvo_stream-*.whl
+
+# Processor time of a clean build, of each compile and link, for BASE and then this
+# checkout's files, one after the other (tools/build_cpu.py; bench/results/build.md has the
+# figures). Takes ten minutes or more on two cores.
+BASE ?= 32fbdda
+build-cpu: $(STAMP)
+	$(PY) tools/build_cpu.py $(BASE) WORKTREE
 
 clean:
 	rm -rf build _skbuild dist *.egg-info

@@ -213,8 +213,8 @@ def test_version_is_the_package_version(capsys):
     with pytest.raises(SystemExit) as info:
         main(["--version"])
     assert info.value.code == 0
-    assert capsys.readouterr().out == f"tarvo {tarvo.__version__}\n"
-    assert tarvo.__version__ == _project()["version"]
+    assert capsys.readouterr().out == f"tarvo-stream {tarvo.__version__}\n"  # the distribution's name
+    assert (tarvo.__distribution__, tarvo.__version__) == (_project()["name"], _project()["version"])
 
 
 def test_help_says_where_to_find_the_learners_and_the_version(capsys):
@@ -258,7 +258,7 @@ def test_the_venv_runs_the_command_line_without_pythonpath(tmp_path):
     package, native = where.split()
     assert package.startswith(os.path.join(root, "python", "tarvo"))
     assert native.startswith(os.path.join(root, "build"))
-    assert run_venv("-m", "tarvo", "--version").startswith("tarvo ")
+    assert run_venv("-m", "tarvo", "--version").startswith("tarvo-stream ")
     assert "HoeffdingTreeClassifier" in run_venv("-m", "tarvo", "list")
     assert "NaiveBayes" in run_venv("-m", "tarvo", "evaluate", "--model", "NaiveBayes", "--samples", "300",
                                     "--no-progress")

@@ -10,7 +10,7 @@ import warnings
 import numpy as np
 import pytest
 
-pytest.importorskip("sklearn", reason="tarvo.sklearn needs scikit-learn (pip install 'tarvo[sklearn]')")
+pytest.importorskip("sklearn", reason="tarvo.sklearn needs scikit-learn (pip install scikit-learn)")
 
 from sklearn.base import clone  # noqa: E402
 from sklearn.model_selection import GridSearchCV, cross_val_score  # noqa: E402

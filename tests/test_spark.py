@@ -23,7 +23,7 @@ if os.environ.get("TARVO_SANITIZED") == "1":
     pytest.skip("Spark is not run under the sanitizers: the preloaded runtime would reach the JVM and its "
                 "Python workers", allow_module_level=True)
 for _module in ("pyspark", "pyarrow", "pandas"):
-    pytest.importorskip(_module, reason=f"{_module} is not installed (pip install 'tarvo[spark]')")
+    pytest.importorskip(_module, reason=f"{_module} is not installed (pip install {_module})")
 
 
 def _java_major() -> int | None:

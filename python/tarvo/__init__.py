@@ -127,3 +127,5 @@ __all__ = [
 ]
 
 __version__ = "0.1.0"
+# The name this package is installed under (the import name is tarvo).
+__distribution__ = "tarvo-stream"

@@ -46,6 +46,7 @@ from tarvo import (
     SRPClassifier,
     SRPRegressor,
     StandardScaler,
+    __distribution__,
     __version__,
     _signature,
 )
@@ -201,7 +202,7 @@ def build_parser(prog: str = PROG) -> argparse.ArgumentParser:
         epilog=f"'{prog} list' shows every learner and stream with its parameters and defaults; "
         f"'{prog} --version' prints the version.",
     )
-    parser.add_argument("--version", action="version", version=f"tarvo {__version__}")
+    parser.add_argument("--version", action="version", version=f"{__distribution__} {__version__}")
     sub = parser.add_subparsers(dest="command", metavar="COMMAND")
     ls = sub.add_parser(
         "list",

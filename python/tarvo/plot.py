@@ -1,4 +1,4 @@
-"""Learning-curve plots of prequential results (needs matplotlib: ``pip install 'tarvo[plot]'``)."""
+"""Learning-curve plots of prequential results (needs matplotlib: ``pip install matplotlib``)."""
 
 from __future__ import annotations
 
@@ -29,7 +29,7 @@ def require_matplotlib() -> Any:
     try:
         import matplotlib
     except ImportError as exc:
-        raise ImportError("plotting needs matplotlib: pip install 'tarvo[plot]' (or matplotlib)") from exc
+        raise ImportError("plotting needs matplotlib: pip install 'matplotlib>=3.8'") from exc
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 

@@ -30,7 +30,7 @@ transformer a scikit-learn estimator, so that ``clone``, ``Pipeline``,
   object with the new value (the object passed in is left alone), which is what
   ``GridSearchCV`` needs.
 
-Install with ``pip install 'tarvo[sklearn]'``.
+Needs scikit-learn: ``pip install 'scikit-learn>=1.6'``.
 """
 
 from __future__ import annotations
@@ -58,7 +58,7 @@ try:
     )
 except ImportError as exc:  # pragma: no cover - depends on the installation
     raise ImportError(
-        "tarvo.sklearn needs scikit-learn 1.6 or later: pip install 'tarvo[sklearn]'"
+        "tarvo.sklearn needs scikit-learn 1.6 or later: pip install 'scikit-learn>=1.6'"
     ) from exc
 
 import _tarvo_core as core

@@ -54,7 +54,8 @@ try:
     from pyspark.sql.streaming.stateful_processor import StatefulProcessor, StatefulProcessorHandle, TimerValues
 except ImportError as exc:  # pragma: no cover - depends on the installation
     raise ImportError(
-        "tarvo.spark needs pyspark 4, pyarrow and pandas: pip install 'tarvo[spark]'"
+        "tarvo.spark needs pyspark 4, pyarrow, pandas and protobuf: "
+        "pip install 'pyspark>=4,<5' 'pyarrow>=18' 'pandas>=2.2,<3' 'protobuf>=5.28'"
     ) from exc
 
 import _tarvo_core as core
