@@ -56,9 +56,21 @@ class Build:
 
 
 def short_name(output: str) -> str:
-    """``CMakeFiles/_tarvo_core.dir/bindings/bind_tree.cpp.o`` -> ``bindings/bind_tree.cpp``."""
-    if output.endswith(".o") and ".dir/" in output:
-        return output.split(".dir/", 1)[1][: -len(".o")]
+    """The step's name: the source it compiles, the unity file with its module, the precompiled
+    header with its target, or the module it links.
+
+    ``CMakeFiles/_tarvo_core.dir/bindings/bind_tree.cpp.o`` -> ``bindings/bind_tree.cpp``;
+    ``CMakeFiles/_tarvo_core.dir/Unity/unity_main_cxx.cxx.o`` -> ``_tarvo_core unity file main``.
+    """
+    if ".dir/" in output:
+        target, rest = output.split(".dir/", 1)
+        target = Path(target).name
+        if rest.startswith("Unity/unity_"):
+            return f"{target} unity file {rest[len('Unity/unity_'):].split('_cxx')[0]}"
+        if rest.startswith("cmake_pch"):
+            return f"{target} precompiled header"
+        if rest.endswith(".o"):
+            return rest[: -len(".o")]
     return "link " + Path(output).name
 
 
