@@ -43,7 +43,7 @@ public:
 
     template <class Func, class... Extra>
     Bound& def(const char* name, Func&& f, const Extra&... extra) {
-        Base::def(name, std::forward<Func>(f), extra..., object_guard{});
+        Base::def(name, std::forward<Func>(f), extra..., object_guard<T>{});
         return *this;
     }
     template <class... Args, class... Extra>
@@ -81,7 +81,7 @@ public:
         with_table_doc(name, [&](const auto&... doc) {
             Base::def_property(name, getter(fget),
                                py::cpp_function(py::method_adaptor<T>(fset), py::is_setter(),
-                                                py::is_method(*this), object_guard{}),
+                                                py::is_method(*this), object_guard<T>{}),
                                extra..., doc...);
         });
         return *this;
@@ -114,7 +114,7 @@ private:
     template <class Getter>
     py::cpp_function getter(const Getter& fget) {
         return py::cpp_function(py::method_adaptor<T>(fget), py::is_method(*this),
-                                object_guard{});
+                                object_guard<T>{});
     }
 };
 

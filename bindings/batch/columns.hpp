@@ -7,10 +7,13 @@
 // column order, so that it has the same buckets and iterates in the same
 // order. A NaN cell is an absent feature.
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include <pybind11/numpy.h>
@@ -69,11 +72,22 @@ public:
         if (start < 0 || stop < start) {
             throw py::value_error("batch: the rows to read are out of order");
         }
+        std::unordered_set<std::string_view> seen;
+        for (const std::string& name : names_) {
+            if (!seen.insert(name).second) {
+                throw py::value_error("batch: the column name '" + name + "' appears more than once");
+            }
+        }
         for (const py::handle item : arrays) {
             if (!py::isinstance<py::array>(item)) {
                 throw py::type_error("batch: every column must be a NumPy array");
             }
             auto array = py::reinterpret_borrow<py::array>(item);
+            if (py::str(array.dtype().attr("byteorder")).cast<std::string>() == kForeignOrder) {
+                // Stored in the other byte order: read a copy in this machine's order.
+                array = py::reinterpret_steal<py::array>(
+                    array.attr("astype")(array.dtype().attr("newbyteorder")("=")).release());
+            }
             if (array.ndim() != 1 || array.shape(0) < stop) {
                 throw py::value_error("batch: a column is not 1-D or is shorter than the rows read");
             }
@@ -107,6 +121,10 @@ public:
     [[nodiscard]] const std::vector<std::string>& names() const noexcept { return names_; }
 
 private:
+    // NumPy's mark for multi-byte values stored in the order this machine does not use.
+    static constexpr const char* kForeignOrder =
+        std::endian::native == std::endian::little ? ">" : "<";
+
     static CellType cell_type(const py::dtype& dtype) {
         const char kind = dtype.kind();
         const auto size = dtype.itemsize();

@@ -27,7 +27,6 @@ learnt before it, and the ``KeyboardInterrupt`` says how many.
 
 from __future__ import annotations
 
-import itertools
 import math
 import os
 import time
@@ -37,7 +36,18 @@ from typing import Any
 import numpy as np
 
 import _tarvo_core as core
-from tarvo.evaluate import PrequentialResult, Windowed, default_metrics
+from tarvo._prequential import (
+    PrequentialResult,
+    Windowed,
+    count_argument,
+    default_metrics,
+    detector_feed,
+    metric_targets,
+    named_metrics,
+    new_result,
+    progress_bar,
+    test_then_train,
+)
 from tarvo.learners import task_of
 
 try:
@@ -105,7 +115,10 @@ def _features(X: Any, columns: Sequence[str] | None) -> tuple[list[str], list[np
         return names, cols, len(X)
     if isinstance(X, (str, bytes)) or X is None or isinstance(X, Mapping):
         raise TypeError(f"X must be a 2-D array or a DataFrame, not {type(X).__name__}")
-    arr = np.asarray(X)
+    try:
+        arr = np.asarray(X)
+    except ValueError as exc:  # rows of different lengths
+        raise ValueError("X: the rows have different lengths; every row needs one value per column") from exc
     if arr.ndim != 2:
         raise ValueError(f"X must be 2-D (rows by features), got {arr.ndim} dimension(s)")
     if arr.dtype.kind not in "fiub":
@@ -134,15 +147,30 @@ def _check_names(names: list[str], what: str) -> None:
 
 def _labels(y: Any, n: int, task: str) -> np.ndarray:
     """``y`` checked and converted: int32 labels or float64 targets."""
-    arr = np.asarray(y.to_numpy() if hasattr(y, "to_numpy") and not isinstance(y, np.ndarray) else y)
+    if hasattr(y, "to_numpy") and not isinstance(y, np.ndarray):
+        dtype = getattr(y, "dtype", None)
+        if task == "regression" and getattr(dtype, "kind", "O") in "fiub" and not isinstance(dtype, np.dtype):
+            y = y.to_numpy(dtype=np.float64, na_value=np.nan)  # nullable numbers: NA as NaN, refused below
+        else:
+            y = y.to_numpy()
+    arr = np.asarray(y)
     if arr.ndim != 1:
         raise ValueError(f"y must be 1-D, got {arr.ndim} dimension(s)")
     if arr.shape[0] != n:
         raise ValueError(f"y has {arr.shape[0]} values for {n} rows of X")
     if task == "regression":
         if arr.dtype.kind not in "fiub":
+            first = next((i for i, v in enumerate(arr) if _is_missing(v)), None) if arr.dtype.kind == "O" else None
+            if first is not None:
+                raise ValueError(f"y: row {first} has no target; every row needs a finite number")
             raise TypeError(f"y holds {arr.dtype} values; a regressor's targets must be numbers")
-        return np.ascontiguousarray(arr, dtype=np.float64)
+        values = np.ascontiguousarray(arr, dtype=np.float64)
+        finite = np.isfinite(values)
+        if not finite.all():
+            first = int(np.argmin(finite))
+            what = "no target (NaN)" if math.isnan(values[first]) else f"the target {values[first]}"
+            raise ValueError(f"y: row {first} has {what}; every row needs a finite number")
+        return values
     if arr.dtype.kind == "b":
         return arr.astype(np.int32)
     if arr.dtype.kind in "iu":
@@ -156,6 +184,11 @@ def _labels(y: Any, n: int, task: str) -> np.ndarray:
             raise ValueError("y: a label lies outside the 32-bit integer range")
         return arr.astype(np.int32)
     raise TypeError(f"y holds {arr.dtype} values; a classifier's labels must be integers")
+
+
+def _is_missing(value: Any) -> bool:
+    """None, pandas' NA or a float NaN."""
+    return value is None or type(value).__name__ == "NAType" or (isinstance(value, float) and math.isnan(value))
 
 
 def _kind(model: Any) -> str:
@@ -235,8 +268,7 @@ def _threads_argument(threads: int | None) -> int:
                 raise ValueError(f"TARVO_NUM_THREADS must be a whole number, got {env!r}") from exc
         else:
             threads = os.cpu_count() or 1
-    if isinstance(threads, bool) or not isinstance(threads, int) or threads < 1:
-        raise ValueError(f"threads must be a whole number of at least 1, got {threads!r}")
+    threads = count_argument("threads", threads, 1)
     # The pool never starts more than 64 workers, so a larger count changes nothing; the cap keeps
     # a huge one within the native integer instead of failing at the call.
     return min(threads, _MOST_THREADS)
@@ -407,13 +439,10 @@ def prequential(
     ``cancel``, a :class:`threading.Event`, stops the run between chunks of rows when set
     (as Ctrl-C does), for a caller that runs several evaluations on threads.
     """
-    from tarvo import evaluate
-
     kind = _kind(model)
     if kind == "transform":
         raise TypeError(f"model: {type(model).__name__} is a transformer, not a learner")
-    if isinstance(every, bool) or not isinstance(every, int) or every < 1:
-        raise ValueError(f"every must be a whole number of at least 1, got {every!r}")
+    every = count_argument("every", every, 1)
     names, cols, n = _features(X, columns)
     target = _labels(y, n, kind)
     threads = _threads_argument(threads)
@@ -425,16 +454,23 @@ def prequential(
         detector = core.ADWIN(0.002)
     elif detector is False:
         detector = None
-    getters, _ = evaluate._bind(metrics)
-    named = list(metrics.items()) if isinstance(metrics, Mapping) else [(g, m) for (g, _), m in zip(getters, metrics or [])]
+    named = named_metrics(metrics)  # TypeError naming a metric that is none, before any row
+    detector_feed(detector, kind)  # the same for the detector
     use_native = native is not None and _native_metrics(named) and (detector is None or isinstance(detector, core.ADWIN))
     out = np.empty(n, dtype=np.int64 if kind == "classification" else np.float64) if predictions else None
+    result = new_result(model, name)
     if not use_native:
-        result = _python_prequential(model, names, cols, target, metrics, every, detector, name, out)
+        labels = target.tolist()
+        rows = zip(_rows(names, cols, 0, n), labels)
+        bar = progress_bar(progress, n, result.model)
+        try:
+            test_then_train(model, rows, result, metrics, every=every, detector=detector, out=out, bar=bar)
+        finally:
+            if bar is not None:
+                bar.close()
         return (result, out) if predictions else result
-    result = PrequentialResult(model=name or type(model).__name__, task=kind)
-    result.curve = {metric: [] for metric, _ in getters}
-    updates = _metric_targets(metrics)
+    result.curve = {metric: [] for metric, _ in named}
+    updates = metric_targets(metrics)
 
     # Metrics are read through the session, which holds them while the batch runs.
     where = {id(t): i for i, t in enumerate(updates)}
@@ -465,7 +501,7 @@ def prequential(
             a = stop
 
     start = time.perf_counter()
-    bar = evaluate._progress_bar(progress, n, result.model)
+    bar = progress_bar(progress, n, result.model)
     try:
         with native.Session(model, updates, detector) as session:
             _run_chunks(n, step, session, bar.update if bar is not None else None, cancel, align=every)
@@ -478,77 +514,3 @@ def prequential(
             bar.close()
     result.final = {metric: values[-1] for metric, values in result.curve.items()}
     return (result, out) if predictions else result
-
-
-def _metric_targets(metrics: Any) -> list[Any]:
-    """Each distinct metric object once, in order (windowed views share their metric)."""
-    if metrics is None:
-        return []
-    items = metrics.values() if isinstance(metrics, Mapping) else metrics
-    targets: list[Any] = []
-    seen: set[int] = set()
-    for m in items:
-        target = m.metric if isinstance(m, Windowed) else m
-        if id(target) not in seen:
-            seen.add(id(target))
-            targets.append(target)
-    return targets
-
-
-def _python_prequential(model: Any, names: list[str], cols: list[np.ndarray], target: np.ndarray, metrics: Any,
-                        every: int, detector: Any, name: str | None, out: np.ndarray | None) -> PrequentialResult:
-    """The Python loop, for metrics or detectors defined in Python: the same calls in the
-    same order as :func:`tarvo.evaluate.prequential`."""
-    from tarvo import evaluate
-
-    n = target.shape[0]
-    task = task_of(model)
-    result = PrequentialResult(model=name or type(model).__name__, task=task)
-    getters, updaters = evaluate._bind(metrics)
-    result.curve = {metric: [] for metric, _ in getters}
-
-    def record(count: int) -> None:
-        result.steps.append(count)
-        for metric, get in getters:
-            result.curve[metric].append(get())
-
-    predict, learn = model.predict_one, model.learn_one
-    classification = task == "classification"
-    labels = target.tolist()
-    start = time.perf_counter()
-    rows = _rows(names, cols, 0, n)
-    r = 0
-    try:
-        if n and classification and hasattr(model, "predict_proba_one"):
-            x = next(rows)
-            if model.predict_proba_one(x):
-                rows = itertools.chain([x], rows)
-            else:
-                if out is not None:
-                    out[0] = predict(x)
-                learn(x, labels[0])
-                r, result.first_scored = 1, 2
-                if r % every == 0:
-                    record(r)
-        for x in rows:
-            y = labels[r]
-            y_pred = predict(x)
-            learn(x, y)
-            for update in updaters:
-                update(y, y_pred)
-            if out is not None:
-                out[r] = y_pred
-            r += 1
-            if detector is not None:
-                detector.update((0.0 if y_pred == y else 1.0) if classification else abs(y - y_pred))
-                if detector.drift_detected:
-                    result.drifts.append(r)
-            if r % every == 0:
-                record(r)
-    finally:
-        result.elapsed = time.perf_counter() - start
-    result.n_samples = r
-    if not result.steps or result.steps[-1] != r:
-        record(r)
-    result.final = {metric: values[-1] for metric, values in result.curve.items()}
-    return result

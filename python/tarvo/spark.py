@@ -59,7 +59,7 @@ except ImportError as exc:  # pragma: no cover - depends on the installation
 
 import _tarvo_core as core
 from tarvo import batch
-from tarvo.evaluate import _bind, default_metrics
+from tarvo._prequential import bind_metrics, default_metrics
 from tarvo.learners import task_of
 
 __all__ = ["KeyedOutput", "configure", "prequential_by_key", "predict_by_key", "export_models", "ROCKSDB_PROVIDER"]
@@ -438,7 +438,7 @@ def prequential_by_key(
         chosen = default_metrics(task) if metrics is None else metrics
         if isinstance(chosen, (str, bytes)) or not isinstance(chosen, (Mapping, Sequence)):
             raise TypeError("metrics must be a mapping of names to metric objects, or a sequence of them")
-        metric_names = tuple(name for name, _ in _bind(chosen)[0])
+        metric_names = tuple(name for name, _ in bind_metrics(chosen)[0])
         for name in metric_names:
             if name in (key, order, "rows") or name.startswith(_PREFIX):
                 raise ValueError(f"metrics: the name {name!r} is taken by another column of the metrics output")
