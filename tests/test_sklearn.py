@@ -438,8 +438,8 @@ def test_labels_keep_their_values_and_dtype_or_are_refused_naming_y(case):
     lambda: OnlineRegressor(tarvo.RegressionPipeline([tarvo.StandardScaler()], tarvo.LinearRegression())),
 ], ids=["tree", "forest", "pipeline"])
 def test_threads_predicting_while_one_learns_wait_for_one_another(make):
-    """Eight threads predict while one runs partial_fit chunk after chunk: no call fails, and every
-    answer is the one a single thread gets after some number of the chunks."""
+    """Eight threads predict (and pickle) while one runs partial_fit chunk after chunk: no call fails,
+    and every answer is the one a single thread gets after some number of the chunks."""
     import threading
 
     X, y, score = data(n=1400, seed=3)
@@ -450,6 +450,8 @@ def test_threads_predicting_while_one_learns_wait_for_one_another(make):
     methods = ["predict"] + (["predict_proba"] if isinstance(make(), OnlineClassifier) else [])
 
     def answer(est, k):
+        if k == len(methods):  # a copy made by pickling answers as the estimator did when pickled
+            return ("predict", pickle.loads(pickle.dumps(est)).predict(queries).tobytes())
         return (methods[k], getattr(est, methods[k])(queries).tobytes())
 
     alone = make()
@@ -476,7 +478,7 @@ def test_threads_predicting_while_one_learns_wait_for_one_another(make):
         try:
             start.wait()
             for i in range(500):  # bounded: the learner is done long before
-                answers.append(answer(shared, i % len(methods)))
+                answers.append(answer(shared, i % (len(methods) + 1)))
                 if learnt.is_set():
                     break
         except Exception as exc:  # noqa: BLE001 - reported below

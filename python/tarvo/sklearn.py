@@ -351,9 +351,15 @@ class _Wrapper(BaseEstimator):
         return lock
 
     def __getstate__(self) -> dict[str, Any]:
-        # A lock does not pickle or copy: the copy makes its own on first use.
-        state = dict(super().__getstate__())
-        state.pop("_lock", None)
+        # A lock does not pickle or copy: the copy makes its own on first use. The fitted object is
+        # copied under the lock, so that pickling waits for a call in another thread and never
+        # finds the object busy in its batch.
+        with self._call_lock():
+            state = dict(super().__getstate__())
+            state.pop("_lock", None)
+            fitted = f"{self._param}_"
+            if fitted in state:
+                state[fitted] = copy.copy(state[fitted])
         return state
 
     def get_params(self, deep: bool = True) -> dict[str, Any]:
