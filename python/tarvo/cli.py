@@ -240,7 +240,8 @@ def build_parser(prog: str = PROG) -> argparse.ArgumentParser:
     ev.add_argument("--samples", type=int, metavar="N",
                     help=f"length of a synthetic stream (default {DEFAULT_SAMPLES}); rows read from a CSV file")
     ev.add_argument("--skip", type=int, default=0, metavar="N",
-                    help="skip the first N rows of a CSV file (a --load ed learner goes on after the rows it learnt)")
+                    help="skip the first N rows of a CSV file: a learner saved after N rows goes on from there "
+                    "with --load")
     ev.add_argument("--seed", type=int, default=42, help="seed of the synthetic stream (default 42)")
     ev.add_argument("--every", type=int, metavar="N", help="read the learning curve every N samples")
     ev.add_argument("--window", type=int, default=1000, metavar="N", help="window of the windowed metrics")

@@ -480,7 +480,7 @@ def prequential_by_key(
     Features are read as doubles (a null is a missing feature). A classifier's target must
     hold whole numbers within 32 bits (or booleans), a regressor's any numbers; a null or
     unencodable target, a null key or a null order value stops the query with an error
-    naming the column.
+    naming the column (a NaN key or target is called NaN there, a null one null).
 
     ``every`` reports ``metrics`` (default: :func:`tarvo.evaluate.default_metrics` of the
     model's task, copied per key) each time a key has learnt a multiple of ``every`` rows,
