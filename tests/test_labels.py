@@ -78,6 +78,10 @@ def test_numbers_stay_numbers_unless_they_are_all_whole():
     (["a", "b", 3], None, "y row 2: cannot read the label 3 (3 is not text, and the labels before it are texts)"),
     (["a", None, "b"], None, "y row 1: cannot read the label None (a missing label)"),
     ([1, 2, "b"], True, "y row 2: cannot read the label 'b' ('b' is not a number, and the labels before it are"),
+    # The same rule the other way round: the text of a number after text labels.
+    (["a", "b", "3"], None, "y row 2: cannot read the label '3' ('3' is a number, and the labels before it are texts)"),
+    (["a", "a", " 2.5 "], True, "y row 2: cannot read the label ' 2.5 ' (' 2.5 ' is a number, and the labels before"),
+    (np.array(["no", "yes", "True"]), None, "y row 2: cannot read the label 'True' ('True' is a number, and the"),
     (np.array(["a", "b", "c"]), False, "y text targets: a regression target must be numbers"),
 ])
 def test_labels_that_cannot_be_read_name_their_row(y, labels, message):

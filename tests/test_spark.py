@@ -419,20 +419,77 @@ def test_a_stream_needs_the_rocksdb_state_store(spark, tmp_path):
         spark.conf.set(provider, ROCKSDB_PROVIDER)
 
 
+NAN = float("nan")
+# (rows of k, t, a, y, z, d; the key and target columns; the error). A floating column reaches pandas
+# with its nulls as NaN: its NaN and null are told apart all the same.
 WHILE_RUNNING = [
-    ([(None, 0, 0.5, 1, 1.0)], "y", r"key: a row's 'k' is null"),
-    ([(1, 0, 0.5, None, 1.0)], "y", r"target: column 'y' is null in a row of key 1"),
-    ([(1, 0, 0.5, 1, 1.5)], "z", r"target: column 'z' holds 1.5 for key 1, which cannot be encoded"),
-    ([(1, 0, 0.5, 1, 2.0**40)], "z", r"target: column 'z' holds 1099511627776 for key 1, outside the 32-bit range"),
+    ([(None, 0, 0.5, 1, 1.0, 1.0)], "k", "y", r"key: a row's 'k' is null"),
+    ([(1, 0, 0.5, None, 1.0, 1.0)], "k", "y", r"target: column 'y' is null in a row of key 1"),
+    ([(1, 0, 0.5, 1, 1.5, 1.0)], "k", "z", r"target: column 'z' holds 1.5 for key 1, which cannot be encoded"),
+    ([(1, 0, 0.5, 1, 2.0**40, 1.0)], "k", "z",
+     r"target: column 'z' holds 1099511627776 for key 1, outside the 32-bit range"),
+    ([(1, 0, 0.5, 1, 1.0, NAN)], "d", "y", r"key: a row's 'd' is NaN; every row needs a key"),
+    ([(1, 0, 0.5, 1, 1.0, None)], "d", "y", r"key: a row's 'd' is null; every row needs a key"),
+    ([(1, 0, 0.5, 1, 1.0, 2.0), (1, 1, 0.5, 1, NAN, 2.0)], "d", "z", r"target: column 'z' is NaN in a row of key 2.0"),
+    ([(1, 0, 0.5, 1, None, 2.0)], "d", "z", r"target: column 'z' is null in a row of key 2.0"),
 ]
 
 
-@pytest.mark.parametrize("data, target, message", WHILE_RUNNING)
-def test_bad_rows_stop_the_query_naming_the_column(spark, data, target, message):
-    df = spark.createDataFrame(data, schema="k long, t long, a double, y int, z double")
-    out = prequential_by_key(df, key="k", order="t", features=["a"], target=target, model=tree())
+@pytest.mark.parametrize("data, key, target, message", WHILE_RUNNING)
+def test_bad_rows_stop_the_query_naming_the_column(spark, data, key, target, message):
+    df = spark.createDataFrame(data, schema="k long, t long, a double, y int, z double, d double")
+    out = prequential_by_key(df, key=key, order="t", features=["a"], target=target, model=tree())
     with pytest.raises(PythonException, match=message):
         out.predictions.collect()
+
+
+def test_a_floating_key_scores_its_rows_and_a_nan_key_is_named(spark):
+    model = tree()
+    for i in range(40):
+        model.learn_one({"a": float(i % 5)}, i % 2)
+    models = spark.createDataFrame([(1.5, pickle.dumps(model))], schema="d double, model binary")
+    df = spark.createDataFrame([(1.5, float(i)) for i in range(5)] + [(2.5, 1.0)], schema="d double, a double")
+    got = predict_by_key(df, key="d", features=["a"], models=models).toPandas().sort_values(["d", "a"])
+    assert got["prediction"].tolist()[:5] == [model.predict_one({"a": float(i)}) for i in range(5)]
+    assert got["prediction"].isna().tolist() == [False] * 5 + [True]
+    bad = spark.createDataFrame([(NAN, 1.0)], schema="d double, a double")
+    with pytest.raises(PythonException, match=r"key: a row's 'd' is NaN"):
+        predict_by_key(bad, key="d", features=["a"], models=models).collect()
+
+
+# ---------------------------------------------------------------- local mode
+
+
+@pytest.mark.parametrize("master, cores", [
+    ("local", 1), ("local[3]", 3), ("local[*]", os.cpu_count()), ("local[2,4]", 2), ("local[*,3]", os.cpu_count()),
+    ("local-cluster[2,1,1024]", None), ("spark://host:7077", None), ("yarn", None), (None, None),
+])
+def test_a_local_master_gets_as_many_shuffle_partitions_as_cores(spark, master, cores):
+    from pyspark import SparkContext
+
+    from tarvo.spark import _local_defaults, local_cores
+
+    assert local_cores(master) == cores
+    builder = SparkSession.builder if master is None else SparkSession.builder.master(master)
+    mine = SparkSession.builder.master("local[3]").config("spark.sql.shuffle.partitions", "9")
+    running, SparkContext._active_spark_context = SparkContext._active_spark_context, None  # as before a session
+    try:
+        _local_defaults(builder)
+        _local_defaults(mine)
+    finally:
+        SparkContext._active_spark_context = running
+    assert builder._options.get("spark.sql.shuffle.partitions") == (str(cores) if cores is not None else None)
+    assert mine._options["spark.sql.shuffle.partitions"] == "9"  # the user's setting stays
+    _local_defaults(fresh := SparkSession.builder.master("local[3]"))
+    assert "spark.sql.shuffle.partitions" not in fresh._options  # a session runs: its settings stay
+
+
+def test_the_state_server_warns_no_more_of_new_keys(spark):
+    from tarvo.spark import STATE_SERVER_LOGGER
+
+    log4j = spark.sparkContext._jvm.org.apache.logging.log4j
+    level = log4j.LogManager.getContext(False).getConfiguration().getLoggerConfig(STATE_SERVER_LOGGER)
+    assert level.getName() == STATE_SERVER_LOGGER and level.getLevel().toString() == "ERROR"
 
 
 # ---------------------------------------------------------------- the README

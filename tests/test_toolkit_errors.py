@@ -9,6 +9,7 @@ from __future__ import annotations
 
 import gzip
 import importlib.util
+import io
 import os
 import subprocess
 import sys
@@ -38,6 +39,9 @@ FILES = {
         gzip.compress(b"a,y\n" + b"".join(b"%d,%d\n" % (i, i % 3) for i in range(20_000)))
     ),
 }
+
+
+WIDE_HEADER = ",".join(f"c{j}" for j in range(100_000)) + ",c7,c99998,y\n" + "1," * 100_002 + "0\n"
 
 
 def fill(text, files):
@@ -200,6 +204,9 @@ LIBRARY_CASES = [
     (lambda f: list(iter_csv(f["long.csv"], "y")), DataError, "row 2 (line 3): a field is longer than"),
     (lambda f: list(iter_csv(f["truncated.csv.gz"], "y")), DataError, "not a readable gzip file after line"),
     (lambda f: list(iter_csv(f["ok.csv"], "y", converters={"a": 5})), TypeError, "the converter of column 'a' is not"),
+    # 100,000 columns, two names twice: found in one pass over the header (it took minutes).
+    (lambda f: list(iter_csv(io.StringIO(WIDE_HEADER), "y")), DataError,
+     "<stream>: duplicated column names 'c7', 'c99998'"),
     # generators
     (lambda f: SEA(-1), ValueError, "n_samples must be at least 0, got -1"),
     (lambda f: SEA(1.5), TypeError, "n_samples must be an integer, got 1.5"),

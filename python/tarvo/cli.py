@@ -11,8 +11,11 @@ from __future__ import annotations
 
 import argparse
 import ast
+import collections
 import concurrent.futures
+import contextlib
 import difflib
+import itertools
 import json
 import math
 import os
@@ -150,6 +153,7 @@ class ModelChoice:
     scale: str | None = None  # a key of SCALERS: the learner runs behind that scaler
     loaded: Any = None  # a stored learner (--load) that continues from its saved state
     path: str | None = None  # the file it was loaded from
+    features: tuple[str, ...] | None = None  # the features it learnt, as --save recorded them (None: not recorded)
 
     @property
     def label(self) -> str:
@@ -235,16 +239,21 @@ def build_parser(prog: str = PROG) -> argparse.ArgumentParser:
     ev.add_argument("--drop", action="append", default=[], metavar="COL", help="a CSV column to ignore")
     ev.add_argument("--samples", type=int, metavar="N",
                     help=f"length of a synthetic stream (default {DEFAULT_SAMPLES}); rows read from a CSV file")
+    ev.add_argument("--skip", type=int, default=0, metavar="N",
+                    help="skip the first N rows of a CSV file: a learner saved after N rows goes on from there "
+                    "with --load")
     ev.add_argument("--seed", type=int, default=42, help="seed of the synthetic stream (default 42)")
     ev.add_argument("--every", type=int, metavar="N", help="read the learning curve every N samples")
     ev.add_argument("--window", type=int, default=1000, metavar="N", help="window of the windowed metrics")
     ev.add_argument("--drift-delta", type=float, default=0.002, metavar="D",
                     help="delta of the ADWIN detector fed each learner's errors (default 0.002)")
     ev.add_argument("--no-drift", action="store_true", help="run no drift detector")
-    ev.add_argument("--plot", metavar="PATH", help="write the learning curves (needs matplotlib)")
+    ev.add_argument("--plot", metavar="PATH", help="write the learning curves (needs matplotlib); the format "
+                    "follows the suffix, and a PATH without one gets .png")
     ev.add_argument("--json", metavar="PATH", help="write every figure as JSON ('-' for standard output)")
     ev.add_argument("--save", metavar="PATH",
-                    help="store each trained learner with pickle (several learners: PATH-<name>.<ext>)")
+                    help="store each trained learner with pickle, and the names of its features (several "
+                    "learners: PATH-<name>.<ext>)")
     ev.add_argument("--load", action="append", default=[], metavar="PATH",
                     help="run a learner (or pipeline) stored with --save from where it stopped, labelled "
                     "by its file name; repeatable, and runs beside any --model (only load files you trust)")
@@ -269,6 +278,7 @@ class Source:
     drift_points: tuple[int, ...] = ()
     title: str = ""
     labels: ClassLabels | None = None  # the class labels of a file, as the learners learn them
+    features: tuple[str, ...] = ()  # the names of the features its samples may hold
 
 
 def _generator_keywords(cls: type) -> list[str]:
@@ -296,6 +306,8 @@ def _synthetic_source(name: str, args: argparse.Namespace) -> Source:
         stream = cls(n, seed=args.seed, **params)
     except (TypeError, ValueError) as exc:
         raise UsageError(f"--data {name}: {_one_line(exc)}") from exc
+    if args.skip:
+        raise UsageError(f"--skip applies to a CSV file, not to the {name} stream (--seed gives new samples)")
     shown = {k: v for k, v in stream.params().items() if k not in ("n_samples", "seed")}
     described = ", ".join(f"{k}={v}" for k, v in shown.items())
     return Source(
@@ -308,6 +320,7 @@ def _synthetic_source(name: str, args: argparse.Namespace) -> Source:
         drift_points=stream.drift_points,
         title=f"{cls.__name__} stream, {n:,} samples"
         + "".join(f"; concept change at {p:,}" for p in stream.drift_points),
+        features=tuple(stream.feature_names),
     )
 
 
@@ -328,10 +341,15 @@ def _csv_source(path: str, args: argparse.Namespace, task: str) -> Source:
     # One numbering of text labels for every learner's pass over the file.
     labels = ClassLabels() if task == "classification" else None
     converter: Callable[[str], Any] = labels if labels is not None else _number_target
-    target, drop = args.target, list(args.drop)
+    target, drop, skip = args.target, list(args.drop), args.skip
 
     def open_stream() -> Generator[tuple[dict[str, float], Any], None, None]:
-        return iter_csv(path, target, converters={target: converter}, drop=drop)
+        rows = iter_csv(path, target, converters={target: converter}, drop=drop)
+        with contextlib.closing(rows):
+            # The skipped rows are read all the same, so text labels keep the numbers they had
+            # when a saved learner learnt those rows.
+            collections.deque(itertools.islice(rows, skip), maxlen=0)
+            yield from rows
 
     # Read the header and the first row now: a wrong column name or an unreadable file is
     # reported before any learner runs.
@@ -341,20 +359,35 @@ def _csv_source(path: str, args: argparse.Namespace, task: str) -> Source:
     finally:
         first_rows.close()
     if first is None:
-        raise UsageError(f"--data {path}: no data rows after the header")
+        after = f"the first {skip:,} rows" if skip else "the header"
+        raise UsageError(f"--data {path}: no data rows after {after}")
 
     limit = f", first {args.samples:,} rows" if args.samples is not None else ""
-    rows = _ArrayRows(path, open_stream, target, drop, task)
+    if skip:
+        limit = f", {limit[2:] + ' ' if limit else ''}rows after the first {skip:,}"
+    names = [h for h in _csv_header(path) if h != target and h not in drop]
+    rows = _ArrayRows(names, open_stream, task)
     return Source(
         name=path,
         task=None,
         open=lambda: rows,
         n_samples=args.samples,
         description=f"file {path}, target {target!r}{limit}",
-        params={"path": path, "target": target, "drop": drop},
+        params={"path": path, "target": target, "drop": drop, "skip": skip},
         title=os.path.basename(path),
         labels=labels,
+        features=tuple(names),
     )
+
+
+def _csv_header(path: str) -> list[str]:
+    """The column names of a CSV file, as ``iter_csv`` reads them."""
+    import csv
+
+    from tarvo.stream.readers import _open_text
+
+    with _open_text(path) as fh:
+        return [name.strip() for name in next(csv.reader(fh), [])]
 
 
 def _number_target(text: str) -> float:
@@ -369,9 +402,9 @@ class _ArrayRows:
     """A CSV file's rows: iterated as the reader yields them, or read once into arrays (in
     header order, a missing cell as NaN) that every learner of the run shares."""
 
-    def __init__(self, path: str, open_stream: Callable[[], Iterable[tuple[dict[str, float], Any]]],
-                 target: str, drop: Sequence[str], task: str) -> None:
-        self._path, self._open, self._target, self._drop, self._task = path, open_stream, target, drop, task
+    def __init__(self, names: Sequence[str], open_stream: Callable[[], Iterable[tuple[dict[str, float], Any]]],
+                 task: str) -> None:
+        self._names, self._open, self._task = list(names), open_stream, task
         self._arrays: tuple[list[str], Any, Any] | None = None
 
     def __iter__(self) -> Any:
@@ -379,15 +412,9 @@ class _ArrayRows:
 
     def arrays(self) -> tuple[list[str], Any, Any]:
         if self._arrays is None:
-            import csv
-
             import numpy as np
 
-            from tarvo.stream.readers import _open_text
-
-            with _open_text(self._path) as fh:
-                header = next(csv.reader(fh), [])
-            names = [h for h in header if h != self._target and h not in self._drop]
+            names = self._names
             index = {n: j for j, n in enumerate(names)}
             values: list[list[float]] = []
             labels: list[Any] = []
@@ -410,12 +437,17 @@ def _is_learner(model: Any) -> bool:
 
 
 def _load_models(paths: Sequence[str]) -> list[ModelChoice]:
-    """The learners (and pipelines, from ``--scale``) stored in ``paths`` by ``--save``."""
+    """The learners (and pipelines, from ``--scale``) stored in ``paths`` by ``--save``, with the
+    names of the features they learnt where the file records them (see :func:`save_model`)."""
     out = []
     for path in paths:
         try:
             with open(path, "rb") as fh:
                 model = pickle.load(fh)
+                try:
+                    record = pickle.load(fh)
+                except EOFError:
+                    record = None  # saved before the feature names were recorded
         except OSError as exc:
             raise UsageError(f"--load {path}: {exc.strerror or _one_line(exc)}") from exc
         except Exception as exc:  # any unpickling failure: one clear line
@@ -423,8 +455,38 @@ def _load_models(paths: Sequence[str]) -> list[ModelChoice]:
         name = type(model).__name__
         if not _is_learner(model):
             raise UsageError(f"--load {path}: holds a {name}, not a learner")
-        out.append(ModelChoice(name, loaded=model, path=path))
+        features = record.get("features") if isinstance(record, dict) else None
+        if record is not None and not (isinstance(features, list) and all(isinstance(f, str) for f in features)):
+            raise UsageError(f"--load {path}: the record after the learner is not the names of its features")
+        out.append(ModelChoice(name, loaded=model, path=path,
+                               features=tuple(features) if features is not None else None))
     return out
+
+
+def save_model(path: str, model: Any, features: Sequence[str]) -> None:
+    """Write ``model`` to ``path`` as ``--save`` does: the pickled model, then a pickled record of
+    the names of the features it learnt (``{"features": [...]}``). ``pickle.load`` of the file
+    gives the model; a second ``pickle.load`` the record."""
+    with open(path, "wb") as fh:
+        pickle.dump(model, fh, protocol=pickle.HIGHEST_PROTOCOL)
+        pickle.dump({"features": list(features)}, fh, protocol=pickle.HIGHEST_PROTOCOL)
+
+
+def _names(names: Sequence[str], limit: int = 8) -> str:
+    shown = ", ".join(map(repr, names[:limit]))
+    return shown + (f", ... ({len(names):,} in all)" if len(names) > limit else "")
+
+
+def _check_features(choices: Sequence[ModelChoice], source: Source) -> None:
+    """Refuse a loaded learner none of whose recorded features is among the stream's."""
+    for choice in choices:
+        if choice.features is None or not choice.features or not source.features:
+            continue
+        if not set(choice.features) & set(source.features):
+            where = f"the columns of {source.name}" if source.task is None else f"the features of the {source.name} stream"
+            raise UsageError(
+                f"--load {choice.path}: the learner learnt the features {_names(choice.features)}, none of them "
+                f"among {where} ({_names(source.features)})")
 
 
 def save_paths(path: str, labels: Sequence[str]) -> list[str]:
@@ -511,6 +573,8 @@ def _check_options(args: argparse.Namespace) -> None:
         raise UsageError("--every must be at least 1")
     if args.samples is not None and args.samples < 1:
         raise UsageError(f"--samples must be at least 1, got {args.samples}")
+    if args.skip < 0:
+        raise UsageError(f"--skip must be at least 0, got {args.skip}")
     if not 1 <= args.window <= _INT32_MAX:
         raise UsageError(f"--window must be between 1 and {_INT32_MAX:,}, got {args.window:,}")
     if not (math.isfinite(args.drift_delta) and 0.0 < args.drift_delta <= 1.0):
@@ -522,10 +586,10 @@ def _check_options(args: argparse.Namespace) -> None:
     if args.save:
         _check_output("--save", args.save)
     if args.plot:
-        from tarvo.plot import require_matplotlib, supported_formats
+        from tarvo.plot import plot_file, require_matplotlib, supported_formats
 
         require_matplotlib()
-        _check_output("--plot", args.plot)
+        _check_output("--plot", plot_file(args.plot))
         suffix = os.path.splitext(args.plot)[1].lstrip(".").lower()
         formats = supported_formats()
         if suffix and suffix not in formats:
@@ -669,6 +733,7 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
             raise UsageError(f"--data-param applies to a synthetic stream, not to the file {data}")
         resolved = _resolve_models(args.models, None)
         source = _csv_source(data, args, task_of_class(resolved[0][1]))
+    _check_features([choice for choice, _ in resolved], source)
     task = task_of_class(resolved[0][1])
     every = args.every or (max(1, min(1000, source.n_samples // 100)) if source.n_samples else 1000)
     detector_cls = None if args.no_drift else ADWIN
@@ -691,7 +756,11 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         raise UsageError(_one_line(exc)) from exc
     cancel = threading.Event()
 
-    def run(model: Any, name: str) -> PrequentialResult:
+    # A learner's failure names the option that brought it: --model NAME, or --load PATH.
+    options = [f"--load {choice.path}" if choice.path is not None else f"--model {name}"
+               for (choice, _), name in zip(resolved, labels)]
+
+    def run(model: Any, name: str, option: str) -> PrequentialResult:
         try:
             return prequential(
                 model,
@@ -708,10 +777,10 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         except DataError:
             raise  # names the file, the row and the column
         except (ValueError, TypeError, OverflowError) as exc:
-            raise UsageError(f"--model {name}: {_one_line(exc)}") from exc
+            raise UsageError(f"{option}: {_one_line(exc)}") from exc
 
     if jobs == 1:
-        results = [run(model, name) for model, name in zip(models, labels)]
+        results = [run(model, name, option) for model, name, option in zip(models, labels, options)]
     else:
         # Each learner's native loop runs without the GIL, so the threads share the cores.
         # Ctrl-C reaches this thread, which cancels the others between their chunks of rows.
@@ -719,7 +788,7 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         if hasattr(opened, "arrays"):
             opened.arrays()
         with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
-            futures = [pool.submit(run, model, name) for model, name in zip(models, labels)]
+            futures = [pool.submit(run, model, name, option) for model, name, option in zip(models, labels, options)]
             try:
                 results = [f.result() for f in futures]
             except BaseException:
@@ -731,10 +800,11 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         learnt = " (text labels are learnt as the numbers shown)" if source.labels.text else ""
         print(f"labels of {args.target!r}{learnt}: {source.labels.describe()}", file=out)
     if args.save:
-        for model, path in zip(models, save_paths(args.save, labels)):
+        for model, (choice, _), path in zip(models, resolved, save_paths(args.save, labels)):
+            # A loaded learner knows the features it learnt before too.
+            features = dict.fromkeys([*(choice.features or ()), *source.features])
             try:
-                with open(path, "wb") as fh:
-                    pickle.dump(model, fh, protocol=pickle.HIGHEST_PROTOCOL)
+                save_model(path, model, list(features))
             except (OSError, TypeError) as exc:
                 raise UsageError(f"--save {path}: {_one_line(exc)}") from exc
             print(f"saved {type(model).__name__}: {path}", file=out)
@@ -749,10 +819,10 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         print("(no drift detector: the native module has no ADWIN)", file=out)
 
     if args.plot:
-        from tarvo.plot import plot_learning_curves
+        from tarvo.plot import plot_file, plot_learning_curves
 
         plot_learning_curves(results, args.plot, title=source.title, drift_points=source.drift_points)
-        print(f"\nlearning curves: {args.plot}", file=out)
+        print(f"\nlearning curves: {plot_file(args.plot)}", file=out)
     if args.json:
         doc = {
             "tarvo_version": __version__,
@@ -794,7 +864,7 @@ def main(argv: Sequence[str] | None = None, prog: str = PROG) -> int:
     args = parser.parse_args(argv)
     if args.command == "list":
         try:
-            print(describe(args.name) if args.name else list_everything(prog), end="")
+            print(describe(args.name) if args.name is not None else list_everything(prog), end="")
         except UsageError as exc:
             parser.exit(2, f"{parser.prog} list: error: {exc}\n")
         return 0

@@ -24,6 +24,16 @@ transformer a scikit-learn estimator, so that ``clone``, ``Pipeline``,
   numbered in ``classes_`` order from 0, so integer labels 0, 1, 2, ... are learnt
   as themselves, and each later call numbers its new labels after them in sorted
   order. The mapping lives in the estimator, so it survives pickling and ``clone``.
+- Pandas' nullable columns keep their labels: ``Int64`` labels come back as ``int64``
+  (every value exact), ``boolean`` ones as ``bool``; a missing label (``None``, NaN,
+  ``pd.NA``) is refused with a ``ValueError`` naming ``y`` and its row. Integers beyond
+  64 bits are labels like any other (``classes_`` then holds Python ints, dtype ``object``).
+- Calls on one estimator run one at a time: ``fit``, ``partial_fit``, ``predict``,
+  ``predict_proba``, ``transform``, ``score``, ... take a lock of the estimator, so threads
+  sharing a fitted estimator (a threaded web server's handlers) wait for one another instead
+  of finding its model busy. Each call sees the model as the last call before it left it.
+  The lock is not part of the estimator's state: pickling, ``copy`` and ``clone`` give
+  an estimator with a lock of its own.
 - ``get_params`` lists the wrapped object's settings as nested parameters
   (``model__grace_period``), read from the constructor keywords its repr states and
   from its writable properties; ``set_params(model__grace_period=50)`` builds a new
@@ -37,9 +47,11 @@ from __future__ import annotations
 
 import ast
 import copy
+import functools
 import inspect
+import threading
 from collections.abc import Callable, Iterator
-from typing import Any
+from typing import Any, TypeVar
 
 import numpy as np
 
@@ -199,7 +211,53 @@ def _with_settings(obj: Any, changes: dict[str, Any], owner: str) -> Any:
 
 
 def _is_text(labels: np.ndarray) -> bool:
-    return labels.dtype.kind in "USO"
+    # An object array of labels holds texts, or integers beyond 64 bits (see _class_labels).
+    kind = labels.dtype.kind
+    return kind in "US" or (kind == "O" and labels.size > 0 and isinstance(labels.flat[0], str))
+
+
+def _is_missing(value: Any) -> bool:
+    """``None``, NaN and pandas' missing-value markers (``pd.NA``, ``NaT``)."""
+    if value is None or type(value).__name__ in ("NAType", "NaTType"):
+        return True
+    try:
+        return bool(value != value)
+    except (TypeError, ValueError):
+        return False
+
+
+def _refuse_missing(values: list[Any]) -> None:
+    """``ValueError`` naming ``y`` and the row of the first missing label among ``values``."""
+    row = next((i for i, v in enumerate(values) if _is_missing(v)), None)
+    if row is not None:
+        raise ValueError(f"y holds a missing label ({values[row]!r}) in row {row}: every row needs a class label")
+
+
+def _own_labels(y: Any) -> Any:
+    """Class labels as the NumPy array of their own values, before scikit-learn reads them
+    (which turns pandas' nullable integers and bools into floats, and fails on ``pd.NA``
+    with a message that does not say where).
+
+    A nullable integer or bool column (``Int64``, ``boolean``) becomes its NumPy dtype, a text
+    column (``string``, ``category`` of texts) an object array of texts. A missing label in
+    those, or in an object array or a list, is refused naming ``y`` and its row. Anything
+    else is returned as it is.
+    """
+    dtype = getattr(y, "dtype", None)
+    if dtype is not None and not isinstance(dtype, np.dtype) and hasattr(y, "to_numpy"):
+        values = y.to_numpy(dtype=object)  # a pandas extension column
+        if values.ndim != 1:
+            return y
+        _refuse_missing(values.tolist())
+        numpy_dtype = getattr(dtype, "numpy_dtype", None)
+        if isinstance(numpy_dtype, np.dtype) and numpy_dtype.kind in "biuf":
+            return y.to_numpy(dtype=numpy_dtype)
+        return values
+    if isinstance(y, (list, tuple)) or (dtype == object and np.ndim(y) == 1):
+        values = list(y)
+        if not all(type(v) is str for v in values):
+            _refuse_missing(values)
+    return y
 
 
 def _class_labels(y: Any) -> np.ndarray:
@@ -220,7 +278,17 @@ def _class_labels(y: Any) -> np.ndarray:
         if all(issubclass(t, str) for t in types):
             return y
         if all(issubclass(t, (bool, int, float, np.number, np.bool_)) for t in types):
-            return _class_labels(np.asarray(values))
+            numbers = np.asarray(values)
+            if numbers.dtype.kind != "O":
+                return _class_labels(numbers)
+            # Integers beyond 64 bits (NumPy keeps them as Python ints): labels like any other,
+            # once every value is a whole number.
+            if any(isinstance(v, (float, np.floating)) and not float(v).is_integer() for v in values):
+                raise ValueError("Unknown label type: y holds fractional values among integers beyond 64 bits")
+            out = np.empty(len(values), dtype=object)
+            out[:] = [int(v) for v in values]
+            return out
+        _refuse_missing(values)
     check_classification_targets(y)  # raises scikit-learn's error for what it refuses
     if y.ndim != 1:
         raise ValueError(f"y should be a 1d array, got an array of shape {y.shape} instead.")
@@ -254,10 +322,45 @@ def _unique_inverse(y: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
     return found, inverse.reshape(-1)
 
 
+_Method = TypeVar("_Method", bound=Callable[..., Any])
+
+
+def _one_at_a_time(method: _Method) -> _Method:
+    """``method`` run under the estimator's lock: calls on one estimator wait for one another."""
+
+    @functools.wraps(method)
+    def call(self: _Wrapper, *args: Any, **kwargs: Any) -> Any:
+        with self._call_lock():
+            return method(self, *args, **kwargs)
+
+    return call  # type: ignore[return-value]
+
+
 class _Wrapper(BaseEstimator):
-    """What the three estimators share: the nested settings and reading ``X``."""
+    """What the three estimators share: the nested settings, reading ``X`` and the lock."""
 
     _param: str  # the name of the constructor argument holding the Tarvo object
+
+    def _call_lock(self) -> threading.RLock:
+        """The estimator's lock, made on first use (``__init__`` holds only the parameters, as
+        scikit-learn requires). Reentrant: ``score`` calls ``predict``."""
+        lock = self.__dict__.get("_lock")
+        if lock is None:
+            # setdefault is atomic: two threads making the first lock at once end up with one.
+            lock = self.__dict__.setdefault("_lock", threading.RLock())
+        return lock
+
+    def __getstate__(self) -> dict[str, Any]:
+        # A lock does not pickle or copy: the copy makes its own on first use. The fitted object is
+        # copied under the lock, so that pickling waits for a call in another thread and never
+        # finds the object busy in its batch.
+        with self._call_lock():
+            state = dict(super().__getstate__())
+            state.pop("_lock", None)
+            fitted = f"{self._param}_"
+            if fitted in state:
+                state[fitted] = copy.copy(state[fitted])
+        return state
 
     def get_params(self, deep: bool = True) -> dict[str, Any]:
         """The wrapped object, and with ``deep`` its settings as ``<name>__<setting>``."""
@@ -405,9 +508,10 @@ class OnlineClassifier(ClassifierMixin, _Wrapper):
 
     # ------------------------------------------------------------ learning
 
+    @_one_at_a_time
     def fit(self, X: Any, y: Any) -> OnlineClassifier:
         """Learn the rows of ``X`` in order, with labels ``y``, into a fresh copy of ``model``."""
-        X, y = self._check_X(X, y, reset=True)
+        X, y = self._check_X(X, _own_labels(y), reset=True)
         y = _class_labels(y)
         model = self._fresh((core.IClassifier,), "a Tarvo classifier")
         self._forget_labels()
@@ -415,6 +519,7 @@ class OnlineClassifier(ClassifierMixin, _Wrapper):
         self.model_ = model
         return self
 
+    @_one_at_a_time
     def partial_fit(self, X: Any, y: Any, classes: Any = None) -> OnlineClassifier:
         """Learn the rows of ``X`` in order, continuing from the rows learnt before.
 
@@ -423,7 +528,7 @@ class OnlineClassifier(ClassifierMixin, _Wrapper):
         before are learnt as they come.
         """
         first = not hasattr(self, "model_")
-        X, y = self._check_X(X, y, reset=first)
+        X, y = self._check_X(X, _own_labels(y), reset=first)
         y = _class_labels(y)
         if first:
             model = self._fresh((core.IClassifier,), "a Tarvo classifier")
@@ -444,6 +549,7 @@ class OnlineClassifier(ClassifierMixin, _Wrapper):
 
     # ------------------------------------------------------------ answers
 
+    @_one_at_a_time
     def predict(self, X: Any) -> np.ndarray:
         """Each row's predicted label, one of ``classes_``."""
         check_is_fitted(self)
@@ -452,6 +558,7 @@ class OnlineClassifier(ClassifierMixin, _Wrapper):
         codes = np.concatenate(parts) if parts else np.empty(0, dtype=np.int64)
         return self._labels_of(codes)
 
+    @_one_at_a_time
     def predict_proba(self, X: Any) -> np.ndarray:
         """Each row's class probabilities, one column per class of ``classes_`` (0.0 for a class the
         model's answer leaves out)."""
@@ -489,6 +596,7 @@ class OnlineRegressor(RegressorMixin, _Wrapper):
     def __init__(self, model: Any) -> None:
         self.model = model
 
+    @_one_at_a_time
     def fit(self, X: Any, y: Any) -> OnlineRegressor:
         """Learn the rows of ``X`` in order, with targets ``y``, into a fresh copy of ``model``."""
         X, y = self._check_X(X, y, reset=True, y_numeric=True)
@@ -498,6 +606,7 @@ class OnlineRegressor(RegressorMixin, _Wrapper):
         self.model_ = model
         return self
 
+    @_one_at_a_time
     def partial_fit(self, X: Any, y: Any) -> OnlineRegressor:
         """Learn the rows of ``X`` in order, continuing from the rows learnt before."""
         first = not hasattr(self, "model_")
@@ -507,6 +616,7 @@ class OnlineRegressor(RegressorMixin, _Wrapper):
         self.model_ = model
         return self
 
+    @_one_at_a_time
     def predict(self, X: Any) -> np.ndarray:
         """Each row's predicted target."""
         check_is_fitted(self)
@@ -545,11 +655,13 @@ class OnlineTransformer(TransformerMixin, _Wrapper):
         self.transformer_ = model
         return self
 
+    @_one_at_a_time
     def fit(self, X: Any, y: Any = None) -> OnlineTransformer:
         """Learn the rows of ``X`` in order into a fresh copy of ``transformer``."""
         self.__dict__.pop("transformer_", None)
         return self._fit_rows(X, y, True)
 
+    @_one_at_a_time
     def partial_fit(self, X: Any, y: Any = None) -> OnlineTransformer:
         """Learn the rows of ``X`` in order, continuing from the rows learnt before."""
         return self._fit_rows(X, y, not hasattr(self, "transformer_"))
@@ -564,6 +676,7 @@ class OnlineTransformer(TransformerMixin, _Wrapper):
         columns = self._columns()
         return [columns[j] for j in self._kept()]
 
+    @_one_at_a_time
     def transform(self, X: Any) -> np.ndarray:
         """Each row transformed: one column per name of ``get_feature_names_out()``."""
         check_is_fitted(self)
@@ -578,6 +691,7 @@ class OnlineTransformer(TransformerMixin, _Wrapper):
                     out[start:stop, index[name]] = Z[:, j]
         return out
 
+    @_one_at_a_time
     def get_feature_names_out(self, input_features: Any = None) -> np.ndarray:
         """The names of the output columns: the input features the transformer keeps, in input order."""
         check_is_fitted(self)

@@ -38,6 +38,7 @@ import datetime
 import math
 import os
 import pickle
+import re
 import sys
 from collections.abc import Callable, Iterator, Mapping, Sequence
 from dataclasses import dataclass
@@ -62,7 +63,8 @@ from tarvo import batch
 from tarvo._prequential import bind_metrics, default_metrics
 from tarvo.learners import task_of
 
-__all__ = ["KeyedOutput", "configure", "prequential_by_key", "predict_by_key", "export_models", "ROCKSDB_PROVIDER"]
+__all__ = ["KeyedOutput", "configure", "local_cores", "prequential_by_key", "predict_by_key", "export_models",
+           "ROCKSDB_PROVIDER", "STATE_SERVER_LOGGER"]
 
 #: The state store provider that ``transformWithStateInPandas`` needs.
 ROCKSDB_PROVIDER = "org.apache.spark.sql.execution.streaming.state.RocksDBStateStoreProvider"
@@ -107,6 +109,48 @@ class KeyedOutput(NamedTuple):
     metrics: DataFrame | None
 
 
+_SHUFFLE_PARTITIONS = "spark.sql.shuffle.partitions"
+#: The logger that warns "Value state model doesn't contain a value" each time a key is first seen
+#: (reading the state of a new key is how a model starts, not a fault).
+STATE_SERVER_LOGGER = "org.apache.spark.sql.execution.python.streaming.TransformWithStateInPySparkStateServer"
+_LOCAL_MASTER = re.compile(r"local(?:\[(\*|\d+)(?:,\d+)?\])?")
+
+
+def local_cores(master: str | None) -> int | None:
+    """The worker threads of a ``local``, ``local[N]``, ``local[*]`` or ``local[N,F]`` master, else ``None``."""
+    found = _LOCAL_MASTER.fullmatch(master.strip()) if isinstance(master, str) else None
+    if found is None:
+        return None
+    count = found.group(1)
+    return 1 if count is None else (os.cpu_count() or 1) if count == "*" else int(count)
+
+
+def _local_defaults(builder: SparkSession.Builder) -> None:
+    """Shuffle partitions as many as a local master's cores, unless the builder sets them or a
+    session runs already (whose settings are its owner's)."""
+    options = getattr(builder, "_options", None)
+    if not isinstance(options, dict) or _SHUFFLE_PARTITIONS in options:
+        return
+    from pyspark import SparkContext
+
+    cores = local_cores(options.get("spark.master"))
+    if cores is not None and SparkContext._active_spark_context is None:
+        builder.config(_SHUFFLE_PARTITIONS, str(cores))
+
+
+def _quiet_state_server(session: SparkSession) -> None:
+    """In local mode the state server runs in this JVM: keep its per-new-key warning out of the log."""
+    try:
+        context = session.sparkContext
+        if local_cores(context.master) is None:
+            return
+        jvm: Any = context._jvm
+        log4j = jvm.org.apache.logging.log4j
+        log4j.core.config.Configurator.setLevel(STATE_SERVER_LOGGER, log4j.Level.ERROR)
+    except Exception:  # noqa: BLE001 - a session without a JVM here (Spark Connect), or another logging back-end
+        pass
+
+
 def configure(builder: SparkSession.Builder, *, python: str | None = sys.executable) -> SparkSession.Builder:
     """The settings this module needs, on a session builder, which is returned.
 
@@ -117,6 +161,17 @@ def configure(builder: SparkSession.Builder, *, python: str | None = sys.executa
     worker Spark starts on the driver, the environment variable ``PYSPARK_PYTHON``, so
     call it before the session starts. On a cluster, pass ``python=None`` and point
     ``spark.pyspark.python`` at the executors' interpreter where tarvo is installed.
+
+    With a local master (``local``, ``local[N]``, ``local[*]``), set on the builder before or
+    after this call, the session it starts also gets:
+
+    - ``spark.sql.shuffle.partitions`` equal to the master's cores, unless the builder sets it:
+      Spark's default of 200 runs 200 tasks per micro-batch, each loading and saving the state of
+      its share of the keys, which on a few cores costs far more than the learning;
+    - Spark's warning "Value state model doesn't contain a value", which its state server logs
+      for every new key, silenced (its logger, :data:`STATE_SERVER_LOGGER`, logs errors only).
+      The JVM exists only once the session starts, so this is done by the builder's
+      ``getOrCreate``.
     """
     builder = builder.config(_PROVIDER_CONF, ROCKSDB_PROVIDER)
     if python is not None:
@@ -124,6 +179,15 @@ def configure(builder: SparkSession.Builder, *, python: str | None = sys.executa
         # driver follows the environment variable, read when the SparkContext starts.
         os.environ["PYSPARK_PYTHON"] = python
         builder = builder.config("spark.pyspark.python", python).config("spark.pyspark.driver.python", python)
+    start = builder.getOrCreate  # each SparkSession.builder is a builder of its own
+
+    def get_or_create() -> SparkSession:
+        _local_defaults(builder)  # the builder's final master, which may be set after this call
+        session = start()
+        _quiet_state_server(session)
+        return session
+
+    builder.getOrCreate = get_or_create  # type: ignore[method-assign]
     return builder
 
 
@@ -247,6 +311,8 @@ class _Plan:
     metrics: bytes | None  # pickled mapping of metric prototypes, or None without `every`
     metric_names: tuple[str, ...]
     every: int | None
+    # After the target, a flag column per floating key or target: which of its missing values are NaN.
+    nan_flags: tuple[str, ...] = ()
 
     def new_model(self) -> Any:
         if self.prototype is not None:
@@ -254,10 +320,14 @@ class _Plan:
         assert self.factory is not None
         return self.factory()
 
-    def labels(self, values: np.ndarray, key: Any) -> np.ndarray:
-        """The target column as int32 labels or float64 targets, each value checked."""
-        if pd.isna(values).any():
-            raise ValueError(f"target: column {self.target!r} is null in a row of key {key!r}; every row needs one")
+    def labels(self, values: np.ndarray, key: Any, nan: np.ndarray | None = None) -> np.ndarray:
+        """The target column as int32 labels or float64 targets, each value checked (``nan``: where
+        the target is NaN rather than null, for a floating column)."""
+        missing = pd.isna(values)
+        if missing.any():
+            first = int(np.flatnonzero(missing)[0])
+            what = "NaN" if nan is not None and bool(nan[first]) else "null"
+            raise ValueError(f"target: column {self.target!r} is {what} in a row of key {key!r}; every row needs one")
         arr = values if values.dtype.kind in "fiub" else values.astype(np.float64)  # booleans or decimals
         if self.task == "regression":
             return arr.astype(np.float64)
@@ -276,16 +346,17 @@ class _Plan:
 
     def learn(self, key: tuple[Any, ...], frames: Iterator[pd.DataFrame], state: Any) -> Iterator[pd.DataFrame]:
         """Test-then-train over one key's rows of one micro-batch, in the order of the order column."""
-        value = _key_value(key, self.key)
         # The columns come in the order they were selected (Spark may rename them): key, order,
-        # the features, the target.
+        # the features, the target, then the NaN flags.
         columns = _columns(frames)
         width = len(self.columns)
+        flags = dict(zip(self.nan_flags, columns[3 + width:]))
+        value = _key_value(key, self.key, flags.get("key"))
         keys, order, target = columns[0], columns[1], columns[2 + width]
         X = np.column_stack([c.astype(np.float64, copy=False) for c in columns[2:2 + width]])
         if pd.isna(order).any():
             raise ValueError(f"order: column {self.order!r} is null in a row of key {value!r}")
-        y = self.labels(target, value)
+        y = self.labels(target, value, flags.get("target"))
         # Equal order values are taken in the order of the features and target, never in the order
         # the rows arrived, so that a replayed micro-batch learns its rows in the same order (NaN last).
         rank = order if order.dtype.kind in "iufbmM" else np.unique(order, return_inverse=True)[1]
@@ -328,12 +399,24 @@ class _Plan:
                             for j in range(len(self.metric_names)))])
 
 
-def _key_value(key: tuple[Any, ...], name: str) -> Any:
-    """The grouping key's value; a null key is an error naming the column."""
+def _key_value(key: tuple[Any, ...], name: str, nan: np.ndarray | None = None) -> Any:
+    """The grouping key's value; a null or NaN key is an error naming the column (``nan``: the
+    flags of a floating key column, true where the key is NaN; a group's rows share its key)."""
     value = key[0]
     if value is None or (isinstance(value, float) and math.isnan(value)):
-        raise ValueError(f"key: a row's {name!r} is null; every row needs a key")
+        what = "NaN" if nan is not None and len(nan) and bool(nan[0]) else "null"
+        raise ValueError(f"key: a row's {name!r} is {what}; every row needs a key")
     return value
+
+
+_FLOATING = (T.FloatType, T.DoubleType)
+
+
+def _nan_flags(df: DataFrame, fields: Sequence[tuple[str, T.StructField]]) -> tuple[tuple[str, ...], list[Any]]:
+    """For each ``(role, field)`` of a floating type, a column true where its value is NaN: pandas
+    reads a null in such a column as NaN, so only this column tells the two apart in an error."""
+    roles = [(role, f) for role, f in fields if isinstance(f.dataType, _FLOATING)]
+    return tuple(role for role, _ in roles), [F.isnan(df[f.name]).alias(f"{_PREFIX}nan_{role}") for role, f in roles]
 
 
 def _columns(frames: Iterator[pd.DataFrame]) -> list[np.ndarray]:
@@ -397,7 +480,7 @@ def prequential_by_key(
     Features are read as doubles (a null is a missing feature). A classifier's target must
     hold whole numbers within 32 bits (or booleans), a regressor's any numbers; a null or
     unencodable target, a null key or a null order value stops the query with an error
-    naming the column.
+    naming the column (a NaN key or target is called NaN there, a null one null).
 
     ``every`` reports ``metrics`` (default: :func:`tarvo.evaluate.default_metrics` of the
     model's task, copied per key) each time a key has learnt a multiple of ``every`` rows,
@@ -448,13 +531,14 @@ def prequential_by_key(
     _check_state_store(df)
 
     columns = tuple(f"{_PREFIX}f{j}" for j in range(len(feature_fields)))
+    nan_roles, nan_columns = _nan_flags(df, [("key", key_field), ("target", target_field)])
     plan = _Plan(key=key, order=order, target=target, features=tuple(f.name for f in feature_fields),
                  columns=columns, task=task, prototype=prototype, factory=factory, metrics=metrics_bytes,
-                 metric_names=metric_names, every=every)
+                 metric_names=metric_names, every=every, nan_flags=nan_roles)
     selected = df.select(
         df[key].alias(key), df[order].alias(order),
         *[df[f.name].cast("double").alias(c) for f, c in zip(feature_fields, columns)],
-        df[target].alias(target))
+        df[target].alias(target), *nan_columns)
     prediction_type = T.LongType() if task == "classification" else T.DoubleType()
     schema = T.StructType([
         T.StructField(key, key_field.dataType),
@@ -482,11 +566,14 @@ class _ScorePlan:
     columns: tuple[str, ...]
     outputs: tuple[str, ...]  # the input columns, then the prediction
     task: str
+    nan_flags: tuple[str, ...] = ()  # after the features: the key's NaN flags, for a floating key
 
     def score(self, key: tuple[Any, ...], frames: Iterator[pd.DataFrame], state: Any) -> Iterator[pd.DataFrame]:
-        value = _key_value(key, self.key)
-        columns = _columns(frames)  # as selected: the input columns, then the features as doubles
+        # As selected: the input columns, the features as doubles, then the NaN flags.
+        columns = _columns(frames)
         inputs = len(self.outputs) - 1
+        flags = dict(zip(self.nan_flags, columns[inputs + len(self.columns):]))
+        value = _key_value(key, self.key, flags.get("key"))
         n = len(columns[0])
         saved = state.get()
         if saved is not None:
@@ -494,7 +581,8 @@ class _ScorePlan:
             if not _is_learner(model) or task_of(model) != self.task:
                 raise TypeError(f"models: the model of key {value!r} is {type(model).__name__}, "
                                 f"not a {self.task} learner like the others")
-            X = np.column_stack([c.astype(np.float64, copy=False) for c in columns[inputs:]])
+            X = np.column_stack([c.astype(np.float64, copy=False)
+                                 for c in columns[inputs:inputs + len(self.columns)]])
             predictions = batch.predict_many(model, X, columns=self.features)
         else:
             predictions = np.full(n, None, dtype=object)  # null: the key has no model
@@ -552,9 +640,11 @@ def predict_by_key(df: DataFrame, *, key: str, features: Sequence[str], models: 
     task = task_of(sample)
     _check_state_store(df)
     columns = tuple(f"{_PREFIX}f{j}" for j in range(len(feature_fields)))
+    nan_roles, nan_columns = _nan_flags(df, [("key", key_field)])
     plan = _ScorePlan(key=key, features=tuple(f.name for f in feature_fields), columns=columns,
-                      outputs=(*df.columns, PREDICTION), task=task)
-    selected = df.select("*", *[df[f.name].cast("double").alias(c) for f, c in zip(feature_fields, columns)])
+                      outputs=(*df.columns, PREDICTION), task=task, nan_flags=nan_roles)
+    selected = df.select("*", *[df[f.name].cast("double").alias(c) for f, c in zip(feature_fields, columns)],
+                         *nan_columns)
     initial = models.select(models[key].cast(key_field.dataType).alias(key), models[_MODEL]).groupBy(key)
     schema = T.StructType([*df.schema.fields,
                            T.StructField(PREDICTION, T.LongType() if task == "classification" else T.DoubleType())])

@@ -12,6 +12,7 @@ raise ``TypeError`` or ``ValueError`` naming the argument.
 from __future__ import annotations
 
 import codecs
+import collections
 import csv
 import gzip
 import math
@@ -109,9 +110,10 @@ class ClassLabels:
     - text labels are numbered 0, 1, 2, ... in order of first appearance (surrounding spaces dropped).
 
     The first label decides which of the two a column holds: a text that is no number after number
-    labels, or a number after text labels, raises ``ValueError``, as do fractional, missing and
-    out-of-range labels. ``names`` maps each integer to the label it stands for, as first seen, in
-    order of first appearance; ``text`` says whether the labels are texts (``None`` before the first).
+    labels, or a number (or the text of one: ``"3"``, ``"true"``) after text labels, raises
+    ``ValueError``, as do fractional, missing and out-of-range labels. ``names`` maps each integer
+    to the label it stands for, as first seen, in order of first appearance; ``text`` says whether
+    the labels are texts (``None`` before the first).
     One object used by several readers of the same column numbers the labels the same way in each.
     """
 
@@ -127,6 +129,9 @@ class ClassLabels:
             if code is not None:
                 return code
             if self.text:
+                key = label.strip()
+                if key not in self._codes and key not in MISSING and _is_number_text(key):
+                    raise ValueError(f"{label!r} is a number, and the labels before it are texts")
                 code = self._text_code(label)
             else:
                 number = _number_text(label)
@@ -181,6 +186,17 @@ class ClassLabels:
         return f"ClassLabels({self.describe()})"
 
 
+def _is_number_text(text: str) -> bool:
+    """Whether a text is that of a number or bool (``"3"``, ``"2.5"``, ``"inf"``, ``"true"``)."""
+    if text.strip().lower() in _TRUE_FALSE:
+        return True
+    try:
+        float(text)
+    except ValueError:
+        return False
+    return True
+
+
 def _number_text(text: str) -> int | None:
     """The label a text of a number stands for (``None`` for a text that is no number)."""
     flag = _TRUE_FALSE.get(text.strip().lower())
@@ -205,7 +221,8 @@ def _open_text(path: str | os.PathLike[str]) -> TextIO:
 
 
 def _check_names(header: Sequence[str], names: Iterable[str], what: str, where: str) -> None:
-    unknown = [n for n in names if n not in header]
+    columns = set(header)
+    unknown = [n for n in names if n not in columns]
     if unknown:
         raise DataError(
             f"{where}: {what} {', '.join(map(repr, unknown))} not among the columns "
@@ -298,7 +315,8 @@ def _iter_csv(
     header = [name.strip() for name in first]
     if any("\x00" in name for name in header):
         raise DataError(f"{where}: line 1 holds a NUL byte: a binary file, not CSV text")
-    duplicated = sorted({n for n in header if header.count(n) > 1})
+    counts = collections.Counter(header)
+    duplicated = sorted(n for n, k in counts.items() if k > 1)
     if duplicated:
         raise DataError(f"{where}: duplicated column names {', '.join(map(repr, duplicated))}")
     converters = dict(converters or {})
