@@ -335,7 +335,7 @@ void learn(Session& s, const std::vector<std::string>& names, const py::list& co
         const double* y = array_data<double>(target, stop, false, "y");
         const ReleasedGil nogil;
         for (py::ssize_t r = start; r < stop; ++r) {
-            const FeatureMap x = rows.row(r);
+            const FeatureMap& x = rows.row(r);
             if (y != nullptr) {
                 s.transformer->learn_one(x, y[r]);
             } else {
@@ -474,7 +474,7 @@ py::tuple evaluate(Interface& learner, const std::vector<Metric<Label>>& metrics
         py::ssize_t r = start;
         if constexpr (std::is_same_v<Interface, IClassifier>) {
             if (first && r < stop && learner.predict_proba_one(rows.row(r)).empty()) {
-                const FeatureMap x = rows.row(r);
+                const FeatureMap& x = rows.row(r);
                 if (o != nullptr) {
                     o[r] = learner.predict_one(x);
                 }
@@ -493,7 +493,7 @@ py::tuple evaluate(Interface& learner, const std::vector<Metric<Label>>& metrics
                           });
         } else {
             for (; r < stop; ++r) {
-                const FeatureMap x = rows.row(r);
+                const FeatureMap& x = rows.row(r);
                 const Label y_pred = learner.predict_one(x);
                 learner.learn_one(x, y[r]);
                 score(r, y_pred);
