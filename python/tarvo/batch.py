@@ -12,9 +12,15 @@ being an absent feature (as the CSV reader treats a missing value).
 ``X`` is a 2-D NumPy array of numbers (feature names from ``columns``, default
 ``x0``, ``x1``, ...) or a pandas DataFrame (its column names; nullable dtypes
 with missing values as NaN). Arrays are read in place where their layout allows,
-read-only and memory-mapped ones included. ``y`` is a 1-D array: whole numbers
-within 32 bits for classifiers (int, bool, or floats with whole values), any
-real numbers for regressors.
+read-only and memory-mapped ones included. ``y`` is a 1-D array (or a pandas
+column, or a list): any real numbers for regressors; for classifiers, class labels
+of any hashable type (int, bool, whole floats, integers beyond 32 bits, text,
+NumPy scalars, pandas nullable and categorical columns), by the rule of
+:class:`tarvo.stream.ClassLabels`: when a model's first label is a whole number
+within 32 bits, labels keep their values; otherwise they are numbered 0, 1, 2, ...
+in order of first appearance. The numbering lives with the model (it pickles and
+copies with it; :func:`class_labels` returns it), and predictions come back as the
+original labels, in an array of the labels' dtype.
 
 The native code runs without the GIL, so Python threads can train several
 models at once. The forests also spread their members over threads of their own
@@ -36,6 +42,7 @@ from typing import Any
 import numpy as np
 
 import _tarvo_core as core
+from tarvo import _labels as labels_rule
 from tarvo._prequential import (
     PrequentialResult,
     Windowed,
@@ -56,6 +63,7 @@ except ImportError:  # pragma: no cover - a build without the batch module
     native = None  # type: ignore[assignment]
 
 __all__ = [
+    "class_labels",
     "default_threads",
     "learn_many",
     "predict_many",
@@ -146,10 +154,23 @@ def _check_names(names: list[str], what: str) -> None:
 
 
 def _labels(y: Any, n: int, task: str) -> np.ndarray:
-    """``y`` checked and converted: int32 labels or float64 targets."""
+    """``y`` checked: float64 targets, or a classifier's labels as a 1-D array of their own values
+    (turned into the integers the model learns by :func:`_learnt_labels`)."""
+    if task == "classification":
+        if isinstance(y, (str, bytes)) or isinstance(y, Mapping) or y is None:
+            raise TypeError(f"y must be a 1-D array of labels, not {type(y).__name__}")
+        try:
+            arr = labels_rule.column(y)
+        except ValueError as exc:
+            raise ValueError("y: the labels have different shapes; y must be 1-D") from exc
+        if arr.ndim != 1:
+            raise ValueError(f"y must be 1-D, got {arr.ndim} dimension(s)")
+        if arr.shape[0] != n:
+            raise ValueError(f"y has {arr.shape[0]} values for {n} rows of X")
+        return arr
     if hasattr(y, "to_numpy") and not isinstance(y, np.ndarray):
         dtype = getattr(y, "dtype", None)
-        if task == "regression" and getattr(dtype, "kind", "O") in "fiub" and not isinstance(dtype, np.dtype):
+        if getattr(dtype, "kind", "O") in "fiub" and not isinstance(dtype, np.dtype):
             y = y.to_numpy(dtype=np.float64, na_value=np.nan)  # nullable numbers: NA as NaN, refused below
         else:
             y = y.to_numpy()
@@ -158,32 +179,41 @@ def _labels(y: Any, n: int, task: str) -> np.ndarray:
         raise ValueError(f"y must be 1-D, got {arr.ndim} dimension(s)")
     if arr.shape[0] != n:
         raise ValueError(f"y has {arr.shape[0]} values for {n} rows of X")
-    if task == "regression":
-        if arr.dtype.kind not in "fiub":
-            first = next((i for i, v in enumerate(arr) if _is_missing(v)), None) if arr.dtype.kind == "O" else None
-            if first is not None:
-                raise ValueError(f"y: row {first} has no target; every row needs a finite number")
-            raise TypeError(f"y holds {arr.dtype} values; a regressor's targets must be numbers")
-        values = np.ascontiguousarray(arr, dtype=np.float64)
-        finite = np.isfinite(values)
-        if not finite.all():
-            first = int(np.argmin(finite))
-            what = "no target (NaN)" if math.isnan(values[first]) else f"the target {values[first]}"
-            raise ValueError(f"y: row {first} has {what}; every row needs a finite number")
-        return values
-    if arr.dtype.kind == "b":
-        return arr.astype(np.int32)
-    if arr.dtype.kind in "iu":
-        if n and (arr.min() < INT32_MIN or arr.max() > INT32_MAX):
-            raise ValueError("y: a label lies outside the 32-bit integer range")
-        return np.ascontiguousarray(arr, dtype=np.int32)
-    if arr.dtype.kind == "f":
-        if n and not (np.isfinite(arr).all() and (arr == np.floor(arr)).all()):
-            raise ValueError("y: a classifier's labels must be whole numbers; got a fractional or missing value")
-        if n and (arr.min() < INT32_MIN or arr.max() > INT32_MAX):
-            raise ValueError("y: a label lies outside the 32-bit integer range")
-        return arr.astype(np.int32)
-    raise TypeError(f"y holds {arr.dtype} values; a classifier's labels must be integers")
+    if arr.dtype.kind not in "fiub":
+        first = next((i for i, v in enumerate(arr) if _is_missing(v)), None) if arr.dtype.kind == "O" else None
+        if first is not None:
+            raise ValueError(f"y: row {first} has no target; every row needs a finite number")
+        raise TypeError(f"y holds {arr.dtype} values; a regressor's targets must be numbers")
+    values = np.ascontiguousarray(arr, dtype=np.float64)
+    finite = np.isfinite(values)
+    if not finite.all():
+        first = int(np.argmin(finite))
+        what = "no target (NaN)" if math.isnan(values[first]) else f"the target {values[first]}"
+        raise ValueError(f"y: row {first} has {what}; every row needs a finite number")
+    return values
+
+
+def _learnt_labels(model: Any, values: np.ndarray) -> np.ndarray:
+    """A classifier's labels as the int32 integers ``model`` learns, by the label rule and the
+    numbering kept with the model (started or extended here; see :mod:`tarvo._labels`)."""
+    try:
+        return labels_rule.encode_for(model, values)
+    except labels_rule.LabelError as exc:
+        raise ValueError(str(exc)) from None
+
+
+def class_labels(model: Any) -> labels_rule.ClassLabels | None:
+    """The numbering of class labels kept with ``model``: a copy of its
+    :class:`~tarvo.stream.ClassLabels` (``names`` maps each learnt integer to its label), or
+    ``None`` when the model learnt its labels as they are (whole numbers within 32 bits).
+
+    A batch function given labels that are no such integers starts the numbering (text labels
+    ``"no"``, ``"yes"`` are learnt as 0 and 1); it is part of the model from then on: it
+    pickles, copies (``copy.copy``, ``copy.deepcopy``) and is stored by ``--save`` with it, and
+    :func:`predict_many` turns the model's answers back into the labels. A transformer's
+    ``clone_state()`` carries it through :func:`tarvo._model_state.clone_state`.
+    """
+    return labels_rule.numbering(model)
 
 
 def _is_missing(value: Any) -> bool:
@@ -301,8 +331,12 @@ def learn_many(model: Any, X: Any, y: Any = None, *, columns: Sequence[str] | No
         target = _labels(y, n, "regression" if kind == "transform" else kind)
     if native is not None:
         with native.Session(model) as session:
+            if kind == "classification" and target is not None:  # numbered while the model is claimed
+                target = _learnt_labels(model, target)
             _run_chunks(n, lambda a, b: session.learn(names, cols, target, a, b, threads), session)
         return
+    if kind == "classification" and target is not None:
+        target = _learnt_labels(model, target)
     learn = model.learn_one
 
     def step(a: int, b: int) -> None:
@@ -316,7 +350,9 @@ def learn_many(model: Any, X: Any, y: Any = None, *, columns: Sequence[str] | No
 
 
 def predict_many(model: Any, X: Any, *, columns: Sequence[str] | None = None) -> np.ndarray:
-    """Each row's prediction: int labels for a classifier, floats for a regressor."""
+    """Each row's prediction: floats for a regressor; for a classifier, its labels as it learnt
+    them through this module (an array of the labels' dtype: texts for text labels, see
+    :func:`class_labels`), int64 for a classifier that keeps its labels' values."""
     kind = _kind(model)
     if kind == "transform":
         raise TypeError(f"model: {type(model).__name__} is a transformer; use transform_many")
@@ -325,20 +361,22 @@ def predict_many(model: Any, X: Any, *, columns: Sequence[str] | None = None) ->
     if native is not None:
         with native.Session(model) as session:
             _run_chunks(n, lambda a, b: session.predict(names, cols, out, a, b), session)
-        return out
-    predict = model.predict_one
+    else:
+        predict = model.predict_one
 
-    def step(a: int, b: int) -> None:
-        for r, x in zip(range(a, b), _rows(names, cols, a, b)):
-            out[r] = predict(x)
+        def step(a: int, b: int) -> None:
+            for r, x in zip(range(a, b), _rows(names, cols, a, b)):
+                out[r] = predict(x)
 
-    _run_chunks(n, step)
-    return out
+        _run_chunks(n, step)
+    return labels_rule.decode_for(model, out) if kind == "classification" else out
 
 
-def predict_proba_many(model: Any, X: Any, *, columns: Sequence[str] | None = None) -> tuple[list[int], np.ndarray]:
-    """``(labels, P)``: every label in any row's answer, sorted, and one column per label
-    (0.0 where a row's answer lacks the label)."""
+def predict_proba_many(model: Any, X: Any, *, columns: Sequence[str] | None = None) -> tuple[list[Any], np.ndarray]:
+    """``(labels, P)``: every label in any row's answer, and one column per label (0.0 where a
+    row's answer lacks the label). The labels are ordered by the integers the model learnt them
+    as (sorted values for labels kept as they are, order of first appearance for numbered ones),
+    and named as the model learnt them through this module (see :func:`class_labels`)."""
     if _kind(model) != "classification":
         raise TypeError(f"model: {type(model).__name__} is not a classifier")
     names, cols, n = _features(X, columns)
@@ -347,7 +385,7 @@ def predict_proba_many(model: Any, X: Any, *, columns: Sequence[str] | None = No
         with native.Session(model) as session:
             _run_chunks(n, lambda a, b: answers.append(session.predict_proba(names, cols, a, b)), session)
         labels = sorted({label for chunk_labels, _ in answers for label in chunk_labels})
-        return labels, _stack_chunks(answers, labels, n, 0.0)
+        return labels_rule.labels_for(model, labels), _stack_chunks(answers, labels, n, 0.0)
     proba = model.predict_proba_one
     _run_chunks(n, lambda a, b: answers.extend(proba(x) for x in _rows(names, cols, a, b)))
     labels = sorted({label for answer in answers for label in answer})
@@ -356,7 +394,7 @@ def predict_proba_many(model: Any, X: Any, *, columns: Sequence[str] | None = No
     for r, answer in enumerate(answers):
         for label, p in answer.items():
             P[r, index[label]] = p
-    return labels, P
+    return labels_rule.labels_for(model, labels), P
 
 
 def transform_many(transformer: Any, X: Any, *, columns: Sequence[str] | None = None) -> tuple[list[str], np.ndarray]:
@@ -459,7 +497,10 @@ def prequential(
     use_native = native is not None and _native_metrics(named) and (detector is None or isinstance(detector, core.ADWIN))
     out = np.empty(n, dtype=np.int64 if kind == "classification" else np.float64) if predictions else None
     result = new_result(model, name)
+    classification = kind == "classification"
     if not use_native:
+        if classification:
+            target = _learnt_labels(model, target)
         labels = target.tolist()
         rows = zip(_rows(names, cols, 0, n), labels)
         bar = progress_bar(progress, n, result.model)
@@ -468,6 +509,8 @@ def prequential(
         finally:
             if bar is not None:
                 bar.close()
+        if out is not None and classification:
+            out = labels_rule.decode_for(model, out)
         return (result, out) if predictions else result
     result.curve = {metric: [] for metric, _ in named}
     updates = metric_targets(metrics)
@@ -504,6 +547,8 @@ def prequential(
     bar = progress_bar(progress, n, result.model)
     try:
         with native.Session(model, updates, detector) as session:
+            if classification:  # numbered while the model is claimed: one numbering per model
+                target = _learnt_labels(model, target)
             _run_chunks(n, step, session, bar.update if bar is not None else None, cancel, align=every)
             result.elapsed = time.perf_counter() - start
             result.n_samples = n
@@ -513,4 +558,6 @@ def prequential(
         if bar is not None:
             bar.close()
     result.final = {metric: values[-1] for metric, values in result.curve.items()}
+    if out is not None and classification:
+        out = labels_rule.decode_for(model, out)
     return (result, out) if predictions else result
