@@ -285,7 +285,7 @@ class ClassLabels:
         import numpy as np
 
         codes = np.asarray(codes, dtype=np.int64)
-        dtype = self.dtype if self.dtype is not None else np.dtype(np.int64)
+        dtype = self.dtype if self.dtype is not None else np.dtype(object if self.numbered else np.int64)
         if not self.numbered:
             if dtype.kind in "iu":
                 return codes
