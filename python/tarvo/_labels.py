@@ -40,7 +40,12 @@ PART = "labels"
 
 
 class LabelError(ValueError):
-    """A label the rule refuses; the message names the label and its row."""
+    """A label the rule refuses; the message names the label and its row (``label``, ``row``
+    and ``reason`` hold them; ``row`` counts from the first value of the column read)."""
+
+    def __init__(self, message: str, label: Any = None, row: int | None = None, reason: str = "") -> None:
+        super().__init__(message)
+        self.label, self.row, self.reason = label, row, reason
 
 
 def _missing(label: Any) -> bool:
@@ -274,7 +279,9 @@ class ClassLabels:
         try:
             return self(value)
         except (ValueError, TypeError) as exc:
-            raise LabelError(f"{where}row {start + row}: cannot read the label {_plain(value)!r} ({exc})") from None
+            label = _plain(value)
+            raise LabelError(f"{where}row {start + row}: cannot read the label {label!r} ({exc})",
+                             label, row, str(exc)) from None
 
     def decode(self, codes: Any) -> Any:
         """The labels the learnt integers ``codes`` stand for, as a NumPy array of the labels'

@@ -195,11 +195,9 @@ def _labels(y: Any, n: int, task: str) -> np.ndarray:
 
 def _learnt_labels(model: Any, values: np.ndarray) -> np.ndarray:
     """A classifier's labels as the int32 integers ``model`` learns, by the label rule and the
-    numbering kept with the model (started or extended here; see :mod:`tarvo._labels`)."""
-    try:
-        return labels_rule.encode_for(model, values)
-    except labels_rule.LabelError as exc:
-        raise ValueError(str(exc)) from None
+    numbering kept with the model (started or extended here; see :mod:`tarvo._labels`). A label
+    the rule refuses raises :class:`~tarvo._labels.LabelError`, a ``ValueError`` naming ``y`` and the row."""
+    return labels_rule.encode_for(model, values)
 
 
 def class_labels(model: Any) -> labels_rule.ClassLabels | None:
