@@ -251,29 +251,42 @@ class ClassLabels:
                 table[j] = self._read_one(uniques[j], int(first[j]), where, start)
             codes = table[inverse.reshape(-1)]
         else:
-            seen: dict[Any, int] = {}
-            rows: list[int] = []
-            listed = arr.tolist()
-            try:
-                index = [seen.setdefault(v, len(seen)) for v in listed]
-            except TypeError:  # an unhashable label: read one by one to name it
-                index = []
-                for v in listed:
-                    index.append(seen.setdefault(v, len(seen)) if _hashable(v) else -1 - len(index))
-            positions: dict[int, int] = {}
-            for r, j in enumerate(index):
-                if j not in positions:
-                    positions[j] = r
-                    rows.append(r)
-            table_of: dict[int, int] = {}
-            for r in rows:
-                table_of[index[r]] = self._read_one(listed[r], r, where, start)
-            lookup = np.empty(len(seen), dtype=np.int64)
-            for j, code in table_of.items():
-                lookup[j] = code
-            codes = lookup[np.asarray(index, dtype=np.int64)]
+            factorized = _factorize(arr)
+            if factorized is not None:  # each distinct label once, by pandas' hash table
+                index, uniques = factorized  # the distinct labels in order of first appearance
+                lookup = np.empty(len(uniques), dtype=np.int64)
+                for j in range(len(uniques)):
+                    try:
+                        lookup[j] = self(uniques[j])
+                    except (ValueError, TypeError):
+                        row = int(np.argmax(index == j))
+                        lookup[j] = self._read_one(arr[row], row, where, start)  # raises, naming the row
+                codes = lookup[index]
+            else:
+                codes = self._encode_objects(arr, where, start)
         self.dtype = _merged_dtype(self.dtype, arr.dtype)
         return codes.astype(np.int32)
+
+    def _encode_objects(self, arr: Any, where: str, start: int) -> Any:
+        """:meth:`encode` of an array of objects, one value at a time (unhashable labels included)."""
+        import numpy as np
+
+        seen: dict[Any, int] = {}
+        listed = arr.tolist()
+        try:
+            index = [seen.setdefault(v, len(seen)) for v in listed]
+        except TypeError:  # an unhashable label: read one by one to name it
+            index = []
+            for v in listed:
+                index.append(seen.setdefault(v, len(seen)) if _hashable(v) else -1 - len(index))
+        table_of: dict[int, int] = {}
+        for r, j in enumerate(index):
+            if j not in table_of:
+                table_of[j] = self._read_one(listed[r], r, where, start)
+        lookup = np.empty(len(seen), dtype=np.int64)
+        for j, code in table_of.items():
+            lookup[j] = code
+        return lookup[np.asarray(index, dtype=np.int64)]
 
     def _read_one(self, value: Any, row: int, where: str, start: int) -> int:
         try:
@@ -346,6 +359,21 @@ class ClassLabels:
         self._codes = dict(state["codes"])
         self.dtype = None if state["dtype"] is None else np.dtype(state["dtype"])
         self._read = {}
+
+
+def _factorize(arr: Any) -> tuple[Any, list[Any]] | None:
+    """``(index, uniques)`` of a column of texts or objects by pandas (each label's position among
+    the distinct labels, in order of first appearance; missing values kept as labels), or ``None``
+    without pandas or for unhashable labels."""
+    try:
+        import pandas as pd
+    except ImportError:  # pragma: no cover - pandas is optional
+        return None
+    try:
+        index, uniques = pd.factorize(arr, use_na_sentinel=False)
+    except TypeError:
+        return None
+    return index, list(uniques)
 
 
 def _hashable(value: Any) -> bool:
