@@ -253,11 +253,11 @@ class ClassLabels:
         else:
             factorized = _factorize(arr)
             if factorized is not None:  # each distinct label once, by pandas' hash table
-                index, uniques = factorized  # the distinct labels in order of first appearance
-                lookup = np.empty(len(uniques), dtype=np.int64)
-                for j in range(len(uniques)):
+                index, distinct = factorized  # the distinct labels in order of first appearance
+                lookup = np.empty(len(distinct), dtype=np.int64)
+                for j in range(len(distinct)):
                     try:
-                        lookup[j] = self(uniques[j])
+                        lookup[j] = self(distinct[j])
                     except (ValueError, TypeError):
                         row = int(np.argmax(index == j))
                         lookup[j] = self._read_one(arr[row], row, where, start)  # raises, naming the row
@@ -366,7 +366,7 @@ def _factorize(arr: Any) -> tuple[Any, list[Any]] | None:
     the distinct labels, in order of first appearance; missing values kept as labels), or ``None``
     without pandas or for unhashable labels."""
     try:
-        import pandas as pd
+        import pandas as pd  # type: ignore[import-untyped]
     except ImportError:  # pragma: no cover - pandas is optional
         return None
     try:
