@@ -197,7 +197,7 @@ def test_frames_and_array_layouts_read_the_same_rows():
     "call, error, message",
     [
         (lambda m: batch.learn_many(m, np.zeros(3), [0, 1, 0]), ValueError, "2-D"),
-        (lambda m: batch.learn_many(m, np.array([["a"]]), [0]), TypeError, "numeric"),
+        (lambda m: batch.learn_many(m, np.array([[np.datetime64("2024-01-01")]]), [0]), TypeError, "numeric or text"),
         (lambda m: batch.learn_many(m, np.zeros((2, 1), dtype=complex), [0, 1]), TypeError, "numeric"),
         (lambda m: batch.learn_many(m, np.zeros((3, 2)), [0, 1]), ValueError, "y has 2 values for 3 rows"),
         (lambda m: batch.learn_many(m, np.zeros((2, 2)), [0, 1], columns=["a"]), ValueError, "columns"),
