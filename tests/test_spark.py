@@ -374,6 +374,50 @@ def test_a_static_frame_of_a_regressor_with_timestamps(spark):
             assert list(curve[name]) == [result.curve[name][i] for i in steps]
 
 
+# ---------------------------------------------------------------- labels of any type
+
+# (the labels of classes 0, 1, 2, the target column's Spark type, the prediction's)
+LABEL_COLUMNS = {
+    "string": (["no", "yes", "maybe"], "string", "string"),
+    "boolean": ([False, True, True], "boolean", "boolean"),
+    "long beyond 32 bits": ([2**40, 2**33, -(2**35)], "long", "bigint"),
+    "whole double": ([0.0, 1.0, 2.0], "double", "double"),
+}
+
+
+@pytest.mark.parametrize("kind", LABEL_COLUMNS)
+def test_label_columns_of_any_type_give_predictions_of_their_type(spark, kind):
+    values, spark_type, predicted_type = LABEL_COLUMNS[kind]
+    rng = np.random.default_rng(11)
+    n = 80
+    frame = pd.DataFrame({"k": rng.integers(0, 2, n), "t": np.arange(n), "a": rng.normal(size=n)})
+    frame["y"] = pd.Series([values[c] for c in np.where(frame["a"] > 0.3, 1, np.where(frame["a"] < -0.3, 2, 0))],
+                           dtype=object)
+    df = spark.createDataFrame(frame, schema=f"k long, t long, a double, y {spark_type}")
+    out = prequential_by_key(df, key="k", order="t", features=["a"], target="y", model=tree())
+    assert out.predictions.schema["prediction"].dataType.simpleString() == predicted_type
+    got = out.predictions.toPandas()
+    models = {}
+    for k, g in frame.groupby("k"):
+        model = tree()
+        _, expected = batch.prequential(model, g[["a"]], g["y"].tolist(), detector=None, predictions=True)
+        models[int(k)] = model
+        mine = got[got["k"] == k].sort_values("t")
+        # (the first answer is the untrained model's: null where labels are numbered)
+        assert mine["prediction"].tolist()[1:] == expected.tolist()[1:]
+        assert mine["prediction"].iloc[1:].map(type).eq(type(values[0])).all()
+    if kind == "string":
+        table = spark.createDataFrame([(k, pickle.dumps(m)) for k, m in models.items()], schema="k long, model binary")
+        scored = predict_by_key(df, key="k", features=["a"], models=table).toPandas()
+        for k, m in models.items():
+            mine = scored[scored["k"] == k].sort_values("t")
+            assert mine["prediction"].tolist() == batch.predict_many(m, mine[["a"]]).tolist()
+    if kind == "string":  # a number after text labels, in a string column
+        bad = spark.createDataFrame([(1, 0, 0.5, "no"), (1, 1, 0.5, "7")], schema="k long, t long, a double, y string")
+        with pytest.raises(PythonException, match=r"target: column 'y' holds '7' for key 1, which cannot be a class"):
+            prequential_by_key(bad, key="k", order="t", features=["a"], target="y", model=tree()).predictions.collect()
+
+
 # ---------------------------------------------------------------- bad input
 
 
@@ -384,7 +428,7 @@ class _NeverBuilt:
 
 BEFORE_START = [
     (dict(features=["s"]), TypeError, r"features: column 's' holds string values; every feature must be numeric"),
-    (dict(target="s"), TypeError, r"target: column 's' holds string values, which cannot be encoded"),
+    (dict(target="m"), TypeError, r"target: column 'm' holds map<string,int> values, which cannot be a classifier's"),
     (dict(model=_NeverBuilt()), TypeError, r"model: HoeffdingTreeClassifier does not pickle"),
     (dict(model=lambda: _NeverBuilt()), TypeError, r"model: HoeffdingTreeClassifier does not pickle"),
     (dict(model=lambda: 3), TypeError, r"model: the factory returned int, not a tarvo learner"),
@@ -402,7 +446,8 @@ BEFORE_START = [
 
 @pytest.mark.parametrize("change, error, message", BEFORE_START)
 def test_bad_arguments_are_refused_before_the_query_starts(spark, change, error, message):
-    df = spark.createDataFrame([(1, 0, 0.5, "x", 1)], schema="k long, t long, a double, s string, y int")
+    df = spark.createDataFrame([(1, 0, 0.5, "x", 1, {"x": 1})],
+                               schema="k long, t long, a double, s string, y int, m map<string,int>")
     arguments = dict(key="k", order="t", features=["a"], target="y", model=tree()) | change
     with pytest.raises(error, match=message):
         prequential_by_key(df, **arguments)
@@ -425,9 +470,11 @@ NAN = float("nan")
 WHILE_RUNNING = [
     ([(None, 0, 0.5, 1, 1.0, 1.0)], "k", "y", r"key: a row's 'k' is null"),
     ([(1, 0, 0.5, None, 1.0, 1.0)], "k", "y", r"target: column 'y' is null in a row of key 1"),
-    ([(1, 0, 0.5, 1, 1.5, 1.0)], "k", "z", r"target: column 'z' holds 1.5 for key 1, which cannot be encoded"),
-    ([(1, 0, 0.5, 1, 2.0**40, 1.0)], "k", "z",
-     r"target: column 'z' holds 1099511627776 for key 1, outside the 32-bit range"),
+    ([(1, 0, 0.5, 1, 1.5, 1.0)], "k", "z",
+     r"target: column 'z' holds 1.5 for key 1, which cannot be a class label \(not a whole number"),
+    ([(1, 0, 0.5, 1, 1.0, 1.0), (1, 1, 0.5, 1, 2.0**40, 1.0)], "k", "z",
+     r"target: column 'z' holds 1099511627776.0 for key 1, which cannot be a class label \(class label "
+     r"1099511627776.0 is outside the 32-bit range"),
     ([(1, 0, 0.5, 1, 1.0, NAN)], "d", "y", r"key: a row's 'd' is NaN; every row needs a key"),
     ([(1, 0, 0.5, 1, 1.0, None)], "d", "y", r"key: a row's 'd' is null; every row needs a key"),
     ([(1, 0, 0.5, 1, 1.0, 2.0), (1, 1, 0.5, 1, NAN, 2.0)], "d", "z", r"target: column 'z' is NaN in a row of key 2.0"),

@@ -70,7 +70,7 @@ def test_header_without_rows_yields_nothing(tmp_path):
         ("a,b,y\n1,2,0\n1,x2,1\n", ["row 2", "line 3", "column 'b'", "'x2'"]),
         ("a,y\n1,0\n2,1.5\n", ["row 2", "column 'y'", "'1.5'"]),
         ("a,y\n1,0\n2,abc\n", ["row 2", "column 'y'", "'abc'", "the labels before it are numbers"]),
-        ("a,y\n1,4294967296\n", ["row 1", "column 'y'", "32-bit"]),
+        ("a,y\n1,0\n2,4294967296\n", ["row 2", "column 'y'", "32-bit"]),  # after labels kept as they are
         ("a,y\n1,\n", ["row 1", "column 'y'", "missing target"]),
         ("a,y\n1,NA\n", ["row 1", "column 'y'", "missing target"]),
         ("a,y\n1,0\n1,0,5\n", ["row 2", "3 fields", "the header has 2"]),

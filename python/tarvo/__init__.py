@@ -127,3 +127,8 @@ __all__ = [
 ]
 
 __version__ = "0.1.0"
+
+# Pickle and copy carry the state the Python layers keep beside a native object (the
+# numbering of class labels that are no 32-bit integers): see tarvo._model_state.
+from tarvo import _model_state as _model_state  # noqa: E402
+

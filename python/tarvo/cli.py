@@ -53,6 +53,8 @@ from tarvo import (
     _signature,
 )
 from tarvo import params as param_table
+from tarvo._labels import attach as attach_labels
+from tarvo.batch import class_labels
 from tarvo.learners import LEARNERS, learner_names, task_of, task_of_class
 from tarvo.evaluate import PrequentialResult, default_metrics, prequential
 from tarvo.stream import GENERATORS, ClassLabels, DataError, iter_csv
@@ -338,7 +340,8 @@ def _csv_source(path: str, args: argparse.Namespace, task: str) -> Source:
         open(path, "rb").close()
     except OSError as exc:
         raise UsageError(f"--data {path}: cannot be read ({exc.strerror or exc})") from exc
-    # One numbering of text labels for every learner's pass over the file.
+    # The labels of the file as read (shown after the table). Each learner keeps a numbering of its
+    # own, which the batch functions start and extend over the rows it learns (and --save stores).
     labels = ClassLabels() if task == "classification" else None
     converter: Callable[[str], Any] = labels if labels is not None else _number_target
     target, drop, skip = args.target, list(args.drop), args.skip
@@ -346,8 +349,7 @@ def _csv_source(path: str, args: argparse.Namespace, task: str) -> Source:
     def open_stream() -> Generator[tuple[dict[str, float], Any], None, None]:
         rows = iter_csv(path, target, converters={target: converter}, drop=drop)
         with contextlib.closing(rows):
-            # The skipped rows are read all the same, so text labels keep the numbers they had
-            # when a saved learner learnt those rows.
+            # The skipped rows are read all the same: their labels are the file's too.
             collections.deque(itertools.islice(rows, skip), maxlen=0)
             yield from rows
 
@@ -366,7 +368,7 @@ def _csv_source(path: str, args: argparse.Namespace, task: str) -> Source:
     if skip:
         limit = f", {limit[2:] + ' ' if limit else ''}rows after the first {skip:,}"
     names = [h for h in _csv_header(path) if h != target and h not in drop]
-    rows = _ArrayRows(names, open_stream, task)
+    rows = _ArrayRows(names, open_stream, task, labels)
     return Source(
         name=path,
         task=None,
@@ -400,18 +402,36 @@ def _number_target(text: str) -> float:
 
 class _ArrayRows:
     """A CSV file's rows: iterated as the reader yields them, or read once into arrays (in
-    header order, a missing cell as NaN) that every learner of the run shares."""
+    header order, a missing cell as NaN) that every learner of the run shares.
+
+    Class labels numbered in order of first appearance go to a learner as the labels themselves
+    (their texts), which it numbers by its own stream through :mod:`tarvo.batch`: a learner
+    loaded with a numbering goes on with it. A learner loaded without one (saved before
+    ``--save`` stored it) learns the file's numbering, as it did when it was saved
+    (:meth:`for_learner`)."""
 
     def __init__(self, names: Sequence[str], open_stream: Callable[[], Iterable[tuple[dict[str, float], Any]]],
-                 task: str) -> None:
-        self._names, self._open, self._task = list(names), open_stream, task
-        self._arrays: tuple[list[str], Any, Any] | None = None
+                 task: str, labels: ClassLabels | None = None, *, as_read: bool = False,
+                 cache: dict[str, Any] | None = None) -> None:
+        self._names, self._open, self._task, self._labels = list(names), open_stream, task, labels
+        self._as_read = as_read  # labels as the integers the file's numbering gives them
+        self._cache: dict[str, Any] = {} if cache is None else cache
 
     def __iter__(self) -> Any:
         return iter(self._open())
 
+    def for_learner(self, model: Any, loaded: bool) -> _ArrayRows:
+        """The rows as ``model`` learns them (see the class)."""
+        if loaded and class_labels(model) is None:
+            return _ArrayRows(self._names, self._open, self._task, self._labels, as_read=True, cache=self._cache)
+        return self
+
+    def numbered(self) -> bool:
+        """Whether the file's labels are numbered in order of first appearance (known once read)."""
+        return self._labels is not None and bool(self._labels.numbered)
+
     def arrays(self) -> tuple[list[str], Any, Any]:
-        if self._arrays is None:
+        if "read" not in self._cache:
             import numpy as np
 
             names = self._names
@@ -427,8 +447,13 @@ class _ArrayRows:
                 labels.append(y)
             X = np.array(values, dtype=np.float64).reshape(len(values), len(names))
             Y = np.array(labels, dtype=np.int64 if self._task == "classification" else np.float64)
-            self._arrays = (names, X, Y)
-        return self._arrays
+            self._cache["read"] = (names, X, Y)
+            if self.numbered():
+                assert self._labels is not None
+                self._cache["labels"] = (names, X, self._labels.decode(Y))
+        if self.numbered() and not self._as_read:
+            return self._cache["labels"]  # type: ignore[no-any-return]
+        return self._cache["read"]  # type: ignore[no-any-return]
 
 
 def _is_learner(model: Any) -> bool:
@@ -458,6 +483,8 @@ def _load_models(paths: Sequence[str]) -> list[ModelChoice]:
         features = record.get("features") if isinstance(record, dict) else None
         if record is not None and not (isinstance(features, list) and all(isinstance(f, str) for f in features)):
             raise UsageError(f"--load {path}: the record after the learner is not the names of its features")
+        if isinstance(record, dict) and not isinstance(record.get("labels", {}), dict):
+            raise UsageError(f"--load {path}: the record after the learner holds no mapping of its labels")
         out.append(ModelChoice(name, loaded=model, path=path,
                                features=tuple(features) if features is not None else None))
     return out
@@ -465,11 +492,18 @@ def _load_models(paths: Sequence[str]) -> list[ModelChoice]:
 
 def save_model(path: str, model: Any, features: Sequence[str]) -> None:
     """Write ``model`` to ``path`` as ``--save`` does: the pickled model, then a pickled record of
-    the names of the features it learnt (``{"features": [...]}``). ``pickle.load`` of the file
-    gives the model; a second ``pickle.load`` the record."""
+    the names of the features it learnt and, for a classifier whose labels are numbered, the
+    label each learnt integer stands for (``{"features": [...], "labels": {0: "no", 1: "yes"}}``;
+    no ``labels`` for labels learnt as their values). ``pickle.load`` of the file gives the model,
+    whose numbering comes with it (:func:`tarvo.batch.class_labels`); a second ``pickle.load``
+    the record."""
+    record: dict[str, Any] = {"features": list(features)}
+    numbering = class_labels(model)
+    if numbering is not None and numbering.numbered:
+        record["labels"] = dict(numbering.names)
     with open(path, "wb") as fh:
         pickle.dump(model, fh, protocol=pickle.HIGHEST_PROTOCOL)
-        pickle.dump({"features": list(features)}, fh, protocol=pickle.HIGHEST_PROTOCOL)
+        pickle.dump(record, fh, protocol=pickle.HIGHEST_PROTOCOL)
 
 
 def _names(names: Sequence[str], limit: int = 8) -> str:
@@ -760,11 +794,14 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
     options = [f"--load {choice.path}" if choice.path is not None else f"--model {name}"
                for (choice, _), name in zip(resolved, labels)]
 
-    def run(model: Any, name: str, option: str) -> PrequentialResult:
+    def run(model: Any, choice: ModelChoice, name: str, option: str) -> PrequentialResult:
+        rows = source.open()
+        if isinstance(rows, _ArrayRows):
+            rows = rows.for_learner(model, choice.loaded is not None)
         try:
-            return prequential(
+            result = prequential(
                 model,
-                source.open(),
+                rows,
                 default_metrics(task, args.window),
                 every=every,
                 max_samples=args.samples if source.task is None else None,
@@ -778,9 +815,13 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
             raise  # names the file, the row and the column
         except (ValueError, TypeError, OverflowError) as exc:
             raise UsageError(f"{option}: {_one_line(exc)}") from exc
+        if isinstance(rows, _ArrayRows) and rows is not source.open() and rows.numbered():
+            attach_labels(model, source.labels)  # it learnt the file's numbering: keep it from now on
+        return result
 
     if jobs == 1:
-        results = [run(model, name, option) for model, name, option in zip(models, labels, options)]
+        results = [run(model, choice, name, option)
+                   for model, (choice, _), name, option in zip(models, resolved, labels, options)]
     else:
         # Each learner's native loop runs without the GIL, so the threads share the cores.
         # Ctrl-C reaches this thread, which cancels the others between their chunks of rows.
@@ -788,7 +829,8 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         if hasattr(opened, "arrays"):
             opened.arrays()
         with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
-            futures = [pool.submit(run, model, name, option) for model, name, option in zip(models, labels, options)]
+            futures = [pool.submit(run, model, choice, name, option)
+                       for model, (choice, _), name, option in zip(models, resolved, labels, options)]
             try:
                 results = [f.result() for f in futures]
             except BaseException:

@@ -75,7 +75,7 @@ except ImportError as exc:  # pragma: no cover - depends on the installation
 
 import _tarvo_core as core
 import tarvo
-from tarvo import _signature
+from tarvo import _labels, _signature
 from tarvo.batch import learn_many, predict_many, predict_proba_many, transform_many
 
 __all__ = ["OnlineClassifier", "OnlineRegressor", "OnlineTransformer", "hyper_parameters"]
@@ -407,6 +407,8 @@ class _Wrapper(BaseEstimator):
             )
         fresh: Any = copy.deepcopy(wrapped)
         fresh.reset()
+        # The estimator numbers the labels itself (by classes_): the model learns those integers.
+        _labels.attach(fresh, None)
         return fresh
 
     def _check_X(self, X: Any, y: Any = _NO_Y, *, reset: bool, y_numeric: bool = False) -> Any:

@@ -60,6 +60,7 @@ except ImportError as exc:  # pragma: no cover - depends on the installation
 
 import _tarvo_core as core
 from tarvo import batch
+from tarvo._labels import LabelError
 from tarvo._prequential import bind_metrics, default_metrics
 from tarvo.learners import task_of
 
@@ -89,7 +90,6 @@ _NUMERIC = (T.ByteType, T.ShortType, T.IntegerType, T.LongType, T.FloatType, T.D
             T.BooleanType)
 _INTEGRAL = (T.ByteType, T.ShortType, T.IntegerType, T.LongType, T.BooleanType)
 _ORDERABLE = _NUMERIC + (T.TimestampType, T.TimestampNTZType, T.DateType, T.StringType)
-_INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
 
 
 class KeyedOutput(NamedTuple):
@@ -223,16 +223,45 @@ def _feature_fields(df: DataFrame, features: Any) -> list[T.StructField]:
 
 
 def _check_target(field: T.StructField, task: str) -> None:
-    """A classifier's labels come from numeric columns (fractional values are refused row by row)."""
+    """A classifier's labels come from number, boolean or string columns (each key's labels read
+    by the label rule, row by row); a regressor's targets from number columns."""
     dtype = field.dataType
     if isinstance(dtype, _NUMERIC):
         return
     if task == "classification":
+        if isinstance(dtype, T.StringType):
+            return
         raise TypeError(
-            f"target: column {field.name!r} holds {dtype.simpleString()} values, which cannot be encoded as "
-            "a classifier's labels (whole numbers within 32 bits)")
+            f"target: column {field.name!r} holds {dtype.simpleString()} values, which cannot be a classifier's "
+            "labels (numbers, booleans or strings)")
     raise TypeError(
         f"target: column {field.name!r} holds {dtype.simpleString()} values; a regressor's targets must be numbers")
+
+
+def _prediction_type(dtype: T.DataType, task: str) -> T.DataType:
+    """The type of the predictions for a target of type ``dtype``: the labels' own type (integers as
+    longs), doubles for a regressor."""
+    if task == "regression":
+        return T.DoubleType()
+    if isinstance(dtype, _INTEGRAL) and not isinstance(dtype, T.BooleanType):
+        return T.LongType()
+    if isinstance(dtype, (T.FloatType, T.DoubleType)):
+        return T.DoubleType()
+    return dtype  # strings, booleans, decimals
+
+
+def _labels_type(model: Any) -> T.DataType:
+    """The type of a frozen classifier's predictions, by the labels its numbering holds."""
+    numbering = batch.class_labels(model)
+    if numbering is None:
+        return T.LongType()
+    kinds = {type(name) for name in numbering.names.values()}
+    for types, spark_type in (((str,), T.StringType()), ((bool,), T.BooleanType()), ((int,), T.LongType()),
+                              ((float, int), T.DoubleType())):
+        if kinds and kinds <= set(types):
+            return spark_type
+    raise TypeError(f"models: the labels of a model are {', '.join(sorted(k.__name__ for k in kinds))} values, "
+                    "which have no Spark type here")
 
 
 def _is_learner(obj: Any) -> bool:
@@ -321,28 +350,33 @@ class _Plan:
         return self.factory()
 
     def labels(self, values: np.ndarray, key: Any, nan: np.ndarray | None = None) -> np.ndarray:
-        """The target column as int32 labels or float64 targets, each value checked (``nan``: where
+        """The target column as float64 targets, or a classifier's labels as they come (read by the
+        label rule in :func:`tarvo.batch.prequential`), each value checked for a null (``nan``: where
         the target is NaN rather than null, for a floating column)."""
         missing = pd.isna(values)
         if missing.any():
             first = int(np.flatnonzero(missing)[0])
             what = "NaN" if nan is not None and bool(nan[first]) else "null"
             raise ValueError(f"target: column {self.target!r} is {what} in a row of key {key!r}; every row needs one")
-        arr = values if values.dtype.kind in "fiub" else values.astype(np.float64)  # booleans or decimals
         if self.task == "regression":
+            arr = values if values.dtype.kind in "fiub" else values.astype(np.float64)  # booleans or decimals
             return arr.astype(np.float64)
-        if arr.dtype.kind == "f":
-            bad = ~(np.isfinite(arr) & (arr == np.floor(arr)))
-            if bad.any():
-                raise ValueError(
-                    f"target: column {self.target!r} holds {float(arr[bad][0])!r} for key {key!r}, which cannot be "
-                    "encoded as a classifier's label (a whole number within 32 bits)")
-        outside = (arr < _INT32_MIN) | (arr > _INT32_MAX)
-        if outside.any():
-            raise ValueError(
-                f"target: column {self.target!r} holds {int(arr[outside][0])} for key {key!r}, outside the "
-                "32-bit range of a classifier's labels")
-        return arr.astype(np.int32)
+        return values
+
+    def refused(self, exc: LabelError, key: Any) -> ValueError:
+        """The error for a label the rule refuses, naming the target column and the key."""
+        return ValueError(f"target: column {self.target!r} holds {exc.label!r} for key {key!r}, which cannot be "
+                          f"a class label ({exc.reason})")
+
+    @staticmethod
+    def rank(y: np.ndarray) -> np.ndarray:
+        """The labels as numbers that sort as they do (for the order of rows with equal order values)."""
+        if y.dtype.kind in "iufb":
+            return y
+        try:
+            return np.unique(y, return_inverse=True)[1].reshape(-1)
+        except TypeError:  # labels of several kinds, which the label rule refuses by name
+            return np.zeros(len(y), dtype=np.int64)
 
     def learn(self, key: tuple[Any, ...], frames: Iterator[pd.DataFrame], state: Any) -> Iterator[pd.DataFrame]:
         """Test-then-train over one key's rows of one micro-batch, in the order of the order column."""
@@ -360,7 +394,7 @@ class _Plan:
         # Equal order values are taken in the order of the features and target, never in the order
         # the rows arrived, so that a replayed micro-batch learns its rows in the same order (NaN last).
         rank = order if order.dtype.kind in "iufbmM" else np.unique(order, return_inverse=True)[1]
-        sequence = np.lexsort((y, *(X[:, j] for j in reversed(range(width))), rank))
+        sequence = np.lexsort((self.rank(y), *(X[:, j] for j in reversed(range(width))), rank))
         keys, order, X, y, target = keys[sequence], order[sequence], X[sequence], y[sequence], target[sequence]
         saved = state.get()  # one call to Spark's state server: None for a new key
         if saved is not None:
@@ -372,20 +406,24 @@ class _Plan:
             metrics = pickle.loads(self.metrics) if self.metrics is not None else None
             seen = 0
         n = len(y)
-        predictions = np.empty(n, dtype=np.int64 if self.task == "classification" else np.float64)
+        parts: list[np.ndarray] = []  # the predictions, in the labels' type
         reported: list[tuple[int, int, list[float]]] = []  # (row, rows learnt, metric values)
         start = 0
         while start < n:
             # A segment ends where the key's row count reaches a multiple of `every`.
             stop = n if self.every is None else min(n, start + self.every - seen % self.every)
-            result, out = batch.prequential(
-                model, X[start:stop], y[start:stop], columns=self.features, metrics=metrics,
-                every=stop - start, detector=None, predictions=True, threads=1)
-            predictions[start:stop] = out
+            try:
+                result, out = batch.prequential(
+                    model, X[start:stop], y[start:stop], columns=self.features, metrics=metrics,
+                    every=stop - start, detector=None, predictions=True, threads=1)
+            except LabelError as exc:
+                raise self.refused(exc, value) from None
+            parts.append(out)
             seen += stop - start
             if self.every is not None and seen % self.every == 0:
                 reported.append((stop - 1, seen, [float(result.final[m]) for m in self.metric_names]))
             start = stop
+        predictions = _joined(parts, self.task)
         state.update((pickle.dumps(model), pickle.dumps(metrics) if metrics is not None else None, seen))
         # A prediction row has 0 in the rows column; a metrics row the key's row count, and the
         # key, order, prediction and target of the row where it was taken.
@@ -397,6 +435,17 @@ class _Plan:
                           np.array([rows for _, rows, _ in reported], dtype=np.int64),
                           *(np.array([values[j] for _, _, values in reported], dtype=np.float64)
                             for j in range(len(self.metric_names)))])
+
+
+def _joined(parts: list[np.ndarray], task: str) -> np.ndarray:
+    """One key's predictions, segment after segment (labels of one type: texts, bools, numbers or
+    ``None`` for no label, which Spark writes as null)."""
+    if not parts:
+        return np.empty(0, dtype=np.int64 if task == "classification" else np.float64)
+    kinds = {part.dtype.kind for part in parts}
+    if len(kinds) > 1:  # a segment with no label among bools or integers: as objects
+        parts = [part.astype(object) for part in parts]
+    return np.concatenate(parts)
 
 
 def _key_value(key: tuple[Any, ...], name: str, nan: np.ndarray | None = None) -> Any:
@@ -477,10 +526,16 @@ def prequential_by_key(
     predicted, then learnt, the first row of a key included (the untrained model's answer).
     A row arriving after rows with greater order values is learnt when it arrives.
 
-    Features are read as doubles (a null is a missing feature). A classifier's target must
-    hold whole numbers within 32 bits (or booleans), a regressor's any numbers; a null or
-    unencodable target, a null key or a null order value stops the query with an error
-    naming the column (a NaN key or target is called NaN there, a null one null).
+    Features are read as doubles (a null is a missing feature). A classifier's target holds
+    numbers, booleans or strings, each key's read by the label rule of
+    :class:`tarvo.stream.ClassLabels` (integers within 32 bits keep their values; strings,
+    and integers beyond 32 bits, are numbered by the key's model in order of first appearance,
+    a numbering that is saved with the model); the ``prediction`` column has the target's type
+    (longs for integers, doubles for floats), null for an untrained model's answer where labels
+    are numbered. A regressor's target holds any numbers. A null target, a label the rule
+    refuses (a fractional one, a string after numbers), a null key or a null order value stops
+    the query with an error naming the column (a NaN key or target is called NaN there, a null
+    one null).
 
     ``every`` reports ``metrics`` (default: :func:`tarvo.evaluate.default_metrics` of the
     model's task, copied per key) each time a key has learnt a multiple of ``every`` rows,
@@ -539,7 +594,7 @@ def prequential_by_key(
         df[key].alias(key), df[order].alias(order),
         *[df[f.name].cast("double").alias(c) for f, c in zip(feature_fields, columns)],
         df[target].alias(target), *nan_columns)
-    prediction_type = T.LongType() if task == "classification" else T.DoubleType()
+    prediction_type = _prediction_type(target_field.dataType, task)
     schema = T.StructType([
         T.StructField(key, key_field.dataType),
         T.StructField(order, order_field.dataType),
@@ -638,6 +693,7 @@ def predict_by_key(df: DataFrame, *, key: str, features: Sequence[str], models: 
     if not _is_learner(sample):
         raise TypeError(f"models: a model is {type(sample).__name__}, not a tarvo learner")
     task = task_of(sample)
+    prediction_type = _labels_type(sample) if task == "classification" else T.DoubleType()
     _check_state_store(df)
     columns = tuple(f"{_PREFIX}f{j}" for j in range(len(feature_fields)))
     nan_roles, nan_columns = _nan_flags(df, [("key", key_field)])
@@ -646,8 +702,7 @@ def predict_by_key(df: DataFrame, *, key: str, features: Sequence[str], models: 
     selected = df.select("*", *[df[f.name].cast("double").alias(c) for f, c in zip(feature_fields, columns)],
                          *nan_columns)
     initial = models.select(models[key].cast(key_field.dataType).alias(key), models[_MODEL]).groupBy(key)
-    schema = T.StructType([*df.schema.fields,
-                           T.StructField(PREDICTION, T.LongType() if task == "classification" else T.DoubleType())])
+    schema = T.StructType([*df.schema.fields, T.StructField(PREDICTION, prediction_type)])
     return selected.groupBy(key).transformWithStateInPandas(
         _Scorer(plan), schema, "Append", "None", initialState=initial)
 

@@ -22,10 +22,8 @@ import zlib
 from collections.abc import Callable, Collection, Generator, Iterable, Iterator, Mapping, Sequence
 from typing import Any, TextIO
 
+from tarvo._labels import MISSING, ClassLabels, LabelError, column
 from tarvo.stream._rows import dict_builder
-
-#: Field texts read as a missing value (the feature is left out of the sample).
-MISSING: frozenset[str] = frozenset({"", "?", "NA", "N/A", "NaN", "nan", "null", "None"})
 
 _INT32 = (-(2**31), 2**31 - 1)
 _CHUNK = 1024
@@ -64,154 +62,6 @@ def parse_label(text: str) -> int:
     if not _INT32[0] <= value <= _INT32[1]:
         raise ValueError(f"class label {text!r} is outside the 32-bit range")
     return value
-
-
-_TRUE_FALSE = {"true": 1, "false": 0}
-_READ_CACHE = 1 << 16
-
-
-def _missing_label(label: Any) -> bool:
-    """``None``, NaN, and pandas' missing-value markers."""
-    if label is None or type(label).__name__ in ("NAType", "NaTType"):
-        return True
-    try:
-        return bool(label != label)
-    except (TypeError, ValueError):
-        return False
-
-
-def _integer_label(label: Any) -> int:
-    """A number label as an int: bool, int and whole floats (Python or NumPy) keep their value."""
-    if _missing_label(label):
-        raise ValueError("a missing label")
-    if isinstance(label, bool) or type(label).__name__ == "bool_":
-        return int(label)
-    if hasattr(label, "__index__"):
-        value = operator.index(label)
-    elif isinstance(label, float) or hasattr(label, "is_integer") or type(label).__module__ == "numpy":
-        number = float(label)
-        if not number.is_integer():
-            raise ValueError(f"not a whole number: {label!r}")
-        value = int(number)
-    else:
-        raise TypeError(f"{label!r} is neither text nor a number")
-    if not _INT32[0] <= value <= _INT32[1]:
-        raise ValueError(f"class label {label!r} is outside the 32-bit range")
-    return value
-
-
-class ClassLabels:
-    """Class labels of any type as the 32-bit integers the learners take, with the mapping kept.
-
-    Called on a label, returns the integer a learner learns for it:
-
-    - int, bool and whole-float labels keep their integer value (``True`` is 1, ``2.0`` is 2), and so
-      do texts of such numbers, as a CSV file holds them (``"3"``, ``"3.0"``, ``"true"``);
-    - text labels are numbered 0, 1, 2, ... in order of first appearance (surrounding spaces dropped).
-
-    The first label decides which of the two a column holds: a text that is no number after number
-    labels, or a number (or the text of one: ``"3"``, ``"true"``) after text labels, raises
-    ``ValueError``, as do fractional, missing and out-of-range labels. ``names`` maps each integer
-    to the label it stands for, as first seen, in order of first appearance; ``text`` says whether
-    the labels are texts (``None`` before the first).
-    One object used by several readers of the same column numbers the labels the same way in each.
-    """
-
-    def __init__(self) -> None:
-        self.text: bool | None = None
-        self.names: dict[int, Any] = {}
-        self._codes: dict[str, int] = {}
-        self._read: dict[str, int] = {}  # every text read so far (a CSV column repeats few texts)
-
-    def __call__(self, label: Any) -> int:
-        if isinstance(label, str):
-            code = self._read.get(label)
-            if code is not None:
-                return code
-            if self.text:
-                key = label.strip()
-                if key not in self._codes and key not in MISSING and _is_number_text(key):
-                    raise ValueError(f"{label!r} is a number, and the labels before it are texts")
-                code = self._text_code(label)
-            else:
-                number = _number_text(label)
-                if number is None:
-                    if self.text is False:
-                        raise ValueError(f"{label!r} is not a number, and the labels before it are numbers")
-                    self.text = True
-                    code = self._text_code(label)
-                else:
-                    self.text = False
-                    self.names.setdefault(number, label)
-                    code = number
-            if len(self._read) < _READ_CACHE:
-                self._read[label] = code
-            return code
-        if _missing_label(label):
-            raise ValueError("a missing label")
-        if self.text:
-            raise ValueError(f"{label!r} is not text, and the labels before it are texts")
-        number = _integer_label(label)
-        self.text = False
-        if number not in self.names:
-            self.names[number] = label.item() if hasattr(label, "item") else label
-        return number
-
-    def _text_code(self, label: str) -> int:
-        key = label.strip()
-        code = self._codes.get(key)
-        if code is None:
-            if key in MISSING:
-                raise ValueError("a missing label")
-            code = self._codes[key] = len(self._codes)
-            self.names[code] = key
-        return code
-
-    def label(self, code: int) -> Any:
-        """The label the integer ``code`` stands for (``KeyError`` for one never seen)."""
-        return self.names[code]
-
-    def describe(self, limit: int = 20) -> str:
-        """The mapping in one line: ``'no' = 0, 'yes' = 1`` (number labels: ``0, 1``)."""
-        items = list(self.names.items())
-        shown = [
-            str(code) if not self.text and str(name).strip() == str(code) else f"{name!r} = {code}"
-            for code, name in (sorted(items) if not self.text else items)[:limit]
-        ]
-        if len(items) > limit:
-            shown.append(f"... ({len(items)} labels)")
-        return ", ".join(shown)
-
-    def __repr__(self) -> str:
-        return f"ClassLabels({self.describe()})"
-
-
-def _is_number_text(text: str) -> bool:
-    """Whether a text is that of a number or bool (``"3"``, ``"2.5"``, ``"inf"``, ``"true"``)."""
-    if text.strip().lower() in _TRUE_FALSE:
-        return True
-    try:
-        float(text)
-    except ValueError:
-        return False
-    return True
-
-
-def _number_text(text: str) -> int | None:
-    """The label a text of a number stands for (``None`` for a text that is no number)."""
-    flag = _TRUE_FALSE.get(text.strip().lower())
-    if flag is not None:
-        return flag
-    try:
-        return parse_label(text)
-    except ValueError:
-        try:
-            float(text)
-        except ValueError:
-            if text.strip() in MISSING:
-                raise ValueError("a missing label") from None
-            return None
-        raise
 
 
 def _open_text(path: str | os.PathLike[str]) -> TextIO:
@@ -451,44 +301,14 @@ def _values(y: Any) -> list[Any]:
     return y.tolist() if hasattr(y, "tolist") else list(y)
 
 
-def _locate(where: str, values: Any, start: int, read: Callable[[Any], Any], exc: Exception) -> DataError:
-    """The error for the first value of ``values`` that ``read`` refuses, naming its row."""
-    for k, value in enumerate(_values(values)):
-        try:
-            read(value)
-        except (ValueError, TypeError) as bad:
-            return DataError(f"{where}row {start + k}: cannot read the label {value!r} ({bad})")
-    return DataError(f"{where}{exc}")
-
-
 def _class_reader(labels: ClassLabels, where: str) -> TargetReader:
     def read(values: Any, start: int) -> list[Any]:
-        kind = getattr(getattr(values, "dtype", None), "kind", "O")
         try:
-            if kind in "biuf" and labels.text is not True:
-                return _whole_numbers(labels, values)
-            return [labels(v) for v in _values(values)]
-        except (ValueError, TypeError) as exc:
-            raise _locate(where, values, start, labels, exc) from exc
+            return labels.encode(column(values), where, start).tolist()
+        except LabelError as exc:
+            raise DataError(str(exc)) from None
 
     return read
-
-
-def _whole_numbers(labels: ClassLabels, values: Any) -> list[int]:
-    """A NumPy array of number labels through ``labels``, checked as a whole (its names recorded too)."""
-    import numpy as np
-
-    if values.size == 0:
-        return []
-    if values.dtype.kind == "f" and not (np.isfinite(values).all() and (values == np.trunc(values)).all()):
-        raise ValueError("a fractional or missing label")
-    if values.dtype.kind in "iuf" and (values.min() < _INT32[0] or values.max() > _INT32[1]):
-        raise ValueError("a label outside the 32-bit range")
-    ints = values.astype(np.int64)
-    _, first = np.unique(ints, return_index=True)
-    for j in np.sort(first).tolist():
-        labels(values[j])  # records the name of each new label, in order of first appearance
-    return ints.tolist()
 
 
 def _target_reader(y: Any, labels: ClassLabels | bool | None, where: str) -> TargetReader:
