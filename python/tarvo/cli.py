@@ -262,7 +262,109 @@ def build_parser(prog: str = PROG) -> argparse.ArgumentParser:
                     help="evaluate the learners on N threads at once (default: the number of cores); "
                          "results are those of --jobs 1. The cores are shared: each forest's members "
                          "learn on cores // N threads (TARVO_NUM_THREADS stands for the cores)")
+    _add_serve_parser(sub, prog)
     return parser
+
+
+def _add_serve_parser(sub: Any, prog: str) -> None:
+    """``serve``: a model behind HTTP (the serve extra)."""
+    sv = sub.add_parser(
+        "serve",
+        help="serve a model over HTTP: predict, learn (delayed labels too), metrics",
+        description="Serve a model over HTTP: POST /predict, POST /learn (rows with labels, or labels of "
+        "earlier prediction ids), GET /metrics, /health, /model, POST /snapshot. The state directory "
+        "keeps the model durable (a snapshot and a log of every acknowledged row); a directory that holds "
+        "state is resumed, and --model or --load only seed an empty one. Needs the serve extra: "
+        "pip install 'tarvo[serve]'.",
+    )
+    sv.set_defaults(models=[])
+    sv.add_argument("--model", action=_ModelAction, metavar="NAME", default=argparse.SUPPRESS,
+                    help=f"the learner to start an empty state directory with ('{prog} list' shows them)")
+    sv.add_argument("--param", action=_ParamAction, metavar="KEY=VALUE", default=argparse.SUPPRESS,
+                    help="a hyper-parameter of the --model")
+    sv.add_argument("--scale", action=_ScaleAction, choices=list(SCALERS), default=argparse.SUPPRESS,
+                    help="run the --model behind a scaler (a pipeline)")
+    sv.add_argument("--load", action="append", default=[], metavar="PATH",
+                    help="start an empty state directory with a learner stored by evaluate --save")
+    sv.add_argument("--state-dir", required=True, metavar="DIR", help="where the snapshot and the log live")
+    sv.add_argument("--host", default="127.0.0.1", help="address to listen on (default 127.0.0.1)")
+    sv.add_argument("--port", type=int, default=8000, help="port to listen on (default 8000; 0: a free one)")
+    sv.add_argument("--token", help="require 'Authorization: Bearer TOKEN' on every endpoint but /health "
+                    "(default: the environment variable TARVO_SERVE_TOKEN, if set)")
+    sv.add_argument("--max-rows", type=int, default=10_000, metavar="N",
+                    help="rows, ids or labels one request may hold (default 10000; more: 413)")
+    sv.add_argument("--max-body-mib", type=float, default=16.0, metavar="MIB",
+                    help="largest request body in MiB (default 16; larger: 413)")
+    sv.add_argument("--max-pending", type=int, default=100_000, metavar="N",
+                    help="predictions kept for their delayed labels (default 100000; the oldest expires)")
+    sv.add_argument("--pending-ttl", type=float, default=86_400.0, metavar="SECONDS",
+                    help="how long a prediction waits for its label (default 86400, a day)")
+    sv.add_argument("--request-id-window", type=int, default=100_000, metavar="N",
+                    help="the last N request_ids of /learn are remembered for retries (default 100000)")
+    sv.add_argument("--snapshot-seconds", type=float, default=300.0, metavar="S",
+                    help="snapshot when the last one is S seconds old and rows were learnt since (default 300)")
+    sv.add_argument("--snapshot-rows", type=int, default=100_000, metavar="N",
+                    help="snapshot after N rows learnt since the last one (default 100000)")
+    sv.add_argument("--chunk-ms", type=float, default=5.0, metavar="MS",
+                    help="learning holds the model at most about this long between predictions (default 5)")
+    sv.add_argument("--trace", metavar="PATH", help="append every call into the model, in the order applied, "
+                    "to PATH as JSON lines (for audits and replays; slows the server)")
+    sv.add_argument("--log-level", default="warning", choices=["debug", "info", "warning", "error"],
+                    help="uvicorn's log level (default warning)")
+
+
+def serve(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
+    """Run the ``serve`` command until SIGINT or SIGTERM; returns the exit status."""
+    try:
+        from tarvo.serve import ServedModel, ServeSettings, StateError, run
+    except ImportError as exc:
+        raise UsageError(_one_line(exc)) from exc
+    for option, value, least in (("--max-rows", args.max_rows, 1), ("--max-pending", args.max_pending, 1),
+                                 ("--request-id-window", args.request_id_window, 0),
+                                 ("--snapshot-rows", args.snapshot_rows, 1)):
+        if value < least:
+            raise UsageError(f"{option} must be at least {least}, got {value}")
+    for option, number in (("--max-body-mib", args.max_body_mib), ("--pending-ttl", args.pending_ttl),
+                           ("--snapshot-seconds", args.snapshot_seconds), ("--chunk-ms", args.chunk_ms)):
+        if not (math.isfinite(number) and number > 0):
+            raise UsageError(f"{option} must be a positive number, got {number}")
+    if not 0 <= args.port <= 65535:
+        raise UsageError(f"--port must be between 0 and 65535, got {args.port}")
+    choices = list(args.models) + _load_models(args.load)
+    if len(choices) > 1:
+        raise UsageError("serve takes one --model or one --load")
+    seed = None
+    if choices:
+        (choice, cls), = _resolve_models(choices, None)
+        seed = _build(choice, cls)
+    token = args.token if args.token is not None else os.environ.get("TARVO_SERVE_TOKEN") or None
+    if args.trace:
+        _check_output("--trace", args.trace)
+    settings = ServeSettings(
+        max_body_bytes=int(args.max_body_mib * 1024 * 1024), max_rows=args.max_rows,
+        max_pending=args.max_pending, pending_ttl=args.pending_ttl, request_id_window=args.request_id_window,
+        snapshot_every_seconds=args.snapshot_seconds, snapshot_every_rows=args.snapshot_rows,
+        chunk_seconds=args.chunk_ms / 1000.0, token=token, trace=args.trace)
+    try:
+        served = ServedModel.open(args.state_dir, seed, settings)
+    except StateError as exc:
+        parser.exit(1, f"{parser.prog} serve: error: {exc}\n")
+    if served.notice:
+        print(f"{parser.prog} serve: {served.notice}", file=sys.stderr, flush=True)
+    if token is None and args.host not in ("127.0.0.1", "localhost", "::1"):
+        print(f"{parser.prog} serve: warning: listening on {args.host} without --token: anyone who reaches "
+              "it can make the model learn", file=sys.stderr, flush=True)
+
+    def announce(url: str) -> None:
+        print(f"serving {served.model!r} ({served.stats.rows_learnt:,} rows learnt) from {args.state_dir} "
+              f"on {url}", flush=True)
+
+    try:
+        run(served, args.host, args.port, log_level=args.log_level, announce=announce)
+    except OSError as exc:
+        served.close()
+        raise UsageError(f"--host {args.host} --port {args.port}: {exc.strerror or exc}") from exc
+    return 0
 
 
 @dataclass
@@ -868,6 +970,11 @@ def main(argv: Sequence[str] | None = None, prog: str = PROG) -> int:
         except UsageError as exc:
             parser.exit(2, f"{parser.prog} list: error: {exc}\n")
         return 0
+    if args.command == "serve":
+        try:
+            return serve(args, parser)
+        except (UsageError, ValueError) as exc:
+            parser.exit(2, f"{parser.prog} serve: error: {_one_line(exc)}\n")
     if args.command != "evaluate":
         parser.print_help()
         return 2
