@@ -257,6 +257,9 @@ def build_parser(prog: str = PROG) -> argparse.ArgumentParser:
     ev.add_argument("--load", action="append", default=[], metavar="PATH",
                     help="run a learner (or pipeline) stored with --save from where it stopped, labelled "
                     "by its file name; repeatable, and runs beside any --model (only load files you trust)")
+    ev.add_argument("--delay", metavar="K|COL",
+                    help="delayed labels: each sample is predicted when it arrives and learnt (and scored) K "
+                    "samples later; or the CSV column COL gives each row's delay in rows (and is no feature)")
     ev.add_argument("--no-progress", action="store_true", help="no progress bar")
     ev.add_argument("--jobs", type=int, metavar="N", default=None,
                     help="evaluate the learners on N threads at once (default: the number of cores); "
@@ -531,6 +534,42 @@ class _ArrayRows:
             Y = np.array(labels, dtype=np.int64 if self._task == "classification" else np.float64)
             self._arrays = (names, X, Y)
         return self._arrays
+
+
+def _delay_option(text: str | None, data: str) -> tuple[int | None, str | None]:
+    """``--delay``: a whole number of samples, or (for a CSV file) the column of each row's delay."""
+    if text is None:
+        return None, None
+    try:
+        value = int(text)
+    except ValueError:
+        if data in GENERATORS:
+            raise UsageError(f"--delay {text}: a synthetic stream takes a whole number of samples; a column "
+                             "of delays needs a CSV file") from None
+        return None, text
+    if value < 0:
+        raise UsageError(f"--delay must be at least 0, got {value}")
+    return value, None
+
+
+def _delay_whole(text: str) -> int:
+    """A row's delay from its CSV text: a whole number of rows of at least 0."""
+    try:
+        value = float(text)
+    except ValueError:
+        raise ValueError("a delay must be a whole number of rows") from None
+    if not (math.isfinite(value) and value.is_integer() and value >= 0):
+        raise ValueError("a delay must be a whole number of rows of at least 0")
+    return int(value)
+
+
+def _delay_values(path: str, column: str, args: argparse.Namespace) -> list[int]:
+    """Each row's delay from ``column`` of the CSV file, for the rows the run reads."""
+    others = [n for n in _csv_header(path) if n != column]
+    rows = iter_csv(path, column, converters={column: _delay_whole}, drop=others)
+    with contextlib.closing(rows):
+        chosen = itertools.islice(rows, args.skip, None if args.samples is None else args.skip + args.samples)
+        return [k for _, k in chosen]
 
 
 def _is_learner(model: Any) -> bool:
@@ -825,6 +864,15 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
     _check_options(args)
     data = args.data or DEMO_DATA
     args.models = list(getattr(args, "models", []) or []) + _load_models(args.load)
+    delay, delay_column = _delay_option(args.delay, data)
+    if delay_column is not None and os.path.isfile(data):
+        if delay_column == args.target:
+            raise UsageError(f"--delay {delay_column}: is the target column")
+        names = _csv_header(data)
+        if delay_column not in names:
+            raise UsageError(f"--delay {delay_column}: not a whole number, nor a column of {data}"
+                             f"{_did_you_mean(delay_column, names)}")
+        args.drop = [*args.drop, delay_column]
     if data in GENERATORS:
         if args.target is not None or args.drop:
             raise UsageError(f"--target and --drop apply to a CSV file, not to the {data} stream")
@@ -836,6 +884,8 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         resolved = _resolve_models(args.models, None)
         source = _csv_source(data, args, task_of_class(resolved[0][1]))
     _check_features([choice for choice, _ in resolved], source)
+    if delay_column is not None:
+        delay = _delay_values(data, delay_column, args)
     task = task_of_class(resolved[0][1])
     every = args.every or (max(1, min(1000, source.n_samples // 100)) if source.n_samples else 1000)
     detector_cls = None if args.no_drift else ADWIN
@@ -843,7 +893,9 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
 
     plain = [choice.label for choice, _ in resolved]
     labels = [f"{n} #{plain[:i].count(n) + 1}" if plain.count(n) > 1 else n for i, n in enumerate(plain)]
-    print(f"Prequential evaluation on the {source.description}", file=out, flush=True)
+    delayed = "" if not args.delay else (f", labels {delay} samples late" if delay_column is None
+                                         else f", each label late by its row's {delay_column!r} samples")
+    print(f"Prequential evaluation on the {source.description}{delayed}", file=out, flush=True)
     jobs = args.jobs if args.jobs is not None else (os.cpu_count() or 1)
     if jobs < 1:
         raise UsageError(f"--jobs: takes a whole number of at least 1, got {jobs}")
@@ -875,6 +927,7 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
                 name=name,
                 cancel=cancel,
                 threads=threads,
+                delay=delay,
             )
         except DataError:
             raise  # names the file, the row and the column
@@ -914,7 +967,7 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         errors = "0/1 errors" if task == "classification" else "absolute errors"
         print(f"\nDrift detected by ADWIN(delta={args.drift_delta}) on each learner's {errors}, at samples:", file=out)
         print(format_drifts(results), file=out)
-        if any(r.first_scored == 2 for r in results):
+        if not delay and delay_column is None and any(r.first_scored == 2 for r in results):
             print("(a fresh classifier's first sample only trains it: its detector's update n is sample n + 1)",
                   file=out)
     elif not args.no_drift:
@@ -931,6 +984,7 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
             "data": {"name": source.name, "description": source.description, "params": source.params,
                      "drift_points": list(source.drift_points)},
             "task": task,
+            "delay": delay if delay_column is None else {"column": delay_column},
             # The learnt integer of each class label (as JSON keys, texts) and the label it stands for.
             "labels": {str(code): name for code, name in source.labels.names.items()}
             if source.labels is not None else None,

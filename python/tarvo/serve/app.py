@@ -191,8 +191,10 @@ def create_app(state_dir: str | None = None, model: Any = None, settings: ServeS
 
 def listen(host: str, port: int) -> socket.socket:
     """A listening socket on ``host``:``port`` (port 0: a free one)."""
-    info = socket.getaddrinfo(host, port, type=socket.SOCK_STREAM)[0]
-    sock = socket.socket(info[0], socket.SOCK_STREAM)
+    info = socket.getaddrinfo(host, port, type=socket.SOCK_STREAM, proto=socket.IPPROTO_TCP)[0]
+    # The protocol must be IPPROTO_TCP, not 0: asyncio sets TCP_NODELAY only on connections whose
+    # socket says so, and without it a reply's body waits for the client's delayed ACK (40 ms).
+    sock = socket.socket(info[0], socket.SOCK_STREAM, socket.IPPROTO_TCP)
     sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     sock.bind(info[4])
     sock.listen(2048)

@@ -99,6 +99,9 @@ def read_row(row: Any, where: str) -> dict[str, float]:
     """One row: an object of feature name to number (null leaves the feature out)."""
     if not isinstance(row, dict):
         raise RequestError(400, f"{where}: {_what(row)} is not a row (an object of feature name to number)")
+    # The common case, every value a finite float and every name ASCII, keeps the parsed dict as it is.
+    if all(type(v) is float and v - v == 0.0 for v in row.values()) and all(k.isascii() for k in row):
+        return row
     out: dict[str, float] = {}
     for name, value in row.items():
         if not name.isascii():
