@@ -251,3 +251,36 @@ def test_regressor_expired_ids_and_the_token(tmp_path):
         assert server.client.get("/model", headers=auth).json()["rows_learnt"] == 2
     finally:
         server.stop()
+
+
+def test_the_app_embeds_in_an_asgi_server(tmp_path):
+    """create_app(state_dir, model) under uvicorn in this process: the state is opened when the app
+    starts and snapshotted when it stops."""
+    import uvicorn
+
+    from tarvo.serve import create_app
+    from tarvo.serve.app import listen
+    from tarvo.serve.state import read_snapshot
+
+    app = create_app(str(tmp_path / "state"), HoeffdingTreeClassifier())
+    sock = listen("127.0.0.1", 0)
+    server = uvicorn.Server(uvicorn.Config(app, log_level="warning", lifespan="on"))
+    thread = threading.Thread(target=server.run, kwargs={"sockets": [sock]})
+    thread.start()
+    try:
+        with httpx.Client(base_url=f"http://127.0.0.1:{sock.getsockname()[1]}", timeout=30.0) as client:
+            for _ in range(600):
+                if server.started:
+                    break
+                time.sleep(0.05)
+            rows, labels = rows_of(random.Random(8), 30)
+            assert client.post("/learn", json={"rows": rows, "labels": labels}).json()["learnt"] == 30
+            assert client.get("/health").json() == {"status": "ok", "rows_learnt": 30}
+    finally:
+        server.should_exit = True
+        thread.join(timeout=60)
+        sock.close()
+    expected = HoeffdingTreeClassifier()
+    for x, y in zip(rows, labels):
+        expected.learn_one(x, y)
+    assert read_snapshot(str(tmp_path / "state"))["model"] == saved(expected)

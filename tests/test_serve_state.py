@@ -125,8 +125,15 @@ def test_sigterm_writes_a_snapshot_and_the_state_wins_over_another_seed(tmp_path
         described = again.client.get("/model").json()
         assert described["class"] == "HoeffdingTreeClassifier"
         assert described["rows_learnt"] == sum(len(rows) for rows, _ in pairs)
+        answers = again.post("/predict", {"rows": pairs[0][0][:3]}).json()["predictions"]
     finally:
         again.stop()
+    third = Server(state)  # the predictions made (with nothing learnt since) were saved on SIGTERM
+    try:
+        ids = [a["id"] for a in answers]
+        assert third.post("/learn", {"ids": ids, "labels": [0, 1, 1]}).json() == {"learnt": 3, "missing": []}
+    finally:
+        third.stop()
 
 
 def test_sigkill_under_load_loses_no_acknowledged_row(tmp_path):

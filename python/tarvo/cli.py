@@ -864,6 +864,7 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
     _check_options(args)
     data = args.data or DEMO_DATA
     args.models = list(getattr(args, "models", []) or []) + _load_models(args.load)
+    delay: int | list[int] | None
     delay, delay_column = _delay_option(args.delay, data)
     if delay_column is not None and os.path.isfile(data):
         if delay_column == args.target:

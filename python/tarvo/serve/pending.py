@@ -41,6 +41,7 @@ class PendingPredictions:
         self._lock = threading.Lock()
         self._prefix = secrets.token_hex(4)
         self._next = 0
+        self.changes = 0  # counts additions and removals: a snapshot records the count it saved
 
     def __len__(self) -> int:
         return len(self._items)
@@ -68,6 +69,7 @@ class PendingPredictions:
                 self._next += 1
                 self._items[pid] = Pending(row, prediction, score, now)
                 ids.append(pid)
+            self.changes += 1
             self._purge(now)
         return ids
 
@@ -87,6 +89,7 @@ class PendingPredictions:
                         expired.append(pid)
                 else:
                     taken.append((i, pid, item))
+            self.changes += bool(taken)
         return taken, missing, expired
 
     def put_back(self, taken: Sequence[tuple[int, str, Pending]]) -> None:

@@ -147,6 +147,7 @@ class ServedModel:
         self.ready = False
         self.notice: str | None = None  # what start-up had to say (seed ignored, log tail dropped)
         self._chunk = 16
+        self._pending_saved = 0  # the pending predictions' change count in the last snapshot
         self._lockfile: Any = None
         self._trace: Any = None
         self._snapshot_wanted = threading.Event()
@@ -234,6 +235,7 @@ class ServedModel:
         self.stats.rows_learnt = state["rows_learnt"]
         self.stats.scored = state["scored"]
         self.stats.last_snapshot = state["time"]
+        self._pending_saved = self.pending.changes
 
     def close(self, snapshot: bool = True) -> None:
         """Stop: a last snapshot (when anything was learnt since the last one), then release
@@ -243,7 +245,8 @@ class ServedModel:
         if self._snapshotter is not None:
             self._snapshotter.join()
         try:
-            if snapshot and self.ready and self.failed is None and self.rows_since_snapshot:
+            changed = self.rows_since_snapshot or self.pending.changes != self._pending_saved
+            if snapshot and self.ready and self.failed is None and changed:
                 self.snapshot()
         finally:
             self._release()
@@ -292,8 +295,9 @@ class ServedModel:
             rid = request.request_id
             if rid is not None and rid in self.request_ids:
                 status, reply = self.request_ids[rid]
-                record_end = self.log.written if self.log is not None else 0
                 log_now = self.log
+                assert log_now is not None
+                record_end = log_now.written  # its record, or the snapshot holding it, is durable by then
                 failure = None
             else:
                 status, reply, record, taken = self._prepare(request)
@@ -414,6 +418,7 @@ class ServedModel:
             model_repr = repr(self.model)
         now = time.time()
         generation = self.generation + 1
+        pending_changes = self.pending.changes
         state = {
             "format": 1,
             "generation": generation,
@@ -440,6 +445,7 @@ class ServedModel:
             old.close()
             os.remove(old.path)
         self.rows_since_snapshot = 0
+        self._pending_saved = pending_changes
         self.stats.snapshots += 1
         self.stats.last_snapshot = now
         self.stats.snapshot_bytes = size
