@@ -8,7 +8,8 @@ Each app has a registry of its own (several apps in one process do not mix their
   predictions, each scored when its label arrives, and ``tarvo_scored_predictions_total``;
 - ``tarvo_rows_learnt_total`` (every acknowledged row since the state directory was created),
   ``tarvo_rows_predicted_total`` (since the process started), ``tarvo_pending_predictions``;
-- ``tarvo_snapshot_age_seconds``, ``tarvo_snapshot_bytes``, ``tarvo_log_generation``.
+- ``tarvo_snapshot_age_seconds``, ``tarvo_snapshot_bytes``, ``tarvo_log_generation``;
+- ``tarvo_learn_chunk_longest_seconds``: the longest learning held the model's lock at a time.
 """
 
 from __future__ import annotations
@@ -55,6 +56,9 @@ class _ModelCollector(Collector):
         yield GaugeMetricFamily("tarvo_snapshot_bytes", "Size of the last snapshot written by this process",
                                 value=stats.snapshot_bytes)
         yield GaugeMetricFamily("tarvo_log_generation", "Generation of the current log", value=served.generation)
+        yield GaugeMetricFamily("tarvo_learn_chunk_longest_seconds", "The longest learning held the model's lock "
+                                "at a time since the server started (what a prediction may wait for)",
+                                value=stats.longest_chunk)
 
 
 class ServerMetrics:

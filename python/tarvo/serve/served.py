@@ -121,6 +121,7 @@ class Stats:
     snapshots: int = 0
     last_snapshot: float = field(default_factory=time.time)
     snapshot_bytes: int = 0
+    longest_chunk: float = 0.0  # the longest the model's lock was held by learning at a time, in seconds
 
 
 class ServedModel:
@@ -379,7 +380,9 @@ class ServedModel:
                 if self._trace is not None and stop > done:
                     self._trace_line({"op": "learn", "rows": rows[done:stop], "labels": labels[done:stop]})
             self.stats.rows_learnt += stop - done
+            self.stats.longest_chunk = max(self.stats.longest_chunk, took)
             done = stop
+            time.sleep(0)  # let go of the GIL too, so the threads answering predictions run now
             if took < self.settings.chunk_seconds / 2 and self._chunk < 65_536:
                 self._chunk *= 2
             elif took > self.settings.chunk_seconds and self._chunk > 1:
