@@ -9,6 +9,7 @@ module; neither imports the other at import time.
 from __future__ import annotations
 
 import contextlib
+import heapq
 import itertools
 import numbers
 import sys
@@ -90,6 +91,12 @@ class PrequentialResult:
     sample only trains it), so sample ``d`` is the detector's update
     ``d - first_scored + 1``. ``elapsed`` is the wall time of the whole
     loop (reading the stream, predicting, learning, scoring) in seconds.
+
+    With delayed labels (``delay``), a prediction is scored when its label arrives:
+    ``steps`` still count the samples that arrived, ``drifts`` are the number of samples
+    arrived when the detector, fed the error of a label just arrived, reported the drift,
+    and ``first_scored`` is the first sample predicted by a classifier that had learnt
+    something (every sample predicted before is learnt but not scored).
     """
 
     model: str
@@ -245,6 +252,42 @@ def claim(model: Any, objects: Iterable[Any] = ()) -> contextlib.AbstractContext
     return _native.Claim(model, list(objects))
 
 
+def delay_argument(delay: Any, n: int | None = None) -> int | Sequence[Any] | None:
+    """``delay`` checked: None or 0 (no delay), a whole number of rows, or a sequence of one per
+    row (``n`` of them when ``n`` is given; each checked when its row arrives). ValueError or
+    TypeError naming ``delay``."""
+    if delay is None:
+        return None
+    if isinstance(delay, numbers.Integral) and not isinstance(delay, bool):
+        if delay < 0:
+            raise ValueError(f"delay must be a whole number of rows of at least 0, got {delay}")
+        return int(delay) or None
+    if isinstance(delay, (str, bytes, Mapping)) or not hasattr(delay, "__getitem__") or not hasattr(delay, "__len__"):
+        raise TypeError(f"delay must be a number of rows or a sequence of one per row, not {type(delay).__name__}")
+    if getattr(delay, "ndim", 1) != 1:
+        raise ValueError(f"delay must be 1-D, one delay per row; got {delay.ndim} dimensions")
+    if n is not None and len(delay) != n:
+        raise ValueError(f"delay holds {len(delay)} delays for {n} rows")
+    return delay
+
+
+def row_delay(delay: Sequence[Any], t: int) -> int:
+    """The delay of row ``t`` (0-based) in a sequence of delays; ValueError naming the row."""
+    if t >= len(delay):
+        raise ValueError(f"delay: no delay for row {t} (the sequence holds {len(delay)})")
+    k = delay[t]
+    if isinstance(k, bool) or not isinstance(k, numbers.Integral):
+        if isinstance(k, float) and k.is_integer():
+            k = int(k)
+        elif hasattr(k, "dtype") and getattr(k.dtype, "kind", "") == "f" and float(k).is_integer():
+            k = int(k)
+        else:
+            raise ValueError(f"delay[{t}]: {k!r} is not a whole number of rows")
+    if k < 0:
+        raise ValueError(f"delay[{t}]: {k} is negative; a label arrives 0 or more rows after its sample")
+    return int(k)
+
+
 def test_then_train(
     model: Any,
     samples: Iterable[tuple[Mapping[str, float], Any]],
@@ -256,6 +299,7 @@ def test_then_train(
     limit: int = -1,
     out: Any = None,
     bar: Any = None,
+    delay: int | Sequence[Any] | None = None,
 ) -> PrequentialResult:
     """The loop written in Python: for each ``(x, y)``, predict, learn, score, feed the detector,
     read the curve every ``every`` samples; stop after ``limit`` samples (-1: none). ``out``
@@ -265,7 +309,13 @@ def test_then_train(
     A classifier that has learnt nothing yet (its ``predict_proba_one`` is empty) only learns
     its first sample: its fixed untrained answer is no prediction, and scoring it would add a
     phantom class to macro averages.
+
+    ``delay`` (see :func:`delayed_test_then_train`) delays each label by a number of rows.
     """
+    delay = delay_argument(delay)
+    if delay is not None:
+        return delayed_test_then_train(model, samples, result, metrics, every=every, detector=detector,
+                                       limit=limit, out=out, bar=bar, delay=delay)
     getters, updaters = bind_metrics(metrics)
     feed = detector_feed(detector, result.task)
     result.curve = {metric: [] for metric, _ in getters}
@@ -318,6 +368,105 @@ def test_then_train(
     result.n_samples = n
     if not result.steps or result.steps[-1] != n:
         record(n)
+    result.final = {metric: values[-1] for metric, values in result.curve.items()}
+    return result
+
+
+def delayed_test_then_train(
+    model: Any,
+    samples: Iterable[tuple[Mapping[str, float], Any]],
+    result: PrequentialResult,
+    metrics: Mapping[str, Any] | Sequence[Any] | None,
+    *,
+    every: int,
+    delay: int | Sequence[Any],
+    detector: Any = None,
+    limit: int = -1,
+    out: Any = None,
+    bar: Any = None,
+) -> PrequentialResult:
+    """Test-then-train with delayed labels: sample ``t`` (0-based) is predicted when it
+    arrives and its label arrives ``k`` samples later (``delay``, or ``delay[t]`` for a
+    sequence), that is, right after sample ``t + k`` is predicted; it is then learnt, and its
+    prediction scored and fed to the detector. Labels arriving together are learnt in the
+    order of their samples. The curve is read after every ``every`` arrivals, the labels due
+    by then included. When the stream ends, the labels still due arrive in that order, and the
+    last point of the curve (at the sample count) is read after them. A delay of 0 for every
+    sample is :func:`test_then_train` without delay, bit for bit.
+
+    A classifier that has learnt nothing yet (its ``predict_proba_one`` is empty) gives no
+    prediction: samples predicted before its first label arrives are learnt, not scored.
+    """
+    getters, updaters = bind_metrics(metrics)
+    feed = detector_feed(detector, result.task)
+    result.curve = {metric: [] for metric, _ in getters}
+
+    def record(n: int) -> None:
+        result.steps.append(n)
+        for metric, get in getters:
+            result.curve[metric].append(get())
+
+    constant = delay if isinstance(delay, int) else None
+    untrained = result.task == "classification" and hasattr(model, "predict_proba_one")
+    waiting: list[tuple[int, int, Any, Any, Any, bool]] = []  # (due, sample, x, y, prediction, scored)
+    result.first_scored = 0
+    n = 0
+
+    def arrive(upto: int) -> bool:
+        """Learn and score every label due at or before ``upto``; whether any arrived."""
+        nonlocal untrained
+        any_arrived = False
+        while waiting and waiting[0][0] <= upto:
+            _, _, x, y, y_pred, scored = heapq.heappop(waiting)
+            learn(x, y)
+            untrained = False
+            any_arrived = True
+            if scored:
+                for update in updaters:
+                    update(y, y_pred)
+                if feed is not None:
+                    feed(y, y_pred)
+                    if detector.drift_detected:
+                        result.drifts.append(n)
+        return any_arrived
+
+    with claim(model, [*metric_targets(metrics), detector]):
+        predict, learn = model.predict_one, model.learn_one
+        start = time.perf_counter()
+        try:
+            if limit != 0:
+                for x, y in samples:
+                    t = n
+                    y_pred = predict(x)
+                    scored = not (untrained and not model.predict_proba_one(x))
+                    if scored and not result.first_scored:
+                        result.first_scored = t + 1
+                    if out is not None:
+                        out[t] = y_pred
+                    k = constant if constant is not None else row_delay(delay, t)  # type: ignore[arg-type]
+                    heapq.heappush(waiting, (t + k, t, x, y, y_pred, scored))
+                    n = t + 1
+                    arrive(t)
+                    if n % every == 0:
+                        record(n)
+                        if bar is not None:
+                            bar.update(every)
+                    if n == limit:
+                        break
+            late = arrive(sys.maxsize)  # the stream has ended: every label still due arrives
+        finally:
+            result.elapsed = time.perf_counter() - start
+    result.n_samples = n
+    if result.steps and result.steps[-1] == n:
+        if late:  # the last point is read after the late labels
+            result.steps.pop()
+            for values in result.curve.values():
+                values.pop()
+            record(n)
+    else:
+        record(n)
+    if not result.first_scored:
+        result.first_scored = n + 1
     result.final = {metric: values[-1] for metric, values in result.curve.items()}
     return result
 

@@ -50,6 +50,7 @@ from tarvo._prequential import (
     Windowed,
     count_argument,
     default_metrics,
+    delay_argument,
     detector_feed,
     metric_targets,
     named_metrics,
@@ -621,6 +622,25 @@ def _output_names(inputs: list[str], seen: set[str]) -> list[str]:
     return ordered + sorted(seen.difference(inputs))
 
 
+def _delays(delay: Any) -> list[int] | None:
+    """An array or sequence of per-row delays as ints (None when every one is 0); ValueError
+    naming the first row whose delay is no whole number of at least 0."""
+    arr = np.asarray(delay)
+    if arr.dtype.kind not in "iuf" or arr.dtype.kind == "b":
+        raise TypeError(f"delay holds {arr.dtype} values; a delay is a whole number of rows")
+    bad = ~np.isfinite(arr) if arr.dtype.kind == "f" else np.zeros(arr.shape, bool)
+    if arr.dtype.kind == "f":
+        bad |= np.where(np.isfinite(arr), arr != np.floor(arr), True)
+    bad |= np.where(np.isfinite(arr), arr < 0, False) if arr.dtype.kind == "f" else arr < 0
+    if bad.any():
+        first = int(np.argmax(bad))
+        raise ValueError(f"delay[{first}]: {arr[first]!r} is not a whole number of rows of at least 0")
+    if arr.size and arr.max() > 2**62:
+        raise ValueError("delay: a delay beyond 2**62 rows")
+    values = arr.astype(np.int64)
+    return values.tolist() if values.any() else None
+
+
 def _native_metrics(named: list[tuple[str, Any]]) -> bool:
     natives = (core.Accuracy, core.MacroPrecision, core.MacroRecall, core.MacroF1, core.MAE, core.RMSE,
                core.R2, core.WindowMetric, core.WindowRegressionMetric)
@@ -645,6 +665,7 @@ def prequential(
     name: str | None = None,
     progress: bool = False,
     cancel: Any = None,
+    delay: Any = None,
 ) -> Any:
     """Test-then-train over the rows, as :func:`tarvo.evaluate.prequential` over the same rows.
 
@@ -660,6 +681,10 @@ def prequential(
     ``name`` names the model in the result; ``progress`` shows a progress bar on a terminal;
     ``cancel``, a :class:`threading.Event`, stops the run between chunks of rows when set
     (as Ctrl-C does), for a caller that runs several evaluations on threads.
+
+    ``delay``: delayed labels, a whole number of rows or an array of one per row, as in
+    :func:`tarvo.evaluate.prequential`; a run with delays runs in the Python loop (the same
+    loop, so the same result, as the per-sample evaluation).
     """
     kind = _kind(model)
     if kind == "transform":
@@ -668,6 +693,9 @@ def prequential(
     names, cols, n = _features(X, columns)
     target = _labels(y, n, kind)
     threads = _threads_argument(threads)
+    delay = delay_argument(delay, n)
+    if delay is not None and not isinstance(delay, int):
+        delay = _delays(delay)
     if isinstance(metrics, str):
         if metrics != "default":
             raise ValueError(f'metrics must be "default", None, or metric objects, got {metrics!r}')
@@ -678,7 +706,8 @@ def prequential(
         detector = None
     named = named_metrics(metrics)  # TypeError naming a metric that is none, before any row
     detector_feed(detector, kind)  # the same for the detector
-    use_native = native is not None and _native_metrics(named) and (detector is None or isinstance(detector, core.ADWIN))
+    use_native = native is not None and _native_metrics(named) and (detector is None or isinstance(detector, core.ADWIN)) \
+        and delay is None
     out = np.empty(n, dtype=np.int64 if kind == "classification" else np.float64) if predictions else None
     result = new_result(model, name)
     classification = kind == "classification"
@@ -695,9 +724,10 @@ def prequential(
             if text:
                 with claim(model, [*metric_targets(metrics), detector]):
                     test_then_train(_EncodedRows(model), rows, result, metrics, every=every, detector=detector,
-                                    out=out, bar=bar)
+                                    out=out, bar=bar, delay=delay)
             else:
-                test_then_train(model, rows, result, metrics, every=every, detector=detector, out=out, bar=bar)
+                test_then_train(model, rows, result, metrics, every=every, detector=detector, out=out, bar=bar,
+                                delay=delay)
         finally:
             if bar is not None:
                 bar.close()

@@ -259,12 +259,117 @@ def build_parser(prog: str = PROG) -> argparse.ArgumentParser:
     ev.add_argument("--load", action="append", default=[], metavar="PATH",
                     help="run a learner (or pipeline) stored with --save from where it stopped, labelled "
                     "by its file name; repeatable, and runs beside any --model (only load files you trust)")
+    ev.add_argument("--delay", metavar="K|COL",
+                    help="delayed labels: each sample is predicted when it arrives and learnt (and scored) K "
+                    "samples later; or the CSV column COL gives each row's delay in rows (and is no feature)")
     ev.add_argument("--no-progress", action="store_true", help="no progress bar")
     ev.add_argument("--jobs", type=int, metavar="N", default=None,
                     help="evaluate the learners on N threads at once (default: the number of cores); "
                          "results are those of --jobs 1. The cores are shared: each forest's members "
                          "learn on cores // N threads (TARVO_NUM_THREADS stands for the cores)")
+    _add_serve_parser(sub, prog)
     return parser
+
+
+def _add_serve_parser(sub: Any, prog: str) -> None:
+    """``serve``: a model behind HTTP (the serve extra)."""
+    sv = sub.add_parser(
+        "serve",
+        help="serve a model over HTTP: predict, learn (delayed labels too), metrics",
+        description="Serve a model over HTTP: POST /predict, POST /learn (rows with labels, or labels of "
+        "earlier prediction ids), GET /metrics, /health, /model, POST /snapshot. The state directory "
+        "keeps the model durable (a snapshot and a log of every acknowledged row); a directory that holds "
+        "state is resumed, and --model or --load only seed an empty one. Needs the serve extra: "
+        "pip install 'tarvo[serve]'.",
+    )
+    sv.set_defaults(models=[])
+    sv.add_argument("--model", action=_ModelAction, metavar="NAME", default=argparse.SUPPRESS,
+                    help=f"the learner to start an empty state directory with ('{prog} list' shows them)")
+    sv.add_argument("--param", action=_ParamAction, metavar="KEY=VALUE", default=argparse.SUPPRESS,
+                    help="a hyper-parameter of the --model")
+    sv.add_argument("--scale", action=_ScaleAction, choices=list(SCALERS), default=argparse.SUPPRESS,
+                    help="run the --model behind a scaler (a pipeline)")
+    sv.add_argument("--load", action="append", default=[], metavar="PATH",
+                    help="start an empty state directory with a learner stored by evaluate --save")
+    sv.add_argument("--state-dir", required=True, metavar="DIR", help="where the snapshot and the log live")
+    sv.add_argument("--host", default="127.0.0.1", help="address to listen on (default 127.0.0.1)")
+    sv.add_argument("--port", type=int, default=8000, help="port to listen on (default 8000; 0: a free one)")
+    sv.add_argument("--token", help="require 'Authorization: Bearer TOKEN' on every endpoint but /health "
+                    "(default: the environment variable TARVO_SERVE_TOKEN, if set)")
+    sv.add_argument("--max-rows", type=int, default=10_000, metavar="N",
+                    help="rows, ids or labels one request may hold (default 10000; more: 413)")
+    sv.add_argument("--max-body-mib", type=float, default=16.0, metavar="MIB",
+                    help="largest request body in MiB (default 16; larger: 413)")
+    sv.add_argument("--max-pending", type=int, default=100_000, metavar="N",
+                    help="predictions kept for their delayed labels (default 100000; the oldest expires)")
+    sv.add_argument("--pending-ttl", type=float, default=86_400.0, metavar="SECONDS",
+                    help="how long a prediction waits for its label (default 86400, a day)")
+    sv.add_argument("--request-id-window", type=int, default=100_000, metavar="N",
+                    help="the last N request_ids of /learn are remembered for retries (default 100000)")
+    sv.add_argument("--snapshot-seconds", type=float, default=300.0, metavar="S",
+                    help="snapshot when the last one is S seconds old and rows were learnt since (default 300)")
+    sv.add_argument("--snapshot-rows", type=int, default=100_000, metavar="N",
+                    help="snapshot after N rows learnt since the last one (default 100000)")
+    sv.add_argument("--chunk-ms", type=float, default=5.0, metavar="MS",
+                    help="learning holds the model at most about this long between predictions (default 5)")
+    sv.add_argument("--trace", metavar="PATH", help="append every call into the model, in the order applied, "
+                    "to PATH as JSON lines (for audits and replays; slows the server)")
+    sv.add_argument("--log-level", default="warning", choices=["debug", "info", "warning", "error"],
+                    help="uvicorn's log level (default warning)")
+
+
+def serve(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
+    """Run the ``serve`` command until SIGINT or SIGTERM; returns the exit status."""
+    try:
+        from tarvo.serve import ServedModel, ServeSettings, StateError, run
+    except ImportError as exc:
+        raise UsageError(_one_line(exc)) from exc
+    for option, value, least in (("--max-rows", args.max_rows, 1), ("--max-pending", args.max_pending, 1),
+                                 ("--request-id-window", args.request_id_window, 0),
+                                 ("--snapshot-rows", args.snapshot_rows, 1)):
+        if value < least:
+            raise UsageError(f"{option} must be at least {least}, got {value}")
+    for option, number in (("--max-body-mib", args.max_body_mib), ("--pending-ttl", args.pending_ttl),
+                           ("--snapshot-seconds", args.snapshot_seconds), ("--chunk-ms", args.chunk_ms)):
+        if not (math.isfinite(number) and number > 0):
+            raise UsageError(f"{option} must be a positive number, got {number}")
+    if not 0 <= args.port <= 65535:
+        raise UsageError(f"--port must be between 0 and 65535, got {args.port}")
+    choices = list(args.models) + _load_models(args.load)
+    if len(choices) > 1:
+        raise UsageError("serve takes one --model or one --load")
+    seed = None
+    if choices:
+        (choice, cls), = _resolve_models(choices, None)
+        seed = _build(choice, cls)
+    token = args.token if args.token is not None else os.environ.get("TARVO_SERVE_TOKEN") or None
+    if args.trace:
+        _check_output("--trace", args.trace)
+    settings = ServeSettings(
+        max_body_bytes=int(args.max_body_mib * 1024 * 1024), max_rows=args.max_rows,
+        max_pending=args.max_pending, pending_ttl=args.pending_ttl, request_id_window=args.request_id_window,
+        snapshot_every_seconds=args.snapshot_seconds, snapshot_every_rows=args.snapshot_rows,
+        chunk_seconds=args.chunk_ms / 1000.0, token=token, trace=args.trace)
+    try:
+        served = ServedModel.open(args.state_dir, seed, settings)
+    except StateError as exc:
+        parser.exit(1, f"{parser.prog} serve: error: {exc}\n")
+    if served.notice:
+        print(f"{parser.prog} serve: {served.notice}", file=sys.stderr, flush=True)
+    if token is None and args.host not in ("127.0.0.1", "localhost", "::1"):
+        print(f"{parser.prog} serve: warning: listening on {args.host} without --token: anyone who reaches "
+              "it can make the model learn", file=sys.stderr, flush=True)
+
+    def announce(url: str) -> None:
+        print(f"serving {served.model!r} ({served.stats.rows_learnt:,} rows learnt) from {args.state_dir} "
+              f"on {url}", flush=True)
+
+    try:
+        run(served, args.host, args.port, log_level=args.log_level, announce=announce)
+    except OSError as exc:
+        served.close()
+        raise UsageError(f"--host {args.host} --port {args.port}: {exc.strerror or exc}") from exc
+    return 0
 
 
 @dataclass
@@ -454,6 +559,42 @@ class _ArrayRows:
         if self.numbered() and not self._as_read:
             return self._cache["labels"]  # type: ignore[no-any-return]
         return self._cache["read"]  # type: ignore[no-any-return]
+
+
+def _delay_option(text: str | None, data: str) -> tuple[int | None, str | None]:
+    """``--delay``: a whole number of samples, or (for a CSV file) the column of each row's delay."""
+    if text is None:
+        return None, None
+    try:
+        value = int(text)
+    except ValueError:
+        if data in GENERATORS:
+            raise UsageError(f"--delay {text}: a synthetic stream takes a whole number of samples; a column "
+                             "of delays needs a CSV file") from None
+        return None, text
+    if value < 0:
+        raise UsageError(f"--delay must be at least 0, got {value}")
+    return value, None
+
+
+def _delay_whole(text: str) -> int:
+    """A row's delay from its CSV text: a whole number of rows of at least 0."""
+    try:
+        value = float(text)
+    except ValueError:
+        raise ValueError("a delay must be a whole number of rows") from None
+    if not (math.isfinite(value) and value.is_integer() and value >= 0):
+        raise ValueError("a delay must be a whole number of rows of at least 0")
+    return int(value)
+
+
+def _delay_values(path: str, column: str, args: argparse.Namespace) -> list[int]:
+    """Each row's delay from ``column`` of the CSV file, for the rows the run reads."""
+    others = [n for n in _csv_header(path) if n != column]
+    rows = iter_csv(path, column, converters={column: _delay_whole}, drop=others)
+    with contextlib.closing(rows):
+        chosen = itertools.islice(rows, args.skip, None if args.samples is None else args.skip + args.samples)
+        return [k for _, k in chosen]
 
 
 def _is_learner(model: Any) -> bool:
@@ -757,6 +898,16 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
     _check_options(args)
     data = args.data or DEMO_DATA
     args.models = list(getattr(args, "models", []) or []) + _load_models(args.load)
+    delay: int | list[int] | None
+    delay, delay_column = _delay_option(args.delay, data)
+    if delay_column is not None and os.path.isfile(data):
+        if delay_column == args.target:
+            raise UsageError(f"--delay {delay_column}: is the target column")
+        names = _csv_header(data)
+        if delay_column not in names:
+            raise UsageError(f"--delay {delay_column}: not a whole number, nor a column of {data}"
+                             f"{_did_you_mean(delay_column, names)}")
+        args.drop = [*args.drop, delay_column]
     if data in GENERATORS:
         if args.target is not None or args.drop:
             raise UsageError(f"--target and --drop apply to a CSV file, not to the {data} stream")
@@ -768,6 +919,8 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         resolved = _resolve_models(args.models, None)
         source = _csv_source(data, args, task_of_class(resolved[0][1]))
     _check_features([choice for choice, _ in resolved], source)
+    if delay_column is not None:
+        delay = _delay_values(data, delay_column, args)
     task = task_of_class(resolved[0][1])
     every = args.every or (max(1, min(1000, source.n_samples // 100)) if source.n_samples else 1000)
     detector_cls = None if args.no_drift else ADWIN
@@ -775,7 +928,9 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
 
     plain = [choice.label for choice, _ in resolved]
     labels = [f"{n} #{plain[:i].count(n) + 1}" if plain.count(n) > 1 else n for i, n in enumerate(plain)]
-    print(f"Prequential evaluation on the {source.description}", file=out, flush=True)
+    delayed = "" if not args.delay else (f", labels {delay} samples late" if delay_column is None
+                                         else f", each label late by its row's {delay_column!r} samples")
+    print(f"Prequential evaluation on the {source.description}{delayed}", file=out, flush=True)
     jobs = args.jobs if args.jobs is not None else (os.cpu_count() or 1)
     if jobs < 1:
         raise UsageError(f"--jobs: takes a whole number of at least 1, got {jobs}")
@@ -810,6 +965,7 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
                 name=name,
                 cancel=cancel,
                 threads=threads,
+                delay=delay,
             )
         except DataError:
             raise  # names the file, the row and the column
@@ -854,7 +1010,7 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         errors = "0/1 errors" if task == "classification" else "absolute errors"
         print(f"\nDrift detected by ADWIN(delta={args.drift_delta}) on each learner's {errors}, at samples:", file=out)
         print(format_drifts(results), file=out)
-        if any(r.first_scored == 2 for r in results):
+        if not delay and delay_column is None and any(r.first_scored == 2 for r in results):
             print("(a fresh classifier's first sample only trains it: its detector's update n is sample n + 1)",
                   file=out)
     elif not args.no_drift:
@@ -871,6 +1027,7 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
             "data": {"name": source.name, "description": source.description, "params": source.params,
                      "drift_points": list(source.drift_points)},
             "task": task,
+            "delay": delay if delay_column is None else {"column": delay_column},
             # The learnt integer of each class label (as JSON keys, texts) and the label it stands for.
             "labels": {str(code): name for code, name in source.labels.names.items()}
             if source.labels is not None else None,
@@ -910,6 +1067,11 @@ def main(argv: Sequence[str] | None = None, prog: str = PROG) -> int:
         except UsageError as exc:
             parser.exit(2, f"{parser.prog} list: error: {exc}\n")
         return 0
+    if args.command == "serve":
+        try:
+            return serve(args, parser)
+        except (UsageError, ValueError) as exc:
+            parser.exit(2, f"{parser.prog} serve: error: {_one_line(exc)}\n")
     if args.command != "evaluate":
         parser.print_help()
         return 2

@@ -31,6 +31,7 @@ from tarvo._prequential import (
     Windowed,
     count_argument,
     default_metrics,
+    delay_argument,
     new_result,
     progress_bar,
     test_then_train,
@@ -56,6 +57,7 @@ def prequential(
     name: str | None = None,
     cancel: Any | None = None,
     threads: int | None = None,
+    delay: int | Sequence[int] | None = None,
 ) -> PrequentialResult:
     """Test-then-train ``model`` on ``stream``, scoring each prediction before learning the sample.
 
@@ -75,6 +77,11 @@ def prequential(
             when set (a caller running several evaluations on threads sets it on Ctrl-C).
         threads: the threads a forest's members learn on in a native run
             (:func:`tarvo.batch.learn_many`); the result is the same for any count.
+        delay: delayed labels: each sample is predicted when it arrives and learnt (its
+            prediction scored) ``delay`` samples later, or ``delay[t]`` samples later for a
+            sequence of one delay per sample. The curve reads the metrics over the labels
+            arrived by then; labels still due when the stream ends arrive before its last
+            point (see :func:`tarvo._prequential.delayed_test_then_train`).
 
     A stream with an ``arrays()`` method (the synthetic streams; ``(names, X, y)``) runs a
     native learner in :func:`tarvo.batch.prequential`, with the same result; metrics or a
@@ -97,6 +104,7 @@ def prequential(
     every = count_argument("every", every, 1)
     if max_samples is not None:
         max_samples = count_argument("max_samples", max_samples, 0)
+    delay = delay_argument(delay)
     result = new_result(model, name)
     arrays = getattr(stream, "arrays", None)
     if callable(arrays) and _batch_ready(model):
@@ -106,9 +114,11 @@ def prequential(
         reading = time.perf_counter() - began
         if max_samples is not None:
             X, y = X[:max_samples], y[:max_samples]
+            if delay is not None and not isinstance(delay, int):
+                delay = delay[:max_samples]
         native = batch.prequential(model, X, y, columns=columns, metrics=metrics, every=every,
                                    detector=detector if detector is not None else False,
-                                   name=name, progress=progress, cancel=cancel, threads=threads)
+                                   name=name, progress=progress, cancel=cancel, threads=threads, delay=delay)
         native.elapsed += reading
         return native
     try:
@@ -120,7 +130,7 @@ def prequential(
     bar = progress_bar(progress, total, result.model)
     try:
         return test_then_train(model, stream, result, metrics, every=every, detector=detector,
-                               limit=max_samples if max_samples is not None else -1, bar=bar)
+                               limit=max_samples if max_samples is not None else -1, bar=bar, delay=delay)
     finally:
         if bar is not None:
             bar.close()
