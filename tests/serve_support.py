@@ -20,6 +20,7 @@ for _module in ("starlette", "uvicorn", "prometheus_client", "httpx"):
 import httpx  # noqa: E402
 
 from tarvo.serve.state import read_snapshot  # noqa: E402
+from tarvo.stream import encode_row  # noqa: E402
 
 ROOT = Path(__file__).resolve().parents[1]
 START_SECONDS = 60.0  # a loaded machine may take long to import everything
@@ -96,12 +97,13 @@ def replay(trace: Path, model: object) -> object:
             assert op["rows_learnt"] == 0
         elif op["op"] == "learn":
             for x, y in zip(op["rows"], op["labels"]):
-                model.learn_one(x, y)
+                model.learn_one(encode_row(model, x, learn=True), y)
         else:
-            assert [model.predict_one(x) for x in op["rows"]] == op["predictions"]
+            rows = [encode_row(model, x, learn=False) for x in op["rows"]]
+            assert [model.predict_one(x) for x in rows] == op["predictions"]
             if op["probabilities"]:
                 # repr: a NaN probability (of a row beyond the float range's square) equals itself
-                assert repr([sorted(model.predict_proba_one(x).items()) for x in op["rows"]]) == \
+                assert repr([sorted(model.predict_proba_one(x).items()) for x in rows]) == \
                     repr([sorted(tuple(p) for p in answer) for answer in op["probabilities"]])
     return model
 

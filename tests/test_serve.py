@@ -15,6 +15,9 @@ import httpx  # noqa: E402  (after serve_support, which skips without the extra)
 
 from tarvo import ARFClassifier, HoeffdingTreeClassifier
 from tarvo.serve.metrics import parse
+from tarvo.serve import ServedModel
+from tarvo.serve.wire import LearnRequest
+from tarvo.stream import encode_row
 
 
 def rows_of(rng: random.Random, n: int) -> tuple[list[dict[str, float]], list[int]]:
@@ -79,7 +82,7 @@ HOSTILE = [
     (b'{"rows": [{"a": [1, 2]}]}', 400, "rows[0]['a']: a list"),
     (b'{"rows": [{"a": {"x": 1}}]}', 400, "rows[0]['a']: an object"),
     (b'{"rows": [{"a": true}]}', 400, "rows[0]['a']"),
-    (b'{"rows": [{"a": "red"}]}', 400, "text feature values"),
+    (b'{"rows": [{"a": "\\ud800"}]}', 400, "rows[0]['a']: the text is no valid text"),
     (b'{"rows": [{"a": 1e999999}]}', 400, "rows[0]['a']"),  # parsed as inf by Python's float
     (b'{"rows": [{"a": 123456789012345678901234567890123456789012345678901234567890' + b"0" * 400 + b'}]}', 400,
      "rows[0]['a']"),
@@ -132,6 +135,27 @@ def test_limits_methods_and_paths(traced):
     assert traced.client.get("/nowhere").json() == {"error": "/nowhere: Not Found"}
 
 
+def test_text_features_are_encoded_as_the_library_encodes_them(tmp_path):
+    """A text value is a category of its feature: learnt rows add it, predictions never do, and
+    the served model's bytes equal a model fed the same rows through ``encode_row``."""
+    rows = [{"size": float(k % 7), "colour": ["red", "green", "blue"][k % 3]} for k in range(90)]
+    labels = [int(r["colour"] == "red") for r in rows]
+    served = ServedModel.open(str(tmp_path / "state"), HoeffdingTreeClassifier(grace_period=20))
+    try:
+        assert served.learn(LearnRequest(labels, rows=rows))[0] == 200
+        answers = served.predict([{"size": 1.0, "colour": "purple"}, {"size": 1.0, "colour": "red"}])
+        model = served.model
+        expected = HoeffdingTreeClassifier(grace_period=20)
+        for x, y in zip(rows, labels):
+            expected.learn_one(encode_row(expected, x, learn=True), y)
+        assert saved(model) == saved(expected)  # the unseen "purple" added no category
+        assert [a["prediction"] for a in answers] == [
+            expected.predict_one(encode_row(expected, x, learn=False))
+            for x in ({"size": 1.0, "colour": "purple"}, {"size": 1.0, "colour": "red"})]
+    finally:
+        served.close(snapshot=False)
+
+
 def test_random_payloads_keep_the_server_up_and_equal_to_its_replay(traced):
     """A few thousand random bodies, valid or broken, from six clients at once: never a 5xx, and
     at the end the model (and every answer it gave) equals a single-threaded replay of the trace."""
@@ -169,7 +193,7 @@ def test_random_payloads_keep_the_server_up_and_equal_to_its_replay(traced):
             if endpoint == "/predict" and reply.status_code == 200:
                 ids.extend(a["id"] for a in reply.json()["predictions"])
         statuses[reply.status_code] = statuses.get(reply.status_code, 0) + 1
-        if reply.status_code not in (200, 400, 404, 410, 413) or \
+        if reply.status_code not in (200, 400, 404, 410, 413, 422) or \
                 reply.headers["content-type"] != "application/json" or \
                 ("error" in reply.json()) != (reply.status_code != 200):
             problems.append(f"{endpoint} {reply.status_code} {reply.text[:200]}")
@@ -186,7 +210,7 @@ def test_random_payloads_keep_the_server_up_and_equal_to_its_replay(traced):
     for thread in threads:
         thread.join(timeout=300)
     assert not problems, problems[:5]
-    assert sum(statuses.values()) == 2400 and statuses[200] > 500 and statuses[400] > 500
+    assert sum(statuses.values()) == 2400 and statuses[200] > 300 and statuses[400] > 500
     assert traced.client.get("/health").status_code == 200
     assert traced.model_bytes() == saved(replay(traced.trace, HoeffdingTreeClassifier(grace_period=20)))
 

@@ -147,3 +147,18 @@ def test_a_column_learnt_as_text_cannot_turn_into_numbers():
     batch.learn_many(model, np.array([["a"], ["b"]], dtype=object), [0, 1])
     with pytest.raises(TypeError, match="column 'x0' holds numbers, and the model learnt it as a text feature"):
         batch.learn_many(model, np.array([[1.0]]), [0])
+
+
+@pytest.mark.parametrize("x, error", [
+    ({"colour": "blue", "colour=red": 1.0}, ValueError),  # a new category, then a name clash
+    ({"colour": "blue", "size": "big", "n": "x", "colour_n": 1.0, "shape": 2.0}, TypeError),  # shape held text
+])
+def test_a_sample_that_cannot_be_learnt_leaves_the_categories_as_they_were(x, error):
+    """A failed encoding adds nothing, so a server that refuses the row and a replay that never
+    saw it keep the same categories."""
+    model = core.NaiveBayes()
+    model.learn_one(encode_row(model, {"colour": "red", "shape": "round"}, learn=True), 0)
+    before = pickle.dumps(model)
+    with pytest.raises(error):
+        encode_row(model, x, learn=True)
+    assert pickle.dumps(model) == before

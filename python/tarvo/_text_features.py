@@ -83,7 +83,32 @@ class TextFeatures:
                 f"(drop={[name]!r}, or --drop {name})", UserWarning, stacklevel=4)
 
     def encode(self, x: Mapping[str, Any], learn: bool) -> dict[str, Any]:
-        """The sample ``x`` with its text features as indicators (see the module)."""
+        """The sample ``x`` with its text features as indicators (see the module). A sample that
+        cannot be encoded (it raises) leaves the categories as they were, also when learning."""
+        if not learn:
+            return self._encode(x, False)
+        # Categories are only ever appended: what a failed call added is cut off again.
+        before = {name: (len(self.categories[name]) if name in self.categories else None,
+                         name in self._index, self._values.get(name)) for name in x}
+        try:
+            return self._encode(x, True)
+        except BaseException:
+            for name, (known, indexed, values) in before.items():
+                for text in self.categories.get(name, [])[known or 0:]:
+                    self._index.get(name, {}).pop(text, None)
+                if known is None:
+                    self.categories.pop(name, None)
+                else:
+                    del self.categories[name][known:]
+                if not indexed:
+                    self._index.pop(name, None)
+                if values is None:
+                    self._values.pop(name, None)
+                else:
+                    self._values[name] = values
+            raise
+
+    def _encode(self, x: Mapping[str, Any], learn: bool) -> dict[str, Any]:
         out: dict[str, Any] = {}
         for name, value in x.items():
             if isinstance(value, str) or (value is not None and self.is_text(name) and _missing(value)):

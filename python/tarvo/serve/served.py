@@ -27,6 +27,7 @@ from dataclasses import dataclass, field
 from typing import Any
 
 from tarvo._prequential import bind_metrics, default_metrics
+from tarvo._text_features import encode_row
 from tarvo.learners import task_of
 from tarvo.serve import state as durable
 from tarvo.serve.pending import DEFAULT_MAX_PENDING, DEFAULT_PENDING_TTL, PendingPredictions
@@ -271,8 +272,14 @@ class ServedModel:
         model = self.model
         classifier = self.kind.classification
         with self.lock:
-            predictions = [model.predict_one(x) for x in rows]
-            probas = [model.predict_proba_one(x) for x in rows] if classifier else []
+            encoded = []
+            for i, x in enumerate(rows):
+                try:
+                    encoded.append(encode_row(model, x, learn=False))
+                except (TypeError, ValueError) as exc:  # a feature that held text given a number, say
+                    raise RequestError(400, f"rows[{i}]: {exc}") from None
+            predictions = [model.predict_one(x) for x in encoded]
+            probas = [model.predict_proba_one(x) for x in encoded] if classifier else []
             if self._trace is not None:
                 self._trace_line({"op": "predict", "rows": rows, "predictions": predictions,
                                   "probabilities": [list(p.items()) for p in probas]})
@@ -364,7 +371,8 @@ class ServedModel:
         of the log. Returns what failed, if the model raised on a row (the rows before it are
         learnt, as they are again when the log is replayed)."""
         rows, labels = record["rows"], record["labels"]
-        learn = self.model.learn_one
+        model = self.model
+        learn = model.learn_one
         n, done, failure = len(rows), 0, None
         while done < n and failure is None:
             stop = min(n, done + self._chunk)
@@ -372,7 +380,7 @@ class ServedModel:
                 began = time.perf_counter()
                 for r in range(done, stop):
                     try:
-                        learn(rows[r], labels[r])
+                        learn(encode_row(model, rows[r], learn=True), labels[r])
                     except (TypeError, ValueError, OverflowError, RuntimeError) as exc:
                         failure, stop = f"rows[{r}]: the model could not learn the row ({exc})", r
                         break

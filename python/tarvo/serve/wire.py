@@ -2,8 +2,8 @@
 
 Every problem is a :class:`RequestError` with a 4xx status and one line naming the field
 (``rows[3]['age']``, ``labels[0]``, ``request_id``). Feature values and labels are converted
-in one place each (:func:`feature_value`, :class:`LabelKind`), so that text features can be
-switched over to an encoder without touching the endpoints.
+in one place each (:func:`feature_value`, :class:`LabelKind`). Text feature values are kept as
+text: the served model encodes them as the library does (:func:`tarvo.stream.encode_row`).
 """
 
 from __future__ import annotations
@@ -75,10 +75,10 @@ def _what(value: Any) -> str:
     return type(value).__name__
 
 
-def feature_value(value: Any, where: str) -> float | None:
-    """One feature value as the model takes it: a float, or None for a missing value (JSON
-    ``null``, the feature is left out of the row). Text values are refused until text features
-    are encoded; booleans, lists and objects are no numbers."""
+def feature_value(value: Any, where: str) -> float | str | None:
+    """One feature value: a float, a text (a category of a text feature, encoded by the served
+    model), or None for a missing value (JSON ``null``, the feature is left out of the row);
+    booleans, lists and objects are refused."""
     if type(value) is float:
         if math.isfinite(value):
             return value
@@ -91,18 +91,22 @@ def feature_value(value: Any, where: str) -> float | None:
     if value is None:
         return None
     if isinstance(value, str):
-        raise RequestError(400, f"{where}: text feature values are not supported yet; send a number")
+        try:
+            value.encode("utf-8")
+        except UnicodeEncodeError:
+            raise RequestError(400, f"{where}: the text is no valid text (a lone surrogate)") from None
+        return value
     raise RequestError(400, f"{where}: {_what(value)} is not a number")
 
 
-def read_row(row: Any, where: str) -> dict[str, float]:
-    """One row: an object of feature name to number (null leaves the feature out)."""
+def read_row(row: Any, where: str) -> dict[str, float | str]:
+    """One row: an object of feature name to number or text (null leaves the feature out)."""
     if not isinstance(row, dict):
         raise RequestError(400, f"{where}: {_what(row)} is not a row (an object of feature name to number)")
     # The common case, every value a finite float and every name ASCII, keeps the parsed dict as it is.
     if all(type(v) is float and v - v == 0.0 for v in row.values()) and all(k.isascii() for k in row):
         return row
-    out: dict[str, float] = {}
+    out: dict[str, float | str] = {}
     for name, value in row.items():
         if not name.isascii():
             try:
