@@ -132,14 +132,40 @@ def test_categories_live_with_the_model():
     assert pickle.dumps(plain) == pickle.dumps(fresh)  # no text: no extra state, today's bytes
 
 
-def test_an_identifier_column_is_named_in_a_warning():
-    ids = np.array([f"id{i}" for i in range(IDENTIFIER_CATEGORIES + 5)], dtype=object)
-    X = np.column_stack([ids, np.arange(len(ids), dtype=float).astype(object)])
-    with pytest.warns(UserWarning, match=r"the text feature 'x0' has more than 1,000 distinct values .* --drop x0"):
-        batch.learn_many(core.NaiveBayes(), X, np.arange(len(ids)) % 2)
-    with warnings.catch_warnings():
-        warnings.simplefilter("error")
-        batch.learn_many(core.NaiveBayes(), X[:500], np.arange(500) % 2)
+IDENTIFIER_CASES = {
+    # values of the column -> the warning's reason, or None for none
+    "a new value per row": ([f"id{i}" for i in range(150)], "a new value in each of its first 100 rows"),
+    "many values, one repeat early": (["v0", "v0"] + [f"v{i}" for i in range(IDENTIFIER_CATEGORIES + 5)],
+                                      "more than 1,000 distinct values in its first 10,000"),
+    "a repeat at row 99": ([f"id{i}" for i in range(99)] + ["id0"] + [f"id{i}" for i in range(99, 400)], None),
+    "a category column": ([f"c{i % 50}" for i in range(600)], None),
+}
+
+
+@pytest.mark.parametrize("path", ["encode_row", "learn_many"])
+@pytest.mark.parametrize("case", IDENTIFIER_CASES)
+def test_an_identifier_column_is_named_in_a_warning(case, path):
+    values, reason = IDENTIFIER_CASES[case]
+    X = np.column_stack([np.array(values, dtype=object), np.arange(len(values), dtype=float).astype(object)])
+    y = np.arange(len(values)) % 2
+
+    def learn():
+        model = core.NaiveBayes()
+        if path == "learn_many":
+            batch.learn_many(model, X, y)
+        else:
+            for v, label in zip(values, y.tolist()):
+                model.learn_one(encode_row(model, {"x0": v, "x1": 1.0}, learn=True), label)
+
+    with warnings.catch_warnings(record=True) as seen:
+        warnings.simplefilter("always")
+        learn()
+    messages = [str(w.message) for w in seen]
+    if reason is None:
+        assert messages == []
+    else:
+        assert messages == [f"the text feature 'x0' has {reason}: an identifier, which becomes a feature per value; "
+                            "leave it out (drop=['x0'], or --drop x0)"]
 
 
 def test_a_column_learnt_as_text_cannot_turn_into_numbers():

@@ -9,6 +9,17 @@ one: an unseen value gives 0.0 for every known category. (The 0.0 entries matter
 that is always 1.0 where present has no spread, so trees never split on it, naive Bayes gives
 every class the same likelihood and scalers map it to 0.0.) Surrounding spaces are dropped.
 
+**Identifiers.** A text feature that looks like an identifier becomes a feature per value, which
+no learner can use: a one-line warning names it (and ``drop=``/``--drop``) when it has more than
+:data:`IDENTIFIER_CATEGORIES` distinct values within its first :data:`IDENTIFIER_ROWS` values
+learnt, or when each of its first :data:`IDENTIFIER_RUN` values learnt is a new one. The
+feature is still encoded: a warning, never a refusal.
+
+**Text columns.** The readers, :mod:`tarvo.batch`, the scikit-learn wrappers, :mod:`tarvo.spark`
+and the command line hand a text column's cells to this encoding as :func:`cell_text` reads them
+(``str`` of a value that is no text, nothing for a missing cell), so the same row gives the
+same sample on every path. :class:`Encoded` runs a model on samples with text values.
+
 The categories live with the model (:mod:`tarvo._model_state`, part ``"text_features"``), so
 they pickle and copy with it. :func:`encode_row` is the per-sample path; :mod:`tarvo.batch`
 encodes whole columns to the same rows, bit for bit, insertion order included.
@@ -24,13 +35,30 @@ from typing import Any
 from tarvo import _model_state
 from tarvo._labels import MISSING
 
-__all__ = ["IDENTIFIER_CATEGORIES", "IDENTIFIER_ROWS", "TextFeatures", "encode_row"]
+__all__ = ["IDENTIFIER_CATEGORIES", "IDENTIFIER_ROWS", "IDENTIFIER_RUN", "Encoded", "TextFeatures", "cell_text",
+           "encode_row"]
 
 PART = "text_features"
 #: A text feature with more categories than this within its first IDENTIFIER_ROWS values learnt
 #: looks like an identifier (a column per value): a warning names it.
 IDENTIFIER_CATEGORIES = 1_000
 IDENTIFIER_ROWS = 10_000
+#: A text feature whose first IDENTIFIER_RUN values learnt are all distinct (one new value per
+#: row) looks like an identifier too.
+IDENTIFIER_RUN = 100
+
+
+def cell_text(value: Any) -> str | None:
+    """A cell of a text column as the value its sample holds: the text itself, the ``str`` of a
+    value that is no text (a number among texts), ``None`` for a missing cell (``None``, NaN,
+    ``pd.NA``), which leaves the feature out."""
+    if value is None or type(value).__name__ in ("NAType", "NaTType"):
+        return None
+    if isinstance(value, str):
+        return value
+    if isinstance(value, float) and math.isnan(value):
+        return None
+    return str(value)
 
 
 def text_of(value: Any) -> str | None:
@@ -50,6 +78,7 @@ class TextFeatures:
         self.categories: dict[str, list[str]] = {}
         self._index: dict[str, dict[str, int]] = {}
         self._values: dict[str, int] = {}  # values learnt per feature (for the identifier warning)
+        self._run: dict[str, int] = {}  # leading values learnt that were all new (-1: not all)
         self._warned: set[str] = set()
 
     def is_text(self, name: str) -> bool:
@@ -72,15 +101,35 @@ class TextFeatures:
         self._values[name] = self._values.get(name, 0) + values
         self._check_identifier(name)
 
+    def run(self, name: str, new: Any) -> None:
+        """Records whether each of the next values learnt of ``name`` was a new category (in order),
+        for the rule of one new value per row."""
+        count = self._run.get(name, 0 if self._values.get(name, 0) == 0 else -1)
+        if count < 0 or count >= IDENTIFIER_RUN:
+            return
+        for fresh in new:
+            if not fresh:
+                self._run[name] = -1
+                return
+            count += 1
+            if count == IDENTIFIER_RUN:
+                self._run[name] = count
+                self._warn(name, f"a new value in each of its first {IDENTIFIER_RUN:,} rows")
+                return
+        self._run[name] = count
+
     def _check_identifier(self, name: str) -> None:
         if name in self._warned or len(self.categories.get(name, ())) <= IDENTIFIER_CATEGORIES:
             return
         if self._values.get(name, 0) <= IDENTIFIER_ROWS:
-            self._warned.add(name)
-            warnings.warn(
-                f"the text feature {name!r} has more than {IDENTIFIER_CATEGORIES:,} distinct values in its first "
-                f"{IDENTIFIER_ROWS:,}: an identifier, which becomes a feature per value; leave it out "
-                f"(drop={[name]!r}, or --drop {name})", UserWarning, stacklevel=4)
+            self._warn(name, f"more than {IDENTIFIER_CATEGORIES:,} distinct values in its first {IDENTIFIER_ROWS:,}")
+
+    def _warn(self, name: str, why: str) -> None:
+        if name in self._warned:
+            return
+        self._warned.add(name)
+        warnings.warn(f"the text feature {name!r} has {why}: an identifier, which becomes a feature per value; "
+                      f"leave it out (drop={[name]!r}, or --drop {name})", UserWarning, stacklevel=5)
 
     def encode(self, x: Mapping[str, Any], learn: bool) -> dict[str, Any]:
         """The sample ``x`` with its text features as indicators (see the module). A sample that
@@ -89,11 +138,15 @@ class TextFeatures:
             return self._encode(x, False)
         # Categories are only ever appended: what a failed call added is cut off again.
         before = {name: (len(self.categories[name]) if name in self.categories else None,
-                         name in self._index, self._values.get(name)) for name in x}
+                         name in self._index, self._values.get(name), self._run.get(name)) for name in x}
         try:
             return self._encode(x, True)
         except BaseException:
-            for name, (known, indexed, values) in before.items():
+            for name, (known, indexed, values, run) in before.items():
+                if run is None:
+                    self._run.pop(name, None)
+                else:
+                    self._run[name] = run
                 for text in self.categories.get(name, [])[known or 0:]:
                     self._index.get(name, {}).pop(text, None)
                 if known is None:
@@ -115,8 +168,13 @@ class TextFeatures:
                 text = text_of(value)
                 if text is not None:
                     if learn:
+                        known = len(self.categories.get(name, ()))
+                        self.run(name, ())  # opens the run before the value is counted
                         self.counted(name, 1)
-                    chosen = self.category(name, text, learn)
+                        chosen = self.category(name, text, learn)
+                        self.run(name, (chosen == known,))
+                    else:
+                        chosen = self.category(name, text, learn)
                 elif learn:
                     self._index.setdefault(name, {})
                     chosen = -2
@@ -148,6 +206,7 @@ class TextFeatures:
         self.categories = {k: list(v) for k, v in state["categories"].items()}
         self._index = {k: {c: j for j, c in enumerate(self.categories.get(k, ()))} for k in state["text"]}
         self._values = dict(state["values"])
+        self._run = {}
         self._warned = set()
 
 
@@ -185,3 +244,40 @@ def encode_row(model: Any, x: Mapping[str, Any], *, learn: bool) -> dict[str, An
         return {k: v for k, v in x.items() if not isinstance(v, str) and v is not None}
     with _model_state.locked():
         return features.encode(x, learn)
+
+
+class Encoded:
+    """``model`` seen through its text features: each sample's text values become indicators
+    (:func:`encode_row`; new categories learnt by ``learn_one``) before the model sees it. Until
+    the first text value (and for a model that has learnt none), a sample passes unchanged, so a
+    stream of numbers costs one look at each sample's values."""
+
+    def __init__(self, model: Any) -> None:
+        self.model = model
+        self._text = of_model(model, create=False) is not None
+        self._seen: Any = None  # the last sample found plain (predicted, then learnt)
+        if hasattr(model, "predict_proba_one"):
+            self.predict_proba_one = self._predict_proba_one
+
+    def _plain(self, x: Mapping[str, Any]) -> bool:
+        if self._text:
+            return False
+        if x is self._seen:
+            return True
+        if any(isinstance(v, str) or v is None for v in x.values()):
+            self._text = True
+            return False
+        self._seen = x
+        return True
+
+    def predict_one(self, x: Mapping[str, Any]) -> Any:
+        return self.model.predict_one(x if self._plain(x) else encode_row(self.model, x, learn=False))
+
+    def _predict_proba_one(self, x: Mapping[str, Any]) -> Any:
+        return self.model.predict_proba_one(x if self._plain(x) else encode_row(self.model, x, learn=False))
+
+    def learn_one(self, x: Mapping[str, Any], y: Any = None) -> None:
+        if self._plain(x):
+            self.model.learn_one(x, y)
+        else:
+            self.model.learn_one(encode_row(self.model, x, learn=True), y)

@@ -44,6 +44,7 @@ import numpy as np
 import _tarvo_core as core
 from tarvo import _labels as labels_rule
 from tarvo import _text_features as text_features
+from tarvo._text_features import IDENTIFIER_RUN
 from tarvo._prequential import (
     PrequentialResult,
     claim,
@@ -129,7 +130,7 @@ def _text_or_numbers(values: np.ndarray, name: str) -> np.ndarray:
     try:
         return np.array([np.nan if _is_missing(v) else float(v) for v in values.tolist()], dtype=np.float64)
     except (TypeError, ValueError) as exc:
-        raise TypeError(f"X: column {name!r} holds values that are neither numbers nor text") from exc
+        raise TypeError(f"X: column {name!r} holds values that are neither numbers nor text ({exc})") from exc
 
 
 def _features(X: Any, columns: Sequence[str] | None) -> tuple[list[str], list[np.ndarray], int]:
@@ -273,6 +274,9 @@ def _category_codes(features: Any, name: str, values: np.ndarray, learn: bool) -
     first = np.unique(index, return_index=True)[1] if learn and len(distinct) else np.empty(0, dtype=np.int64)
     lookup = np.empty(len(distinct), dtype=np.int64)
     added: dict[int, int] = {}
+    known_before = len(features.categories.get(name, ())) if features is not None else 0
+    if learn and features is not None:
+        features.run(name, ())  # opens the run of new values before this chunk is counted
     for j, value in enumerate(distinct):
         text = text_features.text_of(value)
         if text is None:
@@ -285,6 +289,9 @@ def _category_codes(features: Any, name: str, values: np.ndarray, learn: bool) -
         lookup[j] = code
     cats = lookup[index] if len(distinct) else np.full(len(values), -2, dtype=np.int64)
     if learn and features is not None:
+        present = cats[cats != -2][:IDENTIFIER_RUN]
+        # A value is new where it is the next category added (categories are added in row order).
+        features.run(name, (present == known_before + np.arange(len(present))).tolist())
         features.counted(name, int((cats != -2).sum()))
     return cats, added
 
@@ -354,23 +361,6 @@ def _most(model: Any) -> Any:
     return most
 
 
-class _EncodedRows:
-    """A model seen through its text features: the samples' text values become indicators, new
-    categories learnt with ``learn_one`` (the Python loop of :func:`prequential`)."""
-
-    def __init__(self, model: Any) -> None:
-        self.model = model
-
-    def predict_one(self, x: Any) -> Any:
-        return self.model.predict_one(text_features.encode_row(self.model, x, learn=False))
-
-    def predict_proba_one(self, x: Any) -> Any:
-        return self.model.predict_proba_one(text_features.encode_row(self.model, x, learn=False))
-
-    def learn_one(self, x: Any, y: Any) -> None:
-        self.model.learn_one(text_features.encode_row(self.model, x, learn=True), y)
-
-
 def _text_rows(names: list[str], cols: list[np.ndarray], start: int, stop: int) -> Any:
     """The rows as dicts with their text values (for the Python loop; missing cells left out)."""
     lists = [col[start:stop].tolist() for col in cols]
@@ -379,8 +369,9 @@ def _text_rows(names: list[str], cols: list[np.ndarray], start: int, stop: int) 
         for name, col, values in zip(names, cols, lists):
             v = values[r]
             if col.dtype.kind == "O":
-                if not _is_missing(v):
-                    row[name] = v if isinstance(v, str) else str(v)
+                text = text_features.cell_text(v)
+                if text is not None:
+                    row[name] = text
             else:
                 v = float(v)
                 if not math.isnan(v):
@@ -723,7 +714,7 @@ def prequential(
         try:
             if text:
                 with claim(model, [*metric_targets(metrics), detector]):
-                    test_then_train(_EncodedRows(model), rows, result, metrics, every=every, detector=detector,
+                    test_then_train(text_features.Encoded(model), rows, result, metrics, every=every, detector=detector,
                                     out=out, bar=bar, delay=delay)
             else:
                 test_then_train(model, rows, result, metrics, every=every, detector=detector, out=out, bar=bar,

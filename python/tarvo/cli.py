@@ -24,6 +24,7 @@ import re
 import sys
 import textwrap
 import threading
+import warnings
 from collections.abc import Callable, Generator, Iterable, Sequence
 from dataclasses import dataclass, field
 from typing import Any, NoReturn
@@ -199,6 +200,17 @@ class _Parser(argparse.ArgumentParser):
         self.exit(2, f"{self.prog}: error: {message} (see --help)\n")
 
 
+class _DropAction(argparse.Action):
+    """``--drop COL``: repeatable, each a column or a comma list of columns."""
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace, values: Any,
+                 option_string: str | None = None) -> None:
+        names = [name.strip() for name in str(values).split(",")]
+        if not all(names):
+            parser.error(f"argument --drop: an empty column name in {values!r}")
+        setattr(namespace, self.dest, [*getattr(namespace, self.dest, []), *names])
+
+
 def build_parser(prog: str = PROG) -> argparse.ArgumentParser:
     """The parser of the command line; ``prog`` is how the usage line names the command."""
     parser = _Parser(
@@ -238,7 +250,9 @@ def build_parser(prog: str = PROG) -> argparse.ArgumentParser:
     ev.add_argument("--data-param", action="append", default=[], metavar="KEY=VALUE",
                     help="a parameter of the synthetic stream, e.g. noise=0.2 or concepts=1,3")
     ev.add_argument("--target", metavar="COL", help="the target column of a CSV file")
-    ev.add_argument("--drop", action="append", default=[], metavar="COL", help="a CSV column to ignore")
+    ev.add_argument("--drop", action=_DropAction, default=[], metavar="COL",
+                    help="a CSV column to leave out (repeat, or a comma list: --drop id,name); text columns "
+                    "are learnt by default, one-hot over the categories seen")
     ev.add_argument("--samples", type=int, metavar="N",
                     help=f"length of a synthetic stream (default {DEFAULT_SAMPLES}); rows read from a CSV file")
     ev.add_argument("--skip", type=int, default=0, metavar="N",
@@ -544,13 +558,20 @@ class _ArrayRows:
             values: list[list[float]] = []
             labels: list[Any] = []
             nan = math.nan
+            text = False
             for x, y in self._open():
                 row = [nan] * len(names)
                 for key, v in x.items():
                     row[index[key]] = v
+                    if type(v) is str:
+                        text = True
                 values.append(row)
                 labels.append(y)
-            X = np.array(values, dtype=np.float64).reshape(len(values), len(names))
+            if text:  # text columns: an object table, which tarvo.batch encodes as the rows are learnt
+                X = np.empty((len(values), len(names)), dtype=object)
+                X[:] = values if values else X
+            else:
+                X = np.array(values, dtype=np.float64).reshape(len(values), len(names))
             Y = np.array(labels, dtype=np.int64 if self._task == "classification" else np.float64)
             self._cache["read"] = (names, X, Y)
             if self.numbered():
@@ -892,6 +913,27 @@ def format_drifts(results: Sequence[PrequentialResult], limit: int = 40, width: 
     return "\n".join(lines)
 
 
+@contextlib.contextmanager
+def _one_line_warnings(stream: Any) -> Generator[None, None, None]:
+    """Warnings of the run as one line each, ``warning: ...``, each message once however many
+    learners meet it."""
+    shown: set[str] = set()
+    lock = threading.Lock()
+
+    def show(message: Any, category: type, filename: str, lineno: int, file: Any = None, line: Any = None) -> None:
+        text = (str(message).splitlines() or [category.__name__])[0]
+        with lock:
+            if text in shown:
+                return
+            shown.add(text)
+        print(f"warning: {text}", file=stream, flush=True)
+
+    with warnings.catch_warnings():
+        warnings.simplefilter("always")
+        warnings.showwarning = show
+        yield
+
+
 def evaluate(args: argparse.Namespace, out: Any = None) -> int:
     """Run the ``evaluate`` command; returns the exit status."""
     out = out or sys.stdout
@@ -975,23 +1017,25 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
             attach_labels(model, source.labels)  # it learnt the file's numbering: keep it from now on
         return result
 
-    if jobs == 1:
-        results = [run(model, choice, name, option)
-                   for model, (choice, _), name, option in zip(models, resolved, labels, options)]
-    else:
-        # Each learner's native loop runs without the GIL, so the threads share the cores.
-        # Ctrl-C reaches this thread, which cancels the others between their chunks of rows.
-        opened = source.open()  # a CSV file is read into arrays once, before the threads share it
-        if hasattr(opened, "arrays"):
-            opened.arrays()
-        with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
-            futures = [pool.submit(run, model, choice, name, option)
+    # A warning (a text column that looks like an identifier) is one line, once per message.
+    with _one_line_warnings(sys.stderr if out is sys.stdout else out):
+        if jobs == 1:
+            results = [run(model, choice, name, option)
                        for model, (choice, _), name, option in zip(models, resolved, labels, options)]
-            try:
-                results = [f.result() for f in futures]
-            except BaseException:
-                cancel.set()
-                raise
+        else:
+            # Each learner's native loop runs without the GIL, so the threads share the cores.
+            # Ctrl-C reaches this thread, which cancels the others between their chunks of rows.
+            opened = source.open()  # a CSV file is read into arrays once, before the threads share it
+            if hasattr(opened, "arrays"):
+                opened.arrays()
+            with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
+                futures = [pool.submit(run, model, choice, name, option)
+                           for model, (choice, _), name, option in zip(models, resolved, labels, options)]
+                try:
+                    results = [f.result() for f in futures]
+                except BaseException:
+                    cancel.set()
+                    raise
     print(file=out)
     print(format_table(results, detector_cls is not None, source.drift_points), file=out)
     if source.labels is not None and source.labels.names:
@@ -1053,7 +1097,7 @@ def _with_hint(exc: BaseException) -> str:
     text = _one_line(exc)
     column = getattr(exc, "feature", None)
     if isinstance(exc, DataError) and column is not None:
-        text += f"; a text column such as an id cannot be learnt: leave it out with --drop {column}"
+        text += f"; or leave the column out with --drop {column}"
     return text
 
 

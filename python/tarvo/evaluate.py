@@ -25,13 +25,16 @@ from typing import Any
 
 import _tarvo_core as core
 from tarvo import batch
+from tarvo._text_features import Encoded
 from tarvo._prequential import (
     DEFAULT_METRICS,
     PrequentialResult,
     Windowed,
+    claim,
     count_argument,
     default_metrics,
     delay_argument,
+    metric_targets,
     new_result,
     progress_bar,
     test_then_train,
@@ -93,6 +96,10 @@ def prequential(
     are refused with ``RuntimeError`` until it returns; code the loop calls back (a metric
     written in Python, the stream's generator) runs in this thread and may use them.
 
+    Text values (``str``, as the readers yield a text column's) become indicators over the
+    categories the model has learnt (:func:`tarvo.stream.encode_row`): new categories are
+    learnt with the sample, never when predicting; the categories live with the model.
+
     A classifier that has learnt nothing yet (its ``predict_proba_one`` is
     empty) only learns its first sample: its fixed untrained answer is no
     prediction, and scoring it would add a phantom class to macro averages.
@@ -129,8 +136,10 @@ def prequential(
         total = max_samples if total is None else min(total, max_samples)
     bar = progress_bar(progress, total, result.model)
     try:
-        return test_then_train(model, stream, result, metrics, every=every, detector=detector,
-                               limit=max_samples if max_samples is not None else -1, bar=bar, delay=delay)
+        # Text values become indicators over the model's categories (the readers yield them as text).
+        with claim(model, [*metric_targets(metrics), detector]):
+            return test_then_train(Encoded(model), stream, result, metrics, every=every, detector=detector,
+                                   limit=max_samples if max_samples is not None else -1, bar=bar, delay=delay)
     finally:
         if bar is not None:
             bar.close()

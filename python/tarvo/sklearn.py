@@ -18,6 +18,11 @@ transformer a scikit-learn estimator, so that ``clone``, ``Pipeline``,
   names the model sees) or a SciPy sparse matrix (read densely, a block of rows at a
   time: an absent entry is the value 0.0). A NaN cell is an absent feature, as
   everywhere in Tarvo; infinite values are refused.
+- Text columns (a frame's object, ``string`` and ``category`` columns, or an object array's
+  columns that hold text) are text features: the model learns each as a one-hot over the
+  categories it has seen, as everywhere in Tarvo (:func:`tarvo.stream.encode_row`); the
+  categories live with ``model_``. ``OnlineTransformer.get_feature_names_out`` names a text
+  column's outputs ``"column=category"``.
 - Class labels may be text, bool, integers, whole floats or NumPy scalars; predictions
   come back as the original labels, and ``classes_`` is ``np.unique(y)``. The model
   learns 32-bit codes: the labels of ``fit`` (and of the first ``partial_fit``) are
@@ -75,7 +80,7 @@ except ImportError as exc:  # pragma: no cover - depends on the installation
 
 import _tarvo_core as core
 import tarvo
-from tarvo import _labels, _signature
+from tarvo import _labels, _model_state, _signature, _text_features
 from tarvo.batch import learn_many, predict_many, predict_proba_many, transform_many
 
 __all__ = ["OnlineClassifier", "OnlineRegressor", "OnlineTransformer", "hyper_parameters"]
@@ -205,6 +210,34 @@ def _with_settings(obj: Any, changes: dict[str, Any], owner: str) -> Any:
         first = str(exc).strip().splitlines()[0] if str(exc).strip() else type(exc).__name__
         raise TypeError(f"{cls.__name__}: {first}") from exc
     return new
+
+
+# ---------------------------------------------------------------- text columns
+
+
+def _has_text(X: Any) -> bool:
+    """Whether ``X`` has text columns: a frame's object, ``string`` or ``category`` columns, or an
+    array of texts or objects (whose columns :mod:`tarvo.batch` reads as text where they hold text)."""
+    dtypes = getattr(X, "dtypes", None)
+    if dtypes is not None and hasattr(X, "columns"):
+        return any(getattr(d, "kind", "O") in "OUS" or str(d) in ("string", "str", "category") for d in dtypes)
+    if isinstance(X, (list, tuple)):
+        return any(isinstance(v, str) for row in X if isinstance(row, (list, tuple)) for v in row)
+    return getattr(getattr(X, "dtype", None), "kind", None) in ("O", "U", "S")
+
+
+def _input_names(model: Any, columns: list[str], shown: list[str]) -> list[tuple[str, str]]:
+    """The names a model sees for the columns, each with the name shown for it (``shown`` names the
+    columns): a text feature's as its indicators, in the order of its categories
+    (``"plan=pro"``; see :func:`tarvo.stream.encode_row`)."""
+    features = _text_features.of_model(model, create=False)
+    out: list[tuple[str, str]] = []
+    for name, given in zip(columns, shown):
+        if features is not None and features.is_text(name):
+            out.extend((f"{name}={c}", f"{given}={c}") for c in features.categories.get(name, ()))
+        else:
+            out.append((name, given))
+    return out
 
 
 # ---------------------------------------------------------------- class labels
@@ -409,11 +442,15 @@ class _Wrapper(BaseEstimator):
         fresh.reset()
         # The estimator numbers the labels itself (by classes_): the model learns those integers.
         _labels.attach(fresh, None)
+        _model_state.forget(fresh, _text_features.PART)  # and learns its text features' categories anew
         return fresh
 
     def _check_X(self, X: Any, y: Any = _NO_Y, *, reset: bool, y_numeric: bool = False) -> Any:
-        """``X`` (and ``y``) checked as scikit-learn checks them; ``X`` becomes an array or a CSR matrix."""
-        kw: dict[str, Any] = dict(accept_sparse="csr", dtype="numeric", ensure_all_finite="allow-nan")
+        """``X`` (and ``y``) checked as scikit-learn checks them; ``X`` becomes an array or a CSR matrix
+        (an object array for a table with text columns, which the model learns as text features)."""
+        text = _has_text(X)
+        kw: dict[str, Any] = dict(accept_sparse="csr", dtype=object if text else "numeric",
+                                  ensure_all_finite=False if text else "allow-nan")
         if y is _NO_Y:
             return validate_data(self, X, reset=reset, **kw)
         return validate_data(self, X, y, reset=reset, y_numeric=y_numeric, **kw)
@@ -668,15 +705,16 @@ class OnlineTransformer(TransformerMixin, _Wrapper):
         """Learn the rows of ``X`` in order, continuing from the rows learnt before."""
         return self._fit_rows(X, y, not hasattr(self, "transformer_"))
 
-    def _kept(self) -> list[int]:
-        """The positions of the input features a full row comes out with."""
-        columns = self._columns()
-        probe = self.transformer_.transform_one(dict.fromkeys(columns, 0.0))
-        return [j for j, name in enumerate(columns) if name in probe]
+    def _kept(self, columns: list[str] | None = None) -> list[str]:
+        """The features a full row comes out with, in input order (a text column's as the
+        indicators of the categories learnt, ``"plan=pro"``), with the columns named ``columns``."""
+        own = self._columns()
+        names = _input_names(self.transformer_, own, own if columns is None else columns)
+        probe = self.transformer_.transform_one(dict.fromkeys((name for name, _ in names), 0.0))
+        return [shown for name, shown in names if name in probe]
 
     def _names_out(self) -> list[str]:
-        columns = self._columns()
-        return [columns[j] for j in self._kept()]
+        return self._kept()
 
     @_one_at_a_time
     def transform(self, X: Any) -> np.ndarray:
@@ -698,4 +736,4 @@ class OnlineTransformer(TransformerMixin, _Wrapper):
         """The names of the output columns: the input features the transformer keeps, in input order."""
         check_is_fitted(self)
         names_in = _check_feature_names_in(self, input_features)
-        return np.asarray([names_in[j] for j in self._kept()], dtype=object)
+        return np.asarray(self._kept([str(n) for n in names_in]), dtype=object)
