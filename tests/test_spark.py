@@ -418,6 +418,32 @@ def test_label_columns_of_any_type_give_predictions_of_their_type(spark, kind):
             prequential_by_key(bad, key="k", order="t", features=["a"], target="y", model=tree()).predictions.collect()
 
 
+def test_string_feature_columns_are_text_features_of_each_keys_model(spark):
+    rng = np.random.default_rng(5)
+    n = 160
+    frame = pd.DataFrame({"k": rng.integers(0, 2, n), "t": np.arange(n), "a": rng.normal(size=n),
+                          "plan": pd.Series(rng.choice(["basic", "pro", " plus", None], n), dtype=object)})
+    frame.loc[120, "plan"] = "gold"  # a category first seen late
+    frame["y"] = np.where((frame["plan"] == "pro") != (frame["a"] > 1.2), "churn", "stay")
+    df = spark.createDataFrame(frame, schema="k long, t long, a double, plan string, y string")
+    out = prequential_by_key(df, key="k", order="t", features=["plan", "a"], target="y", model=tree())
+    got = out.predictions.toPandas()
+    models = {}
+    for k, g in frame.groupby("k"):
+        model = tree()
+        _, expected = batch.prequential(model, g[["plan", "a"]], g["y"], detector=None, predictions=True)
+        models[int(k)] = model
+        mine = got[got["k"] == k].sort_values("t")
+        assert mine["prediction"].tolist()[1:] == expected.tolist()[1:]
+    table = spark.createDataFrame([(k, pickle.dumps(m)) for k, m in models.items()], schema="k long, model binary")
+    unseen = spark.createDataFrame(frame.assign(plan=frame["plan"].where(frame["t"] % 3 > 0, "platinum")),
+                                   schema="k long, t long, a double, plan string, y string")
+    scored = predict_by_key(unseen, key="k", features=["plan", "a"], models=table).toPandas()
+    for k, m in models.items():
+        mine = scored[scored["k"] == k].sort_values("t")
+        assert mine["prediction"].tolist() == batch.predict_many(m, mine[["plan", "a"]]).tolist()
+
+
 # ---------------------------------------------------------------- bad input
 
 
@@ -427,7 +453,8 @@ class _NeverBuilt:
 
 
 BEFORE_START = [
-    (dict(features=["s"]), TypeError, r"features: column 's' holds string values; every feature must be numeric"),
+    (dict(features=["m"]), TypeError,
+     r"features: column 'm' holds map<string,int> values; every feature must be numeric or a string"),
     (dict(target="m"), TypeError, r"target: column 'm' holds map<string,int> values, which cannot be a classifier's"),
     (dict(model=_NeverBuilt()), TypeError, r"model: HoeffdingTreeClassifier does not pickle"),
     (dict(model=lambda: _NeverBuilt()), TypeError, r"model: HoeffdingTreeClassifier does not pickle"),

@@ -317,6 +317,8 @@ def _encoded(model: Any, names: list[str], cols: list[np.ndarray], a: int, b: in
     for name, col in zip(names, cols):
         if col.dtype.kind != "O":
             if features is not None and features.is_text(name):
+                if col.dtype.kind == "f" and np.isnan(col[a:b]).all():
+                    continue  # every cell missing (an object column of nulls reads as NaN): no indicator
                 raise TypeError(f"X: column {name!r} holds numbers, and the model learnt it as a text feature")
             out_names.append(name)
             out_cols.append(col[a:b])

@@ -216,10 +216,37 @@ def _feature_fields(df: DataFrame, features: Any) -> list[T.StructField]:
         if f.name in seen:
             raise ValueError(f"features: the column {f.name!r} appears more than once")
         seen.add(f.name)
-        if not isinstance(f.dataType, _NUMERIC):
-            raise TypeError(
-                f"features: column {f.name!r} holds {f.dataType.simpleString()} values; every feature must be numeric")
+        if not isinstance(f.dataType, (*_NUMERIC, T.StringType)):
+            raise TypeError(f"features: column {f.name!r} holds {f.dataType.simpleString()} values; every feature "
+                            "must be numeric or a string")
     return fields
+
+
+def _feature_column(df: DataFrame, field: T.StructField, alias: str) -> Any:
+    """A feature as the workers read it: a double (a null is a missing feature), or a string column
+    as it is (a text feature: see :func:`tarvo.stream.encode_row`)."""
+    column = df[field.name] if isinstance(field.dataType, T.StringType) else df[field.name].cast("double")
+    return column.alias(alias)
+
+
+def _feature_table(features: tuple[str, ...], columns: list[np.ndarray]) -> tuple[Any, dict[str, Any]]:
+    """A key's feature columns as :mod:`tarvo.batch` takes them, with the keywords naming them: a
+    float64 array, or a frame when a string column makes text features."""
+    if any(c.dtype.kind == "O" for c in columns):
+        return pd.DataFrame({name: (c if c.dtype.kind == "O" else c.astype(np.float64, copy=False))
+                             for name, c in zip(features, columns)}), {}
+    return np.column_stack([c.astype(np.float64, copy=False) for c in columns]), {"columns": features}
+
+
+def _sort_keys(columns: list[np.ndarray]) -> list[np.ndarray]:
+    """The feature columns as numbers that sort as their values do (strings by their text, a null last)."""
+    keys = []
+    for c in columns:
+        if c.dtype.kind == "O":
+            keys.append(pd.Series(c, dtype=object).rank(method="dense", na_option="bottom").to_numpy())
+        else:
+            keys.append(c.astype(np.float64, copy=False))
+    return keys
 
 
 def _check_target(field: T.StructField, task: str) -> None:
@@ -387,15 +414,16 @@ class _Plan:
         flags = dict(zip(self.nan_flags, columns[3 + width:]))
         value = _key_value(key, self.key, flags.get("key"))
         keys, order, target = columns[0], columns[1], columns[2 + width]
-        X = np.column_stack([c.astype(np.float64, copy=False) for c in columns[2:2 + width]])
+        features = columns[2:2 + width]
         if pd.isna(order).any():
             raise ValueError(f"order: column {self.order!r} is null in a row of key {value!r}")
         y = self.labels(target, value, flags.get("target"))
         # Equal order values are taken in the order of the features and target, never in the order
         # the rows arrived, so that a replayed micro-batch learns its rows in the same order (NaN last).
         rank = order if order.dtype.kind in "iufbmM" else np.unique(order, return_inverse=True)[1]
-        sequence = np.lexsort((self.rank(y), *(X[:, j] for j in reversed(range(width))), rank))
-        keys, order, X, y, target = keys[sequence], order[sequence], X[sequence], y[sequence], target[sequence]
+        sequence = np.lexsort((self.rank(y), *reversed(_sort_keys(features)), rank))
+        keys, order, y, target = keys[sequence], order[sequence], y[sequence], target[sequence]
+        X, named = _feature_table(self.features, [c[sequence] for c in features])
         saved = state.get()  # one call to Spark's state server: None for a new key
         if saved is not None:
             model_bytes, metrics_bytes, seen = saved
@@ -412,9 +440,10 @@ class _Plan:
         while start < n:
             # A segment ends where the key's row count reaches a multiple of `every`.
             stop = n if self.every is None else min(n, start + self.every - seen % self.every)
+            rows = X.iloc[start:stop] if isinstance(X, pd.DataFrame) else X[start:stop]
             try:
                 result, out = batch.prequential(
-                    model, X[start:stop], y[start:stop], columns=self.features, metrics=metrics,
+                    model, rows, y[start:stop], **named, metrics=metrics,
                     every=stop - start, detector=None, predictions=True, threads=1)
             except LabelError as exc:
                 raise self.refused(exc, value) from None
@@ -526,7 +555,9 @@ def prequential_by_key(
     predicted, then learnt, the first row of a key included (the untrained model's answer).
     A row arriving after rows with greater order values is learnt when it arrives.
 
-    Features are read as doubles (a null is a missing feature). A classifier's target holds
+    Features are read as doubles (a null is a missing feature); a string column is a text
+    feature, one-hot over the categories the key's model has learnt (saved with the model; see
+    :func:`tarvo.stream.encode_row`), as on every other path. A classifier's target holds
     numbers, booleans or strings, each key's read by the label rule of
     :class:`tarvo.stream.ClassLabels` (integers within 32 bits keep their values; strings,
     and integers beyond 32 bits, are numbered by the key's model in order of first appearance,
@@ -592,7 +623,7 @@ def prequential_by_key(
                  metric_names=metric_names, every=every, nan_flags=nan_roles)
     selected = df.select(
         df[key].alias(key), df[order].alias(order),
-        *[df[f.name].cast("double").alias(c) for f, c in zip(feature_fields, columns)],
+        *[_feature_column(df, f, c) for f, c in zip(feature_fields, columns)],
         df[target].alias(target), *nan_columns)
     prediction_type = _prediction_type(target_field.dataType, task)
     schema = T.StructType([
@@ -636,9 +667,8 @@ class _ScorePlan:
             if not _is_learner(model) or task_of(model) != self.task:
                 raise TypeError(f"models: the model of key {value!r} is {type(model).__name__}, "
                                 f"not a {self.task} learner like the others")
-            X = np.column_stack([c.astype(np.float64, copy=False)
-                                 for c in columns[inputs:inputs + len(self.columns)]])
-            predictions = batch.predict_many(model, X, columns=self.features)
+            X, named = _feature_table(self.features, columns[inputs:inputs + len(self.columns)])
+            predictions = batch.predict_many(model, X, **named)
         else:
             predictions = np.full(n, None, dtype=object)  # null: the key has no model
         yield _frame([*columns[:inputs], predictions])
@@ -699,7 +729,7 @@ def predict_by_key(df: DataFrame, *, key: str, features: Sequence[str], models: 
     nan_roles, nan_columns = _nan_flags(df, [("key", key_field)])
     plan = _ScorePlan(key=key, features=tuple(f.name for f in feature_fields), columns=columns,
                       outputs=(*df.columns, PREDICTION), task=task, nan_flags=nan_roles)
-    selected = df.select("*", *[df[f.name].cast("double").alias(c) for f, c in zip(feature_fields, columns)],
+    selected = df.select("*", *[_feature_column(df, f, c) for f, c in zip(feature_fields, columns)],
                          *nan_columns)
     initial = models.select(models[key].cast(key_field.dataType).alias(key), models[_MODEL]).groupBy(key)
     schema = T.StructType([*df.schema.fields, T.StructField(PREDICTION, prediction_type)])
