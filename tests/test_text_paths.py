@@ -193,3 +193,19 @@ def test_the_command_line_names_an_identifier_column_in_one_line(tmp_path, capsy
 
     params = json.loads(out_json.read_text())["data"]["params"]
     assert params["drop"] == [name for option in drop[1::2] for name in option.split(",")]
+
+
+@pytest.mark.parametrize("delay", [None, 3])
+@pytest.mark.parametrize("name", ["NaiveBayes", "scaled logistic regression"])
+def test_evaluate_turns_to_the_encoding_at_the_first_text_value(name, delay):
+    make = MODELS[name][0]
+    samples = [({k: v for k, v in x.items() if k not in ("contract", "pay")}, y) for x, y in TRAIN[:20]] + TRAIN[20:]
+    ints = _labels.ClassLabels().encode(np.array([y for _, y in samples], dtype=object))
+    slow, fast = make(), make()
+    a = prequential(slow, ((x, int(c)) for (x, _), c in zip(samples, ints)), None, progress=False, delay=delay)
+    f = frame_of(samples)
+    b = batch.prequential(fast, f[COLUMNS], ints, metrics=None, detector=False, delay=delay)
+    assert a.n_samples == b.n_samples == len(samples)
+    assert pickle.dumps(slow) == pickle.dumps(fast)
+    with pytest.raises(TypeError):  # a refusal that is not about text stays the model's
+        prequential(make(), [({"a": [1.0]}, 0)], None, progress=False)

@@ -19,6 +19,7 @@ from dataclasses import dataclass, field
 from typing import Any
 
 import _tarvo_core as core
+from tarvo._text_features import Encoded
 from tarvo.learners import task_of
 
 try:
@@ -300,6 +301,7 @@ def test_then_train(
     out: Any = None,
     bar: Any = None,
     delay: int | Sequence[Any] | None = None,
+    text: bool = False,
 ) -> PrequentialResult:
     """The loop written in Python: for each ``(x, y)``, predict, learn, score, feed the detector,
     read the curve every ``every`` samples; stop after ``limit`` samples (-1: none). ``out``
@@ -311,11 +313,16 @@ def test_then_train(
     phantom class to macro averages.
 
     ``delay`` (see :func:`delayed_test_then_train`) delays each label by a number of rows.
+
+    ``text``: samples may hold text values (a reader's text columns), which become indicators over
+    the model's categories (:class:`tarvo._text_features.Encoded`). The loop starts with the model
+    itself and turns to the encoding at the first sample the model refuses for a text (or
+    ``None``) value, so a stream of numbers runs at full speed.
     """
     delay = delay_argument(delay)
     if delay is not None:
         return delayed_test_then_train(model, samples, result, metrics, every=every, detector=detector,
-                                       limit=limit, out=out, bar=bar, delay=delay)
+                                       limit=limit, out=out, bar=bar, delay=delay, text=text)
     getters, updaters = bind_metrics(metrics)
     feed = detector_feed(detector, result.task)
     result.curve = {metric: [] for metric, _ in getters}
@@ -329,12 +336,18 @@ def test_then_train(
     rows: Iterator[tuple[Mapping[str, float], Any]] = iter(samples)
     n = 0
     with claim(model, [*metric_targets(metrics), detector]):
+        switch = _Switch(model, text)
         predict, learn = model.predict_one, model.learn_one
         start = time.perf_counter()
         try:
             if limit != 0 and classification and hasattr(model, "predict_proba_one"):
                 for x, y in rows:
-                    if model.predict_proba_one(x):
+                    try:
+                        answer = switch.model.predict_proba_one(x)
+                    except TypeError:
+                        answer = switch.to_text(x).predict_proba_one(x)
+                    predict, learn = switch.model.predict_one, switch.model.learn_one
+                    if answer:
                         rows = itertools.chain([(x, y)], rows)  # a trained model: score it as usual
                     else:
                         if out is not None:
@@ -346,7 +359,12 @@ def test_then_train(
                     break
             if n != limit:
                 for x, y in rows:
-                    y_pred = predict(x)
+                    try:
+                        y_pred = predict(x)
+                    except TypeError:
+                        encoded = switch.to_text(x)
+                        predict, learn = encoded.predict_one, encoded.learn_one
+                        y_pred = predict(x)
                     learn(x, y)
                     for update in updaters:
                         update(y, y_pred)
@@ -384,6 +402,7 @@ def delayed_test_then_train(
     limit: int = -1,
     out: Any = None,
     bar: Any = None,
+    text: bool = False,
 ) -> PrequentialResult:
     """Test-then-train with delayed labels: sample ``t`` (0-based) is predicted when it
     arrives and its label arrives ``k`` samples later (``delay``, or ``delay[t]`` for a
@@ -431,14 +450,20 @@ def delayed_test_then_train(
         return any_arrived
 
     with claim(model, [*metric_targets(metrics), detector]):
+        switch = _Switch(model, text)
         predict, learn = model.predict_one, model.learn_one
         start = time.perf_counter()
         try:
             if limit != 0:
                 for x, y in samples:
                     t = n
-                    y_pred = predict(x)
-                    scored = not (untrained and not model.predict_proba_one(x))
+                    try:
+                        y_pred = predict(x)
+                    except TypeError:
+                        encoded = switch.to_text(x)
+                        predict, learn = encoded.predict_one, encoded.learn_one
+                        y_pred = predict(x)
+                    scored = not (untrained and not switch.model.predict_proba_one(x))
                     if scored and not result.first_scored:
                         result.first_scored = t + 1
                     if out is not None:
@@ -469,6 +494,23 @@ def delayed_test_then_train(
         result.first_scored = n + 1
     result.final = {metric: values[-1] for metric, values in result.curve.items()}
     return result
+
+
+class _Switch:
+    """The model a loop calls: the model itself, until a sample it refuses holds text (when the
+    loop may encode text), then the model through its text features, for the rest of the run."""
+
+    def __init__(self, model: Any, text: bool) -> None:
+        self.model, self._text = model, text
+
+    def to_text(self, x: Mapping[str, Any]) -> Any:
+        """The encoding model, for a sample the model refused (``TypeError``); the error again for a
+        sample without text, or when the loop takes numbers only."""
+        if not isinstance(self.model, Encoded):
+            if not (self._text and any(isinstance(v, str) or v is None for v in x.values())):
+                raise  # noqa: PLE0704 - the TypeError being handled by the caller
+            self.model = Encoded(self.model)
+        return self.model
 
 
 def model_name(model: Any, name: str | None) -> str:

@@ -25,16 +25,13 @@ from typing import Any
 
 import _tarvo_core as core
 from tarvo import batch
-from tarvo._text_features import Encoded
 from tarvo._prequential import (
     DEFAULT_METRICS,
     PrequentialResult,
     Windowed,
-    claim,
     count_argument,
     default_metrics,
     delay_argument,
-    metric_targets,
     new_result,
     progress_bar,
     test_then_train,
@@ -137,9 +134,8 @@ def prequential(
     bar = progress_bar(progress, total, result.model)
     try:
         # Text values become indicators over the model's categories (the readers yield them as text).
-        with claim(model, [*metric_targets(metrics), detector]):
-            return test_then_train(Encoded(model), stream, result, metrics, every=every, detector=detector,
-                                   limit=max_samples if max_samples is not None else -1, bar=bar, delay=delay)
+        return test_then_train(model, stream, result, metrics, every=every, detector=detector,
+                               limit=max_samples if max_samples is not None else -1, bar=bar, delay=delay, text=True)
     finally:
         if bar is not None:
             bar.close()
