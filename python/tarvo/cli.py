@@ -24,6 +24,7 @@ import re
 import sys
 import textwrap
 import threading
+import warnings
 from collections.abc import Callable, Generator, Iterable, Sequence
 from dataclasses import dataclass, field
 from typing import Any, NoReturn
@@ -47,10 +48,12 @@ from tarvo import (
     NaiveBayes,
     RegressionPipeline,
     SRPClassifier,
+    ScaledTargetRegressor,
     SRPRegressor,
     StandardScaler,
     __version__,
     _signature,
+    _target_scale,
 )
 from tarvo import params as param_table
 from tarvo.learners import LEARNERS, learner_names, task_of, task_of_class
@@ -102,6 +105,8 @@ STREAMS_HELP = """streams (change them with --data-param):
 SCALERS: dict[str, type] = {"standard": StandardScaler, "minmax": MinMaxScaler, "maxabs": MaxAbsScaler}
 SCALES_TO = {"standard": "mean 0, variance 1", "minmax": "[0, 1]", "maxabs": "[-1, 1]"}
 PIPELINES: dict[str, type] = {"classification": ClassificationPipeline, "regression": RegressionPipeline}
+#: How the table marks a learner run with --scale-target.
+SCALED_TARGET = "[scaled target]"
 
 DEMO_DATA = "agrawal"
 DEFAULT_SAMPLES = 50_000
@@ -154,6 +159,7 @@ class ModelChoice:
     loaded: Any = None  # a stored learner (--load) that continues from its saved state
     path: str | None = None  # the file it was loaded from
     features: tuple[str, ...] | None = None  # the features it learnt, as --save recorded them (None: not recorded)
+    scale_target: bool = False  # the regressor learns the standardised target (--scale-target)
 
     @property
     def label(self) -> str:
@@ -162,7 +168,8 @@ class ModelChoice:
         name = self.class_name
         if self.params:
             name = f"{name}({', '.join(f'{k}={v!r}' for k, v in self.params.items())})"
-        return f"{SCALERS[self.scale].__name__} | {name}" if self.scale else name
+        name = f"{SCALERS[self.scale].__name__} | {name}" if self.scale else name
+        return f"{name} {SCALED_TARGET}" if self.scale_target else name
 
 
 class _ModelAction(argparse.Action):
@@ -231,6 +238,10 @@ def build_parser(prog: str = PROG) -> argparse.ArgumentParser:
     ev.add_argument("--scale", action=_ScaleAction, choices=list(SCALERS), default=argparse.SUPPRESS,
                     help="run the --model before it behind a scaler (a pipeline): "
                     + ", ".join(f"{k} ({v})" for k, v in SCALES_TO.items()))
+    ev.add_argument("--scale-target", action="store_true",
+                    help="every regressor of a --model learns the standardised target (mean 0, standard deviation "
+                    "1, running) and answers in the original units, behind ScaledTargetRegressor: for the linear "
+                    "regressors on a target whose standard deviation is well above 10 (prices, amounts)")
     ev.add_argument("--data", metavar="NAME|PATH",
                     help=f"one of {', '.join(GENERATORS)} or a CSV file (default: the demo stream, {DEMO_DATA})")
     ev.add_argument("--data-param", action="append", default=[], metavar="KEY=VALUE",
@@ -547,7 +558,8 @@ def _build(choice: ModelChoice, cls: type) -> Any:
         model = cls(**choice.params)
     except (TypeError, ValueError, OverflowError) as exc:
         raise UsageError(f"--model {choice.label}: cannot be built ({_one_line(exc)}){takes}") from exc
-    return _scaled(choice.scale, model) if choice.scale else model
+    model = _scaled(choice.scale, model) if choice.scale else model
+    return ScaledTargetRegressor(model) if choice.scale_target else model
 
 
 def _scaled(scale: str, model: Any) -> Any:
@@ -632,6 +644,10 @@ def list_everything(prog: str = PROG) -> str:
     lines.append("\nScalers (--scale KIND after a --model: the learner runs behind the scaler in a pipeline):")
     for kind, cls in SCALERS.items():
         lines.append(f"  {kind:<10}{cls.__name__} (to {SCALES_TO[kind]})")
+    lines.append("\nTarget scaling (--scale-target: every regression --model runs inside the wrapper):")
+    lines.append(f"  {'ScaledTargetRegressor':<34}{_summary(ScaledTargetRegressor)}")
+    lines.append(_wrapped(["for LinearRegression, BayesianLinearRegression and PassiveAggressiveRegressor on a "
+                           "target whose standard deviation is well above 10"], 6))
     lines.append("\nStreams (--data NAME or a CSV file; --data-param KEY=VALUE sets a parameter, --samples and "
                  "--seed the length and seed):")
     described = dict(line.split(None, 1) for line in STREAMS_HELP.splitlines()[1:] if line.strip())
@@ -647,9 +663,12 @@ def describe(name: str) -> str:
         stream = GENERATORS[name]
         return f"{name}: {stream.__name__} ({stream.task} stream)\n" + "".join(
             f"  {p}\n" for p in _stream_defaults(name))
+    if name == ScaledTargetRegressor.__name__:
+        return (f"{name}: {_summary(ScaledTargetRegressor)} (regression; --scale-target wraps every regression "
+                "--model in it)\n  regressor: the --model it wraps\n")
     cls = LEARNERS.get(name)
     if cls is None:
-        known = [*learner_names(), *GENERATORS]
+        known = [*learner_names(), *GENERATORS, ScaledTargetRegressor.__name__]
         raise UsageError(f"no learner or stream named {name!r}{_did_you_mean(name, known)}")
     lines = [f"{name}: {_summary(cls)} ({task_of_class(cls)})"]
     table = param_table.params_of(name)
@@ -717,6 +736,44 @@ def format_drifts(results: Sequence[PrequentialResult], limit: int = 40, width: 
     return "\n".join(lines)
 
 
+def _run_all(run: Callable[[Any, str, str], PrequentialResult], models: Sequence[Any], labels: Sequence[str],
+             options: Sequence[str], jobs: int, source: Source, cancel: threading.Event) -> list[PrequentialResult]:
+    """Every learner's result, in order: one after the other, or ``jobs`` at once on threads."""
+    if jobs == 1:
+        return [run(model, name, option) for model, name, option in zip(models, labels, options)]
+    # Each learner's native loop runs without the GIL, so the threads share the cores.
+    # Ctrl-C reaches this thread, which cancels the others between their chunks of rows.
+    opened = source.open()  # a CSV file is read into arrays once, before the threads share it
+    if hasattr(opened, "arrays"):
+        opened.arrays()
+    with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
+        futures = [pool.submit(run, model, name, option) for model, name, option in zip(models, labels, options)]
+        try:
+            return [f.result() for f in futures]
+        except BaseException:
+            cancel.set()
+            raise
+
+
+def _warn_target_scale(models: Sequence[Any], choices: Sequence[ModelChoice], source: Source, task: str) -> bool:
+    """Print one line to standard error for each ``--model`` linear regressor whose target spreads far
+    beyond its error clip over the first rows; whether any line was printed."""
+    if task != "regression":
+        return False
+    linear = [(m, c) for m, c in zip(models, choices)
+              if c.loaded is None and _target_scale.linear_learner(m) is not None]
+    if not linear:
+        return False
+    targets = [y for _, y in itertools.islice(iter(source.open()), _target_scale.ROWS)]
+    said = False
+    for model, choice in linear:
+        text = _target_scale.problem(model, targets, advice="add --scale-target to learn the standardised target")
+        if text is not None:
+            print(f"warning: --model {choice.label}: {text}", file=sys.stderr)
+            said = True
+    return said
+
+
 def evaluate(args: argparse.Namespace, out: Any = None) -> int:
     """Run the ``evaluate`` command; returns the exit status."""
     out = out or sys.stdout
@@ -735,9 +792,15 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         source = _csv_source(data, args, task_of_class(resolved[0][1]))
     _check_features([choice for choice, _ in resolved], source)
     task = task_of_class(resolved[0][1])
+    if getattr(args, "scale_target", False):
+        if task != "regression":
+            raise UsageError(f"--scale-target applies to regressors, not to the classifiers of a {task} stream")
+        for choice, _ in resolved:
+            choice.scale_target = choice.loaded is None  # a loaded learner runs as it was saved
     every = args.every or (max(1, min(1000, source.n_samples // 100)) if source.n_samples else 1000)
     detector_cls = None if args.no_drift else ADWIN
     models = [_build(choice, cls) for choice, cls in resolved]  # every --param checked before the first run
+    warned = _warn_target_scale(models, [choice for choice, _ in resolved], source, task)
 
     plain = [choice.label for choice, _ in resolved]
     labels = [f"{n} #{plain[:i].count(n) + 1}" if plain.count(n) > 1 else n for i, n in enumerate(plain)]
@@ -779,21 +842,10 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         except (ValueError, TypeError, OverflowError) as exc:
             raise UsageError(f"{option}: {_one_line(exc)}") from exc
 
-    if jobs == 1:
-        results = [run(model, name, option) for model, name, option in zip(models, labels, options)]
-    else:
-        # Each learner's native loop runs without the GIL, so the threads share the cores.
-        # Ctrl-C reaches this thread, which cancels the others between their chunks of rows.
-        opened = source.open()  # a CSV file is read into arrays once, before the threads share it
-        if hasattr(opened, "arrays"):
-            opened.arrays()
-        with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
-            futures = [pool.submit(run, model, name, option) for model, name, option in zip(models, labels, options)]
-            try:
-                results = [f.result() for f in futures]
-            except BaseException:
-                cancel.set()
-                raise
+    with warnings.catch_warnings():
+        if warned:  # said once above; not again by each run
+            warnings.simplefilter("ignore", _target_scale.TargetScaleWarning)
+        results = _run_all(run, models, labels, options, jobs, source, cancel)
     print(file=out)
     print(format_table(results, detector_cls is not None, source.drift_points), file=out)
     if source.labels is not None and source.labels.names:
@@ -835,7 +887,7 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
             "drift_detector": {"class": "ADWIN", "delta": args.drift_delta} if detector_cls is not None else None,
             "results": [
                 {**r.to_dict(), "class": choice.class_name, "params": choice.params, "scale": choice.scale,
-                 "loaded": choice.path, "repr": repr(model)}
+                 "scale_target": choice.scale_target, "loaded": choice.path, "repr": repr(model)}
                 for r, (choice, _), model in zip(results, resolved, models)
             ],
         }
