@@ -534,14 +534,24 @@ def _resolve_models(choices: list[ModelChoice], task: str | None) -> list[tuple[
     return resolved
 
 
+def _settings(cls: type) -> list[_signature.Parameter]:
+    """The writable settings of a learner class that its constructor does not take, as parameters."""
+    return [_signature.Parameter(p.name, p.kind, p.default) for p in param_table.settings_of(cls.__name__)
+            if isinstance(getattr(cls, p.name, None), property)]
+
+
 def _build(choice: ModelChoice, cls: type) -> Any:
-    """The learner of a ``--model`` with its ``--param`` keywords, each checked against its constructor."""
+    """The learner of a ``--model`` with its ``--param`` keywords, each checked against its constructor
+    (or, for a setting the constructor does not take, against the table and set after construction)."""
     if choice.loaded is not None:
         return choice.loaded
     params = _signature.parameters(cls)
-    takes = f"; it takes {', '.join(map(str, params)) or 'no parameters'}" if params is not None else ""
+    settings = _settings(cls)
+    takes = (f"; it takes {', '.join(map(str, [*params, *settings])) or 'no parameters'}"
+             if params is not None else "")
+    keywords, later = dict(choice.params), {}
     if params is not None:
-        by_name = {p.name: p for p in params}
+        by_name = {p.name: p for p in [*params, *settings]}
         for key, value in choice.params.items():
             param = by_name.get(key)
             if param is None:
@@ -554,8 +564,12 @@ def _build(choice: ModelChoice, cls: type) -> Any:
             outside = param_table.problem(choice.class_name, key, value)
             if outside:
                 raise UsageError(f"--param {key}={value!r}: {outside}")
+            if param in settings:
+                later[key] = keywords.pop(key)
     try:
-        model = cls(**choice.params)
+        model = cls(**keywords)
+        for key, value in later.items():  # the settings the constructor does not take
+            setattr(model, key, value)
     except (TypeError, ValueError, OverflowError) as exc:
         raise UsageError(f"--model {choice.label}: cannot be built ({_one_line(exc)}){takes}") from exc
     model = _scaled(choice.scale, model) if choice.scale else model
@@ -633,14 +647,16 @@ def _stream_defaults(name: str) -> list[str]:
 
 def list_everything(prog: str = PROG) -> str:
     """What ``list`` prints: the learners by task with their parameters and defaults, the scalers, the streams."""
-    lines = [f"Learners (--model NAME; --param KEY=VALUE sets a parameter; '{prog} list NAME' explains each):"]
+    lines = [f"Learners (--model NAME; --param KEY=VALUE sets a parameter, a constructor keyword or a writable "
+             f"property; '{prog} list NAME' explains each):"]
     for task in ("classification", "regression"):
         lines.append(f"\n {task}:")
         for name in learner_names(task):
             cls = LEARNERS[name]
             lines.append(f"  {name:<34}{_summary(cls)}")
             params = _signature.parameters(cls)
-            lines.append(_wrapped([str(p) for p in params] if params is not None else ["(not known)"], 6))
+            lines.append(_wrapped([str(p) for p in [*params, *_settings(cls)]] if params is not None
+                                  else ["(not known)"], 6))
     lines.append("\nScalers (--scale KIND after a --model: the learner runs behind the scaler in a pipeline):")
     for kind, cls in SCALERS.items():
         lines.append(f"  {kind:<10}{cls.__name__} (to {SCALES_TO[kind]})")
@@ -675,8 +691,9 @@ def describe(name: str) -> str:
     if table is None:  # a learner the parameter table does not know: its signature only
         lines += [f"  {p}" for p in _signature.parameters(cls) or []]
     else:
-        for p in table.params:
-            lines.append(f"  {p.name}={p.default!r}")
+        for p in (*table.params, *table.settings):
+            set_later = " (a property the constructor does not take: set after construction)" if p in table.settings else ""
+            lines.append(f"  {p.name}={p.default!r}{set_later}")
             lines += [textwrap.fill(text, 100, initial_indent="      ", subsequent_indent="      ",
                                     break_on_hyphens=False) for text in (p.meaning, p.range_line()) if text]
     if len(lines) == 1:
