@@ -289,9 +289,18 @@ def test_the_command_line_warns_and_scale_target_wraps_every_regressor(capsys, t
     saved = str(tmp_path / "m-StandardScaler___LinearRegression__scaled_target.pkl")
     status, out, err = _cli(capsys, "--load", saved, "--data", houses, "--target", "price", "--scale-target",
                             "--json", str(report))
-    assert status == 0, err
+    assert status == 0 and err == ""
     (loaded,) = json.loads(report.read_text())["results"]
     assert loaded["scale_target"] is False and loaded["repr"].startswith("ScaledTargetRegressor(regressor=Regr")
+
+    # A loaded linear regressor without the wrapper is warned about too, once, in one line.
+    status, _, err = _cli(capsys, "--model", "LinearRegression", "--data", houses, "--target", "price",
+                          "--samples", "50", "--save", str(tmp_path / "plain.pkl"))
+    assert status == 0 and err.startswith("warning: --model LinearRegression: LinearRegression meets")
+    status, _, err = _cli(capsys, "--load", str(tmp_path / "plain.pkl"), "--data", houses, "--target", "price",
+                          "--jobs", "2")
+    assert status == 0 and err.count("\n") == 1
+    assert err.startswith(f"warning: --load {tmp_path / 'plain.pkl'}: LinearRegression meets a target")
 
 
 def test_scale_target_is_for_regressors(capsys):

@@ -772,23 +772,23 @@ def _run_all(run: Callable[[Any, str, str], PrequentialResult], models: Sequence
             raise
 
 
-def _warn_target_scale(models: Sequence[Any], choices: Sequence[ModelChoice], source: Source, task: str) -> bool:
-    """Print one line to standard error for each ``--model`` linear regressor whose target spreads far
-    beyond its error clip over the first rows; whether any line was printed."""
+def _warn_target_scale(models: Sequence[Any], choices: Sequence[ModelChoice], source: Source, task: str) -> None:
+    """Print one line to standard error for each linear regressor whose target spreads far beyond its
+    error clip over the first rows (the runs themselves then keep quiet about it)."""
     if task != "regression":
-        return False
-    linear = [(m, c) for m, c in zip(models, choices)
-              if c.loaded is None and _target_scale.linear_learner(m) is not None]
+        return
+    linear = [(m, c) for m, c in zip(models, choices) if _target_scale.linear_learner(m) is not None]
     if not linear:
-        return False
+        return
     targets = [y for _, y in itertools.islice(iter(source.open()), _target_scale.ROWS)]
-    said = False
     for model, choice in linear:
-        text = _target_scale.problem(model, targets, advice="add --scale-target to learn the standardised target")
+        if choice.loaded is None:
+            option, advice = f"--model {choice.label}", "add --scale-target to learn the standardised target"
+        else:
+            option, advice = f"--load {choice.path}", "train one with --model and --scale-target instead"
+        text = _target_scale.problem(model, targets, advice=advice)
         if text is not None:
-            print(f"warning: --model {choice.label}: {text}", file=sys.stderr)
-            said = True
-    return said
+            print(f"warning: {option}: {text}", file=sys.stderr)
 
 
 def evaluate(args: argparse.Namespace, out: Any = None) -> int:
@@ -817,7 +817,7 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
     every = args.every or (max(1, min(1000, source.n_samples // 100)) if source.n_samples else 1000)
     detector_cls = None if args.no_drift else ADWIN
     models = [_build(choice, cls) for choice, cls in resolved]  # every --param checked before the first run
-    warned = _warn_target_scale(models, [choice for choice, _ in resolved], source, task)
+    _warn_target_scale(models, [choice for choice, _ in resolved], source, task)
 
     plain = [choice.label for choice, _ in resolved]
     labels = [f"{n} #{plain[:i].count(n) + 1}" if plain.count(n) > 1 else n for i, n in enumerate(plain)]
@@ -860,8 +860,7 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
             raise UsageError(f"{option}: {_one_line(exc)}") from exc
 
     with warnings.catch_warnings():
-        if warned:  # said once above; not again by each run
-            warnings.simplefilter("ignore", _target_scale.TargetScaleWarning)
+        warnings.simplefilter("ignore", _target_scale.TargetScaleWarning)  # said once above, in one line
         results = _run_all(run, models, labels, options, jobs, source, cancel)
     print(file=out)
     print(format_table(results, detector_cls is not None, source.drift_points), file=out)
