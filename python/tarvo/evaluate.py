@@ -126,7 +126,7 @@ def prequential(
     if max_samples is not None:
         total = max_samples if total is None else min(total, max_samples)
     bar = progress_bar(progress, total, result.model)
-    stream = _target_scale.watched(model, stream)
+    stream = _target_scale.watched(model, stream, stacklevel=3)  # the warning names the caller's line
     try:
         return test_then_train(model, stream, result, metrics, every=every, detector=detector,
                                limit=max_samples if max_samples is not None else -1, bar=bar)
