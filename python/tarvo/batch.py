@@ -45,6 +45,7 @@ import _tarvo_core as core
 from tarvo import _labels as labels_rule
 from tarvo import _text_features as text_features
 from tarvo._text_features import IDENTIFIER_RUN
+from tarvo import _target_scale
 from tarvo._prequential import (
     PrequentialResult,
     claim,
@@ -465,6 +466,10 @@ def learn_many(model: Any, X: Any, y: Any = None, *, columns: Sequence[str] | No
     ``SGBRRegressor``) learn on, with the same result, bit for bit, as one; default
     :func:`default_threads`, 1 learns one sample at a time. Every other model, a pipeline
     around a forest included, accepts it and ignores it.
+
+    A linear regressor (alone or in a pipeline) whose first 1,000 targets have a standard
+    deviation above 10 gets a ``TargetScaleWarning`` (a ``UserWarning``): its error clip keeps it
+    from learning them; wrap it in ``ScaledTargetRegressor``. ``prequential`` warns alike.
     """
     kind = _kind(model)
     names, cols, n = _features(X, columns)
@@ -477,6 +482,8 @@ def learn_many(model: Any, X: Any, y: Any = None, *, columns: Sequence[str] | No
         if y is None:
             raise TypeError(f"y: {type(model).__name__} needs the targets")
         target = _labels(y, n, "regression" if kind == "transform" else kind)
+        if kind == "regression":
+            _target_scale.warn(model, target)
     if native is not None:
         with native.Session(model) as session:
             if kind == "classification" and target is not None:  # numbered while the model is claimed
@@ -689,6 +696,8 @@ def prequential(
     delay = delay_argument(delay, n)
     if delay is not None and not isinstance(delay, int):
         delay = _delays(delay)
+    if kind == "regression":
+        _target_scale.warn(model, target)
     if isinstance(metrics, str):
         if metrics != "default":
             raise ValueError(f'metrics must be "default", None, or metric objects, got {metrics!r}')
