@@ -185,6 +185,24 @@ std::vector<std::string> keyword_names(const Extra&... extra) {
     return names;
 }
 
+// The native object held by `obj`, an instance of Base; TypeError naming
+// `what` otherwise (None, another kind, or an object never constructed).
+template <class Base>
+std::shared_ptr<Base> held(const py::handle& obj, const std::string& what, const char* kind) {
+    if (obj.is_none()) {
+        throw py::type_error(what + " is None; it must be an " + kind);
+    }
+    const auto type_name = std::string(py::str(py::type::handle_of(obj).attr("__name__")));
+    if (!py::isinstance<Base>(obj)) {
+        throw py::type_error(what + " is a " + type_name + ", not an " + kind);
+    }
+    if (held_object(obj) == nullptr) {
+        throw py::type_error(what + " is a " + type_name +
+                             " that was never constructed (its __init__ never ran)");
+    }
+    return obj.cast<std::shared_ptr<Base>>();
+}
+
 // The saved bytes of an object, under the class name `name`.
 template <class T>
 std::string save_object(T& self, const char* name) {

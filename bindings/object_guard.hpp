@@ -4,7 +4,7 @@
 // its object: the object must have been constructed (an instance made with
 // cls.__new__(cls) holds no C++ object yet), and no batch may be running on it
 // in another thread. A pipeline also checks its steps and learner, at any
-// depth: a batch may hold one of them.
+// depth, and a target wrapper its regressor: a batch may hold one of them.
 //
 // Busy objects are listed in a table that every module of this project shares
 // through pybind11's shared data. The table is read and written only with the
@@ -128,7 +128,8 @@ inline std::string bound_type_name(const std::type_info& type) {
 }
 
 // RuntimeError naming the part when a step or learner of the pipeline held by
-// `self` (at any depth) is in use by a batch in another thread.
+// `self`, or the regressor of the target wrapper it holds (at any depth), is
+// in use by a batch in another thread.
 template <class Pipeline>
 void check_pipeline_parts(py::handle self, const Pipeline& pipeline) {
     if (busy_table().objects.empty()) {
@@ -146,7 +147,8 @@ void check_pipeline_parts(py::handle self, const Pipeline& pipeline) {
         if (const BusyHolder* holder = refusing_holder(part)) {
             refuse_busy("this " + type_name(self) + "'s " + path.text() + " (" +
                             bound_type_name(type) + ")",
-                        *holder, "the pipeline");
+                        *holder,
+                        std::is_same_v<Pipeline, ScaledTargetRegressor> ? "the wrapper" : "the pipeline");
         }
         return false;
     });
@@ -202,7 +204,7 @@ private:
 };
 
 // Attribute for a bound method or property of T: run checked_object on self
-// before the call, and for a pipeline check its parts too.
+// before the call, and for a pipeline or target wrapper check its parts too.
 template <class T>
 struct object_guard {};
 
@@ -216,7 +218,8 @@ struct process_attribute<tarvo::bindings::object_guard<T>>
     static void precall(function_call& call) {
         const void* object = tarvo::bindings::checked_object(call.args[0]);
         if constexpr (std::is_same_v<T, tarvo::ClassificationPipeline> ||
-                      std::is_same_v<T, tarvo::RegressionPipeline>) {
+                      std::is_same_v<T, tarvo::RegressionPipeline> ||
+                      std::is_same_v<T, tarvo::ScaledTargetRegressor>) {
             tarvo::bindings::check_pipeline_parts(call.args[0], *static_cast<const T*>(object));
         }
     }

@@ -127,7 +127,16 @@ alpha : float, default 1.0
 beta : float, default 1.0
     Noise precision: how much each sample's residual moves the weights.
     Range: a number above 0. Outside it: 0 makes the bias NaN; a negative value reverses the
-    updates.)doc"},
+    updates.
+
+Notes
+-----
+The residual is clipped to [-10, 10], so a target whose standard deviation is far beyond 10
+(prices, amounts in the thousands) is learnt slowly or not at all. Wrap the regressor in
+ScaledTargetRegressor, which lets it learn the standardised target and answers in the
+original units (on the command line: --scale-target), and put a scaler in front for features
+of large scale: RegressionPipeline([StandardScaler()],
+ScaledTargetRegressor(BayesianLinearRegression())).)doc"},
     {"ClassificationPipeline", R"doc(Parameters
 ----------
 steps : list[ITransformer]
@@ -421,7 +430,16 @@ learning_rate : float, default 0.01
 l2 : float, default 0.0
     L2 shrinkage of the weights (not the bias) at every step.
     Range: a number, at least 0. Outside it: a negative value makes the weights grow at
-    every step.)doc"},
+    every step.
+
+Notes
+-----
+The error and every gradient are clipped to [-10, 10], so a target whose standard deviation
+is far beyond 10 (prices, amounts in the thousands) is learnt slowly or not at all. Wrap the
+regressor in ScaledTargetRegressor, which lets it learn the standardised target and answers
+in the original units (on the command line: --scale-target), and put a scaler in front for
+features of large scale: RegressionPipeline([StandardScaler()],
+ScaledTargetRegressor(LinearRegression())).)doc"},
     {"LogisticRegressionClassifier", R"doc(Parameters
 ----------
 learning_rate : float, default 0.01
@@ -468,7 +486,16 @@ C : float, default 1.0
 epsilon : float, default 0.1
     Residuals within epsilon leave the model unchanged.
     Range: a number, at least 0. Outside it: a negative value makes every sample move the
-    model, by a larger step.)doc"},
+    model, by a larger step.
+
+Notes
+-----
+A step moves the bias by at most C, so a target whose standard deviation is far beyond 10
+(prices, amounts in the thousands) is learnt slowly or not at all. Wrap the regressor in
+ScaledTargetRegressor, which lets it learn the standardised target and answers in the
+original units (on the command line: --scale-target), and put a scaler in front for features
+of large scale: RegressionPipeline([StandardScaler()],
+ScaledTargetRegressor(PassiveAggressiveRegressor())).)doc"},
     {"Perceptron", R"doc(Parameters
 ----------
 learning_rate : float, default 0.01
@@ -698,6 +725,10 @@ training_method : str, default 'patches'
     subspace only, every sample learnt once) or 'resampling' (the weights only, every
     feature).
     Choices: 'patches', 'subspaces' or 'resampling'. Other values act as 'patches'.)doc"},
+    {"ScaledTargetRegressor", R"doc(Parameters
+----------
+regressor : IRegressor
+    The regressor that learns the standardised target, shared with the caller.)doc"},
     {"SelectKBest", R"doc(Parameters
 ----------
 k : int, default 10
@@ -892,6 +923,10 @@ inline constexpr PropertyDoc kPropertyDocs[] = {
     {"SRPRegressor", "learning_rate", R"doc(Step of the member trees' leaf linear models. Range: a number above 0. Outside it: 0 leaves the linear models at 0, and a negative rate steps them the wrong way.)doc"},
     {"SRPRegressor", "subspace_fraction", R"doc(Share of the features of a member's first sample that the member sees, rounded (at least one feature), drawn from seed and the member's position. Range: a number in (0, 1]. Outside it: 0 or below gives one feature per member, above 1 every feature.)doc"},
     {"SRPRegressor", "training_method", R"doc(How members differ: 'patches' (a feature subspace and Poisson weights), 'subspaces' (the subspace only, every sample learnt once) or 'resampling' (the weights only, every feature). Choices: 'patches', 'subspaces' or 'resampling'. Other values act as 'patches'.)doc"},
+    {"ScaledTargetRegressor", "n_targets", R"doc(Number of targets learnt since construction or the last reset() (read-only).)doc"},
+    {"ScaledTargetRegressor", "regressor", R"doc(The wrapped regressor, shared with the caller (read-only).)doc"},
+    {"ScaledTargetRegressor", "target_mean", R"doc(Running mean of the targets learnt; 0.0 before the first (read-only).)doc"},
+    {"ScaledTargetRegressor", "target_sd", R"doc(Running population standard deviation of the targets learnt; 0.0 while fewer than two (read-only). Targets are divided by it, or by 1 while it is 0.)doc"},
     {"SelectKBest", "k", R"doc(Number of features kept: those whose running correlation with the target ranks highest. Range: an integer, at least 1. Outside it: 0 or less keeps no feature.)doc"},
     {"SelectKBest", "use_abs", R"doc(Rank by the absolute value of the correlation. By default (False) the signed correlation ranks, so strong negative predictors are dropped: set True to keep them.)doc"},
     {"SoftmaxRegression", "learning_rate", R"doc(Step size of the stochastic gradient steps. Range: a number above 0. Outside it: 0 never learns, and a negative rate steps the wrong way.)doc"},

@@ -1,13 +1,16 @@
 #pragma once
 
 // The objects a pipeline shares with Python: its steps and its learner, and
-// theirs when the learner is itself a pipeline, at any depth. A batch claims
-// them with the pipeline, and every guarded call of a pipeline checks them,
-// so no call reaches a part that a batch in another thread is using.
+// theirs when the learner is itself a pipeline, at any depth; likewise the
+// regressor of a target wrapper (ScaledTargetRegressor), with pipelines and
+// wrappers nested in each other. A batch claims them with the pipeline or
+// wrapper, and every guarded call of one checks them, so no call reaches a
+// part that a batch in another thread is using.
 
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <typeinfo>
 #include <vector>
 
@@ -16,58 +19,68 @@
 #include "core/transformer.hpp"
 #include "pipeline/classification_pipeline.hpp"
 #include "pipeline/regression_pipeline.hpp"
+#include "wrappers/scaled_target_regressor.hpp"
 
 namespace tarvo::bindings {
 
-// Where a part sits, for messages: `depth` times "learner." then "steps[step]",
-// or "learner" when `step` is npos.
+// Where a part sits, for messages: the members that lead to it from the
+// object checked ("learner." for each pipeline, "regressor." for each target
+// wrapper passed on the way), then "steps[step]", "learner" or "regressor".
 struct PartPath {
-    std::size_t depth = 0;
+    std::string_view prefix;
     std::size_t step = npos;
+    const char* member = "learner";  // the part itself when `step` is npos
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
     [[nodiscard]] std::string text() const {
-        std::string out;
-        for (std::size_t d = 0; d < depth; ++d) {
-            out += "learner.";
-        }
-        return step == npos ? out + "learner" : out + "steps[" + std::to_string(step) + "]";
+        const std::string out(prefix);
+        return step == npos ? out + member : out + "steps[" + std::to_string(step) + "]";
     }
 };
 
-// Calls visit(part, path, type) for every step and learner of the pipeline `classifier`
-// or `regressor` (one of them given), in order: the steps of each level, then its
-// learner. Each part is named by the address of its most derived object, as the
-// binding holds it, and by that object's type. Pipelines nest at most 100 deep: a loop, no recursion. Stops
-// early when visit returns true, and returns whether it did.
+// Calls visit(part, path, type) for every part shared with Python of the
+// pipeline or wrapper `classifier` or `regressor` (one of them given), in
+// order: the steps of each pipeline level, then its learner; the regressor of
+// each target wrapper (ScaledTargetRegressor). Each part is named by the
+// address of its most derived object, as the binding holds it, and by that
+// object's type. Pipelines and wrappers nest at most 100 deep: a loop, no
+// recursion. Stops early when visit returns true, and returns whether it did.
 template <class Visit>
 bool visit_pipeline_parts(const IClassifier* classifier, const IRegressor* regressor, Visit&& visit) {
-    for (std::size_t depth = 0; classifier != nullptr || regressor != nullptr; ++depth) {
+    std::string prefix;
+    while (classifier != nullptr || regressor != nullptr) {
         const std::vector<std::shared_ptr<ITransformer>>* steps = nullptr;
-        const void* learner = nullptr;
-        const std::type_info* learner_type = nullptr;
+        const void* inner = nullptr;
+        const std::type_info* inner_type = nullptr;
+        const char* member = "learner";
         if (const auto* p = dynamic_cast<const ClassificationPipeline*>(classifier)) {
             steps = &p->steps();
             classifier = p->learner().get();
-            learner = dynamic_cast<const void*>(classifier);
-            learner_type = &typeid(*classifier);
+            inner = dynamic_cast<const void*>(classifier);
+            inner_type = &typeid(*classifier);
         } else if (const auto* q = dynamic_cast<const RegressionPipeline*>(regressor)) {
             steps = &q->steps();
             regressor = q->learner().get();
-            learner = dynamic_cast<const void*>(regressor);
-            learner_type = &typeid(*regressor);
+            inner = dynamic_cast<const void*>(regressor);
+            inner_type = &typeid(*regressor);
+        } else if (const auto* w = dynamic_cast<const ScaledTargetRegressor*>(regressor)) {
+            regressor = w->regressor().get();
+            inner = dynamic_cast<const void*>(regressor);
+            inner_type = &typeid(*regressor);
+            member = "regressor";
         } else {
             return false;
         }
-        for (std::size_t i = 0; i < steps->size(); ++i) {
+        for (std::size_t i = 0; steps != nullptr && i < steps->size(); ++i) {
             const ITransformer& step = *(*steps)[i];
-            if (visit(dynamic_cast<const void*>(&step), PartPath{depth, i}, typeid(step))) {
+            if (visit(dynamic_cast<const void*>(&step), PartPath{prefix, i}, typeid(step))) {
                 return true;
             }
         }
-        if (visit(learner, PartPath{depth, PartPath::npos}, *learner_type)) {
+        if (visit(inner, PartPath{prefix, PartPath::npos, member}, *inner_type)) {
             return true;
         }
+        prefix.append(member).append(".");
     }
     return false;
 }

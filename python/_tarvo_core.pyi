@@ -1127,6 +1127,15 @@ class LinearRegression(IRegressor):
         L2 shrinkage of the weights (not the bias) at every step.
         Range: a number, at least 0. Outside it: a negative value makes the weights grow at
         every step.
+    
+    Notes
+    -----
+    The error and every gradient are clipped to [-10, 10], so a target whose standard deviation
+    is far beyond 10 (prices, amounts in the thousands) is learnt slowly or not at all. Wrap the
+    regressor in ScaledTargetRegressor, which lets it learn the standardised target and answers
+    in the original units (on the command line: --scale-target), and put a scaler in front for
+    features of large scale: RegressionPipeline([StandardScaler()],
+    ScaledTargetRegressor(LinearRegression())).
     """
     def __copy__(self) -> LinearRegression:
         """
@@ -1196,6 +1205,15 @@ class BayesianLinearRegression(IRegressor):
         Noise precision: how much each sample's residual moves the weights.
         Range: a number above 0. Outside it: 0 makes the bias NaN; a negative value reverses the
         updates.
+    
+    Notes
+    -----
+    The residual is clipped to [-10, 10], so a target whose standard deviation is far beyond 10
+    (prices, amounts in the thousands) is learnt slowly or not at all. Wrap the regressor in
+    ScaledTargetRegressor, which lets it learn the standardised target and answers in the
+    original units (on the command line: --scale-target), and put a scaler in front for features
+    of large scale: RegressionPipeline([StandardScaler()],
+    ScaledTargetRegressor(BayesianLinearRegression())).
     """
     def __copy__(self) -> BayesianLinearRegression:
         """
@@ -1265,6 +1283,15 @@ class PassiveAggressiveRegressor(IRegressor):
         Residuals within epsilon leave the model unchanged.
         Range: a number, at least 0. Outside it: a negative value makes every sample move the
         model, by a larger step.
+    
+    Notes
+    -----
+    A step moves the bias by at most C, so a target whose standard deviation is far beyond 10
+    (prices, amounts in the thousands) is learnt slowly or not at all. Wrap the regressor in
+    ScaledTargetRegressor, which lets it learn the standardised target and answers in the
+    original units (on the command line: --scale-target), and put a scaler in front for features
+    of large scale: RegressionPipeline([StandardScaler()],
+    ScaledTargetRegressor(PassiveAggressiveRegressor())).
     """
     def __copy__(self) -> PassiveAggressiveRegressor:
         """

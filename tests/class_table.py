@@ -1,8 +1,9 @@
-"""One table of every concrete class of _tarvo_core, for the fuzz and determinism suites.
+"""One table of every concrete class of _tarvo_core and _tarvo_extra, for the fuzz and determinism
+suites.
 
 Each row gives the class's kind (which decides how it is driven), its constructor keywords
 with a sensible and a hostile value strategy, and its writable properties. The table must
-list every class the module registers (tests/test_fuzz.py checks it against the module).
+list every class the modules register (tests/test_fuzz.py checks it against them).
 """
 
 from __future__ import annotations
@@ -11,6 +12,9 @@ import dataclasses
 import math
 
 from hypothesis import strategies as st
+
+import _tarvo_core
+import _tarvo_extra
 
 INT32_MAX = 2**31 - 1
 INT32_MIN = -(2**31)
@@ -60,7 +64,7 @@ def t(*options: str) -> Param:
 @dataclasses.dataclass(frozen=True)
 class Row:
     kind: str  # classifier / regressor / transformer / label_metric / value_metric /
-    #            window_metric / detector / pipeline
+    #            window_metric / detector / pipeline / wrapper (a regressor around a regressor)
     params: dict[str, Param] = dataclasses.field(default_factory=dict)
     props: dict[str, Param] = dataclasses.field(default_factory=dict)
 
@@ -247,7 +251,12 @@ TABLE: dict[str, Row] = {
         "detector", {"warm_start": i(0, 40), "alpha": f(0.9, 1.0), "beta": f(0.5, 0.9)},
         {"alpha": f(0.9, 1.0), "beta": f(0.5, 0.9), "warm_start": i(0, 40)},
     ),
+    "ScaledTargetRegressor": Row("wrapper"),
 }
+
+#: The native modules whose classes the table lists, and every class of theirs by name.
+MODULES = (_tarvo_core, _tarvo_extra)
+CLASSES: dict[str, type] = {n: c for m in MODULES for n, c in vars(m).items() if isinstance(c, type)}
 
 INTERFACES = ("ITransformer", "IClassifier", "IRegressor")
 CLASSIFIERS = [n for n, r in TABLE.items() if r.kind == "classifier"]

@@ -17,6 +17,7 @@ import numpy as np
 import pytest
 
 import _tarvo_core as core
+import _tarvo_extra as extra
 from tarvo import batch
 from tarvo.evaluate import default_metrics
 from tarvo.evaluate import prequential as python_prequential
@@ -56,6 +57,10 @@ REGRESSORS = {
     "LeveragingBaggingRegressor": lambda: core.LeveragingBaggingRegressor(n_models=3, seed=1, grace_period=20),
     "SGBRRegressor": lambda: core.SGBRRegressor(n_models=3),
     "RegressionPipeline": lambda: core.RegressionPipeline([core.MinMaxScaler()], core.LinearRegression()),
+    "ScaledTargetRegressor": lambda: extra.ScaledTargetRegressor(
+        core.RegressionPipeline([core.StandardScaler()], core.LinearRegression())),
+    "ScaledTargetRegressor around a forest": lambda: extra.ScaledTargetRegressor(
+        core.ARFRegressor(n_models=3, seed=1, grace_period=20)),
 }
 TRANSFORMERS = {
     "StandardScaler": lambda: core.StandardScaler(),
@@ -88,7 +93,8 @@ def state(model) -> bytes:
 
 def test_every_class_is_in_a_table():
     tabled = set(CLASSIFIERS) | set(REGRESSORS) | set(TRANSFORMERS)
-    classes = {name for name, c in vars(core).items() if isinstance(c, type) and issubclass(c, (core.IClassifier, core.IRegressor, core.ITransformer)) and name[:1] != "I"}
+    classes = {name for module in (core, extra) for name, c in vars(module).items() if isinstance(c, type) and issubclass(c, (core.IClassifier, core.IRegressor, core.ITransformer)) and name[:1] != "I"}
+    tabled = {name.split(" ")[0] for name in tabled}
     assert classes == tabled
 
 

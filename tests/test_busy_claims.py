@@ -17,6 +17,7 @@ import numpy as np
 import pytest
 
 import _tarvo_core as core
+import _tarvo_extra as extra
 from tarvo import batch
 from tarvo import evaluate
 
@@ -96,6 +97,57 @@ def test_a_pipeline_refuses_every_call_while_a_batch_holds_one_of_its_parts(buil
             assert f"{type(pipe).__name__}'s {path}" in str(info.value), name
     assert pickle.dumps(pipe) == before  # nothing reached the part
     pipe.learn_one(X1, 1)  # usable again once the batch has returned
+
+
+# (the busy part, the target wrapper or pipeline around it, the part's path in the message)
+WRAPPERS: list[tuple[str, Callable[[], tuple[Any, Any]], str]] = [
+    ("regressor", lambda: (r := core.LinearRegression(), extra.ScaledTargetRegressor(r)),
+     "ScaledTargetRegressor's regressor (LinearRegression)"),
+    ("pipeline's learner", lambda: (r := core.KNNRegressor(), extra.ScaledTargetRegressor(
+        core.RegressionPipeline([core.StandardScaler()], r))), "ScaledTargetRegressor's regressor.learner (KNNRegressor)"),
+    ("pipeline's step", lambda: (s := core.MinMaxScaler(), extra.ScaledTargetRegressor(
+        core.RegressionPipeline([s], core.LinearRegression()))), "ScaledTargetRegressor's regressor.steps[0] (MinMaxScaler)"),
+    ("the wrapper in a pipeline", lambda: (r := core.HoeffdingTreeRegressor(), core.RegressionPipeline(
+        [core.StandardScaler()], extra.ScaledTargetRegressor(r))), "RegressionPipeline's learner.regressor (HoeffdingTreeRegressor)"),
+    ("wrapped twice", lambda: (r := core.LinearRegression(), extra.ScaledTargetRegressor(
+        extra.ScaledTargetRegressor(r))), "ScaledTargetRegressor's regressor.regressor (LinearRegression)"),
+]
+
+WRAPPER_CALLS: list[tuple[str, Callable[[Any], Any]]] = [
+    ("learn_one", lambda w: w.learn_one(X1, 2.5)),
+    ("predict_one", lambda w: w.predict_one(X1)),
+    ("reset", lambda w: w.reset()),
+    ("copy", copy.copy),
+    ("deepcopy", copy.deepcopy),
+    ("pickle", pickle.dumps),
+    ("repr", repr),
+]
+
+
+@pytest.mark.parametrize("build, path", [(b, p) for _, b, p in WRAPPERS], ids=[n for n, _, _ in WRAPPERS])
+def test_a_target_wrapper_refuses_every_call_while_a_batch_holds_its_regressor(build, path):
+    part, outer = build()
+    outer.learn_one(X1, 1.0)
+    outer.learn_one({"a": 3.0}, 7.0)
+    before = pickle.dumps(outer)
+    with held_by_another_thread(part):
+        for name, call in WRAPPER_CALLS:
+            with pytest.raises(RuntimeError, match=r"in use by a batch running in another thread") as info:
+                call(outer)
+            assert path in str(info.value), name
+    assert pickle.dumps(outer) == before  # nothing reached the part
+    outer.learn_one(X1, 1.0)
+
+
+@pytest.mark.parametrize("build", [b for _, b, _ in WRAPPERS], ids=[n for n, _, _ in WRAPPERS])
+def test_a_batch_on_a_target_wrapper_claims_its_regressor_at_any_depth(build):
+    part, outer = build()
+    with held_by_another_thread(outer):
+        with pytest.raises(RuntimeError, match="in use by a batch running in another thread"):
+            part.predict_one(X1) if not isinstance(part, core.ITransformer) else part.transform_one(X1)
+        with pytest.raises(RuntimeError, match="in use by"):
+            batch.learn_many(part, np.ones((2, 2)), np.ones(2) if not isinstance(part, core.ITransformer) else None)
+    part.predict_one(X1) if not isinstance(part, core.ITransformer) else part.transform_one(X1)
 
 
 def test_a_batch_learning_a_pipelines_part_races_with_nothing():

@@ -1,8 +1,9 @@
 """Tarvo: streaming (online) machine learning with a C++ core.
 
-Every class of the native module ``_tarvo_core`` is re-exported here, so
-``from tarvo import NaiveBayes`` and ``from _tarvo_core import NaiveBayes``
-name the same class. Learners are fed one sample at a time: a mapping from
+Every class of the native module ``_tarvo_core``, and of ``_tarvo_extra`` (the
+classes beyond the core, such as the target wrapper ``ScaledTargetRegressor``),
+is re-exported here, so ``from tarvo import NaiveBayes`` and ``from _tarvo_core
+import NaiveBayes`` name the same class. Learners are fed one sample at a time: a mapping from
 feature name to number, with an ``int`` label or a ``float`` target.
 """
 
@@ -69,6 +70,9 @@ from _tarvo_core import R2
 from _tarvo_core import ADWIN
 from _tarvo_core import EDDM
 
+# Beyond the core: wrappers.
+from _tarvo_extra import ScaledTargetRegressor
+
 __all__ = [
     # interfaces
     "ITransformer",
@@ -124,6 +128,8 @@ __all__ = [
     # drift detectors
     "ADWIN",
     "EDDM",
+    # beyond the core: wrappers
+    "ScaledTargetRegressor",
 ]
 
 __version__ = "0.1.0"

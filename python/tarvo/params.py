@@ -530,6 +530,10 @@ def _table() -> dict[str, ClassParams]:
             Param("grace_period", "int", 10, "No test while the window holds this many values or fewer.", low=0,
                   outside="a negative value acts as 0"),
         ),
+        "ScaledTargetRegressor": (
+            Param("regressor", "IRegressor", REQUIRED, "The regressor that learns the standardised target, shared "
+                  "with the caller."),
+        ),
         "EDDM": (
             Param("warm_start", "int", 30, "Updates and errors needed before any flag can be raised.", low=0,
                   outside="a negative value acts as 0"),
@@ -560,6 +564,30 @@ PROPERTIES: Mapping[str, Mapping[str, str]] = {
         "leaf_prediction": "What a leaf predicts: 'adaptive' (default; its linear model when that has erred less "
         "than its mean so far), 'mean' or 'linear'. Any other text acts as 'adaptive'.",
     },
+    "ScaledTargetRegressor": {
+        "regressor": "The wrapped regressor, shared with the caller (read-only).",
+        "n_targets": "Number of targets learnt since construction or the last reset() (read-only).",
+        "target_mean": "Running mean of the targets learnt; 0.0 before the first (read-only).",
+        "target_sd": "Running population standard deviation of the targets learnt; 0.0 while fewer than two "
+        "(read-only). Targets are divided by it, or by 1 while it is 0.",
+    },
+}
+
+
+_SCALE_TARGET = ("so a target whose standard deviation is far beyond 10 (prices, amounts in the thousands) is learnt "
+                 "slowly or not at all. Wrap the regressor in ScaledTargetRegressor, which lets it learn the "
+                 "standardised target and answers in the original units (on the command line: --scale-target), and "
+                 "put a scaler in front for features of large scale: "
+                 "RegressionPipeline([StandardScaler()], ScaledTargetRegressor({cls}())).")
+
+#: What a class docstring says after its parameters, by class: the "Notes" section.
+NOTES: Mapping[str, str] = {
+    "LinearRegression": "The error and every gradient are clipped to [-10, 10], " + _SCALE_TARGET.format(
+        cls="LinearRegression"),
+    "BayesianLinearRegression": "The residual is clipped to [-10, 10], " + _SCALE_TARGET.format(
+        cls="BayesianLinearRegression"),
+    "PassiveAggressiveRegressor": "A step moves the bias by at most C, " + _SCALE_TARGET.format(
+        cls="PassiveAggressiveRegressor"),
 }
 
 
@@ -580,11 +608,17 @@ def problem(class_name: str, key: str, value: Any) -> str | None:
 
 
 def doc_section(class_name: str) -> str:
-    """The "Parameters" section of a class docstring, from the table."""
+    """The "Parameters" section of a class docstring, from the table, and its "Notes" section where
+    :data:`NOTES` has one."""
     table = TABLE[class_name]
     if not table.params:
-        return "Parameters\n----------\nNone."
-    return "Parameters\n----------\n" + "\n".join(p.doc() for p in table.params)
+        section = "Parameters\n----------\nNone."
+    else:
+        section = "Parameters\n----------\n" + "\n".join(p.doc() for p in table.params)
+    if class_name in NOTES:
+        section += "\n\nNotes\n-----\n" + "\n".join(
+            textwrap.wrap(NOTES[class_name], 92, break_on_hyphens=False, break_long_words=False))
+    return section
 
 
 def property_doc(class_name: str, name: str) -> str | None:

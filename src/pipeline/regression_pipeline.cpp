@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "wrappers/scaled_target_regressor.hpp"
+
 namespace tarvo {
 
 RegressionPipeline::RegressionPipeline(std::vector<std::shared_ptr<ITransformer>> steps,
@@ -11,9 +13,7 @@ RegressionPipeline::RegressionPipeline(std::vector<std::shared_ptr<ITransformer>
     if (!learner_) {
         throw std::invalid_argument("pipeline learner is null");
     }
-    if (const auto* inner = dynamic_cast<const RegressionPipeline*>(learner_.get())) {
-        depth_ = depth_around(inner->depth());
-    }
+    depth_ = depth_around(nesting_depth(*learner_));
 }
 
 void RegressionPipeline::learn_one(const FeatureMap& x, double y) {

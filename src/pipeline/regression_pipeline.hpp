@@ -36,7 +36,7 @@ public:
     }
     [[nodiscard]] const std::shared_ptr<IRegressor>& learner() const noexcept { return learner_; }
 
-    // 1 for a pipeline whose learner is not a pipeline.
+    // 1 for a pipeline whose learner is neither a pipeline nor a target wrapper.
     [[nodiscard]] std::size_t depth() const noexcept { return depth_; }
 
 private:
