@@ -148,7 +148,7 @@ def test_module_entry_point_runs():
 def test_every_offered_learner_builds_from_keywords_alone():
     from tarvo.learners import LEARNERS, learner_names
 
-    assert len(learner_names("classification")) == 14 and len(learner_names("regression")) == 10
+    assert len(learner_names("classification")) == 16 and len(learner_names("regression")) == 11
     for name, cls in LEARNERS.items():
         model = cls()
         model.learn_one({"a": 1.0}, 1)

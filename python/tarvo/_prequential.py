@@ -18,6 +18,7 @@ from dataclasses import dataclass, field
 from typing import Any
 
 import _tarvo_core as core
+import _tarvo_extra as extra
 from tarvo.learners import task_of
 
 try:
@@ -214,21 +215,26 @@ def metric_targets(metrics: Mapping[str, Any] | Sequence[Any] | None) -> list[An
     return targets
 
 
+# Detectors of a bounded mean, fed values in [0, 1] only: a classifier's 0/1 errors, not a regressor's.
+_BOUNDED_DETECTORS: tuple[type, ...] = (core.EDDM, extra.DDM, extra.HDDM_A, extra.HDDM_W)
+
+
 def detector_feed(detector: Any, task: str) -> Callable[[Any, Any], None] | None:
     """The call that feeds ``detector`` a prediction's error, ``feed(y_true, y_pred)``, in the
     type its ``update`` takes: the 0/1 error of a classifier (an int for ``EDDM``, a float
     otherwise) or a regressor's absolute error. None for no detector; TypeError naming
-    ``detector`` for an object that is none, or one that cannot watch the task's errors."""
+    ``detector`` for an object that is none, or one that cannot watch the task's errors
+    (``EDDM``, ``DDM``, ``HDDM_A`` and ``HDDM_W`` watch values in [0, 1]: a classifier's errors)."""
     if detector is None:
         return None
     if not callable(getattr(detector, "update", None)) or not hasattr(detector, "drift_detected"):
         raise TypeError(f"detector (of type {type(detector).__name__}) is not a drift detector: a detector "
                         "has update(value) and drift_detected")
     update = detector.update
+    if isinstance(detector, _BOUNDED_DETECTORS) and task != "classification":
+        raise TypeError(f"detector: {type(detector).__name__} watches a classifier's 0/1 errors; a regressor's "
+                        "errors are unbounded real numbers (use ADWIN, PageHinkley or KSWIN)")
     if isinstance(detector, core.EDDM):
-        if task != "classification":
-            raise TypeError("detector: EDDM watches a classifier's 0/1 errors; a regressor's errors are "
-                            "real numbers (use ADWIN)")
         return lambda y, y_pred: update(0 if y_pred == y else 1)
     if task == "classification":
         return lambda y, y_pred: update(0.0 if y_pred == y else 1.0)

@@ -14,7 +14,9 @@ being an absent feature (as the CSV reader treats a missing value).
 with missing values as NaN). Arrays are read in place where their layout allows,
 read-only and memory-mapped ones included. ``y`` is a 1-D array: whole numbers
 within 32 bits for classifiers (int, bool, or floats with whole values), any
-real numbers for regressors.
+real numbers for regressors. An anomaly detector (``HalfSpaceTrees``) scores rows
+with :func:`score_many`, each before it learns it, and learns them with
+:func:`learn_many`, without ``y``.
 
 The native code runs without the GIL, so Python threads can train several
 models at once. The forests also spread their members over threads of their own
@@ -36,6 +38,7 @@ from typing import Any
 import numpy as np
 
 import _tarvo_core as core
+import _tarvo_extra as extra
 from tarvo._prequential import (
     PrequentialResult,
     Windowed,
@@ -58,6 +61,7 @@ except ImportError:  # pragma: no cover - a build without the batch module
 __all__ = [
     "default_threads",
     "learn_many",
+    "score_many",
     "predict_many",
     "predict_proba_many",
     "transform_many",
@@ -191,13 +195,20 @@ def _is_missing(value: Any) -> bool:
     return value is None or type(value).__name__ == "NAType" or (isinstance(value, float) and math.isnan(value))
 
 
+#: The anomaly detectors: ``score_many`` scores their rows, ``learn_many`` learns them without targets.
+ANOMALY_DETECTORS: tuple[type, ...] = (extra.HalfSpaceTrees,)
+
+
 def _kind(model: Any) -> str:
-    """``classification``, ``regression`` or ``transform``; TypeError for anything else."""
+    """``classification``, ``regression``, ``transform`` or ``anomaly``; TypeError for anything else."""
     if isinstance(model, core.ITransformer):
         return "transform"
+    if isinstance(model, ANOMALY_DETECTORS):
+        return "anomaly"
     if isinstance(model, (core.IClassifier, core.IRegressor)):
         return task_of(model)
-    raise TypeError(f"model must be a tarvo learner, transformer or pipeline, not {type(model).__name__}")
+    raise TypeError(f"model must be a tarvo learner, transformer, pipeline or anomaly detector, not "
+                    f"{type(model).__name__}")
 
 
 def _needs_target(model: Any) -> bool:
@@ -279,7 +290,8 @@ def _threads_argument(threads: int | None) -> int:
 
 def learn_many(model: Any, X: Any, y: Any = None, *, columns: Sequence[str] | None = None,
                threads: int | None = None) -> None:
-    """Learn the rows of ``X`` in order (with ``y`` for learners and ``SelectKBest``).
+    """Learn the rows of ``X`` in order (with ``y`` for learners and ``SelectKBest``; an anomaly
+    detector learns from the rows alone).
 
     ``threads``: how many threads the members of a forest (``ARFClassifier``,
     ``ARFRegressor``, ``SRPClassifier``, ``SRPRegressor``, ``LeveragingBaggingClassifier``,
@@ -291,7 +303,7 @@ def learn_many(model: Any, X: Any, y: Any = None, *, columns: Sequence[str] | No
     kind = _kind(model)
     names, cols, n = _features(X, columns)
     threads = _threads_argument(threads)
-    if kind == "transform" and not _needs_target(model):
+    if kind == "anomaly" or (kind == "transform" and not _needs_target(model)):
         if y is not None:
             raise TypeError(f"y: {type(model).__name__} learns from the features alone; leave y out")
         target = None
@@ -315,11 +327,36 @@ def learn_many(model: Any, X: Any, y: Any = None, *, columns: Sequence[str] | No
     _run_chunks(n, step)
 
 
+def score_many(model: Any, X: Any, *, columns: Sequence[str] | None = None) -> np.ndarray:
+    """Each row's anomaly score, made before the row is learnt: ``score_one(x)`` then
+    ``learn_one(x)`` for each row in order, so the detector has learnt every row afterwards.
+    Use :func:`learn_many` to learn rows without scoring them."""
+    if _kind(model) != "anomaly":
+        raise TypeError(f"model: {type(model).__name__} is not an anomaly detector")
+    names, cols, n = _features(X, columns)
+    out = np.empty(n, dtype=np.float64)
+    if native is not None:
+        with native.Session(model) as session:
+            _run_chunks(n, lambda a, b: session.score(names, cols, out, a, b), session)
+        return out
+    score, learn = model.score_one, model.learn_one
+
+    def step(a: int, b: int) -> None:
+        for r, x in zip(range(a, b), _rows(names, cols, a, b)):
+            out[r] = score(x)
+            learn(x)
+
+    _run_chunks(n, step)
+    return out
+
+
 def predict_many(model: Any, X: Any, *, columns: Sequence[str] | None = None) -> np.ndarray:
     """Each row's prediction: int labels for a classifier, floats for a regressor."""
     kind = _kind(model)
     if kind == "transform":
         raise TypeError(f"model: {type(model).__name__} is a transformer; use transform_many")
+    if kind == "anomaly":
+        raise TypeError(f"model: {type(model).__name__} is an anomaly detector; use score_many")
     names, cols, n = _features(X, columns)
     out = np.empty(n, dtype=np.int64 if kind == "classification" else np.float64)
     if native is not None:
@@ -442,6 +479,8 @@ def prequential(
     kind = _kind(model)
     if kind == "transform":
         raise TypeError(f"model: {type(model).__name__} is a transformer, not a learner")
+    if kind == "anomaly":
+        raise TypeError(f"model: {type(model).__name__} is an anomaly detector; score its rows with score_many")
     every = count_argument("every", every, 1)
     names, cols, n = _features(X, columns)
     target = _labels(y, n, kind)
