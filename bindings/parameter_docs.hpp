@@ -194,7 +194,24 @@ nb_threshold : int, default 0
     Range: an integer, at least 0. Outside it: a negative value acts as 0.
 max_depth : int, default 20
     Leaves at this depth are not split (the root has depth 0).
-    Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.)doc"},
+    Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
+
+Other settings
+--------------
+Properties the constructor does not take: set them after construction.
+leaf_prediction : str, default 'nba'
+    What a leaf predicts: naive Bayes when that has been right more often than the majority
+    class at the leaf ('nba'), the majority class ('mc') or naive Bayes ('nb').
+    Choices: 'nba', 'mc' or 'nb'. Other values act as 'nba'.
+n_split_points : int, default 10
+    Candidate thresholds per feature and split attempt.
+    Range: an integer from 1 to 100000. Outside it: 0 or less evaluates none, so no leaf
+    splits; above 100000 raises ValueError.
+no_pre_prune : bool, default False
+    Leave out the null split (keeping the leaf) from the candidates of a split attempt.
+split_criterion : str, default 'info_gain'
+    Merit of a split: information gain or the Gini index.
+    Choices: 'info_gain' or 'gini'. Other values act as 'info_gain'.)doc"},
     {"FIMTDDRegressor", R"doc(Parameters
 ----------
 grace_period : int, default 200
@@ -357,7 +374,21 @@ max_depth : int, default 20
     Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
 split_criterion : str, default 'info_gain'
     Merit of a split: information gain or the Gini index.
-    Choices: 'info_gain' or 'gini'. Other values act as 'info_gain'.)doc"},
+    Choices: 'info_gain' or 'gini'. Other values act as 'info_gain'.
+
+Other settings
+--------------
+Properties the constructor does not take: set them after construction.
+leaf_prediction : str, default 'nba'
+    What a leaf predicts: naive Bayes when that has been right more often than the majority
+    class at the leaf ('nba'), the majority class ('mc') or naive Bayes ('nb').
+    Choices: 'nba', 'mc' or 'nb'. Other values act as 'nba'.
+n_split_points : int, default 10
+    Candidate thresholds per feature and split attempt.
+    Range: an integer from 1 to 100000. Outside it: 0 or less evaluates none, so no leaf
+    splits; above 100000 raises ValueError.
+no_pre_prune : bool, default False
+    Leave out the null split (keeping the leaf) from the candidates of a split attempt.)doc"},
     {"HoeffdingTreeRegressor", R"doc(Parameters
 ----------
 grace_period : int, default 200
@@ -380,7 +411,15 @@ max_depth : int, default 20
 learning_rate : float, default 0.01
     Step of the leaves' linear models on standardised features.
     Range: a number above 0. Outside it: 0 leaves the linear models at 0, and a negative
-    rate steps them the wrong way.)doc"},
+    rate steps them the wrong way.
+
+Other settings
+--------------
+Properties the constructor does not take: set them after construction.
+leaf_prediction : str, default 'adaptive'
+    What a leaf predicts: its linear model when that has erred less than its mean so far
+    ('adaptive'), its mean ('mean') or its linear model ('linear').
+    Choices: 'adaptive', 'mean' or 'linear'. Other values act as 'adaptive'.)doc"},
     {"KNNClassifier", R"doc(Parameters
 ----------
 n_neighbors : int, default 5
@@ -913,6 +952,10 @@ inline constexpr PropertyDoc kPropertyDocs[] = {
     {"EFDTClassifier", "tie_threshold", R"doc(Split anyway once the Hoeffding bound falls below it: the best candidates are then too close to tell apart. Range: a number, at least 0. Outside it: a negative value never breaks a tie.)doc"},
     {"EFDTClassifier", "nb_threshold", R"doc(Leaf weight below which a leaf predicts its majority class rather than by naive Bayes (leaf_prediction 'nb' or 'nba'). Range: an integer, at least 0. Outside it: a negative value acts as 0.)doc"},
     {"EFDTClassifier", "max_depth", R"doc(Leaves at this depth are not split (the root has depth 0). Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.)doc"},
+    {"EFDTClassifier", "leaf_prediction", R"doc(What a leaf predicts: naive Bayes when that has been right more often than the majority class at the leaf ('nba'), the majority class ('mc') or naive Bayes ('nb'). Choices: 'nba', 'mc' or 'nb'. Other values act as 'nba'.)doc"},
+    {"EFDTClassifier", "n_split_points", R"doc(Candidate thresholds per feature and split attempt. Range: an integer from 1 to 100000. Outside it: 0 or less evaluates none, so no leaf splits; above 100000 raises ValueError.)doc"},
+    {"EFDTClassifier", "no_pre_prune", R"doc(Leave out the null split (keeping the leaf) from the candidates of a split attempt.)doc"},
+    {"EFDTClassifier", "split_criterion", R"doc(Merit of a split: information gain or the Gini index. Choices: 'info_gain' or 'gini'. Other values act as 'info_gain'.)doc"},
     {"FIMTDDRegressor", "grace_period", R"doc(Samples a leaf learns between two split attempts. Range: an integer, at least 1. Outside it: 0 or less attempts a split at every sample.)doc"},
     {"FIMTDDRegressor", "split_confidence", R"doc(The delta of the Hoeffding bound: the chance allowed of splitting on the wrong feature; smaller waits for more evidence. Range: a number in (0, 1). Outside it: the bound is 0, NaN or infinite, so the test no longer weighs the evidence.)doc"},
     {"FIMTDDRegressor", "tie_threshold", R"doc(Split anyway once the bound falls below it. Range: a number, at least 0. Outside it: a negative value never breaks a tie.)doc"},
@@ -954,15 +997,15 @@ inline constexpr PropertyDoc kPropertyDocs[] = {
     {"HoeffdingTreeClassifier", "nb_threshold", R"doc(Leaf weight below which a leaf predicts its majority class rather than by naive Bayes (leaf_prediction 'nb' or 'nba'). Range: an integer, at least 0. Outside it: a negative value acts as 0.)doc"},
     {"HoeffdingTreeClassifier", "max_depth", R"doc(Leaves at this depth are not split (the root has depth 0). Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.)doc"},
     {"HoeffdingTreeClassifier", "split_criterion", R"doc(Merit of a split: information gain or the Gini index. Choices: 'info_gain' or 'gini'. Other values act as 'info_gain'.)doc"},
-    {"HoeffdingTreeClassifier", "leaf_prediction", R"doc(What a leaf predicts: 'nba' (default; naive Bayes when it has been right more often than the majority class at that leaf), 'mc' (the majority class) or 'nb' (naive Bayes). Any other text acts as 'nba'.)doc"},
-    {"HoeffdingTreeClassifier", "n_split_points", R"doc(Candidate thresholds per feature and split attempt: at most 100000 (a larger value raises ValueError); 0 or less evaluates none, so no leaf splits.)doc"},
+    {"HoeffdingTreeClassifier", "leaf_prediction", R"doc(What a leaf predicts: naive Bayes when that has been right more often than the majority class at the leaf ('nba'), the majority class ('mc') or naive Bayes ('nb'). Choices: 'nba', 'mc' or 'nb'. Other values act as 'nba'.)doc"},
+    {"HoeffdingTreeClassifier", "n_split_points", R"doc(Candidate thresholds per feature and split attempt. Range: an integer from 1 to 100000. Outside it: 0 or less evaluates none, so no leaf splits; above 100000 raises ValueError.)doc"},
     {"HoeffdingTreeClassifier", "no_pre_prune", R"doc(Leave out the null split (keeping the leaf) from the candidates of a split attempt.)doc"},
     {"HoeffdingTreeRegressor", "grace_period", R"doc(Samples between two split attempts at a leaf; a leaf predicts its mean until it has learnt this many. Range: an integer, at least 1. Outside it: 0 never attempts a split, and a negative value acts as its magnitude for split attempts.)doc"},
     {"HoeffdingTreeRegressor", "split_confidence", R"doc(The delta of the Hoeffding bound: the chance allowed of splitting on the wrong feature; smaller waits for more evidence. Range: a number in (0, 1). Outside it: the bound is 0, NaN or infinite, so the test no longer weighs the evidence.)doc"},
     {"HoeffdingTreeRegressor", "tie_threshold", R"doc(Split anyway once the Hoeffding bound falls below it while the two best features score within it of each other. Range: a number, at least 0. Outside it: a negative value never breaks a tie.)doc"},
     {"HoeffdingTreeRegressor", "max_depth", R"doc(Leaves at this depth are not split (the root has depth 0). Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.)doc"},
     {"HoeffdingTreeRegressor", "learning_rate", R"doc(Step of the leaves' linear models on standardised features. Range: a number above 0. Outside it: 0 leaves the linear models at 0, and a negative rate steps them the wrong way.)doc"},
-    {"HoeffdingTreeRegressor", "leaf_prediction", R"doc(What a leaf predicts: 'adaptive' (default; its linear model when that has erred less than its mean so far), 'mean' or 'linear'. Any other text acts as 'adaptive'.)doc"},
+    {"HoeffdingTreeRegressor", "leaf_prediction", R"doc(What a leaf predicts: its linear model when that has erred less than its mean so far ('adaptive'), its mean ('mean') or its linear model ('linear'). Choices: 'adaptive', 'mean' or 'linear'. Other values act as 'adaptive'.)doc"},
     {"KNNClassifier", "n_neighbors", R"doc(Number of nearest stored samples that vote. Range: an integer, at least 1. Outside it: 0 answers -1 and {}; a negative value raises ValueError.)doc"},
     {"KNNClassifier", "window_size", R"doc(Number of most recent learnt samples kept (set at construction only). Memory: one value per sample and distinct feature name. Range: an integer, at least 1. Outside it: below 1 raises ValueError.)doc"},
     {"KNNClassifier", "p", R"doc(Order of the Minkowski distance: 1 Manhattan, 2 Euclidean. Distances are raw, so put a scaler in front when features have different scales. Range: an integer, at least 1. Outside it: 0 or a negative order is computed by the same power formula but is no distance.)doc"},

@@ -14,7 +14,7 @@ import pytest
 
 import _tarvo_core as core
 import _tarvo_extra as extra
-from tarvo import batch
+from tarvo import batch, evaluate
 
 Wrapper = extra.ScaledTargetRegressor
 
@@ -77,9 +77,18 @@ BAD_TARGETS = [(math.nan, ValueError), (math.inf, ValueError), (-math.inf, Value
                (-1e200, ValueError), ("1", TypeError), (None, TypeError), (10**400, TypeError)]
 
 
+AROUND = {
+    "wrapper": lambda: Wrapper(core.RegressionPipeline([core.StandardScaler()], core.LinearRegression())),
+    # the pipelines' steps learn nothing either: the wrapper below them refuses first
+    "pipelines around it": lambda: core.RegressionPipeline([core.StandardScaler()], core.RegressionPipeline(
+        [core.MinMaxScaler()], Wrapper(core.LinearRegression()))),
+}
+
+
+@pytest.mark.parametrize("make", AROUND.values(), ids=AROUND.keys())
 @pytest.mark.parametrize("target, error", BAD_TARGETS, ids=[repr(t)[:12] for t, _ in BAD_TARGETS])
-def test_a_target_that_would_poison_the_statistics_is_refused_and_changes_nothing(target, error):
-    model = Wrapper(core.RegressionPipeline([core.StandardScaler()], core.LinearRegression()))
+def test_a_target_that_would_poison_the_statistics_is_refused_and_changes_nothing(target, error, make):
+    model = make()
     model.learn_one({"a": 1.0}, 10.0)
     model.learn_one({"a": 2.0}, 30.0)
     before = pickle.dumps(model)
@@ -87,7 +96,7 @@ def test_a_target_that_would_poison_the_statistics_is_refused_and_changes_nothin
         model.learn_one({"a": 3.0}, target)
     assert pickle.dumps(model) == before
     model.learn_one({"a": 3.0}, 1e150)  # large but its square is finite: learnt
-    assert model.target_mean > 1e149
+    assert model.predict_one({"a": 3.0}) > 1e149
 
 
 @pytest.mark.parametrize("given, message", [
@@ -188,6 +197,131 @@ def test_a_linear_model_learns_house_prices_behind_the_wrapper():
         result = batch.prequential(model, X, price, columns=columns, metrics={"r2": core.R2()})
         return result.final["r2"]
 
-    plain = r2(core.RegressionPipeline([core.StandardScaler()], core.LinearRegression()))
+    with pytest.warns(evaluate.TargetScaleWarning, match="LinearRegression meets a target"):
+        plain = r2(core.RegressionPipeline([core.StandardScaler()], core.LinearRegression()))
     scaled = r2(core.RegressionPipeline([core.StandardScaler()], Wrapper(core.LinearRegression())))
     assert plain < 0 and scaled >= 0.9, (plain, scaled)
+
+
+# ---------------------------------------------------------------- the warning, and the command line
+
+WARNED = {
+    "LinearRegression": (lambda: core.LinearRegression(), "LinearRegression"),
+    "BayesianLinearRegression": (lambda: core.BayesianLinearRegression(), "BayesianLinearRegression"),
+    "PassiveAggressiveRegressor in nested pipelines": (lambda: core.RegressionPipeline(
+        [core.StandardScaler()], core.RegressionPipeline([], core.PassiveAggressiveRegressor())),
+        "PassiveAggressiveRegressor"),
+    "wrapped": (lambda: core.RegressionPipeline([core.StandardScaler()], Wrapper(core.LinearRegression())), None),
+    "a tree": (lambda: core.HoeffdingTreeRegressor(), None),
+}
+# How each path meets the rows: the two batch functions and the evaluation of a stream of dicts.
+PATHS = {
+    "learn_many": lambda m, X, y: batch.learn_many(m, X, y, columns=["area", "rooms", "age"]),
+    "batch.prequential": lambda m, X, y: batch.prequential(m, X, y, columns=["area", "rooms", "age"]),
+    "evaluate.prequential": lambda m, X, y: evaluate.prequential(
+        m, ((dict(zip(["area", "rooms", "age"], r)), t) for r, t in zip(X.tolist(), y.tolist())), None,
+        progress=False),
+}
+
+
+@pytest.mark.parametrize("path", PATHS.values(), ids=PATHS.keys())
+@pytest.mark.parametrize("make, learner", WARNED.values(), ids=WARNED.keys())
+def test_a_linear_regressor_meeting_a_large_target_is_warned_once(path, make, learner):
+    import warnings
+
+    from tarvo.evaluate import TargetScaleWarning
+
+    X, price = house_prices(1_500)
+    for targets, expected in ((price, learner), (price / 1e5, None)):  # sd 1.6e5, then 1.6
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            path(make(), X, targets)
+        said = [str(w.message) for w in caught if issubclass(w.category, TargetScaleWarning)]
+        if expected is None:
+            assert said == []
+        else:
+            assert len(said) == 1 and "\n" not in said[0], said
+            assert said[0].startswith(f"{expected} meets a target whose standard deviation over the first 1,000 rows")
+            assert "ScaledTargetRegressor" in said[0] and "--scale-target" in said[0]
+
+
+def test_only_the_first_thousand_targets_count():
+    import warnings
+
+    X, price = house_prices(1_200)
+    targets = np.where(np.arange(1_200) < 1_000, price / 1e5, price)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        batch.learn_many(core.LinearRegression(), X, targets)
+
+
+def _cli(capsys, *args):
+    from tarvo.cli import main
+
+    try:
+        status = main(["evaluate", "--no-progress", "--no-drift", *args])
+    except SystemExit as exc:
+        status = exc.code
+    out = capsys.readouterr()
+    return status, out.out, out.err
+
+
+@pytest.fixture
+def houses(tmp_path):
+    X, price = house_prices(4_000)
+    path = tmp_path / "houses.csv"
+    path.write_text("area,rooms,age,price\n" + "".join(
+        f"{a:.1f},{int(r)},{g:.0f},{p:.0f}\n" for (a, r, g), p in zip(X, price)))
+    return str(path)
+
+
+def test_the_command_line_warns_and_scale_target_wraps_every_regressor(capsys, tmp_path, houses):
+    import json
+
+    models = ["--model", "LinearRegression", "--scale", "standard", "--model", "HoeffdingTreeRegressor"]
+    status, out, err = _cli(capsys, *models, "--data", houses, "--target", "price")
+    assert status == 0 and err.count("\n") == 1
+    assert err.startswith("warning: --model StandardScaler | LinearRegression: LinearRegression meets a target")
+    assert err.rstrip().endswith("add --scale-target to learn the standardised target")
+
+    report = tmp_path / "out.json"
+    status, out, err = _cli(capsys, *models, "--data", houses, "--target", "price", "--scale-target",
+                            "--json", str(report), "--save", str(tmp_path / "m.pkl"))
+    assert status == 0 and err == ""
+    assert "StandardScaler | LinearRegression [scaled target]" in out and "HoeffdingTreeRegressor [scaled target]" in out
+    results = json.loads(report.read_text())["results"]
+    assert [r["scale_target"] for r in results] == [True, True]
+    assert results[0]["repr"].startswith("ScaledTargetRegressor(regressor=RegressionPipeline(steps=[StandardScaler(")
+    assert results[0]["final"]["r2"] >= 0.9
+
+    # A saved wrapper is loaded as it is: --scale-target leaves a loaded learner alone.
+    saved = str(tmp_path / "m-StandardScaler___LinearRegression__scaled_target.pkl")
+    status, out, err = _cli(capsys, "--load", saved, "--data", houses, "--target", "price", "--scale-target",
+                            "--json", str(report))
+    assert status == 0 and err == ""
+    (loaded,) = json.loads(report.read_text())["results"]
+    assert loaded["scale_target"] is False and loaded["repr"].startswith("ScaledTargetRegressor(regressor=Regr")
+
+    # A loaded linear regressor without the wrapper is warned about too, once, in one line.
+    status, _, err = _cli(capsys, "--model", "LinearRegression", "--data", houses, "--target", "price",
+                          "--samples", "50", "--save", str(tmp_path / "plain.pkl"))
+    assert status == 0 and err.startswith("warning: --model LinearRegression: LinearRegression meets")
+    status, _, err = _cli(capsys, "--load", str(tmp_path / "plain.pkl"), "--data", houses, "--target", "price",
+                          "--jobs", "2")
+    assert status == 0 and err.count("\n") == 1
+    assert err.startswith(f"warning: --load {tmp_path / 'plain.pkl'}: LinearRegression meets a target")
+
+
+def test_scale_target_is_for_regressors(capsys):
+    status, _, err = _cli(capsys, "--model", "NaiveBayes", "--data", "sea", "--samples", "100", "--scale-target")
+    assert status == 2 and "--scale-target applies to regressors, not to the classifiers" in err
+
+
+def test_list_names_the_target_wrapper(capsys):
+    from tarvo.cli import main
+
+    assert main(["list"]) == 0
+    listed = capsys.readouterr().out
+    assert "--scale-target" in listed and "ScaledTargetRegressor" in listed
+    assert main(["list", "ScaledTargetRegressor"]) == 0
+    assert "--scale-target wraps every regression --model" in capsys.readouterr().out

@@ -39,6 +39,7 @@ import numpy as np
 
 import _tarvo_core as core
 import _tarvo_extra as extra
+from tarvo import _target_scale
 from tarvo._prequential import (
     PrequentialResult,
     Windowed,
@@ -299,6 +300,10 @@ def learn_many(model: Any, X: Any, y: Any = None, *, columns: Sequence[str] | No
     ``SGBRRegressor``) learn on, with the same result, bit for bit, as one; default
     :func:`default_threads`, 1 learns one sample at a time. Every other model, a pipeline
     around a forest included, accepts it and ignores it.
+
+    A linear regressor (alone or in a pipeline) whose first 1,000 targets have a standard
+    deviation above 10 gets a ``TargetScaleWarning`` (a ``UserWarning``): its error clip keeps it
+    from learning them; wrap it in ``ScaledTargetRegressor``. ``prequential`` warns alike.
     """
     kind = _kind(model)
     names, cols, n = _features(X, columns)
@@ -311,6 +316,8 @@ def learn_many(model: Any, X: Any, y: Any = None, *, columns: Sequence[str] | No
         if y is None:
             raise TypeError(f"y: {type(model).__name__} needs the targets")
         target = _labels(y, n, "regression" if kind == "transform" else kind)
+        if kind == "regression":
+            _target_scale.warn(model, target)
     if native is not None:
         with native.Session(model) as session:
             _run_chunks(n, lambda a, b: session.learn(names, cols, target, a, b, threads), session)
@@ -485,6 +492,8 @@ def prequential(
     names, cols, n = _features(X, columns)
     target = _labels(y, n, kind)
     threads = _threads_argument(threads)
+    if kind == "regression":
+        _target_scale.warn(model, target)
     if isinstance(metrics, str):
         if metrics != "default":
             raise ValueError(f'metrics must be "default", None, or metric objects, got {metrics!r}')

@@ -24,6 +24,7 @@ import re
 import sys
 import textwrap
 import threading
+import warnings
 from collections.abc import Callable, Generator, Iterable, Sequence
 from dataclasses import dataclass, field
 from typing import Any, NoReturn
@@ -47,10 +48,12 @@ from tarvo import (
     NaiveBayes,
     RegressionPipeline,
     SRPClassifier,
+    ScaledTargetRegressor,
     SRPRegressor,
     StandardScaler,
     __version__,
     _signature,
+    _target_scale,
 )
 from tarvo import params as param_table
 from tarvo.learners import LEARNERS, learner_names, task_of, task_of_class
@@ -102,6 +105,8 @@ STREAMS_HELP = """streams (change them with --data-param):
 SCALERS: dict[str, type] = {"standard": StandardScaler, "minmax": MinMaxScaler, "maxabs": MaxAbsScaler}
 SCALES_TO = {"standard": "mean 0, variance 1", "minmax": "[0, 1]", "maxabs": "[-1, 1]"}
 PIPELINES: dict[str, type] = {"classification": ClassificationPipeline, "regression": RegressionPipeline}
+#: How the table marks a learner run with --scale-target.
+SCALED_TARGET = "[scaled target]"
 
 DEMO_DATA = "agrawal"
 DEFAULT_SAMPLES = 50_000
@@ -154,6 +159,7 @@ class ModelChoice:
     loaded: Any = None  # a stored learner (--load) that continues from its saved state
     path: str | None = None  # the file it was loaded from
     features: tuple[str, ...] | None = None  # the features it learnt, as --save recorded them (None: not recorded)
+    scale_target: bool = False  # the regressor learns the standardised target (--scale-target)
 
     @property
     def label(self) -> str:
@@ -162,7 +168,8 @@ class ModelChoice:
         name = self.class_name
         if self.params:
             name = f"{name}({', '.join(f'{k}={v!r}' for k, v in self.params.items())})"
-        return f"{SCALERS[self.scale].__name__} | {name}" if self.scale else name
+        name = f"{SCALERS[self.scale].__name__} | {name}" if self.scale else name
+        return f"{name} {SCALED_TARGET}" if self.scale_target else name
 
 
 class _ModelAction(argparse.Action):
@@ -231,6 +238,10 @@ def build_parser(prog: str = PROG) -> argparse.ArgumentParser:
     ev.add_argument("--scale", action=_ScaleAction, choices=list(SCALERS), default=argparse.SUPPRESS,
                     help="run the --model before it behind a scaler (a pipeline): "
                     + ", ".join(f"{k} ({v})" for k, v in SCALES_TO.items()))
+    ev.add_argument("--scale-target", action="store_true",
+                    help="every regressor of a --model learns the standardised target (mean 0, standard deviation "
+                    "1, running) and answers in the original units, behind ScaledTargetRegressor: for the linear "
+                    "regressors on a target whose standard deviation is well above 10 (prices, amounts)")
     ev.add_argument("--data", metavar="NAME|PATH",
                     help=f"one of {', '.join(GENERATORS)} or a CSV file (default: the demo stream, {DEMO_DATA})")
     ev.add_argument("--data-param", action="append", default=[], metavar="KEY=VALUE",
@@ -523,14 +534,24 @@ def _resolve_models(choices: list[ModelChoice], task: str | None) -> list[tuple[
     return resolved
 
 
+def _settings(cls: type) -> list[_signature.Parameter]:
+    """The writable settings of a learner class that its constructor does not take, as parameters."""
+    return [_signature.Parameter(p.name, p.kind, p.default) for p in param_table.settings_of(cls.__name__)
+            if isinstance(getattr(cls, p.name, None), property)]
+
+
 def _build(choice: ModelChoice, cls: type) -> Any:
-    """The learner of a ``--model`` with its ``--param`` keywords, each checked against its constructor."""
+    """The learner of a ``--model`` with its ``--param`` keywords, each checked against its constructor
+    (or, for a setting the constructor does not take, against the table and set after construction)."""
     if choice.loaded is not None:
         return choice.loaded
     params = _signature.parameters(cls)
-    takes = f"; it takes {', '.join(map(str, params)) or 'no parameters'}" if params is not None else ""
+    settings = _settings(cls)
+    takes = (f"; it takes {', '.join(map(str, [*params, *settings])) or 'no parameters'}"
+             if params is not None else "")
+    keywords, later = dict(choice.params), {}
     if params is not None:
-        by_name = {p.name: p for p in params}
+        by_name = {p.name: p for p in [*params, *settings]}
         for key, value in choice.params.items():
             param = by_name.get(key)
             if param is None:
@@ -543,11 +564,16 @@ def _build(choice: ModelChoice, cls: type) -> Any:
             outside = param_table.problem(choice.class_name, key, value)
             if outside:
                 raise UsageError(f"--param {key}={value!r}: {outside}")
+            if param in settings:
+                later[key] = keywords.pop(key)
     try:
-        model = cls(**choice.params)
+        model = cls(**keywords)
+        for key, value in later.items():  # the settings the constructor does not take
+            setattr(model, key, value)
     except (TypeError, ValueError, OverflowError) as exc:
         raise UsageError(f"--model {choice.label}: cannot be built ({_one_line(exc)}){takes}") from exc
-    return _scaled(choice.scale, model) if choice.scale else model
+    model = _scaled(choice.scale, model) if choice.scale else model
+    return ScaledTargetRegressor(model) if choice.scale_target else model
 
 
 def _scaled(scale: str, model: Any) -> Any:
@@ -621,17 +647,23 @@ def _stream_defaults(name: str) -> list[str]:
 
 def list_everything(prog: str = PROG) -> str:
     """What ``list`` prints: the learners by task with their parameters and defaults, the scalers, the streams."""
-    lines = [f"Learners (--model NAME; --param KEY=VALUE sets a parameter; '{prog} list NAME' explains each):"]
+    lines = [f"Learners (--model NAME; --param KEY=VALUE sets a parameter, a constructor keyword or a writable "
+             f"property; '{prog} list NAME' explains each):"]
     for task in ("classification", "regression"):
         lines.append(f"\n {task}:")
         for name in learner_names(task):
             cls = LEARNERS[name]
             lines.append(f"  {name:<34}{_summary(cls)}")
             params = _signature.parameters(cls)
-            lines.append(_wrapped([str(p) for p in params] if params is not None else ["(not known)"], 6))
+            lines.append(_wrapped([str(p) for p in [*params, *_settings(cls)]] if params is not None
+                                  else ["(not known)"], 6))
     lines.append("\nScalers (--scale KIND after a --model: the learner runs behind the scaler in a pipeline):")
     for kind, cls in SCALERS.items():
         lines.append(f"  {kind:<10}{cls.__name__} (to {SCALES_TO[kind]})")
+    lines.append("\nTarget scaling (--scale-target: every regression --model runs inside the wrapper):")
+    lines.append(f"  {'ScaledTargetRegressor':<34}{_summary(ScaledTargetRegressor)}")
+    lines.append(_wrapped(["for LinearRegression, BayesianLinearRegression and PassiveAggressiveRegressor on a "
+                           "target whose standard deviation is well above 10"], 6))
     lines.append("\nStreams (--data NAME or a CSV file; --data-param KEY=VALUE sets a parameter, --samples and "
                  "--seed the length and seed):")
     described = dict(line.split(None, 1) for line in STREAMS_HELP.splitlines()[1:] if line.strip())
@@ -647,17 +679,21 @@ def describe(name: str) -> str:
         stream = GENERATORS[name]
         return f"{name}: {stream.__name__} ({stream.task} stream)\n" + "".join(
             f"  {p}\n" for p in _stream_defaults(name))
+    if name == ScaledTargetRegressor.__name__:
+        return (f"{name}: {_summary(ScaledTargetRegressor)} (regression; --scale-target wraps every regression "
+                "--model in it)\n  regressor: the --model it wraps\n")
     cls = LEARNERS.get(name)
     if cls is None:
-        known = [*learner_names(), *GENERATORS]
+        known = [*learner_names(), *GENERATORS, ScaledTargetRegressor.__name__]
         raise UsageError(f"no learner or stream named {name!r}{_did_you_mean(name, known)}")
     lines = [f"{name}: {_summary(cls)} ({task_of_class(cls)})"]
     table = param_table.params_of(name)
     if table is None:  # a learner the parameter table does not know: its signature only
         lines += [f"  {p}" for p in _signature.parameters(cls) or []]
     else:
-        for p in table.params:
-            lines.append(f"  {p.name}={p.default!r}")
+        for p in (*table.params, *table.settings):
+            set_later = " (a property the constructor does not take: set after construction)" if p in table.settings else ""
+            lines.append(f"  {p.name}={p.default!r}{set_later}")
             lines += [textwrap.fill(text, 100, initial_indent="      ", subsequent_indent="      ",
                                     break_on_hyphens=False) for text in (p.meaning, p.range_line()) if text]
     if len(lines) == 1:
@@ -717,6 +753,44 @@ def format_drifts(results: Sequence[PrequentialResult], limit: int = 40, width: 
     return "\n".join(lines)
 
 
+def _run_all(run: Callable[[Any, str, str], PrequentialResult], models: Sequence[Any], labels: Sequence[str],
+             options: Sequence[str], jobs: int, source: Source, cancel: threading.Event) -> list[PrequentialResult]:
+    """Every learner's result, in order: one after the other, or ``jobs`` at once on threads."""
+    if jobs == 1:
+        return [run(model, name, option) for model, name, option in zip(models, labels, options)]
+    # Each learner's native loop runs without the GIL, so the threads share the cores.
+    # Ctrl-C reaches this thread, which cancels the others between their chunks of rows.
+    opened = source.open()  # a CSV file is read into arrays once, before the threads share it
+    if hasattr(opened, "arrays"):
+        opened.arrays()
+    with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
+        futures = [pool.submit(run, model, name, option) for model, name, option in zip(models, labels, options)]
+        try:
+            return [f.result() for f in futures]
+        except BaseException:
+            cancel.set()
+            raise
+
+
+def _warn_target_scale(models: Sequence[Any], choices: Sequence[ModelChoice], source: Source, task: str) -> None:
+    """Print one line to standard error for each linear regressor whose target spreads far beyond its
+    error clip over the first rows (the runs themselves then keep quiet about it)."""
+    if task != "regression":
+        return
+    linear = [(m, c) for m, c in zip(models, choices) if _target_scale.linear_learner(m) is not None]
+    if not linear:
+        return
+    targets = [y for _, y in itertools.islice(iter(source.open()), _target_scale.ROWS)]
+    for model, choice in linear:
+        if choice.loaded is None:
+            option, advice = f"--model {choice.label}", "add --scale-target to learn the standardised target"
+        else:
+            option, advice = f"--load {choice.path}", "train one with --model and --scale-target instead"
+        text = _target_scale.problem(model, targets, advice=advice)
+        if text is not None:
+            print(f"warning: {option}: {text}", file=sys.stderr)
+
+
 def evaluate(args: argparse.Namespace, out: Any = None) -> int:
     """Run the ``evaluate`` command; returns the exit status."""
     out = out or sys.stdout
@@ -735,9 +809,15 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         source = _csv_source(data, args, task_of_class(resolved[0][1]))
     _check_features([choice for choice, _ in resolved], source)
     task = task_of_class(resolved[0][1])
+    if getattr(args, "scale_target", False):
+        if task != "regression":
+            raise UsageError(f"--scale-target applies to regressors, not to the classifiers of a {task} stream")
+        for choice, _ in resolved:
+            choice.scale_target = choice.loaded is None  # a loaded learner runs as it was saved
     every = args.every or (max(1, min(1000, source.n_samples // 100)) if source.n_samples else 1000)
     detector_cls = None if args.no_drift else ADWIN
     models = [_build(choice, cls) for choice, cls in resolved]  # every --param checked before the first run
+    _warn_target_scale(models, [choice for choice, _ in resolved], source, task)
 
     plain = [choice.label for choice, _ in resolved]
     labels = [f"{n} #{plain[:i].count(n) + 1}" if plain.count(n) > 1 else n for i, n in enumerate(plain)]
@@ -779,21 +859,9 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         except (ValueError, TypeError, OverflowError) as exc:
             raise UsageError(f"{option}: {_one_line(exc)}") from exc
 
-    if jobs == 1:
-        results = [run(model, name, option) for model, name, option in zip(models, labels, options)]
-    else:
-        # Each learner's native loop runs without the GIL, so the threads share the cores.
-        # Ctrl-C reaches this thread, which cancels the others between their chunks of rows.
-        opened = source.open()  # a CSV file is read into arrays once, before the threads share it
-        if hasattr(opened, "arrays"):
-            opened.arrays()
-        with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
-            futures = [pool.submit(run, model, name, option) for model, name, option in zip(models, labels, options)]
-            try:
-                results = [f.result() for f in futures]
-            except BaseException:
-                cancel.set()
-                raise
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", _target_scale.TargetScaleWarning)  # said once above, in one line
+        results = _run_all(run, models, labels, options, jobs, source, cancel)
     print(file=out)
     print(format_table(results, detector_cls is not None, source.drift_points), file=out)
     if source.labels is not None and source.labels.names:
@@ -835,7 +903,7 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
             "drift_detector": {"class": "ADWIN", "delta": args.drift_delta} if detector_cls is not None else None,
             "results": [
                 {**r.to_dict(), "class": choice.class_name, "params": choice.params, "scale": choice.scale,
-                 "loaded": choice.path, "repr": repr(model)}
+                 "scale_target": choice.scale_target, "loaded": choice.path, "repr": repr(model)}
                 for r, (choice, _), model in zip(results, resolved, models)
             ],
         }

@@ -24,7 +24,8 @@ from collections.abc import Iterable, Mapping, Sequence
 from typing import Any
 
 import _tarvo_core as core
-from tarvo import batch
+from tarvo import _target_scale, batch
+from tarvo._target_scale import TargetScaleWarning
 from tarvo._prequential import (
     DEFAULT_METRICS,
     PrequentialResult,
@@ -36,7 +37,8 @@ from tarvo._prequential import (
     test_then_train,
 )
 
-__all__ = ["DEFAULT_METRICS", "PrequentialResult", "Windowed", "default_metrics", "prequential"]
+__all__ = ["DEFAULT_METRICS", "PrequentialResult", "TargetScaleWarning", "Windowed", "default_metrics",
+           "prequential"]
 
 
 def _batch_ready(model: Any) -> bool:
@@ -86,6 +88,12 @@ def prequential(
     are refused with ``RuntimeError`` until it returns; code the loop calls back (a metric
     written in Python, the stream's generator) runs in this thread and may use them.
 
+    A linear regressor (``LinearRegression``, ``BayesianLinearRegression``,
+    ``PassiveAggressiveRegressor``, alone or as a pipeline's learner) whose first 1,000
+    targets have a standard deviation above 10 gets a :class:`TargetScaleWarning` (a
+    ``UserWarning``): its error is clipped to [-10, 10], so it learns next to nothing; wrap
+    it in ``ScaledTargetRegressor``.
+
     A classifier that has learnt nothing yet (its ``predict_proba_one`` is
     empty) only learns its first sample: its fixed untrained answer is no
     prediction, and scoring it would add a phantom class to macro averages.
@@ -118,6 +126,7 @@ def prequential(
     if max_samples is not None:
         total = max_samples if total is None else min(total, max_samples)
     bar = progress_bar(progress, total, result.model)
+    stream = _target_scale.watched(model, stream, stacklevel=3)  # the warning names the caller's line
     try:
         return test_then_train(model, stream, result, metrics, every=every, detector=detector,
                                limit=max_samples if max_samples is not None else -1, bar=bar)

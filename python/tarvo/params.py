@@ -1,5 +1,5 @@
-"""Every constructor parameter of every class: meaning, default, the values that make sense, and what
-the class does with the others.
+"""Every constructor parameter of every class, and every writable setting the constructor does not
+take: meaning, default, the values that make sense, and what the class does with the others.
 
 The classes take any value their type allows and act on it in a defined way, however odd (a
 ``grace_period`` of 0 never splits). This table is the one place that says which values are
@@ -102,19 +102,25 @@ def _number(value: float | None) -> str:
 
 @dataclass(frozen=True)
 class ClassParams:
-    """The constructor keywords of one class, in constructor order."""
+    """The constructor keywords of one class, in constructor order, and its other settings: writable
+    properties the constructor does not take, set after construction."""
 
     name: str
     params: tuple[Param, ...] = field(default_factory=tuple)
+    settings: tuple[Param, ...] = field(default_factory=tuple)
 
     def __getitem__(self, key: str) -> Param:
-        for p in self.params:
+        for p in (*self.params, *self.settings):
             if p.name == key:
                 return p
         raise KeyError(key)
 
     def __contains__(self, key: object) -> bool:
-        return any(p.name == key for p in self.params)
+        return any(p.name == key for p in (*self.params, *self.settings))
+
+    def is_setting(self, key: str) -> bool:
+        """Whether ``key`` is set after construction (a property the constructor does not take)."""
+        return any(p.name == key for p in self.settings)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -612,26 +618,38 @@ def _table() -> dict[str, ClassParams]:
                   "last reset when 0.", low=0, outside="raises ValueError"),
         ),
     }
-    return {name: ClassParams(name, params) for name, params in entries.items()}
+    settings = _settings(ht)
+    return {name: ClassParams(name, params, settings.get(name, ())) for name, params in entries.items()}
 
 
-#: The constructor parameters of every class of the native module, by class name.
+def _settings(ht: tuple[Param, ...]) -> dict[str, tuple[Param, ...]]:
+    """The writable properties of each class that its constructor does not take."""
+    tree = (
+        Param("leaf_prediction", "str", "nba", "What a leaf predicts: naive Bayes when that has been right more "
+              "often than the majority class at the leaf ('nba'), the majority class ('mc') or naive Bayes ('nb').",
+              choices=("nba", "mc", "nb"), outside="act as 'nba'"),
+        Param("n_split_points", "int", 10, "Candidate thresholds per feature and split attempt.", low=1,
+              high=100_000, outside="0 or less evaluates none, so no leaf splits; above 100000 raises ValueError"),
+        Param("no_pre_prune", "bool", False, "Leave out the null split (keeping the leaf) from the candidates of "
+              "a split attempt."),
+    )
+    criterion = {p.name: p for p in ht}["split_criterion"]
+    return {
+        "HoeffdingTreeClassifier": tree,
+        "EFDTClassifier": (*tree, criterion),
+        "HoeffdingTreeRegressor": (
+            Param("leaf_prediction", "str", "adaptive", "What a leaf predicts: its linear model when that has erred "
+                  "less than its mean so far ('adaptive'), its mean ('mean') or its linear model ('linear').",
+                  choices=("adaptive", "mean", "linear"), outside="act as 'adaptive'"),
+        ),
+    }
+
+
+#: The constructor parameters and other settings of every class of the native modules, by class name.
 TABLE: Mapping[str, ClassParams] = _table()
 
-#: Properties that are not constructor keywords, by class and name: their docstrings.
+#: Read-only properties, by class and name: their docstrings (the writable ones are in the table).
 PROPERTIES: Mapping[str, Mapping[str, str]] = {
-    "HoeffdingTreeClassifier": {
-        "leaf_prediction": "What a leaf predicts: 'nba' (default; naive Bayes when it has been right more often "
-        "than the majority class at that leaf), 'mc' (the majority class) or 'nb' (naive Bayes). Any other text "
-        "acts as 'nba'.",
-        "n_split_points": "Candidate thresholds per feature and split attempt: at most 100000 (a larger "
-        "value raises ValueError); 0 or less evaluates none, so no leaf splits.",
-        "no_pre_prune": "Leave out the null split (keeping the leaf) from the candidates of a split attempt.",
-    },
-    "HoeffdingTreeRegressor": {
-        "leaf_prediction": "What a leaf predicts: 'adaptive' (default; its linear model when that has erred less "
-        "than its mean so far), 'mean' or 'linear'. Any other text acts as 'adaptive'.",
-    },
     "HalfSpaceTrees": {
         "limits": "The feature ranges given, name -> (low, high), or None when the ranges are learnt from the "
         "first window (read-only).",
@@ -668,6 +686,12 @@ def params_of(class_name: str) -> ClassParams | None:
     return TABLE.get(class_name)
 
 
+def settings_of(class_name: str) -> tuple[Param, ...]:
+    """The writable settings of a class that its constructor does not take (set after construction)."""
+    table = TABLE.get(class_name)
+    return table.settings if table is not None else ()
+
+
 def problem(class_name: str, key: str, value: Any) -> str | None:
     """What is wrong with ``value`` for the parameter ``key`` of ``class_name`` (``None`` when it is sensible)."""
     table = TABLE.get(class_name)
@@ -687,6 +711,9 @@ def doc_section(class_name: str) -> str:
         section = "Parameters\n----------\nNone."
     else:
         section = "Parameters\n----------\n" + "\n".join(p.doc() for p in table.params)
+    if table.settings:
+        section += ("\n\nOther settings\n--------------\nProperties the constructor does not take: set them after "
+                    "construction.\n" + "\n".join(p.doc() for p in table.settings))
     if class_name in NOTES:
         section += "\n\nNotes\n-----\n" + "\n".join(
             textwrap.wrap(NOTES[class_name], 92, break_on_hyphens=False, break_long_words=False))

@@ -14,9 +14,13 @@ RegressionPipeline::RegressionPipeline(std::vector<std::shared_ptr<ITransformer>
         throw std::invalid_argument("pipeline learner is null");
     }
     depth_ = depth_around(nesting_depth(*learner_));
+    target_wrapper_ = first_target_wrapper(*learner_);
 }
 
 void RegressionPipeline::learn_one(const FeatureMap& x, double y) {
+    if (target_wrapper_ != nullptr) {
+        target_wrapper_->check_target(y);
+    }
     FeatureMap w = x;
     steps_.learn_and_transform(w, y);
     learner_->learn_one(w, y);

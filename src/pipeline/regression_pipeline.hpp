@@ -11,6 +11,8 @@
 
 namespace tarvo {
 
+class ScaledTargetRegressor;
+
 // Transformers chained in front of a regressor. Every operation works on a
 // private copy of the sample; during learning each step learns from the
 // sample as it reaches it (with the target for a step that needs it) and then
@@ -43,6 +45,11 @@ private:
     StepChain steps_;
     std::shared_ptr<IRegressor> learner_;
     std::size_t depth_;
+    // The target wrapper that first learns the target below this pipeline (its
+    // learner or deeper), held through learner_; nullptr when there is none. It
+    // checks the target before the steps learn, so that a target it refuses
+    // leaves the whole pipeline unchanged.
+    const ScaledTargetRegressor* target_wrapper_ = nullptr;
 };
 
 }  // namespace tarvo

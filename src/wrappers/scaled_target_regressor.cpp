@@ -60,12 +60,26 @@ ScaledTargetRegressor::ScaledTargetRegressor(std::shared_ptr<IRegressor> regress
     moments_ = moments;
 }
 
+namespace {
+
+[[noreturn]] void refuse_target() {
+    throw std::invalid_argument(
+        "ScaledTargetRegressor: the target must be a finite number within about 1e154 in "
+        "magnitude (its square must not overflow)");
+}
+
+}  // namespace
+
+void ScaledTargetRegressor::check_target(double y) const {
+    if (!moments_.with(y).finite()) {
+        refuse_target();
+    }
+}
+
 void ScaledTargetRegressor::learn_one(const FeatureMap& x, double y) {
     const TargetMoments next = moments_.with(y);
     if (!next.finite()) {
-        throw std::invalid_argument(
-            "ScaledTargetRegressor: the target must be a finite number within about 1e154 in "
-            "magnitude (its square must not overflow)");
+        refuse_target();
     }
     // The moments move only once the regressor has learnt the sample, so that
     // a sample it refuses leaves the wrapper as it was.
@@ -90,6 +104,14 @@ std::size_t nesting_depth(const IRegressor& regressor) noexcept {
         return wrapper->depth();
     }
     return 0;
+}
+
+const ScaledTargetRegressor* first_target_wrapper(const IRegressor& regressor) noexcept {
+    const IRegressor* r = &regressor;
+    while (const auto* pipeline = dynamic_cast<const RegressionPipeline*>(r)) {
+        r = pipeline->learner().get();
+    }
+    return dynamic_cast<const ScaledTargetRegressor*>(r);
 }
 
 }  // namespace tarvo

@@ -52,6 +52,9 @@ public:
     ScaledTargetRegressor(std::shared_ptr<IRegressor> regressor, const TargetMoments& moments);
 
     void learn_one(const FeatureMap& x, double y) override;
+    // Throws std::invalid_argument, as learn_one does, when y would poison the
+    // moments; a pipeline around the wrapper asks before its steps learn.
+    void check_target(double y) const;
     [[nodiscard]] double predict_one(const FeatureMap& x) override;
     void reset() override;
 
@@ -70,5 +73,9 @@ private:
 // How many wrappers and regression pipelines nest from `regressor` down to a
 // plain regressor: 0 for a plain regressor.
 [[nodiscard]] std::size_t nesting_depth(const IRegressor& regressor) noexcept;
+
+// The wrapper that first learns the target given to `regressor`: itself, or
+// the learner of its regression pipelines at any depth; nullptr when none is.
+[[nodiscard]] const ScaledTargetRegressor* first_target_wrapper(const IRegressor& regressor) noexcept;
 
 }  // namespace tarvo
