@@ -223,7 +223,9 @@ def test_score_many_and_learn_many_equal_the_per_sample_loop():
     [
         (lambda m: batch.learn_many(m, np.ones((3, 2)), np.ones(3)), TypeError, "learns from the features alone"),
         (lambda m: batch.predict_many(m, np.ones((3, 2))), TypeError, "is an anomaly detector; use score_many"),
-        (lambda m: batch.prequential(m, np.ones((3, 2)), np.ones(3)), TypeError, "score its rows with score_many"),
+        (lambda m: batch.prequential(m, np.ones((3, 2)), [0, 0.5, 1]), ValueError, "labels must be whole numbers"),
+        (lambda m: batch.prequential(m, np.ones((3, 2)), [0, 1, 0], detector=extra.DDM(), metrics=[object()]),
+         TypeError, r"metrics\[0\] \(of type object\) is not a metric"),
         (lambda m: batch.score_many(extra.MeanRegressor(), np.ones((3, 2))), TypeError, "not an anomaly detector"),
         (lambda m: batch.score_many(m, np.ones(3)), ValueError, "X must be 2-D"),
         (lambda m: batch.score_many(m, np.ones((3, 2)), columns=["a"]), ValueError, "columns: 1 names for 2"),
@@ -280,3 +282,43 @@ def test_roc_auc_round_trips_and_refuses_what_it_cannot_rank():
         assert (metric.get(), metric.size) == (0.5, 0)
     with pytest.raises(ValueError, match="'window_size' must be at least 0"):
         extra.ROCAUC(-1)
+
+
+# ---------------------------------------------------------------- evaluation on a labelled stream
+
+
+def labelled(n: int, seed: int) -> tuple[np.ndarray, np.ndarray]:
+    """A cluster with 2% outliers, labelled 1."""
+    rng = np.random.default_rng(seed)
+    X = rng.normal(size=(n, 3))
+    y = (rng.random(n) < 0.02).astype(int)
+    X[y == 1] = rng.uniform(3.5, 6.0, size=(int(y.sum()), 3)) * rng.choice([-1, 1], size=(int(y.sum()), 3))
+    return X, y
+
+
+@pytest.mark.parametrize("detector", [None, lambda: extra.PageHinkley(threshold=5.0), lambda: extra.HDDM_A()])
+def test_every_evaluation_path_scores_before_learning(detector):
+    """batch.prequential (native scores, metrics fed after each chunk), evaluate.prequential over
+    dicts and a loop by hand agree on every score, curve point and drift."""
+    from tarvo.evaluate import default_metrics, prequential
+
+    X, y = labelled(3000, 1)
+    fast, scores = batch.prequential(HST(seed=2), X, y, every=500, predictions=True, progress=False,
+                                     detector=detector() if detector else None)
+    rows = [({f"x{j}": float(v) for j, v in enumerate(r)}, int(label)) for r, label in zip(X, y)]
+    slow = prequential(HST(seed=2), rows, default_metrics("anomaly"), every=500, progress=False,
+                       detector=detector() if detector else None)
+    by_hand, auc, window_auc = HST(seed=2), extra.ROCAUC(), extra.ROCAUC(1000)
+    for (x, label), score in zip(rows, scores):
+        assert _step(by_hand, x) == score
+        auc.update(label, score)
+        window_auc.update(label, score)
+    assert fast.task == slow.task == "anomaly" and fast.first_scored == slow.first_scored == 1
+    assert fast.steps == slow.steps == [500, 1000, 1500, 2000, 2500, 3000]
+    assert fast.curve == slow.curve and fast.drifts == slow.drifts
+    assert fast.final == {"roc_auc": auc.get(), "window_roc_auc": window_auc.get()}
+    # The first window's rows all score 0.0, its anomalies below every later normal row.
+    assert fast.final["roc_auc"] > 0.85 and fast.final["window_roc_auc"] > 0.98
+    if detector is not None:
+        assert fast.drifts  # the scores leave 0.0 once the first window ends
+

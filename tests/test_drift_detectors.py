@@ -514,3 +514,45 @@ def test_a_regressor_takes_the_detectors_of_real_values_only(name):
     else:
         result = batch.prequential(core.LinearRegression(), X, y, detector=cls(), progress=False)
         assert result.n_samples == 20
+
+
+# ---------------------------------------------------------------- the command line
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_the_command_line_runs_each_detector(capsys, name):
+    from tarvo.cli import main
+
+    status = main(["evaluate", "--no-progress", "--model", "NaiveBayes", "--data", "sea", "--samples", "3000",
+                   "--detector", name])
+    out = capsys.readouterr().out
+    assert status == 0 and f"Drift detected by {name}(" in out
+
+
+@pytest.mark.parametrize(
+    "argv, tail",
+    [
+        (["--model", "LinearRegression", "--data", "friedman", "--detector", "HDDM_W"],
+         "--detector HDDM_W watches a classifier's 0/1 errors; a regressor's errors are unbounded (use ADWIN, "
+         "PageHinkley or KSWIN)"),
+        (["--model", "NaiveBayes", "--detector", "KSWIN", "--drift-delta", "0.01"],
+         "--drift-delta sets ADWIN's delta; --detector KSWIN runs at its defaults"),
+    ],
+)
+def test_the_command_line_refuses_a_detector_that_cannot_run(capsys, argv, tail):
+    from tarvo.cli import main
+
+    with pytest.raises(SystemExit) as info:
+        main(["evaluate", "--no-progress", "--samples", "100", *argv])
+    err = capsys.readouterr().err
+    assert info.value.code == 2 and err.rstrip().endswith(tail)
+
+
+def test_list_shows_the_detectors(capsys):
+    from tarvo.cli import main
+
+    assert main(["list"]) == 0
+    out = capsys.readouterr().out
+    assert "Drift detectors (--detector NAME" in out and all(f"  {n} " in out for n in NAMES)
+    assert main(["list", "KSWIN"]) == 0
+    assert "KSWIN: Kolmogorov-Smirnov windowing drift detector" in capsys.readouterr().out

@@ -197,10 +197,19 @@ Session::Session(py::object model, const py::list& metrics, py::object detector_
     if (py::isinstance<ITransformer>(model_)) {
         transformer = claimable<ITransformer>(model_, shared);
     } else if (is_anomaly_detector(model_)) {
+        // The metrics (and detector) of its evaluation are updated in Python between the
+        // chunks of scores: they are only claimed here, those written in Python skipped.
         shared.push_back(bindings::checked_object(model_));
         anomaly = &model_.cast<HalfSpaceTrees&>();
-        if (!metrics.empty()) {
-            throw py::type_error("batch: an anomaly detector's session takes no metrics");
+        auto* base = reinterpret_cast<PyTypeObject*>(py::detail::get_internals().instance_base);
+        for (const py::handle m : metrics) {
+            if (PyObject_TypeCheck(m.ptr(), base) != 0) {
+                const void* object = bindings::checked_object(m);
+                if (std::find(shared.begin(), shared.end(), object) != shared.end()) {
+                    throw py::value_error("batch: an object of the evaluation is given twice");
+                }
+                shared.push_back(object);
+            }
         }
     } else if (is_classifier(model_)) {
         classifier = claimable<IClassifier>(model_, shared);

@@ -43,6 +43,7 @@ from tarvo import _target_scale
 from tarvo._prequential import (
     PrequentialResult,
     Windowed,
+    bind_metrics,
     count_argument,
     default_metrics,
     detector_feed,
@@ -443,6 +444,71 @@ def _output_names(inputs: list[str], seen: set[str]) -> list[str]:
     return ordered + sorted(seen.difference(inputs))
 
 
+def _score_rows(model: Any, names: list[str], cols: list[np.ndarray], labels: np.ndarray, metrics: Any, *,
+                every: int, detector: Any, predictions: bool, name: str | None, progress: bool,
+                cancel: Any) -> Any:
+    """An anomaly detector's prequential evaluation: the rows scored then learnt natively, chunk by
+    chunk, and the metrics (and detector) fed ``(label, score)`` in Python after each chunk, in
+    row order; the curve is read every ``every`` rows. Everything is claimed for the run."""
+    n = len(labels)
+    getters, updaters = bind_metrics(metrics)  # TypeError naming a metric that is none, before any row
+    feed = detector_feed(detector, "anomaly")
+    result = new_result(model, name)
+    result.curve = {metric: [] for metric, _ in getters}
+    scores = np.empty(n, dtype=np.float64)
+    targets = labels.tolist()
+
+    def record(count: int) -> None:
+        result.steps.append(count)
+        for metric, get in getters:
+            result.curve[metric].append(get())
+
+    def rows(session: Any, a: int, b: int) -> None:
+        if session is not None:
+            session.score(names, cols, scores, a, b)
+        else:
+            for r, x in zip(range(a, b), _rows(names, cols, a, b)):
+                scores[r] = model.score_one(x)
+                model.learn_one(x)
+
+    def step(session: Any, a: int, b: int) -> None:
+        while a < b:  # never across a multiple of `every`, where the curve is read
+            stop = min(b, (a // every + 1) * every)
+            rows(session, a, stop)
+            for r in range(a, stop):
+                score, label = float(scores[r]), targets[r]
+                for update in updaters:
+                    update(label, score)
+                if feed is not None:
+                    feed(label, score)
+                    if detector.drift_detected:
+                        result.drifts.append(r + 1)
+            if stop % every == 0:
+                record(stop)
+            a = stop
+
+    bar = progress_bar(progress, n, result.model)
+    start = time.perf_counter()
+    try:
+        if native is not None:
+            with native.Session(model, [*metric_targets(metrics), *([detector] if detector is not None else [])]) \
+                    as session:
+                _run_chunks(n, lambda a, b: step(session, a, b), session, bar.update if bar is not None else None,
+                            cancel, align=every)
+        else:
+            _run_chunks(n, lambda a, b: step(None, a, b), None, bar.update if bar is not None else None, cancel,
+                        align=every)
+    finally:
+        result.elapsed = time.perf_counter() - start
+        if bar is not None:
+            bar.close()
+    result.n_samples = n
+    if not result.steps or result.steps[-1] != n:
+        record(n)
+    result.final = {metric: values[-1] for metric, values in result.curve.items()}
+    return (result, scores) if predictions else result
+
+
 def _native_metrics(named: list[tuple[str, Any]]) -> bool:
     natives = (core.Accuracy, core.MacroPrecision, core.MacroRecall, core.MacroF1, core.MAE, core.RMSE,
                core.R2, core.WindowMetric, core.WindowRegressionMetric)
@@ -476,6 +542,12 @@ def prequential(
     ``predictions=True``, ``(result, predictions)``, each row's prediction made before the
     row is learnt (the first row's untrained answer included).
 
+    An anomaly detector (``HalfSpaceTrees``) is evaluated on labelled rows (``y``: a non-zero
+    label marks an anomaly): each row is scored, then learnt, as :func:`score_many` does it,
+    and the metrics take ``(label, score)`` (by default ``roc_auc`` and ``window_roc_auc``);
+    ``detector=True`` means none for it, and a detector given watches the scores. The
+    predictions are the scores.
+
     ``threads``: how many threads a forest's members or a booster's stages learn on, as in
     :func:`learn_many`; the result is the same for any count.
 
@@ -486,11 +558,9 @@ def prequential(
     kind = _kind(model)
     if kind == "transform":
         raise TypeError(f"model: {type(model).__name__} is a transformer, not a learner")
-    if kind == "anomaly":
-        raise TypeError(f"model: {type(model).__name__} is an anomaly detector; score its rows with score_many")
     every = count_argument("every", every, 1)
     names, cols, n = _features(X, columns)
-    target = _labels(y, n, kind)
+    target = _labels(y, n, "classification" if kind == "anomaly" else kind)
     threads = _threads_argument(threads)
     if kind == "regression":
         _target_scale.warn(model, target)
@@ -499,9 +569,12 @@ def prequential(
             raise ValueError(f'metrics must be "default", None, or metric objects, got {metrics!r}')
         metrics = default_metrics(kind)
     if detector is True:
-        detector = core.ADWIN(0.002)
+        detector = None if kind == "anomaly" else core.ADWIN(0.002)
     elif detector is False:
         detector = None
+    if kind == "anomaly":
+        return _score_rows(model, names, cols, target, metrics, every=every, detector=detector,
+                           predictions=predictions, name=name, progress=progress, cancel=cancel)
     named = named_metrics(metrics)  # TypeError naming a metric that is none, before any row
     detector_feed(detector, kind)  # the same for the detector
     use_native = native is not None and _native_metrics(named) and (detector is None or isinstance(detector, core.ADWIN))
