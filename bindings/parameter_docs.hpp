@@ -144,6 +144,20 @@ steps : list[ITransformer]
 learner : IClassifier
     The classifier that learns and predicts from the transformed sample, shared with the
     caller.)doc"},
+    {"DDM", R"doc(Parameters
+----------
+min_num_instances : int, default 30
+    Updates before the test starts: it runs from this update on.
+    Range: an integer, at least 1. Outside it: 0 or less tests from the first update.
+warning_level : float, default 2.0
+    Deviations s_min above the least p + s that raise the warning; at most
+    out_control_level, or the warning never shows.
+    Range: a number above 1. Outside it: 1 or below warns at every update once a minimum is
+    kept.
+out_control_level : float, default 3.0
+    Deviations s_min above the least p + s that raise a drift.
+    Range: a number above 1. Outside it: 1 or below reports a drift as soon as a minimum is
+    kept.)doc"},
     {"EDDM", R"doc(Parameters
 ----------
 warm_start : int, default 30
@@ -254,6 +268,50 @@ drift_detection : bool, default True
 seed : int, default 1
     Seed of the leaf perceptrons' initial weights; a change takes effect at reset().
     Range: any 32-bit integer.)doc"},
+    {"HDDM_A", R"doc(Parameters
+----------
+drift_confidence : float, default 0.001
+    The chance allowed of a false drift in one test of the average: smaller waits for more
+    evidence.
+    Range: a number in (0, 1). Outside it: raises ValueError.
+warning_confidence : float, default 0.005
+    The same for the warning; above drift_confidence, so that the warning comes first.
+    Range: a number in (0, 1). Outside it: raises ValueError.
+two_sided : bool, default False
+    Also report a fall of the mean; by default only a rise (more errors) counts.)doc"},
+    {"HDDM_W", R"doc(Parameters
+----------
+drift_confidence : float, default 0.001
+    The chance allowed of a false drift in one test of the weighted average: smaller waits
+    for more evidence.
+    Range: a number in (0, 1). Outside it: raises ValueError.
+warning_confidence : float, default 0.005
+    The same for the warning; above drift_confidence, so that the warning comes first.
+    Range: a number in (0, 1). Outside it: raises ValueError.
+lambda_ : float, default 0.05
+    Weight of the newest value in the moving averages: larger forgets faster.
+    Range: a number in (0, 1]. Outside it: raises ValueError.
+two_sided : bool, default False
+    Also report a fall of the mean; by default only a rise (more errors) counts.)doc"},
+    {"HalfSpaceTrees", R"doc(Parameters
+----------
+n_trees : int, default 25
+    Number of trees; a sample costs n_trees times height steps.
+    Range: an integer from 1 to 10000. Outside it: raises ValueError.
+height : int, default 15
+    Levels below the root of every tree.
+    Range: an integer from 1 to 40. Outside it: raises ValueError.
+window_size : int, default 250
+    Samples per window: the reference profile is the last complete window, and the profiles
+    swap every window_size samples learnt.
+    Range: an integer, at least 1. Outside it: raises ValueError.
+seed : int, default 0
+    Seed of the trees' split features and work ranges.
+    Range: any 32-bit integer.
+limits : dict[str, tuple[float, float]] | None, default None
+    Each feature's range (low, high), which scales it to [0, 1]; None learns the ranges from
+    the first window. A limit that is not two finite numbers with low < high raises
+    ValueError.)doc"},
     {"HoeffdingAdaptiveTreeClassifier", R"doc(Parameters
 ----------
 grace_period : int, default 200
@@ -393,6 +451,20 @@ p : int, default 2
     scaler in front when features have different scales.
     Range: an integer, at least 1. Outside it: 0 or a negative order is computed by the same
     power formula but is no distance.)doc"},
+    {"KSWIN", R"doc(Parameters
+----------
+alpha : float, default 0.005
+    Significance of the Kolmogorov-Smirnov test: smaller waits for a larger difference.
+    Range: a number in (0, 1). Outside it: raises ValueError.
+window_size : int, default 100
+    Values kept in the window; at least twice stat_size.
+    Range: an integer, at least 2. Outside it: below twice stat_size raises ValueError.
+stat_size : int, default 30
+    Newest values compared with as many older values drawn from the window.
+    Range: an integer, at least 1. Outside it: below 1 raises ValueError.
+seed : int, default 0
+    Seed of the draws of older values; re-seeded at reset().
+    Range: any 32-bit integer.)doc"},
     {"LeveragingBaggingClassifier", R"doc(Parameters
 ----------
 n_models : int, default 10
@@ -501,7 +573,13 @@ None.)doc"},
     {"MacroRecall", R"doc(Parameters
 ----------
 None.)doc"},
+    {"MajorityClassClassifier", R"doc(Parameters
+----------
+None.)doc"},
     {"MaxAbsScaler", R"doc(Parameters
+----------
+None.)doc"},
+    {"MeanRegressor", R"doc(Parameters
 ----------
 None.)doc"},
     {"MinMaxScaler", R"doc(Parameters
@@ -510,6 +588,26 @@ None.)doc"},
     {"NaiveBayes", R"doc(Parameters
 ----------
 None.)doc"},
+    {"NoChangeClassifier", R"doc(Parameters
+----------
+None.)doc"},
+    {"PageHinkley", R"doc(Parameters
+----------
+min_instances : int, default 30
+    Updates before a drift can be reported.
+    Range: an integer, at least 1. Outside it: 0 or less can report from the first update.
+delta : float, default 0.005
+    The rise of the mean tolerated: each value adds its excess over the mean less delta to
+    the sum.
+    Range: a number, at least 0. Outside it: a negative value lets a steady stream drift.
+threshold : float, default 50.0
+    A drift when the sum stands more than this above its minimum: larger waits for a larger
+    or longer rise.
+    Range: a number above 0. Outside it: 0 or below reports a drift at the first rise.
+alpha : float, default 0.9999
+    Fading factor of the sum: 1 keeps every past deviation, smaller lets old ones fade.
+    Range: a number in (0, 1]. Outside it: above 1 lets old deviations grow; 0 or below
+    keeps none; NaN never reports a drift.)doc"},
     {"PassiveAggressiveClassifier", R"doc(Parameters
 ----------
 C : float, default 1.0
@@ -547,6 +645,11 @@ None.)doc"},
     {"RMSE", R"doc(Parameters
 ----------
 None.)doc"},
+    {"ROCAUC", R"doc(Parameters
+----------
+window_size : int, default 0
+    Updates measured: the last window_size, or every update since the last reset when 0.
+    Range: an integer, at least 0. Outside it: raises ValueError.)doc"},
     {"RegressionPipeline", R"doc(Parameters
 ----------
 steps : list[ITransformer]
@@ -838,6 +941,9 @@ inline constexpr PropertyDoc kPropertyDocs[] = {
     {"ARFRegressor", "learning_rate", R"doc(Step of the member trees' leaf linear models. Range: a number above 0. Outside it: 0 leaves the linear models at 0, and a negative rate steps them the wrong way.)doc"},
     {"BayesianLinearRegression", "alpha", R"doc(Prior precision of every weight: larger keeps the weights nearer 0. Range: a number above 0. Outside it: 0 or a negative value can divide by zero or reverse updates.)doc"},
     {"BayesianLinearRegression", "beta", R"doc(Noise precision: how much each sample's residual moves the weights. Range: a number above 0. Outside it: 0 makes the bias NaN; a negative value reverses the updates.)doc"},
+    {"DDM", "min_num_instances", R"doc(Updates before the test starts: it runs from this update on. Range: an integer, at least 1. Outside it: 0 or less tests from the first update.)doc"},
+    {"DDM", "warning_level", R"doc(Deviations s_min above the least p + s that raise the warning; at most out_control_level, or the warning never shows. Range: a number above 1. Outside it: 1 or below warns at every update once a minimum is kept.)doc"},
+    {"DDM", "out_control_level", R"doc(Deviations s_min above the least p + s that raise a drift. Range: a number above 1. Outside it: 1 or below reports a drift as soon as a minimum is kept.)doc"},
     {"EDDM", "warm_start", R"doc(Updates and errors needed before any flag can be raised. Range: an integer, at least 0. Outside it: a negative value acts as 0.)doc"},
     {"EDDM", "alpha", R"doc(Warning threshold on the ratio of mean + 2 sd of the error distances to its maximum; at least beta. Range: a number in (0, 1]. Outside it: below beta raises ValueError; above 1 warns at almost every error.)doc"},
     {"EDDM", "beta", R"doc(Drift threshold on the same ratio; at most alpha. Range: a number in (0, 1]. Outside it: above alpha raises ValueError; 0 or below never reports a drift.)doc"},
@@ -865,6 +971,18 @@ inline constexpr PropertyDoc kPropertyDocs[] = {
     {"FIMTDDRegressor", "alternate_tree_time", R"doc(Samples after which an alternate that has not won is dropped. Range: an integer, at least 1. Outside it: 0 or less drops it at its first comparison unless it wins.)doc"},
     {"FIMTDDRegressor", "drift_detection", R"doc(Watch every internal node with the Page-Hinkley test and grow alternate subtrees on a rising error.)doc"},
     {"FIMTDDRegressor", "seed", R"doc(Seed of the leaf perceptrons' initial weights; a change takes effect at reset(). Range: any 32-bit integer.)doc"},
+    {"HDDM_A", "drift_confidence", R"doc(The chance allowed of a false drift in one test of the average: smaller waits for more evidence. Range: a number in (0, 1). Outside it: raises ValueError.)doc"},
+    {"HDDM_A", "warning_confidence", R"doc(The same for the warning; above drift_confidence, so that the warning comes first. Range: a number in (0, 1). Outside it: raises ValueError.)doc"},
+    {"HDDM_A", "two_sided", R"doc(Also report a fall of the mean; by default only a rise (more errors) counts.)doc"},
+    {"HDDM_W", "drift_confidence", R"doc(The chance allowed of a false drift in one test of the weighted average: smaller waits for more evidence. Range: a number in (0, 1). Outside it: raises ValueError.)doc"},
+    {"HDDM_W", "warning_confidence", R"doc(The same for the warning; above drift_confidence, so that the warning comes first. Range: a number in (0, 1). Outside it: raises ValueError.)doc"},
+    {"HDDM_W", "lambda_", R"doc(Weight of the newest value in the moving averages: larger forgets faster. Range: a number in (0, 1]. Outside it: raises ValueError.)doc"},
+    {"HDDM_W", "two_sided", R"doc(Also report a fall of the mean; by default only a rise (more errors) counts.)doc"},
+    {"HalfSpaceTrees", "n_trees", R"doc(Number of trees; a sample costs n_trees times height steps. Range: an integer from 1 to 10000. Outside it: raises ValueError.)doc"},
+    {"HalfSpaceTrees", "height", R"doc(Levels below the root of every tree. Range: an integer from 1 to 40. Outside it: raises ValueError.)doc"},
+    {"HalfSpaceTrees", "window_size", R"doc(Samples per window: the reference profile is the last complete window, and the profiles swap every window_size samples learnt. Range: an integer, at least 1. Outside it: raises ValueError.)doc"},
+    {"HalfSpaceTrees", "seed", R"doc(Seed of the trees' split features and work ranges. Range: any 32-bit integer.)doc"},
+    {"HalfSpaceTrees", "limits", R"doc(The feature ranges given, name -> (low, high), or None when the ranges are learnt from the first window (read-only).)doc"},
     {"HoeffdingAdaptiveTreeClassifier", "grace_period", R"doc(Leaf weight between two split attempts; applies to trees built after it is set. Range: an integer, at least 1. Outside it: 0 never attempts a split, and a negative value acts as its magnitude.)doc"},
     {"HoeffdingAdaptiveTreeClassifier", "split_confidence", R"doc(The delta of the Hoeffding bound: the chance allowed of splitting on the wrong feature; smaller waits for more evidence. Range: a number in (0, 1). Outside it: 1 gives a bound of 0, so every attempt whose best candidate is a feature splits; above 1, 0 or a negative value give a NaN or infinite bound, so only a leaf with a single candidate can split.)doc"},
     {"HoeffdingAdaptiveTreeClassifier", "tie_threshold", R"doc(Split anyway once the Hoeffding bound falls below it: the best candidates are then too close to tell apart. Range: a number, at least 0. Outside it: a negative value never breaks a tie.)doc"},
@@ -894,6 +1012,10 @@ inline constexpr PropertyDoc kPropertyDocs[] = {
     {"KNNRegressor", "n_neighbors", R"doc(Number of nearest stored samples whose targets are averaged (weighted by inverse distance). Range: an integer, at least 1. Outside it: 0 answers 0.0; a negative value raises ValueError.)doc"},
     {"KNNRegressor", "window_size", R"doc(Number of most recent learnt samples kept (set at construction only). Memory: one value per sample and distinct feature name. Range: an integer, at least 1. Outside it: below 1 raises ValueError.)doc"},
     {"KNNRegressor", "p", R"doc(Order of the Minkowski distance: 1 Manhattan, 2 Euclidean. Distances are raw, so put a scaler in front when features have different scales. Range: an integer, at least 1. Outside it: 0 or a negative order is computed by the same power formula but is no distance.)doc"},
+    {"KSWIN", "alpha", R"doc(Significance of the Kolmogorov-Smirnov test: smaller waits for a larger difference. Range: a number in (0, 1). Outside it: raises ValueError.)doc"},
+    {"KSWIN", "window_size", R"doc(Values kept in the window; at least twice stat_size. Range: an integer, at least 2. Outside it: below twice stat_size raises ValueError.)doc"},
+    {"KSWIN", "stat_size", R"doc(Newest values compared with as many older values drawn from the window. Range: an integer, at least 1. Outside it: below 1 raises ValueError.)doc"},
+    {"KSWIN", "seed", R"doc(Seed of the draws of older values; re-seeded at reset(). Range: any 32-bit integer.)doc"},
     {"LeveragingBaggingClassifier", "n_models", R"doc(Number of member trees; a change takes effect at reset(). Range: an integer from 1 to 100000. Outside it: below 1 gives one member; above 100000 raises ValueError.)doc"},
     {"LeveragingBaggingClassifier", "seed", R"doc(Seed of the Poisson weights; a change takes effect at reset(). Range: any 32-bit integer.)doc"},
     {"LeveragingBaggingClassifier", "lambda_value", R"doc(Mean of the Poisson number of times each member learns a sample; the cost of learn_one grows with it, and it is read afresh at every learn_one. Range: a number in (0, 1000]. Outside it: 0 or below stops the members from learning; NaN, infinite or above 1000 makes learn_one raise ValueError.)doc"},
@@ -913,10 +1035,15 @@ inline constexpr PropertyDoc kPropertyDocs[] = {
     {"LinearRegression", "l2", R"doc(L2 shrinkage of the weights (not the bias) at every step. Range: a number, at least 0. Outside it: a negative value makes the weights grow at every step.)doc"},
     {"LogisticRegressionClassifier", "learning_rate", R"doc(Step size of the stochastic gradient steps. Range: a number above 0. Outside it: 0 never learns, and a negative rate steps the wrong way.)doc"},
     {"LogisticRegressionClassifier", "l2", R"doc(L2 shrinkage of the weights (not the bias) at every step. Range: a number, at least 0. Outside it: a negative value makes the weights grow at every step.)doc"},
+    {"PageHinkley", "min_instances", R"doc(Updates before a drift can be reported. Range: an integer, at least 1. Outside it: 0 or less can report from the first update.)doc"},
+    {"PageHinkley", "delta", R"doc(The rise of the mean tolerated: each value adds its excess over the mean less delta to the sum. Range: a number, at least 0. Outside it: a negative value lets a steady stream drift.)doc"},
+    {"PageHinkley", "threshold", R"doc(A drift when the sum stands more than this above its minimum: larger waits for a larger or longer rise. Range: a number above 0. Outside it: 0 or below reports a drift at the first rise.)doc"},
+    {"PageHinkley", "alpha", R"doc(Fading factor of the sum: 1 keeps every past deviation, smaller lets old ones fade. Range: a number in (0, 1]. Outside it: above 1 lets old deviations grow; 0 or below keeps none; NaN never reports a drift.)doc"},
     {"PassiveAggressiveClassifier", "C", R"doc(Upper bound of a step (the aggressiveness). Range: a number above 0. Outside it: 0 never learns, and a negative C steps the wrong way.)doc"},
     {"PassiveAggressiveRegressor", "C", R"doc(Upper bound of a step (the aggressiveness). Range: a number above 0. Outside it: 0 never learns, and a negative C steps the wrong way.)doc"},
     {"PassiveAggressiveRegressor", "epsilon", R"doc(Residuals within epsilon leave the model unchanged. Range: a number, at least 0. Outside it: a negative value makes every sample move the model, by a larger step.)doc"},
     {"Perceptron", "learning_rate", R"doc(Step by which a mistake moves the weights of the true and the predicted label. Range: a number above 0. Outside it: 0 never learns, and a negative rate steps the wrong way.)doc"},
+    {"ROCAUC", "window_size", R"doc(Updates measured: the last window_size, or every update since the last reset when 0. Range: an integer, at least 0. Outside it: raises ValueError.)doc"},
     {"SGBRRegressor", "n_models", R"doc(Boosting stages of each booster; reaches boosters created after it is set. Range: an integer from 1 to 100000. Outside it: below 1 acts as 1; n_models x bag_size above 100000 makes learn_one raise ValueError.)doc"},
     {"SGBRRegressor", "learning_rate", R"doc(Shrinkage of each stage's contribution during training; predictions sum the stage outputs without it. Reaches boosters created after it is set. Range: a number above 0. Outside it: 0 or a negative rate stops the stages from correcting each other.)doc"},
     {"SGBRRegressor", "percentage_of_features", R"doc(Percentage of the features of the first sample that each stage sees (rounded; at least one, two when there are two or more features). Range: an integer from 1 to 100. Outside it: 0 or below gives one feature per stage, above 100 every feature.)doc"},

@@ -26,6 +26,11 @@ HOSTILE_FLOATS = st.sampled_from(
     [0.0, -0.0, -1.0, math.nan, math.inf, -math.inf, 1e308, -1e308, 5e-324, 1e-300, 2.0**31, 1e30]
 )
 HOSTILE_TEXTS = st.sampled_from(["", "unknown", "MC", "gïni ✓", "x" * 300, "\x00"])
+HOSTILE_LIMITS = st.sampled_from([
+    {}, {"a": (1.0, 0.0)}, {"a": (2.0, 2.0)}, {"a": (math.nan, 1.0)}, {"a": (0.0, math.inf)}, {"a": (0.0, 5e-324)},
+    {"a": (-1e308, 1e308)}, {"": (0.0, 1.0), "\x00": (-1.0, 1.0)}, {"a": (0.0,)}, {"a": "01"}, {1: (0.0, 1.0)},
+    [("a", (0.0, 1.0))], "a",
+])
 
 
 @dataclasses.dataclass(frozen=True)
@@ -42,6 +47,7 @@ class Param:
             "float": HOSTILE_FLOATS,
             "bool": st.sampled_from([True, False, 0, 1]),
             "text": HOSTILE_TEXTS,
+            "limits": HOSTILE_LIMITS,
         }[self.kind]
 
 
@@ -64,7 +70,8 @@ def t(*options: str) -> Param:
 @dataclasses.dataclass(frozen=True)
 class Row:
     kind: str  # classifier / regressor / transformer / label_metric / value_metric /
-    #            window_metric / detector / pipeline / wrapper (a regressor around a regressor)
+    #            window_metric / detector / pipeline / wrapper (a regressor around a regressor) /
+    #            anomaly (score_one, learn_one) / score_metric (update(label, score))
     params: dict[str, Param] = dataclasses.field(default_factory=dict)
     props: dict[str, Param] = dataclasses.field(default_factory=dict)
 
@@ -252,6 +259,28 @@ TABLE: dict[str, Row] = {
         {"alpha": f(0.9, 1.0), "beta": f(0.5, 0.9), "warm_start": i(0, 40)},
     ),
     "ScaledTargetRegressor": Row("wrapper"),
+    "DDM": Row(
+        "detector", {"min_num_instances": i(0, 40), "warning_level": f(1.0, 3.0), "out_control_level": f(1.0, 4.0)},
+        {"min_num_instances": i(0, 40), "warning_level": f(1.0, 3.0), "out_control_level": f(1.0, 4.0)},
+    ),
+    "HDDM_A": Row("detector", {"drift_confidence": CONF, "warning_confidence": CONF, "two_sided": b()}),
+    "HDDM_W": Row(
+        "detector", {"drift_confidence": CONF, "warning_confidence": CONF, "lambda_": f(0.01, 1.0), "two_sided": b()}
+    ),
+    "PageHinkley": Row(
+        "detector", {"min_instances": i(0, 40), "delta": f(0.0, 0.1), "threshold": f(0.0, 60.0), "alpha": f(0.5, 1.0)},
+        {"min_instances": i(0, 40), "delta": f(0.0, 0.1), "threshold": f(0.0, 60.0), "alpha": f(0.5, 1.0)},
+    ),
+    "KSWIN": Row("detector", {"alpha": CONF, "window_size": i(2, 60), "stat_size": i(1, 20), "seed": SEED}),
+    "NoChangeClassifier": Row("classifier"),
+    "MajorityClassClassifier": Row("classifier"),
+    "MeanRegressor": Row("regressor"),
+    "HalfSpaceTrees": Row(
+        "anomaly",
+        {"n_trees": i(1, 4), "height": i(1, 8), "window_size": i(1, 20), "seed": SEED,
+         "limits": Param("limits", st.one_of(st.none(), st.just({"a": (-1.0, 1.0), "ä": (0.0, 5.0)})))},
+    ),
+    "ROCAUC": Row("score_metric", {"window_size": i(0, 12)}),
 }
 
 #: The native modules whose classes the table lists, and every class of theirs by name.

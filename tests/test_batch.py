@@ -44,6 +44,8 @@ CLASSIFIERS = {
     "SGBTClassifier": lambda: core.SGBTClassifier(n_models=3),
     "ClassificationPipeline": lambda: core.ClassificationPipeline(
         [core.StandardScaler(), core.SelectKBest(k=2, use_abs=True)], core.HoeffdingTreeClassifier(grace_period=20)),
+    "NoChangeClassifier": lambda: extra.NoChangeClassifier(),
+    "MajorityClassClassifier": lambda: extra.MajorityClassClassifier(),
 }
 REGRESSORS = {
     "LinearRegression": lambda: core.LinearRegression(),
@@ -61,6 +63,7 @@ REGRESSORS = {
         core.RegressionPipeline([core.StandardScaler()], core.LinearRegression())),
     "ScaledTargetRegressor around a forest": lambda: extra.ScaledTargetRegressor(
         core.ARFRegressor(n_models=3, seed=1, grace_period=20)),
+    "MeanRegressor": lambda: extra.MeanRegressor(),
 }
 TRANSFORMERS = {
     "StandardScaler": lambda: core.StandardScaler(),

@@ -239,6 +239,9 @@ EVALUATIONS: list[tuple[str, Callable[[Any, Pause | None], Any]]] = [
     ("EDDM", lambda m, p: batch.prequential(m, *_rows(), metrics=[PythonMetric(p)], detector=core.EDDM(),
                                             every=100)),
     ("dict stream", lambda m, p: evaluate.prequential(m, _dicts(p), [core.Accuracy()], every=100, progress=False)),
+    ("DDM", lambda m, p: batch.prequential(m, *_rows(), metrics=[PythonMetric(p)], detector=extra.DDM(), every=100)),
+    ("KSWIN on dicts", lambda m, p: evaluate.prequential(m, _dicts(p), [core.Accuracy()], detector=extra.KSWIN(),
+                                                         every=100, progress=False)),
 ]
 
 @pytest.mark.parametrize("run", [r for _, r in EVALUATIONS], ids=[n for n, _ in EVALUATIONS])
@@ -264,6 +267,48 @@ def test_an_evaluation_refuses_other_threads_whichever_loop_runs_it(run):
         pause.resume.set()
         worker.join()
     assert pickle.dumps(model) == pickle.dumps(alone)
+
+
+@pytest.mark.parametrize("detector", [extra.DDM(), extra.HDDM_A(), extra.HDDM_W(), extra.PageHinkley(), extra.KSWIN()],
+                         ids=lambda d: type(d).__name__)
+def test_an_evaluation_claims_its_detector(detector):
+    pause = Pause()
+    worker = threading.Thread(target=lambda: batch.prequential(core.NaiveBayes(), *_rows(), detector=detector,
+                                                               metrics=[PythonMetric(pause)], every=100))
+    worker.start()
+    try:
+        assert pause.reached.wait(30), "the evaluation never paused"
+        for intrude in (lambda d: d.update(0.0), lambda d: d.drift_detected, lambda d: d.reset(), pickle.dumps):
+            with pytest.raises(RuntimeError, match="in use by a batch running in another thread"):
+                intrude(detector)
+    finally:
+        pause.resume.set()
+        worker.join()
+    detector.update(0.0)
+
+
+def test_an_anomaly_detector_in_a_batch_refuses_other_threads():
+    model = extra.HalfSpaceTrees(window_size=50)
+    with held_by_another_thread(model):
+        for call in (lambda m: m.score_one(X1), lambda m: m.learn_one(X1), lambda m: m.reset(), lambda m: m.ranges,
+                     copy.deepcopy, pickle.dumps, repr):
+            with pytest.raises(RuntimeError, match="this HalfSpaceTrees object is in use by a batch"):
+                call(model)
+        with pytest.raises(RuntimeError, match="this HalfSpaceTrees object is in use by a batch"):
+            batch.score_many(model, np.ones((3, 2)))
+    rng = np.random.default_rng(1)
+    X = rng.normal(size=(300_000, 2))
+    worker = threading.Thread(target=batch.score_many, args=(model, X))
+    worker.start()
+    refused = 0
+    while worker.is_alive():
+        try:
+            model.learn_one({"x0": 1.0})
+        except RuntimeError as exc:
+            assert "in use by a batch" in str(exc)
+            refused += 1
+    worker.join()
+    assert refused > 0
 
 
 def test_the_thread_running_a_python_loop_may_call_its_model():

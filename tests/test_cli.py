@@ -43,7 +43,8 @@ def test_default_run_compares_the_demo_learners_with_metrics_and_drifts(capsys, 
     doc = json.loads(out)
     assert doc["data"]["name"] == "agrawal" and doc["data"]["drift_points"] == [2000]
     names = [r["model"] for r in doc["results"]]
-    assert names == ["NaiveBayes", "StandardScaler | LogisticRegressionClassifier", "HoeffdingTreeClassifier",
+    assert names == ["MajorityClassClassifier", "NaiveBayes", "StandardScaler | LogisticRegressionClassifier",
+                     "HoeffdingTreeClassifier",
                      "HoeffdingAdaptiveTreeClassifier", "ARFClassifier", "SRPClassifier",
                      "LeveragingBaggingClassifier"]
     for r in doc["results"]:
@@ -148,7 +149,7 @@ def test_module_entry_point_runs():
 def test_every_offered_learner_builds_from_keywords_alone():
     from tarvo.learners import LEARNERS, learner_names
 
-    assert len(learner_names("classification")) == 14 and len(learner_names("regression")) == 10
+    assert len(learner_names("classification")) == 16 and len(learner_names("regression")) == 11
     for name, cls in LEARNERS.items():
         model = cls()
         model.learn_one({"a": 1.0}, 1)
@@ -196,7 +197,7 @@ def test_list_of_an_unknown_name_says_what_is_close(capsys):
         main(["list", "NaiveBayse"])
     assert info.value.code == 2
     assert capsys.readouterr().err == (
-        "python -m tarvo list: error: no learner or stream named 'NaiveBayse' (did you mean NaiveBayes?)\n")
+        "python -m tarvo list: error: no learner, detector or stream named 'NaiveBayse' (did you mean NaiveBayes?)\n")
 
 
 def _project():
@@ -403,7 +404,7 @@ needs_matplotlib = pytest.mark.skipif(__import__("importlib").util.find_spec("ma
 # (commands run first, the command, its exit status, a fragment of what it prints: on standard output
 # for status 0, else its one line on standard error)
 TOOLKIT_REPRODUCERS = [
-    pytest.param([], ["list", ""], 2, "python -m tarvo list: error: no learner or stream named ''",
+    pytest.param([], ["list", ""], 2, "python -m tarvo list: error: no learner, detector or stream named ''",
                  id="list of an empty name"),
     pytest.param([], ["evaluate", "--model", "NaiveBayes", "--samples", "300", "--plot", "{dir}/curve"], 0,
                  "learning curves: {dir}/curve.png", id="plot without a suffix", marks=needs_matplotlib),

@@ -202,7 +202,14 @@ def operations(name: str, with_writes: bool = True) -> st.SearchStrategy:
         ops += [st.tuples(st.just("update"), v, v)] * 3 + [st.tuples(st.just("get"), LABELS)]
     if kind == "detector":
         v = LABELS if name == "EDDM" else TARGETS
+        # Values within [0, 1] often, so that the detectors of a bounded mean take some.
+        if name != "EDDM":
+            v = st.one_of(v, st.floats(0.0, 1.0), st.sampled_from([0.0, 1.0]))
         ops += [st.tuples(st.just("update"), v)] * 3
+    if kind == "anomaly":
+        ops += [st.tuples(st.just("learn"), SAMPLES, st.none())] * 3 + [st.tuples(st.just("score"), SAMPLES)]
+    if kind == "score_metric":
+        ops += [st.tuples(st.just("update"), LABELS, TARGETS)] * 3 + [st.tuples(st.just("get"), LABELS)]
     return st.lists(st.one_of(*ops), max_size=25)
 
 
@@ -303,7 +310,8 @@ def apply(obj, op, names: Names):
         return copy, None
     if kind == "learn":
         x = names.sample(op[1])
-        if TABLE[type(obj).__name__].kind == "transformer" and "arg1" not in obj.learn_one.__doc__:
+        if TABLE[type(obj).__name__].kind == "anomaly" or (
+                TABLE[type(obj).__name__].kind == "transformer" and "arg1" not in obj.learn_one.__doc__):
             return obj, obj.learn_one(x)
         return obj, obj.learn_one(x, op[2])
     if kind == "predict":
@@ -314,6 +322,8 @@ def apply(obj, op, names: Names):
         return obj, out
     if kind == "transform":
         return obj, obj.transform_one(names.sample(op[1]))
+    if kind == "score":
+        return obj, obj.score_one(names.sample(op[1]))
     if kind == "order":
         return obj, obj.set_feature_order(op[1])
     if kind == "update":

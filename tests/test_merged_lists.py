@@ -28,7 +28,7 @@ def test_no_line_is_repeated(name):
 
 def test_package_exports_each_native_class_once():
     assert len(tarvo.__all__) == len(set(tarvo.__all__))
-    native = {n: m for m in (_tarvo_core, _tarvo_extra) for n in dir(m)
+    native = {n: getattr(m, n) for m in (_tarvo_core, _tarvo_extra) for n in dir(m)
               if isinstance(getattr(m, n), type) and not n.startswith("_")}
     assert set(tarvo.__all__) == set(native)
-    assert all(getattr(tarvo, n) is getattr(m, n) for n, m in native.items())
+    assert all(getattr(tarvo, n) is cls for n, cls in native.items())

@@ -29,6 +29,7 @@
 #include "../object_guard.hpp"
 #include "columns.hpp"
 #include "released_gil.hpp"
+#include "anomaly/half_space_trees.hpp"
 #include "core/chunk_learner.hpp"
 #include "core/classifier.hpp"
 #include "core/regressor.hpp"
@@ -75,6 +76,10 @@ std::shared_ptr<Interface> claimable(const py::handle& model, std::vector<const 
 }
 
 bool is_classifier(const py::handle& model) { return py::isinstance<IClassifier>(model); }
+
+// An anomaly detector of _tarvo_extra (false while that module is not loaded:
+// no object of its classes exists then).
+bool is_anomaly_detector(const py::handle& model) { return py::isinstance<HalfSpaceTrees>(model); }
 
 // One native metric of the evaluation, updated as the Python loop updates it:
 // update(y_true, y_pred), except WindowMetric's update(predicted, actual).
@@ -144,6 +149,7 @@ public:
     std::shared_ptr<IClassifier> classifier;
     std::shared_ptr<IRegressor> regressor;
     std::shared_ptr<ITransformer> transformer;
+    HalfSpaceTrees* anomaly = nullptr;  // kept alive by model_
     std::vector<Metric<int>> label_metrics;
     std::vector<Metric<double>> value_metrics;
     ADWIN* detector = nullptr;
@@ -190,6 +196,21 @@ Session::Session(py::object model, const py::list& metrics, py::object detector_
     std::vector<const void*> shared;
     if (py::isinstance<ITransformer>(model_)) {
         transformer = claimable<ITransformer>(model_, shared);
+    } else if (is_anomaly_detector(model_)) {
+        // The metrics (and detector) of its evaluation are updated in Python between the
+        // chunks of scores: they are only claimed here, those written in Python skipped.
+        shared.push_back(bindings::checked_object(model_));
+        anomaly = &model_.cast<HalfSpaceTrees&>();
+        auto* base = reinterpret_cast<PyTypeObject*>(py::detail::get_internals().instance_base);
+        for (const py::handle m : metrics) {
+            if (PyObject_TypeCheck(m.ptr(), base) != 0) {
+                const void* object = bindings::checked_object(m);
+                if (std::find(shared.begin(), shared.end(), object) != shared.end()) {
+                    throw py::value_error("batch: an object of the evaluation is given twice");
+                }
+                shared.push_back(object);
+            }
+        }
     } else if (is_classifier(model_)) {
         classifier = claimable<IClassifier>(model_, shared);
         label_metrics = native_metrics<int, Accuracy, MacroPrecision, MacroRecall, MacroF1, WindowMetric>(
@@ -220,6 +241,8 @@ std::vector<const void*> model_objects(const py::handle& model) {
     std::vector<const void*> shared;
     if (py::isinstance<ITransformer>(model)) {
         claimable<ITransformer>(model, shared);
+    } else if (is_anomaly_detector(model)) {
+        shared.push_back(bindings::checked_object(model));
     } else if (is_classifier(model)) {
         claimable<IClassifier>(model, shared);
     } else if (py::isinstance<IRegressor>(model)) {
@@ -331,7 +354,16 @@ void learn(Session& s, const std::vector<std::string>& names, const py::list& co
            const py::object& target, py::ssize_t start, py::ssize_t stop, py::ssize_t threads) {
     const Columns rows(names, columns, start, stop);
     const auto running = s.run();
-    if (s.transformer) {
+    if (s.anomaly) {
+        if (!target.is_none()) {
+            throw py::type_error("batch: an anomaly detector learns from the features alone");
+        }
+        const ReleasedGil nogil;
+        for (py::ssize_t r = start; r < stop; ++r) {
+            s.anomaly->learn_one(rows.row(r));
+            s.done = r + 1;
+        }
+    } else if (s.transformer) {
         const double* y = array_data<double>(target, stop, false, "y");
         const ReleasedGil nogil;
         for (py::ssize_t r = start; r < stop; ++r) {
@@ -370,8 +402,29 @@ void predict(Session& s, const std::vector<std::string>& names, const py::list& 
             o[r] = s.regressor->predict_one(rows.row(r));
             s.done = r + 1;
         }
+    } else if (s.anomaly) {
+        throw py::type_error("batch: an anomaly detector scores rows (score) and predicts nothing");
     } else {
         throw py::type_error("batch: a transformer predicts nothing");
+    }
+}
+
+// Each row's anomaly score, then the row learnt: score_one then learn_one.
+void score(Session& s, const std::vector<std::string>& names, const py::list& columns, const py::object& out,
+           py::ssize_t start, py::ssize_t stop) {
+    const Columns rows(names, columns, start, stop);
+    const auto running = s.run();
+    if (!s.anomaly) {
+        throw py::type_error("batch: only an anomaly detector scores rows");
+    }
+    double* o = array_data<double>(out, stop, true, "out");
+    if (o == nullptr) {
+        throw py::type_error("batch: score needs an output array");
+    }
+    const ReleasedGil nogil;
+    for (py::ssize_t r = start; r < stop; ++r) {
+        o[r] = s.anomaly->score_then_learn(rows.row(r));
+        s.done = r + 1;
     }
 }
 
@@ -530,7 +583,8 @@ py::tuple prequential(Session& s, const std::vector<std::string>& names, const p
                                             start, stop, first, o, runner ? &*runner : nullptr,
                                             s.done);
     }
-    throw py::type_error("batch: a transformer is not evaluated");
+    throw py::type_error(s.anomaly ? "batch: an anomaly detector is evaluated by scoring its rows (score)"
+                                   : "batch: a transformer is not evaluated");
 }
 
 }  // namespace
@@ -542,8 +596,8 @@ PYBIND11_MODULE(_tarvo_batch, m, pybind11::multiple_interpreters::not_supported(
     using namespace tarvo::batch;
     py::module_::import("_tarvo_core");  // the classes whose objects a session takes
     m.doc() =
-        "Rows of arrays through the objects of _tarvo_core in native code, without the GIL "
-        "(used by tarvo.batch). A Session claims a model (with an evaluation's metrics and "
+        "Rows of arrays through the objects of _tarvo_core (and the anomaly detectors of "
+        "_tarvo_extra) in native code, without the GIL (used by tarvo.batch). A Session claims a model (with an evaluation's metrics and "
         "detector) until close(); its methods take the rows [start, stop) of the named columns. "
         "A Claim claims a model and other objects for a loop written in Python, which runs in "
         "the claiming thread.";
@@ -564,11 +618,14 @@ PYBIND11_MODULE(_tarvo_batch, m, pybind11::multiple_interpreters::not_supported(
         .def("__exit__", [](Session& s, const py::args&) { s.close(); })
         .def("learn", &learn, py::arg("names"), py::arg("columns"), py::arg("target"),
              py::arg("start"), py::arg("stop"), py::arg("threads") = 1,
-             "Learn the rows in order (target: int32 labels, float64 targets, or None); a forest "
+             "Learn the rows in order (target: int32 labels, float64 targets, or None for a transformer "
+             "or an anomaly detector); a forest "
              "spreads its members' work over `threads` threads, to the same result.")
         .def("predict", &predict, py::arg("names"), py::arg("columns"), py::arg("out"),
              py::arg("start"), py::arg("stop"),
              "Write each row's prediction into out (int64 labels or float64 values).")
+        .def("score", &score, py::arg("names"), py::arg("columns"), py::arg("out"), py::arg("start"),
+             py::arg("stop"), "Write each row's anomaly score into out (float64), then learn the row.")
         .def("predict_proba", &predict_proba, py::arg("names"), py::arg("columns"),
              py::arg("start"), py::arg("stop"),
              "(sorted labels, probabilities with one column per label, 0.0 where absent).")

@@ -1,8 +1,9 @@
 """Tarvo: streaming (online) machine learning with a C++ core.
 
 Every class of the native module ``_tarvo_core``, and of ``_tarvo_extra`` (the
-classes beyond the core, such as the target wrapper ``ScaledTargetRegressor``),
-is re-exported here, so ``from tarvo import NaiveBayes`` and ``from _tarvo_core
+classes beyond the core: the target wrapper ``ScaledTargetRegressor``, more drift
+detectors, baselines and anomaly detection, also grouped in :mod:`tarvo.drift`,
+:mod:`tarvo.baselines` and :mod:`tarvo.anomaly`), is re-exported here, so ``from tarvo import NaiveBayes`` and ``from _tarvo_core
 import NaiveBayes`` name the same class. Learners are fed one sample at a time: a mapping from
 feature name to number, with an ``int`` label or a ``float`` target.
 """
@@ -73,6 +74,22 @@ from _tarvo_core import EDDM
 # Beyond the core: wrappers.
 from _tarvo_extra import ScaledTargetRegressor
 
+# Beyond the core: drift detectors (also in tarvo.drift).
+from _tarvo_extra import DDM
+from _tarvo_extra import HDDM_A
+from _tarvo_extra import HDDM_W
+from _tarvo_extra import PageHinkley
+from _tarvo_extra import KSWIN
+
+# Beyond the core: baselines (also in tarvo.baselines).
+from _tarvo_extra import NoChangeClassifier
+from _tarvo_extra import MajorityClassClassifier
+from _tarvo_extra import MeanRegressor
+
+# Beyond the core: anomaly detection (also in tarvo.anomaly).
+from _tarvo_extra import HalfSpaceTrees
+from _tarvo_extra import ROCAUC
+
 __all__ = [
     # interfaces
     "ITransformer",
@@ -130,6 +147,19 @@ __all__ = [
     "EDDM",
     # beyond the core: wrappers
     "ScaledTargetRegressor",
+    # beyond the core: drift detectors
+    "DDM",
+    "HDDM_A",
+    "HDDM_W",
+    "PageHinkley",
+    "KSWIN",
+    # beyond the core: baselines
+    "NoChangeClassifier",
+    "MajorityClassClassifier",
+    "MeanRegressor",
+    # beyond the core: anomaly detection
+    "HalfSpaceTrees",
+    "ROCAUC",
 ]
 
 __version__ = "0.1.0"

@@ -20,6 +20,7 @@ from typing import Any
 
 import _tarvo_core as core
 from tarvo._text_features import Encoded
+import _tarvo_extra as extra
 from tarvo.learners import task_of
 
 try:
@@ -27,7 +28,8 @@ try:
 except ImportError:  # pragma: no cover - a build without the batch module
     _native = None  # type: ignore[assignment]
 
-# Default metrics by task: (reported name, metric class, value passed to ``get`` or None).
+# Default metrics by task: (reported name, metric class, value passed to ``get`` or None; -1: the
+# class built over the last ``window`` samples, read with ``get()``).
 DEFAULT_METRICS: dict[str, list[tuple[str, type, int | None]]] = {
     "classification": [
         ("accuracy", core.Accuracy, None),
@@ -39,6 +41,10 @@ DEFAULT_METRICS: dict[str, list[tuple[str, type, int | None]]] = {
         ("rmse", core.RMSE, None),
         ("r2", core.R2, None),
         ("window_mae", core.WindowRegressionMetric, 0),
+    ],
+    "anomaly": [
+        ("roc_auc", extra.ROCAUC, None),
+        ("window_roc_auc", extra.ROCAUC, -1),
     ],
 }
 
@@ -66,13 +72,16 @@ def default_metrics(task: str, window: int = 1000) -> dict[str, Any]:
 
     Classification: ``accuracy``, ``macro_f1``, ``window_accuracy`` (over the
     last ``window`` samples); regression: ``mae``, ``rmse``, ``r2``,
-    ``window_mae``.
+    ``window_mae``; anomaly detection (the scores against the labels):
+    ``roc_auc``, ``window_roc_auc``.
     """
     metrics: dict[str, Any] = {}
     shared: dict[type, Any] = {}
     for name, cls, which in DEFAULT_METRICS[task]:
         if which is None:
             metrics[name] = cls()
+        elif which < 0:
+            metrics[name] = cls(window)
         else:
             if cls not in shared:
                 shared[cls] = cls(window)
@@ -222,21 +231,29 @@ def metric_targets(metrics: Mapping[str, Any] | Sequence[Any] | None) -> list[An
     return targets
 
 
+# Detectors of a bounded mean, fed values in [0, 1] only: a classifier's 0/1 errors, not a regressor's.
+_BOUNDED_DETECTORS: tuple[type, ...] = (core.EDDM, extra.DDM, extra.HDDM_A, extra.HDDM_W)
+
+
 def detector_feed(detector: Any, task: str) -> Callable[[Any, Any], None] | None:
     """The call that feeds ``detector`` a prediction's error, ``feed(y_true, y_pred)``, in the
     type its ``update`` takes: the 0/1 error of a classifier (an int for ``EDDM``, a float
-    otherwise) or a regressor's absolute error. None for no detector; TypeError naming
-    ``detector`` for an object that is none, or one that cannot watch the task's errors."""
+    otherwise), a regressor's absolute error, or an anomaly detector's score (in [0, 1]). None
+    for no detector; TypeError naming ``detector`` for an object that is none, or one that
+    cannot watch the task's errors (``EDDM``, ``DDM``, ``HDDM_A`` and ``HDDM_W`` watch values in
+    [0, 1]: a classifier's errors or anomaly scores; ``EDDM`` the errors only)."""
     if detector is None:
         return None
     if not callable(getattr(detector, "update", None)) or not hasattr(detector, "drift_detected"):
         raise TypeError(f"detector (of type {type(detector).__name__}) is not a drift detector: a detector "
                         "has update(value) and drift_detected")
     update = detector.update
+    if task == "anomaly" and not isinstance(detector, core.EDDM):
+        return lambda y, score: update(score)
+    if isinstance(detector, _BOUNDED_DETECTORS) and task != "classification":
+        raise TypeError(f"detector: {type(detector).__name__} watches a classifier's 0/1 errors; a regressor's "
+                        "errors are unbounded real numbers (use ADWIN, PageHinkley or KSWIN)")
     if isinstance(detector, core.EDDM):
-        if task != "classification":
-            raise TypeError("detector: EDDM watches a classifier's 0/1 errors; a regressor's errors are "
-                            "real numbers (use ADWIN)")
         return lambda y, y_pred: update(0 if y_pred == y else 1)
     if task == "classification":
         return lambda y, y_pred: update(0.0 if y_pred == y else 1.0)
@@ -247,7 +264,7 @@ def claim(model: Any, objects: Iterable[Any] = ()) -> contextlib.AbstractContext
     """Claims a native model with its parts (and the native objects among ``objects``) for a
     loop run in this thread: calls from other threads are refused, as during a batch, until
     the block ends. Nothing to claim for a model written in Python."""
-    natives = (core.IClassifier, core.IRegressor, core.ITransformer)
+    natives = (core.IClassifier, core.IRegressor, core.ITransformer, extra.HalfSpaceTrees)
     if _native is None or not isinstance(model, natives):
         return contextlib.nullcontext()
     return _native.Claim(model, list(objects))
@@ -289,6 +306,11 @@ def row_delay(delay: Sequence[Any], t: int) -> int:
     return int(k)
 
 
+def _features_only(learn_one: Callable[[Any], Any]) -> Callable[[Any, Any], Any]:
+    """``learn(x, y)`` for a model that learns from ``x`` alone (an anomaly detector)."""
+    return lambda x, _y: learn_one(x)
+
+
 def test_then_train(
     model: Any,
     samples: Iterable[tuple[Mapping[str, float], Any]],
@@ -318,6 +340,9 @@ def test_then_train(
     the model's categories (:class:`tarvo._text_features.Encoded`). The loop starts with the model
     itself and turns to the encoding at the first sample the model refuses for a text (or
     ``None``) value, so a stream of numbers runs at full speed.
+
+    An anomaly detector (task ``anomaly``) scores each sample (``score_one``), then learns it
+    (``learn_one(x)``); the metrics take ``(label, score)``.
     """
     delay = delay_argument(delay)
     if delay is not None:
@@ -336,8 +361,13 @@ def test_then_train(
     rows: Iterator[tuple[Mapping[str, float], Any]] = iter(samples)
     n = 0
     with claim(model, [*metric_targets(metrics), detector]):
-        switch = _Switch(model, text)
-        predict, learn = model.predict_one, model.learn_one
+        switch = _Switch(model, text and result.task != "anomaly")
+        predict: Callable[[Any], Any]
+        learn: Callable[[Any, Any], Any]
+        if result.task == "anomaly":
+            predict, learn = model.score_one, _features_only(model.learn_one)
+        else:
+            predict, learn = model.predict_one, model.learn_one
         start = time.perf_counter()
         try:
             if limit != 0 and classification and hasattr(model, "predict_proba_one"):

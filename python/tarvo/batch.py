@@ -21,6 +21,8 @@ within 32 bits, labels keep their values; otherwise they are numbered 0, 1, 2, .
 in order of first appearance. The numbering lives with the model (it pickles and
 copies with it; :func:`class_labels` returns it), and predictions come back as the
 original labels, in an array of the labels' dtype.
+An anomaly detector (``HalfSpaceTrees``) scores rows with :func:`score_many`, each
+before it learns it, and learns them with :func:`learn_many`, without ``y``.
 
 The native code runs without the GIL, so Python threads can train several
 models at once. The forests also spread their members over threads of their own
@@ -45,11 +47,13 @@ import _tarvo_core as core
 from tarvo import _labels as labels_rule
 from tarvo import _text_features as text_features
 from tarvo._text_features import IDENTIFIER_RUN
+import _tarvo_extra as extra
 from tarvo import _target_scale
 from tarvo._prequential import (
     PrequentialResult,
     claim,
     Windowed,
+    bind_metrics,
     count_argument,
     default_metrics,
     delay_argument,
@@ -71,6 +75,7 @@ __all__ = [
     "class_labels",
     "default_threads",
     "learn_many",
+    "score_many",
     "predict_many",
     "predict_proba_many",
     "transform_many",
@@ -179,6 +184,22 @@ def _check_names(names: list[str], what: str) -> None:
         seen.add(name)
 
 
+def _anomaly_labels(y: Any, n: int) -> np.ndarray:
+    """An anomaly detector's labels (0 normal, any other whole number an anomaly) as int32."""
+    arr = np.asarray(y.to_numpy() if hasattr(y, "to_numpy") and not isinstance(y, np.ndarray) else y)
+    if arr.ndim != 1:
+        raise ValueError(f"y must be 1-D, got {arr.ndim} dimension(s)")
+    if arr.shape[0] != n:
+        raise ValueError(f"y has {arr.shape[0]} values for {n} rows of X")
+    if arr.dtype.kind not in "fiub":
+        raise TypeError(f"y holds {arr.dtype} values; an anomaly detector's labels must be whole numbers")
+    if arr.dtype.kind == "f" and n and not (np.isfinite(arr).all() and (arr == np.floor(arr)).all()):
+        raise ValueError("y: an anomaly detector's labels must be whole numbers (0 normal, another an anomaly)")
+    if n and arr.dtype.kind != "b" and (arr.min() < INT32_MIN or arr.max() > INT32_MAX):
+        raise ValueError("y: a label lies outside the 32-bit integer range")
+    return arr.astype(np.int32)
+
+
 def _labels(y: Any, n: int, task: str) -> np.ndarray:
     """``y`` checked: float64 targets, or a classifier's labels as a 1-D array of their own values
     (turned into the integers the model learns by :func:`_learnt_labels`)."""
@@ -245,13 +266,20 @@ def _is_missing(value: Any) -> bool:
     return value is None or type(value).__name__ == "NAType" or (isinstance(value, float) and math.isnan(value))
 
 
+#: The anomaly detectors: ``score_many`` scores their rows, ``learn_many`` learns them without targets.
+ANOMALY_DETECTORS: tuple[type, ...] = (extra.HalfSpaceTrees,)
+
+
 def _kind(model: Any) -> str:
-    """``classification``, ``regression`` or ``transform``; TypeError for anything else."""
+    """``classification``, ``regression``, ``transform`` or ``anomaly``; TypeError for anything else."""
     if isinstance(model, core.ITransformer):
         return "transform"
+    if isinstance(model, ANOMALY_DETECTORS):
+        return "anomaly"
     if isinstance(model, (core.IClassifier, core.IRegressor)):
         return task_of(model)
-    raise TypeError(f"model must be a tarvo learner, transformer or pipeline, not {type(model).__name__}")
+    raise TypeError(f"model must be a tarvo learner, transformer, pipeline or anomaly detector, not "
+                    f"{type(model).__name__}")
 
 
 def _needs_target(model: Any) -> bool:
@@ -458,7 +486,8 @@ def _threads_argument(threads: int | None) -> int:
 
 def learn_many(model: Any, X: Any, y: Any = None, *, columns: Sequence[str] | None = None,
                threads: int | None = None) -> None:
-    """Learn the rows of ``X`` in order (with ``y`` for learners and ``SelectKBest``).
+    """Learn the rows of ``X`` in order (with ``y`` for learners and ``SelectKBest``; an anomaly
+    detector learns from the rows alone).
 
     ``threads``: how many threads the members of a forest (``ARFClassifier``,
     ``ARFRegressor``, ``SRPClassifier``, ``SRPRegressor``, ``LeveragingBaggingClassifier``,
@@ -474,7 +503,7 @@ def learn_many(model: Any, X: Any, y: Any = None, *, columns: Sequence[str] | No
     kind = _kind(model)
     names, cols, n = _features(X, columns)
     threads = _threads_argument(threads)
-    if kind == "transform" and not _needs_target(model):
+    if kind == "anomaly" or (kind == "transform" and not _needs_target(model)):
         if y is not None:
             raise TypeError(f"y: {type(model).__name__} learns from the features alone; leave y out")
         target = None
@@ -512,6 +541,29 @@ def learn_many(model: Any, X: Any, y: Any = None, *, columns: Sequence[str] | No
     _run_chunks(n, step)
 
 
+def score_many(model: Any, X: Any, *, columns: Sequence[str] | None = None) -> np.ndarray:
+    """Each row's anomaly score, made before the row is learnt: ``score_one(x)`` then
+    ``learn_one(x)`` for each row in order, so the detector has learnt every row afterwards.
+    Use :func:`learn_many` to learn rows without scoring them."""
+    if _kind(model) != "anomaly":
+        raise TypeError(f"model: {type(model).__name__} is not an anomaly detector")
+    names, cols, n = _features(X, columns)
+    out = np.empty(n, dtype=np.float64)
+    if native is not None:
+        with native.Session(model) as session:
+            _run_chunks(n, lambda a, b: session.score(names, cols, out, a, b), session)
+        return out
+    score, learn = model.score_one, model.learn_one
+
+    def step(a: int, b: int) -> None:
+        for r, x in zip(range(a, b), _rows(names, cols, a, b)):
+            out[r] = score(x)
+            learn(x)
+
+    _run_chunks(n, step)
+    return out
+
+
 def predict_many(model: Any, X: Any, *, columns: Sequence[str] | None = None) -> np.ndarray:
     """Each row's prediction: floats for a regressor; for a classifier, its labels as it learnt
     them through this module (an array of the labels' dtype: texts for text labels, see
@@ -519,6 +571,8 @@ def predict_many(model: Any, X: Any, *, columns: Sequence[str] | None = None) ->
     kind = _kind(model)
     if kind == "transform":
         raise TypeError(f"model: {type(model).__name__} is a transformer; use transform_many")
+    if kind == "anomaly":
+        raise TypeError(f"model: {type(model).__name__} is an anomaly detector; use score_many")
     names, cols, n = _features(X, columns)
     out = np.empty(n, dtype=np.int64 if kind == "classification" else np.float64)
     text = _has_text(cols, model)
@@ -641,6 +695,71 @@ def _delays(delay: Any) -> list[int] | None:
     return values.tolist() if values.any() else None
 
 
+def _score_rows(model: Any, names: list[str], cols: list[np.ndarray], labels: np.ndarray, metrics: Any, *,
+                every: int, detector: Any, predictions: bool, name: str | None, progress: bool,
+                cancel: Any) -> Any:
+    """An anomaly detector's prequential evaluation: the rows scored then learnt natively, chunk by
+    chunk, and the metrics (and detector) fed ``(label, score)`` in Python after each chunk, in
+    row order; the curve is read every ``every`` rows. Everything is claimed for the run."""
+    n = len(labels)
+    getters, updaters = bind_metrics(metrics)  # TypeError naming a metric that is none, before any row
+    feed = detector_feed(detector, "anomaly")
+    result = new_result(model, name)
+    result.curve = {metric: [] for metric, _ in getters}
+    scores = np.empty(n, dtype=np.float64)
+    targets = labels.tolist()
+
+    def record(count: int) -> None:
+        result.steps.append(count)
+        for metric, get in getters:
+            result.curve[metric].append(get())
+
+    def rows(session: Any, a: int, b: int) -> None:
+        if session is not None:
+            session.score(names, cols, scores, a, b)
+        else:
+            for r, x in zip(range(a, b), _rows(names, cols, a, b)):
+                scores[r] = model.score_one(x)
+                model.learn_one(x)
+
+    def step(session: Any, a: int, b: int) -> None:
+        while a < b:  # never across a multiple of `every`, where the curve is read
+            stop = min(b, (a // every + 1) * every)
+            rows(session, a, stop)
+            for r in range(a, stop):
+                score, label = float(scores[r]), targets[r]
+                for update in updaters:
+                    update(label, score)
+                if feed is not None:
+                    feed(label, score)
+                    if detector.drift_detected:
+                        result.drifts.append(r + 1)
+            if stop % every == 0:
+                record(stop)
+            a = stop
+
+    bar = progress_bar(progress, n, result.model)
+    start = time.perf_counter()
+    try:
+        if native is not None:
+            with native.Session(model, [*metric_targets(metrics), *([detector] if detector is not None else [])]) \
+                    as session:
+                _run_chunks(n, lambda a, b: step(session, a, b), session, bar.update if bar is not None else None,
+                            cancel, align=every)
+        else:
+            _run_chunks(n, lambda a, b: step(None, a, b), None, bar.update if bar is not None else None, cancel,
+                        align=every)
+    finally:
+        result.elapsed = time.perf_counter() - start
+        if bar is not None:
+            bar.close()
+    result.n_samples = n
+    if not result.steps or result.steps[-1] != n:
+        record(n)
+    result.final = {metric: values[-1] for metric, values in result.curve.items()}
+    return (result, scores) if predictions else result
+
+
 def _native_metrics(named: list[tuple[str, Any]]) -> bool:
     natives = (core.Accuracy, core.MacroPrecision, core.MacroRecall, core.MacroF1, core.MAE, core.RMSE,
                core.R2, core.WindowMetric, core.WindowRegressionMetric)
@@ -675,6 +794,12 @@ def prequential(
     ``predictions=True``, ``(result, predictions)``, each row's prediction made before the
     row is learnt (the first row's untrained answer included).
 
+    An anomaly detector (``HalfSpaceTrees``) is evaluated on labelled rows (``y``: a non-zero
+    label marks an anomaly): each row is scored, then learnt, as :func:`score_many` does it,
+    and the metrics take ``(label, score)`` (by default ``roc_auc`` and ``window_roc_auc``);
+    ``detector=True`` means none for it, and a detector given watches the scores. The
+    predictions are the scores.
+
     ``threads``: how many threads a forest's members or a booster's stages learn on, as in
     :func:`learn_many`; the result is the same for any count.
 
@@ -691,7 +816,7 @@ def prequential(
         raise TypeError(f"model: {type(model).__name__} is a transformer, not a learner")
     every = count_argument("every", every, 1)
     names, cols, n = _features(X, columns)
-    target = _labels(y, n, kind)
+    target = _anomaly_labels(y, n) if kind == "anomaly" else _labels(y, n, kind)
     threads = _threads_argument(threads)
     delay = delay_argument(delay, n)
     if delay is not None and not isinstance(delay, int):
@@ -703,9 +828,12 @@ def prequential(
             raise ValueError(f'metrics must be "default", None, or metric objects, got {metrics!r}')
         metrics = default_metrics(kind)
     if detector is True:
-        detector = core.ADWIN(0.002)
+        detector = None if kind == "anomaly" else core.ADWIN(0.002)
     elif detector is False:
         detector = None
+    if kind == "anomaly":
+        return _score_rows(model, names, cols, target, metrics, every=every, detector=detector,
+                           predictions=predictions, name=name, progress=progress, cancel=cancel)
     named = named_metrics(metrics)  # TypeError naming a metric that is none, before any row
     detector_feed(detector, kind)  # the same for the detector
     use_native = native is not None and _native_metrics(named) and (detector is None or isinstance(detector, core.ADWIN)) \

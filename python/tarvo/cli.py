@@ -31,6 +31,11 @@ from typing import Any, NoReturn
 
 from tarvo import (
     ADWIN,
+    DDM,
+    EDDM,
+    HDDM_A,
+    HDDM_W,
+    KSWIN,
     IClassifier,
     IRegressor,
     ARFClassifier,
@@ -43,9 +48,12 @@ from tarvo import (
     LeveragingBaggingRegressor,
     LinearRegression,
     LogisticRegressionClassifier,
+    MajorityClassClassifier,
     MaxAbsScaler,
+    MeanRegressor,
     MinMaxScaler,
     NaiveBayes,
+    PageHinkley,
     RegressionPipeline,
     SRPClassifier,
     ScaledTargetRegressor,
@@ -64,10 +72,12 @@ from tarvo.stream import GENERATORS, ClassLabels, DataError, iter_csv
 
 PROG = "python -m tarvo"
 
-#: Learners compared when no ``--model`` is given, by task: (class, ``--scale`` kind or None). On one
-#: thread the classification set takes about a quarter of a minute on the demo stream.
+#: Learners compared when no ``--model`` is given, by task: (class, ``--scale`` kind or None); a
+#: baseline first, the floor the others should beat. On one thread the classification set takes
+#: about a quarter of a minute on the demo stream.
 DEMO_LEARNERS: dict[str, tuple[tuple[type, str | None], ...]] = {
     "classification": (
+        (MajorityClassClassifier, None),
         (NaiveBayes, None),
         (LogisticRegressionClassifier, "standard"),
         (HoeffdingTreeClassifier, None),
@@ -77,6 +87,7 @@ DEMO_LEARNERS: dict[str, tuple[tuple[type, str | None], ...]] = {
         (LeveragingBaggingClassifier, None),
     ),
     "regression": (
+        (MeanRegressor, None),
         (LinearRegression, "standard"),
         (HoeffdingTreeRegressor, None),
         (ARFRegressor, None),
@@ -109,6 +120,12 @@ SCALES_TO = {"standard": "mean 0, variance 1", "minmax": "[0, 1]", "maxabs": "[-
 PIPELINES: dict[str, type] = {"classification": ClassificationPipeline, "regression": RegressionPipeline}
 #: How the table marks a learner run with --scale-target.
 SCALED_TARGET = "[scaled target]"
+
+#: ``--detector`` choices: the drift detector fed each learner's errors (ADWIN takes --drift-delta).
+DETECTORS: dict[str, type] = {cls.__name__: cls for cls in (ADWIN, EDDM, DDM, HDDM_A, HDDM_W, PageHinkley, KSWIN)}
+#: The detectors of a bounded mean: they watch a classifier's 0/1 errors, not a regressor's.
+BOUNDED_DETECTORS = ("EDDM", "DDM", "HDDM_A", "HDDM_W")
+DEFAULT_DRIFT_DELTA = 0.002
 
 DEMO_DATA = "agrawal"
 DEFAULT_SAMPLES = 50_000
@@ -271,8 +288,11 @@ def build_parser(prog: str = PROG) -> argparse.ArgumentParser:
     ev.add_argument("--seed", type=int, default=42, help="seed of the synthetic stream (default 42)")
     ev.add_argument("--every", type=int, metavar="N", help="read the learning curve every N samples")
     ev.add_argument("--window", type=int, default=1000, metavar="N", help="window of the windowed metrics")
-    ev.add_argument("--drift-delta", type=float, default=0.002, metavar="D",
-                    help="delta of the ADWIN detector fed each learner's errors (default 0.002)")
+    ev.add_argument("--detector", choices=list(DETECTORS), default="ADWIN",
+                    help="the drift detector fed each learner's errors, at its defaults (default ADWIN; "
+                    "EDDM, DDM, HDDM_A and HDDM_W watch a classifier's 0/1 errors only)")
+    ev.add_argument("--drift-delta", type=float, default=None, metavar="D",
+                    help=f"delta of the ADWIN detector (default {DEFAULT_DRIFT_DELTA})")
     ev.add_argument("--no-drift", action="store_true", help="run no drift detector")
     ev.add_argument("--plot", metavar="PATH", help="write the learning curves (needs matplotlib); the format "
                     "follows the suffix, and a PATH without one gets .png")
@@ -798,8 +818,11 @@ def _check_options(args: argparse.Namespace) -> None:
         raise UsageError(f"--skip must be at least 0, got {args.skip}")
     if not 1 <= args.window <= _INT32_MAX:
         raise UsageError(f"--window must be between 1 and {_INT32_MAX:,}, got {args.window:,}")
-    if not (math.isfinite(args.drift_delta) and 0.0 < args.drift_delta <= 1.0):
-        raise UsageError(f"--drift-delta must be a number in (0, 1], got {args.drift_delta}")
+    if args.drift_delta is not None:
+        if args.detector != "ADWIN":
+            raise UsageError(f"--drift-delta sets ADWIN's delta; --detector {args.detector} runs at its defaults")
+        if not (math.isfinite(args.drift_delta) and 0.0 < args.drift_delta <= 1.0):
+            raise UsageError(f"--drift-delta must be a number in (0, 1], got {args.drift_delta}")
     if args.seed < 0:
         raise UsageError(f"--seed must be at least 0, got {args.seed}")
     if args.json and args.json != "-":
@@ -859,6 +882,11 @@ def list_everything(prog: str = PROG) -> str:
     lines.append(f"  {'ScaledTargetRegressor':<34}{_summary(ScaledTargetRegressor)}")
     lines.append(_wrapped(["for LinearRegression, BayesianLinearRegression and PassiveAggressiveRegressor on a "
                            "target whose standard deviation is well above 10"], 6))
+    lines.append("\nDrift detectors (--detector NAME, at its defaults: fed each learner's errors):")
+    for name, cls in DETECTORS.items():
+        watches = "0/1 errors" if name in BOUNDED_DETECTORS else "any errors"
+        lines.append(f"  {name:<34}{_summary(cls)} ({watches})")
+        lines.append(_wrapped([str(p) for p in _signature.parameters(cls) or []], 6))
     lines.append("\nStreams (--data NAME or a CSV file; --data-param KEY=VALUE sets a parameter, --samples and "
                  "--seed the length and seed):")
     described = dict(line.split(None, 1) for line in STREAMS_HELP.splitlines()[1:] if line.strip())
@@ -877,11 +905,12 @@ def describe(name: str) -> str:
     if name == ScaledTargetRegressor.__name__:
         return (f"{name}: {_summary(ScaledTargetRegressor)} (regression; --scale-target wraps every regression "
                 "--model in it)\n  regressor: the --model it wraps\n")
-    cls = LEARNERS.get(name)
+    cls = LEARNERS.get(name) or DETECTORS.get(name)
     if cls is None:
-        known = [*learner_names(), *GENERATORS, ScaledTargetRegressor.__name__]
-        raise UsageError(f"no learner or stream named {name!r}{_did_you_mean(name, known)}")
-    lines = [f"{name}: {_summary(cls)} ({task_of_class(cls)})"]
+        known = [*learner_names(), *GENERATORS, ScaledTargetRegressor.__name__, *DETECTORS]
+        raise UsageError(f"no learner, detector or stream named {name!r}{_did_you_mean(name, known)}")
+    kind = "drift detector" if name in DETECTORS else task_of_class(cls)
+    lines = [f"{name}: {_summary(cls)} ({kind})"]
     table = param_table.params_of(name)
     if table is None:  # a learner the parameter table does not know: its signature only
         lines += [f"  {p}" for p in _signature.parameters(cls) or []]
@@ -1024,7 +1053,16 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
         for choice, _ in resolved:
             choice.scale_target = choice.loaded is None  # a loaded learner runs as it was saved
     every = args.every or (max(1, min(1000, source.n_samples // 100)) if source.n_samples else 1000)
-    detector_cls = None if args.no_drift else ADWIN
+    detector_cls = None if args.no_drift else DETECTORS[args.detector]
+    delta = args.drift_delta if args.drift_delta is not None else DEFAULT_DRIFT_DELTA
+    if detector_cls is not None and task != "classification" and args.detector in BOUNDED_DETECTORS:
+        raise UsageError(f"--detector {args.detector} watches a classifier's 0/1 errors; a regressor's errors are "
+                         "unbounded (use ADWIN, PageHinkley or KSWIN)")
+
+    def new_detector() -> Any:
+        return ADWIN(delta) if detector_cls is ADWIN else detector_cls()
+
+    detector_text = f"ADWIN(delta={delta})" if detector_cls is ADWIN else repr(new_detector()) if detector_cls else ""
     models = [_build(choice, cls) for choice, cls in resolved]  # every --param checked before the first run
     _warn_target_scale(models, [choice for choice, _ in resolved], source, task)
 
@@ -1063,7 +1101,7 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
                 every=every,
                 max_samples=args.samples if source.task is None else None,
                 progress=not args.no_progress and jobs == 1,
-                detector=detector_cls(args.drift_delta) if detector_cls is not None else None,
+                detector=new_detector() if detector_cls is not None else None,
                 name=name,
                 cancel=cancel,
                 threads=threads,
@@ -1113,7 +1151,7 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
             print(f"saved {type(model).__name__}: {path}", file=out)
     if detector_cls is not None:
         errors = "0/1 errors" if task == "classification" else "absolute errors"
-        print(f"\nDrift detected by ADWIN(delta={args.drift_delta}) on each learner's {errors}, at samples:", file=out)
+        print(f"\nDrift detected by {detector_text} on each learner's {errors}, at samples:", file=out)
         print(format_drifts(results), file=out)
         if not delay and delay_column is None and any(r.first_scored == 2 for r in results):
             print("(a fresh classifier's first sample only trains it: its detector's update n is sample n + 1)",
@@ -1136,7 +1174,8 @@ def evaluate(args: argparse.Namespace, out: Any = None) -> int:
             # The learnt integer of each class label (as JSON keys, texts) and the label it stands for.
             "labels": {str(code): name for code, name in source.labels.names.items()}
             if source.labels is not None else None,
-            "drift_detector": {"class": "ADWIN", "delta": args.drift_delta} if detector_cls is not None else None,
+            "drift_detector": None if detector_cls is None else {"class": "ADWIN", "delta": delta}
+            if detector_cls is ADWIN else {"class": args.detector, "repr": detector_text},
             "results": [
                 {**r.to_dict(), "class": choice.class_name, "params": choice.params, "scale": choice.scale,
                  "scale_target": choice.scale_target, "loaded": choice.path, "repr": repr(model)}

@@ -43,8 +43,9 @@ __all__ = ["DEFAULT_METRICS", "PrequentialResult", "TargetScaleWarning", "Window
 
 
 def _batch_ready(model: Any) -> bool:
-    """Whether the native batch loop can run ``model`` (a native learner or pipeline)."""
-    return batch.native is not None and isinstance(model, (core.IClassifier, core.IRegressor))
+    """Whether the native batch loop can run ``model`` (a native learner, pipeline or anomaly detector)."""
+    return batch.native is not None and isinstance(model, (core.IClassifier, core.IRegressor,
+                                                           *batch.ANOMALY_DETECTORS))
 
 
 def prequential(
@@ -64,7 +65,11 @@ def prequential(
     """Test-then-train ``model`` on ``stream``, scoring each prediction before learning the sample.
 
     Args:
-        model: any learner with ``predict_one(x)`` and ``learn_one(x, y)``.
+        model: any learner with ``predict_one(x)`` and ``learn_one(x, y)``, or an anomaly
+            detector (``score_one(x)``, ``learn_one(x)``), evaluated on labelled samples: each is
+            scored, then learnt, and the metrics take ``(label, score)``, a non-zero label
+            marking an anomaly (see :func:`default_metrics`, task ``"anomaly"``); a detector
+            given watches the scores.
         stream: ``(x, y)`` pairs, for example a generator of :mod:`tarvo.stream`.
         metrics: metric objects by reported name, or a sequence of them (named
             after their class); ``None`` scores nothing.

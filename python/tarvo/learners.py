@@ -31,11 +31,14 @@ LEARNERS: dict[str, type] = {
 
 
 def task_of_class(cls: type) -> str:
-    """``"classification"`` or ``"regression"``: by the native interface, else by duck typing."""
+    """``"classification"``, ``"regression"`` or ``"anomaly"`` (an anomaly detector: ``score_one``
+    and no ``predict_one``): by the native interface, else by duck typing."""
     if issubclass(cls, IClassifier):
         return "classification"
     if issubclass(cls, IRegressor):
         return "regression"
+    if hasattr(cls, "score_one") and not hasattr(cls, "predict_one"):
+        return "anomaly"
     return "classification" if hasattr(cls, "predict_proba_one") else "regression"
 
 

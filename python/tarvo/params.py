@@ -152,6 +152,23 @@ def _depth(default: int, meaning: str = "Leaves at this depth are not split (the
     return Param("max_depth", "int", default, meaning, low=1, outside="0 or less keeps the root a leaf")
 
 
+def _hddm(lambda_: bool = False) -> tuple[Param, ...]:
+    """The parameters of HDDM_A and, with ``lambda_``, HDDM_W."""
+    average = "weighted average" if lambda_ else "average"
+    out = (
+        Param("drift_confidence", "float", 0.001, f"The chance allowed of a false drift in one test of the "
+              f"{average}: smaller waits for more evidence.", low=0, high=1, low_open=True, high_open=True,
+              outside="raises ValueError"),
+        Param("warning_confidence", "float", 0.005, "The same for the warning; above drift_confidence, so that "
+              "the warning comes first.", low=0, high=1, low_open=True, high_open=True, outside="raises ValueError"),
+    )
+    if lambda_:
+        out += (Param("lambda_", "float", 0.05, "Weight of the newest value in the moving averages: larger "
+                      "forgets faster.", low=0, high=1, low_open=True, outside="raises ValueError"),)
+    return out + (Param("two_sided", "bool", False, "Also report a fall of the mean; by default only a rise "
+                        "(more errors) counts."),)
+
+
 def _delta(name: str, default: float, meaning: str) -> Param:
     return Param(name, "float", default, meaning, low=0, high=1, low_open=True, high_open=True,
                  outside=_ADWIN_OUTSIDE)
@@ -549,6 +566,57 @@ def _table() -> dict[str, ClassParams]:
             Param("beta", "float", 0.9, "Drift threshold on the same ratio; at most alpha.", low=0, high=1,
                   low_open=True, outside="above alpha raises ValueError; 0 or below never reports a drift"),
         ),
+        "DDM": (
+            Param("min_num_instances", "int", 30, "Updates before the test starts: it runs from this update on.",
+                  low=1, outside="0 or less tests from the first update"),
+            Param("warning_level", "float", 2.0, "Deviations s_min above the least p + s that raise the warning; "
+                  "at most out_control_level, or the warning never shows.", low=1, low_open=True,
+                  outside="1 or below warns at every update once a minimum is kept"),
+            Param("out_control_level", "float", 3.0, "Deviations s_min above the least p + s that raise a drift.",
+                  low=1, low_open=True, outside="1 or below reports a drift as soon as a minimum is kept"),
+        ),
+        "HDDM_A": _hddm(),
+        "HDDM_W": _hddm(lambda_=True),
+        "PageHinkley": (
+            Param("min_instances", "int", 30, "Updates before a drift can be reported.", low=1,
+                  outside="0 or less can report from the first update"),
+            Param("delta", "float", 0.005, "The rise of the mean tolerated: each value adds its excess over the "
+                  "mean less delta to the sum.", low=0, outside="a negative value lets a steady stream drift"),
+            Param("threshold", "float", 50.0, "A drift when the sum stands more than this above its minimum: "
+                  "larger waits for a larger or longer rise.", low=0, low_open=True,
+                  outside="0 or below reports a drift at the first rise"),
+            Param("alpha", "float", 1.0 - 0.0001, "Fading factor of the sum: 1 keeps every past deviation, smaller "
+                  "lets old ones fade.", low=0, high=1, low_open=True,
+                  outside="above 1 lets old deviations grow; 0 or below keeps none; NaN never reports a drift"),
+        ),
+        "KSWIN": (
+            Param("alpha", "float", 0.005, "Significance of the Kolmogorov-Smirnov test: smaller waits for a "
+                  "larger difference.", low=0, high=1, low_open=True, high_open=True,
+                  outside="raises ValueError"),
+            Param("window_size", "int", 100, "Values kept in the window; at least twice stat_size.", low=2,
+                  outside="below twice stat_size raises ValueError"),
+            Param("stat_size", "int", 30, "Newest values compared with as many older values drawn from the "
+                  "window.", low=1, outside="below 1 raises ValueError"),
+            _seed(0, "Seed of the draws of older values; re-seeded at reset()."),
+        ),
+        "NoChangeClassifier": (), "MajorityClassClassifier": (), "MeanRegressor": (),
+        "HalfSpaceTrees": (
+            Param("n_trees", "int", 25, "Number of trees; a sample costs n_trees times height steps.", low=1,
+                  high=10000, outside="raises ValueError"),
+            Param("height", "int", 15, "Levels below the root of every tree.", low=1, high=40,
+                  outside="raises ValueError"),
+            Param("window_size", "int", 250, "Samples per window: the reference profile is the last complete "
+                  "window, and the profiles swap every window_size samples learnt.", low=1,
+                  outside="raises ValueError"),
+            _seed(0, "Seed of the trees' split features and work ranges."),
+            Param("limits", "dict[str, tuple[float, float]] | None", None, "Each feature's range (low, high), "
+                  "which scales it to [0, 1]; None learns the ranges from the first window. A limit that is not "
+                  "two finite numbers with low < high raises ValueError."),
+        ),
+        "ROCAUC": (
+            Param("window_size", "int", 0, "Updates measured: the last window_size, or every update since the "
+                  "last reset when 0.", low=0, outside="raises ValueError"),
+        ),
     }
     settings = _settings(ht)
     return {name: ClassParams(name, params, settings.get(name, ())) for name, params in entries.items()}
@@ -582,6 +650,10 @@ TABLE: Mapping[str, ClassParams] = _table()
 
 #: Read-only properties, by class and name: their docstrings (the writable ones are in the table).
 PROPERTIES: Mapping[str, Mapping[str, str]] = {
+    "HalfSpaceTrees": {
+        "limits": "The feature ranges given, name -> (low, high), or None when the ranges are learnt from the "
+        "first window (read-only).",
+    },
     "ScaledTargetRegressor": {
         "regressor": "The wrapped regressor, shared with the caller (read-only).",
         "n_targets": "Number of targets learnt since construction or the last reset() (read-only).",
