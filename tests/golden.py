@@ -1,4 +1,4 @@
-"""Golden digests: what every class of _tarvo_core answers, step by step, on fixed seeded
+"""Golden digests: what every class of _tarvo_core and _tarvo_extra answers, step by step, on fixed seeded
 streams, and the bytes it saves at the end, kept as short digests in tests/golden/.
 
 Three kinds of stream drive each learner and transformer:
@@ -30,6 +30,7 @@ from typing import Any
 import numpy as np
 
 import _tarvo_core as core
+import _tarvo_extra as extra
 
 FIXTURE = Path(__file__).with_name("golden") / "digests.json"
 ROWS = 240
@@ -80,7 +81,21 @@ MAKE: dict[str, Callable[[], Any]] = {
     "WindowRegressionMetric": lambda: core.WindowRegressionMetric(25),
     "ADWIN": lambda: core.ADWIN(0.01),
     "EDDM": core.EDDM,
+    "ScaledTargetRegressor": lambda: extra.ScaledTargetRegressor(core.LinearRegression()),
+    "DDM": extra.DDM,
+    "HDDM_A": lambda: extra.HDDM_A(two_sided=True),
+    "HDDM_W": extra.HDDM_W,
+    "PageHinkley": lambda: extra.PageHinkley(threshold=5.0),
+    "KSWIN": lambda: extra.KSWIN(seed=3),
+    "NoChangeClassifier": extra.NoChangeClassifier,
+    "MajorityClassClassifier": extra.MajorityClassClassifier,
+    "MeanRegressor": extra.MeanRegressor,
+    "HalfSpaceTrees": lambda: extra.HalfSpaceTrees(n_trees=8, height=8, window_size=50, seed=3),
+    "ROCAUC": lambda: extra.ROCAUC(60),
 }
+
+# The detectors of a bounded mean: fed 0/1 errors, and their warning is part of each answer.
+BOUNDED = (extra.DDM, extra.HDDM_A, extra.HDDM_W)
 
 
 def kind_of(obj: Any) -> str:
@@ -90,8 +105,12 @@ def kind_of(obj: Any) -> str:
         return "regressor"
     if isinstance(obj, core.ITransformer):
         return "transformer"
-    if isinstance(obj, (core.ADWIN, core.EDDM)):
+    if isinstance(obj, (core.ADWIN, core.EDDM, extra.PageHinkley, extra.KSWIN, *BOUNDED)):
         return "detector"
+    if isinstance(obj, extra.HalfSpaceTrees):
+        return "anomaly"
+    if isinstance(obj, extra.ROCAUC):
+        return "score_metric"
     if isinstance(obj, (core.WindowMetric, core.WindowRegressionMetric)):
         return "window_metric"
     return "label_metric" if isinstance(obj, (core.Accuracy, core.MacroPrecision, core.MacroRecall,
@@ -137,6 +156,9 @@ def _learner_answers(obj: Any, kind: str, stream: str) -> Iterator[str]:
         elif kind == "regressor":
             yield _canon(obj.predict_one(x))
             obj.learn_one(x, target)
+        elif kind == "anomaly":
+            yield _canon(obj.score_one(x))
+            obj.learn_one(x)
         else:
             yield _canon(obj.transform_one(x))
             if isinstance(obj, core.SelectKBest):
@@ -169,6 +191,9 @@ def _batch_answers(obj: Any, kind: str) -> Iterator[str]:
         if kind == "classifier":
             labels_seen, P = batch.predict_proba_many(obj, X[:40], columns=names)
             yield _canon([labels_seen, P.tolist()])
+    elif kind == "anomaly":
+        for score in batch.score_many(obj, X, columns=names).tolist():
+            yield _canon(score)
     else:
         if isinstance(obj, core.SelectKBest):
             batch.learn_many(obj, X, target, columns=names)
@@ -193,6 +218,10 @@ def _metric_answers(obj: Any, kind: str) -> Iterator[str]:
         elif kind == "window_metric":
             obj.update(rng.gauss(0.0, 2.0), rng.gauss(0.5, 2.0))
             yield _canon([obj.get(0), obj.get(1)])
+        elif kind == "score_metric":
+            label = int(rng.random() < 0.2)
+            obj.update(label, round(rng.random() + 0.3 * label, 2))
+            yield _canon(obj.get())
 
 
 def _detector_answers(obj: Any) -> Iterator[str]:
@@ -202,13 +231,16 @@ def _detector_answers(obj: Any) -> Iterator[str]:
         if isinstance(obj, core.EDDM):
             obj.update(int(rng.random() < p))
             yield _canon([obj.drift_detected, obj.warning_detected])
+        elif isinstance(obj, BOUNDED):
+            obj.update(float(rng.random() < p))
+            yield _canon([obj.drift_detected, obj.warning_detected])
         else:
             obj.update(1.0 if rng.random() < p else rng.gauss(0.0, 0.1))
             yield _canon(obj.drift_detected)
 
 
 def streams_of(kind: str) -> list[str]:
-    if kind in ("classifier", "regressor", "transformer"):
+    if kind in ("classifier", "regressor", "transformer", "anomaly"):
         return ["dense", "churn", "gaps"]
     return ["values"]
 
@@ -219,7 +251,7 @@ def run(name: str, stream: str) -> dict[str, Any]:
     kind = kind_of(obj)
     if stream == "gaps":
         answers = list(_batch_answers(obj, kind))
-    elif kind in ("classifier", "regressor", "transformer"):
+    elif kind in ("classifier", "regressor", "transformer", "anomaly"):
         answers = list(_learner_answers(obj, kind, stream))
     elif kind == "detector":
         answers = list(_detector_answers(obj))

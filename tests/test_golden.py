@@ -1,4 +1,4 @@
-"""Every class's answers and saved bytes on fixed seeded streams equal the committed golden
+"""Every class's answers (of _tarvo_core and _tarvo_extra) and saved bytes on fixed seeded streams equal the committed golden
 digests (tests/golden/digests.json), so a change that moved the per-sample and the batch
 paths alike is still caught. A mismatch names the class, the stream and the first step that
 differs."""
@@ -10,6 +10,7 @@ import json
 import pytest
 
 import _tarvo_core as core
+import _tarvo_extra as extra
 import golden
 
 EXPECTED = json.loads(golden.FIXTURE.read_text())
@@ -17,7 +18,8 @@ CASES = [(name, stream) for name in golden.MAKE for stream in golden.streams_of(
 
 
 def test_every_class_has_digests():
-    classes = {n for n in dir(core) if not n.startswith("_") and n not in ("IClassifier", "IRegressor", "ITransformer")}
+    classes = {n for module in (core, extra) for n in dir(module)
+               if not n.startswith("_") and n not in ("IClassifier", "IRegressor", "ITransformer")}
     assert set(golden.MAKE) == classes == set(EXPECTED)
 
 
