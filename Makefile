@@ -81,11 +81,12 @@ fuzz: build
 param-docs: $(STAMP)
 	$(PY) tools/param_docs.py
 
-# The type stubs of _tarvo_core, regenerated from the module just built; run it after
+# The type stubs of _tarvo_core, _tarvo_extra and _tarvo_batch, regenerated from the module just built; run it after
 # changing a binding or the parameter table (tests/test_stubs.py fails until the stubs match
 # the module).
 stubs: param-docs build
 	PYTHONPATH=$(abspath $(BUILD)) $(PY) tools/stubs.py
+	PYTHONPATH=$(abspath $(BUILD)) $(PY) tools/stubs.py --module _tarvo_extra
 	PYTHONPATH=$(abspath $(BUILD)) $(PY) tools/stubs.py --module _tarvo_batch
 
 # The demo: `python -m tarvo evaluate` with its built-in default (the demo learners on a

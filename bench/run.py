@@ -132,15 +132,17 @@ def merged(rows: list[Row], timings: list[tuple[str, float, str]], when: str
 
 
 def unmeasured(rows: list[Row]) -> list[str]:
-    """Classes of the native module (interfaces aside) that no row names as its component."""
+    """Classes of the native modules (interfaces aside) that no row names as its component."""
     import _tarvo_core
+    import _tarvo_extra
 
     measured = {r.component.split(".")[0].split(" ")[0] for r in rows}
     interfaces = {"IClassifier", "IRegressor", "ITransformer"}
     return [
         name
-        for name in dir(_tarvo_core)
-        if isinstance(getattr(_tarvo_core, name), type) and not name.startswith("_")
+        for module in (_tarvo_core, _tarvo_extra)
+        for name in dir(module)
+        if isinstance(getattr(module, name), type) and not name.startswith("_")
         and name not in interfaces and name not in measured
     ]
 

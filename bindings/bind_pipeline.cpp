@@ -17,24 +17,6 @@ namespace {
 
 using Steps = std::vector<std::shared_ptr<ITransformer>>;
 
-// The native object held by `obj`, an instance of Base; TypeError naming
-// `what` otherwise (None, another kind, or an object never constructed).
-template <class Base>
-std::shared_ptr<Base> held(const py::handle& obj, const std::string& what, const char* kind) {
-    if (obj.is_none()) {
-        throw py::type_error(what + " is None; it must be an " + kind);
-    }
-    const auto type_name = std::string(py::str(py::type::handle_of(obj).attr("__name__")));
-    if (!py::isinstance<Base>(obj)) {
-        throw py::type_error(what + " is a " + type_name + ", not an " + kind);
-    }
-    if (held_object(obj) == nullptr) {
-        throw py::type_error(what + " is a " + type_name +
-                             " that was never constructed (its __init__ never ran)");
-    }
-    return obj.cast<std::shared_ptr<Base>>();
-}
-
 // A new pipeline from the objects given to its constructor; TypeError naming
 // steps[i] or learner for None, an object of another kind or one whose
 // constructor never ran.

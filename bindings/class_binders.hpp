@@ -43,7 +43,7 @@ public:
 
     template <class Func, class... Extra>
     Bound& def(const char* name, Func&& f, const Extra&... extra) {
-        Base::def(name, std::forward<Func>(f), extra..., object_guard{});
+        Base::def(name, std::forward<Func>(f), extra..., object_guard<T>{});
         return *this;
     }
     template <class... Args, class... Extra>
@@ -81,7 +81,7 @@ public:
         with_table_doc(name, [&](const auto&... doc) {
             Base::def_property(name, getter(fget),
                                py::cpp_function(py::method_adaptor<T>(fset), py::is_setter(),
-                                                py::is_method(*this), object_guard{}),
+                                                py::is_method(*this), object_guard<T>{}),
                                extra..., doc...);
         });
         return *this;
@@ -114,7 +114,7 @@ private:
     template <class Getter>
     py::cpp_function getter(const Getter& fget) {
         return py::cpp_function(py::method_adaptor<T>(fget), py::is_method(*this),
-                                object_guard{});
+                                object_guard<T>{});
     }
 };
 
@@ -183,6 +183,24 @@ std::vector<std::string> keyword_names(const Extra&... extra) {
     (add(extra), ...);
     (void)add;  // unused when there is no extra argument
     return names;
+}
+
+// The native object held by `obj`, an instance of Base; TypeError naming
+// `what` otherwise (None, another kind, or an object never constructed).
+template <class Base>
+std::shared_ptr<Base> held(const py::handle& obj, const std::string& what, const char* kind) {
+    if (obj.is_none()) {
+        throw py::type_error(what + " is None; it must be an " + kind);
+    }
+    const auto type_name = std::string(py::str(py::type::handle_of(obj).attr("__name__")));
+    if (!py::isinstance<Base>(obj)) {
+        throw py::type_error(what + " is a " + type_name + ", not an " + kind);
+    }
+    if (held_object(obj) == nullptr) {
+        throw py::type_error(what + " is a " + type_name +
+                             " that was never constructed (its __init__ never ran)");
+    }
+    return obj.cast<std::shared_ptr<Base>>();
 }
 
 // The saved bytes of an object, under the class name `name`.

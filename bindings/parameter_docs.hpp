@@ -127,7 +127,16 @@ alpha : float, default 1.0
 beta : float, default 1.0
     Noise precision: how much each sample's residual moves the weights.
     Range: a number above 0. Outside it: 0 makes the bias NaN; a negative value reverses the
-    updates.)doc"},
+    updates.
+
+Notes
+-----
+The residual is clipped to [-10, 10], so a target whose standard deviation is far beyond 10
+(prices, amounts in the thousands) is learnt slowly or not at all. Wrap the regressor in
+ScaledTargetRegressor, which lets it learn the standardised target and answers in the
+original units (on the command line: --scale-target), and put a scaler in front for features
+of large scale: RegressionPipeline([StandardScaler()],
+ScaledTargetRegressor(BayesianLinearRegression())).)doc"},
     {"ClassificationPipeline", R"doc(Parameters
 ----------
 steps : list[ITransformer]
@@ -135,6 +144,20 @@ steps : list[ITransformer]
 learner : IClassifier
     The classifier that learns and predicts from the transformed sample, shared with the
     caller.)doc"},
+    {"DDM", R"doc(Parameters
+----------
+min_num_instances : int, default 30
+    Updates before the test starts: it runs from this update on.
+    Range: an integer, at least 1. Outside it: 0 or less tests from the first update.
+warning_level : float, default 2.0
+    Deviations s_min above the least p + s that raise the warning; at most
+    out_control_level, or the warning never shows.
+    Range: a number above 1. Outside it: 1 or below warns at every update once a minimum is
+    kept.
+out_control_level : float, default 3.0
+    Deviations s_min above the least p + s that raise a drift.
+    Range: a number above 1. Outside it: 1 or below reports a drift as soon as a minimum is
+    kept.)doc"},
     {"EDDM", R"doc(Parameters
 ----------
 warm_start : int, default 30
@@ -171,7 +194,24 @@ nb_threshold : int, default 0
     Range: an integer, at least 0. Outside it: a negative value acts as 0.
 max_depth : int, default 20
     Leaves at this depth are not split (the root has depth 0).
-    Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.)doc"},
+    Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
+
+Other settings
+--------------
+Properties the constructor does not take: set them after construction.
+leaf_prediction : str, default 'nba'
+    What a leaf predicts: naive Bayes when that has been right more often than the majority
+    class at the leaf ('nba'), the majority class ('mc') or naive Bayes ('nb').
+    Choices: 'nba', 'mc' or 'nb'. Other values act as 'nba'.
+n_split_points : int, default 10
+    Candidate thresholds per feature and split attempt.
+    Range: an integer from 1 to 100000. Outside it: 0 or less evaluates none, so no leaf
+    splits; above 100000 raises ValueError.
+no_pre_prune : bool, default False
+    Leave out the null split (keeping the leaf) from the candidates of a split attempt.
+split_criterion : str, default 'info_gain'
+    Merit of a split: information gain or the Gini index.
+    Choices: 'info_gain' or 'gini'. Other values act as 'info_gain'.)doc"},
     {"FIMTDDRegressor", R"doc(Parameters
 ----------
 grace_period : int, default 200
@@ -228,6 +268,50 @@ drift_detection : bool, default True
 seed : int, default 1
     Seed of the leaf perceptrons' initial weights; a change takes effect at reset().
     Range: any 32-bit integer.)doc"},
+    {"HDDM_A", R"doc(Parameters
+----------
+drift_confidence : float, default 0.001
+    The chance allowed of a false drift in one test of the average: smaller waits for more
+    evidence.
+    Range: a number in (0, 1). Outside it: raises ValueError.
+warning_confidence : float, default 0.005
+    The same for the warning; above drift_confidence, so that the warning comes first.
+    Range: a number in (0, 1). Outside it: raises ValueError.
+two_sided : bool, default False
+    Also report a fall of the mean; by default only a rise (more errors) counts.)doc"},
+    {"HDDM_W", R"doc(Parameters
+----------
+drift_confidence : float, default 0.001
+    The chance allowed of a false drift in one test of the weighted average: smaller waits
+    for more evidence.
+    Range: a number in (0, 1). Outside it: raises ValueError.
+warning_confidence : float, default 0.005
+    The same for the warning; above drift_confidence, so that the warning comes first.
+    Range: a number in (0, 1). Outside it: raises ValueError.
+lambda_ : float, default 0.05
+    Weight of the newest value in the moving averages: larger forgets faster.
+    Range: a number in (0, 1]. Outside it: raises ValueError.
+two_sided : bool, default False
+    Also report a fall of the mean; by default only a rise (more errors) counts.)doc"},
+    {"HalfSpaceTrees", R"doc(Parameters
+----------
+n_trees : int, default 25
+    Number of trees; a sample costs n_trees times height steps.
+    Range: an integer from 1 to 10000. Outside it: raises ValueError.
+height : int, default 15
+    Levels below the root of every tree.
+    Range: an integer from 1 to 40. Outside it: raises ValueError.
+window_size : int, default 250
+    Samples per window: the reference profile is the last complete window, and the profiles
+    swap every window_size samples learnt.
+    Range: an integer, at least 1. Outside it: raises ValueError.
+seed : int, default 0
+    Seed of the trees' split features and work ranges.
+    Range: any 32-bit integer.
+limits : dict[str, tuple[float, float]] | None, default None
+    Each feature's range (low, high), which scales it to [0, 1]; None learns the ranges from
+    the first window. A limit that is not two finite numbers with low < high raises
+    ValueError.)doc"},
     {"HoeffdingAdaptiveTreeClassifier", R"doc(Parameters
 ----------
 grace_period : int, default 200
@@ -290,7 +374,21 @@ max_depth : int, default 20
     Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
 split_criterion : str, default 'info_gain'
     Merit of a split: information gain or the Gini index.
-    Choices: 'info_gain' or 'gini'. Other values act as 'info_gain'.)doc"},
+    Choices: 'info_gain' or 'gini'. Other values act as 'info_gain'.
+
+Other settings
+--------------
+Properties the constructor does not take: set them after construction.
+leaf_prediction : str, default 'nba'
+    What a leaf predicts: naive Bayes when that has been right more often than the majority
+    class at the leaf ('nba'), the majority class ('mc') or naive Bayes ('nb').
+    Choices: 'nba', 'mc' or 'nb'. Other values act as 'nba'.
+n_split_points : int, default 10
+    Candidate thresholds per feature and split attempt.
+    Range: an integer from 1 to 100000. Outside it: 0 or less evaluates none, so no leaf
+    splits; above 100000 raises ValueError.
+no_pre_prune : bool, default False
+    Leave out the null split (keeping the leaf) from the candidates of a split attempt.)doc"},
     {"HoeffdingTreeRegressor", R"doc(Parameters
 ----------
 grace_period : int, default 200
@@ -313,7 +411,15 @@ max_depth : int, default 20
 learning_rate : float, default 0.01
     Step of the leaves' linear models on standardised features.
     Range: a number above 0. Outside it: 0 leaves the linear models at 0, and a negative
-    rate steps them the wrong way.)doc"},
+    rate steps them the wrong way.
+
+Other settings
+--------------
+Properties the constructor does not take: set them after construction.
+leaf_prediction : str, default 'adaptive'
+    What a leaf predicts: its linear model when that has erred less than its mean so far
+    ('adaptive'), its mean ('mean') or its linear model ('linear').
+    Choices: 'adaptive', 'mean' or 'linear'. Other values act as 'adaptive'.)doc"},
     {"KNNClassifier", R"doc(Parameters
 ----------
 n_neighbors : int, default 5
@@ -345,6 +451,20 @@ p : int, default 2
     scaler in front when features have different scales.
     Range: an integer, at least 1. Outside it: 0 or a negative order is computed by the same
     power formula but is no distance.)doc"},
+    {"KSWIN", R"doc(Parameters
+----------
+alpha : float, default 0.005
+    Significance of the Kolmogorov-Smirnov test: smaller waits for a larger difference.
+    Range: a number in (0, 1). Outside it: raises ValueError.
+window_size : int, default 100
+    Values kept in the window; at least twice stat_size.
+    Range: an integer, at least 2. Outside it: below twice stat_size raises ValueError.
+stat_size : int, default 30
+    Newest values compared with as many older values drawn from the window.
+    Range: an integer, at least 1. Outside it: below 1 raises ValueError.
+seed : int, default 0
+    Seed of the draws of older values; re-seeded at reset().
+    Range: any 32-bit integer.)doc"},
     {"LeveragingBaggingClassifier", R"doc(Parameters
 ----------
 n_models : int, default 10
@@ -421,7 +541,16 @@ learning_rate : float, default 0.01
 l2 : float, default 0.0
     L2 shrinkage of the weights (not the bias) at every step.
     Range: a number, at least 0. Outside it: a negative value makes the weights grow at
-    every step.)doc"},
+    every step.
+
+Notes
+-----
+The error and every gradient are clipped to [-10, 10], so a target whose standard deviation
+is far beyond 10 (prices, amounts in the thousands) is learnt slowly or not at all. Wrap the
+regressor in ScaledTargetRegressor, which lets it learn the standardised target and answers
+in the original units (on the command line: --scale-target), and put a scaler in front for
+features of large scale: RegressionPipeline([StandardScaler()],
+ScaledTargetRegressor(LinearRegression())).)doc"},
     {"LogisticRegressionClassifier", R"doc(Parameters
 ----------
 learning_rate : float, default 0.01
@@ -444,7 +573,13 @@ None.)doc"},
     {"MacroRecall", R"doc(Parameters
 ----------
 None.)doc"},
+    {"MajorityClassClassifier", R"doc(Parameters
+----------
+None.)doc"},
     {"MaxAbsScaler", R"doc(Parameters
+----------
+None.)doc"},
+    {"MeanRegressor", R"doc(Parameters
 ----------
 None.)doc"},
     {"MinMaxScaler", R"doc(Parameters
@@ -453,6 +588,26 @@ None.)doc"},
     {"NaiveBayes", R"doc(Parameters
 ----------
 None.)doc"},
+    {"NoChangeClassifier", R"doc(Parameters
+----------
+None.)doc"},
+    {"PageHinkley", R"doc(Parameters
+----------
+min_instances : int, default 30
+    Updates before a drift can be reported.
+    Range: an integer, at least 1. Outside it: 0 or less can report from the first update.
+delta : float, default 0.005
+    The rise of the mean tolerated: each value adds its excess over the mean less delta to
+    the sum.
+    Range: a number, at least 0. Outside it: a negative value lets a steady stream drift.
+threshold : float, default 50.0
+    A drift when the sum stands more than this above its minimum: larger waits for a larger
+    or longer rise.
+    Range: a number above 0. Outside it: 0 or below reports a drift at the first rise.
+alpha : float, default 0.9999
+    Fading factor of the sum: 1 keeps every past deviation, smaller lets old ones fade.
+    Range: a number in (0, 1]. Outside it: above 1 lets old deviations grow; 0 or below
+    keeps none; NaN never reports a drift.)doc"},
     {"PassiveAggressiveClassifier", R"doc(Parameters
 ----------
 C : float, default 1.0
@@ -468,7 +623,16 @@ C : float, default 1.0
 epsilon : float, default 0.1
     Residuals within epsilon leave the model unchanged.
     Range: a number, at least 0. Outside it: a negative value makes every sample move the
-    model, by a larger step.)doc"},
+    model, by a larger step.
+
+Notes
+-----
+A step moves the bias by at most C, so a target whose standard deviation is far beyond 10
+(prices, amounts in the thousands) is learnt slowly or not at all. Wrap the regressor in
+ScaledTargetRegressor, which lets it learn the standardised target and answers in the
+original units (on the command line: --scale-target), and put a scaler in front for features
+of large scale: RegressionPipeline([StandardScaler()],
+ScaledTargetRegressor(PassiveAggressiveRegressor())).)doc"},
     {"Perceptron", R"doc(Parameters
 ----------
 learning_rate : float, default 0.01
@@ -481,6 +645,11 @@ None.)doc"},
     {"RMSE", R"doc(Parameters
 ----------
 None.)doc"},
+    {"ROCAUC", R"doc(Parameters
+----------
+window_size : int, default 0
+    Updates measured: the last window_size, or every update since the last reset when 0.
+    Range: an integer, at least 0. Outside it: raises ValueError.)doc"},
     {"RegressionPipeline", R"doc(Parameters
 ----------
 steps : list[ITransformer]
@@ -698,6 +867,10 @@ training_method : str, default 'patches'
     subspace only, every sample learnt once) or 'resampling' (the weights only, every
     feature).
     Choices: 'patches', 'subspaces' or 'resampling'. Other values act as 'patches'.)doc"},
+    {"ScaledTargetRegressor", R"doc(Parameters
+----------
+regressor : IRegressor
+    The regressor that learns the standardised target, shared with the caller.)doc"},
     {"SelectKBest", R"doc(Parameters
 ----------
 k : int, default 10
@@ -768,6 +941,9 @@ inline constexpr PropertyDoc kPropertyDocs[] = {
     {"ARFRegressor", "learning_rate", R"doc(Step of the member trees' leaf linear models. Range: a number above 0. Outside it: 0 leaves the linear models at 0, and a negative rate steps them the wrong way.)doc"},
     {"BayesianLinearRegression", "alpha", R"doc(Prior precision of every weight: larger keeps the weights nearer 0. Range: a number above 0. Outside it: 0 or a negative value can divide by zero or reverse updates.)doc"},
     {"BayesianLinearRegression", "beta", R"doc(Noise precision: how much each sample's residual moves the weights. Range: a number above 0. Outside it: 0 makes the bias NaN; a negative value reverses the updates.)doc"},
+    {"DDM", "min_num_instances", R"doc(Updates before the test starts: it runs from this update on. Range: an integer, at least 1. Outside it: 0 or less tests from the first update.)doc"},
+    {"DDM", "warning_level", R"doc(Deviations s_min above the least p + s that raise the warning; at most out_control_level, or the warning never shows. Range: a number above 1. Outside it: 1 or below warns at every update once a minimum is kept.)doc"},
+    {"DDM", "out_control_level", R"doc(Deviations s_min above the least p + s that raise a drift. Range: a number above 1. Outside it: 1 or below reports a drift as soon as a minimum is kept.)doc"},
     {"EDDM", "warm_start", R"doc(Updates and errors needed before any flag can be raised. Range: an integer, at least 0. Outside it: a negative value acts as 0.)doc"},
     {"EDDM", "alpha", R"doc(Warning threshold on the ratio of mean + 2 sd of the error distances to its maximum; at least beta. Range: a number in (0, 1]. Outside it: below beta raises ValueError; above 1 warns at almost every error.)doc"},
     {"EDDM", "beta", R"doc(Drift threshold on the same ratio; at most alpha. Range: a number in (0, 1]. Outside it: above alpha raises ValueError; 0 or below never reports a drift.)doc"},
@@ -776,6 +952,10 @@ inline constexpr PropertyDoc kPropertyDocs[] = {
     {"EFDTClassifier", "tie_threshold", R"doc(Split anyway once the Hoeffding bound falls below it: the best candidates are then too close to tell apart. Range: a number, at least 0. Outside it: a negative value never breaks a tie.)doc"},
     {"EFDTClassifier", "nb_threshold", R"doc(Leaf weight below which a leaf predicts its majority class rather than by naive Bayes (leaf_prediction 'nb' or 'nba'). Range: an integer, at least 0. Outside it: a negative value acts as 0.)doc"},
     {"EFDTClassifier", "max_depth", R"doc(Leaves at this depth are not split (the root has depth 0). Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.)doc"},
+    {"EFDTClassifier", "leaf_prediction", R"doc(What a leaf predicts: naive Bayes when that has been right more often than the majority class at the leaf ('nba'), the majority class ('mc') or naive Bayes ('nb'). Choices: 'nba', 'mc' or 'nb'. Other values act as 'nba'.)doc"},
+    {"EFDTClassifier", "n_split_points", R"doc(Candidate thresholds per feature and split attempt. Range: an integer from 1 to 100000. Outside it: 0 or less evaluates none, so no leaf splits; above 100000 raises ValueError.)doc"},
+    {"EFDTClassifier", "no_pre_prune", R"doc(Leave out the null split (keeping the leaf) from the candidates of a split attempt.)doc"},
+    {"EFDTClassifier", "split_criterion", R"doc(Merit of a split: information gain or the Gini index. Choices: 'info_gain' or 'gini'. Other values act as 'info_gain'.)doc"},
     {"FIMTDDRegressor", "grace_period", R"doc(Samples a leaf learns between two split attempts. Range: an integer, at least 1. Outside it: 0 or less attempts a split at every sample.)doc"},
     {"FIMTDDRegressor", "split_confidence", R"doc(The delta of the Hoeffding bound: the chance allowed of splitting on the wrong feature; smaller waits for more evidence. Range: a number in (0, 1). Outside it: the bound is 0, NaN or infinite, so the test no longer weighs the evidence.)doc"},
     {"FIMTDDRegressor", "tie_threshold", R"doc(Split anyway once the bound falls below it. Range: a number, at least 0. Outside it: a negative value never breaks a tie.)doc"},
@@ -791,6 +971,18 @@ inline constexpr PropertyDoc kPropertyDocs[] = {
     {"FIMTDDRegressor", "alternate_tree_time", R"doc(Samples after which an alternate that has not won is dropped. Range: an integer, at least 1. Outside it: 0 or less drops it at its first comparison unless it wins.)doc"},
     {"FIMTDDRegressor", "drift_detection", R"doc(Watch every internal node with the Page-Hinkley test and grow alternate subtrees on a rising error.)doc"},
     {"FIMTDDRegressor", "seed", R"doc(Seed of the leaf perceptrons' initial weights; a change takes effect at reset(). Range: any 32-bit integer.)doc"},
+    {"HDDM_A", "drift_confidence", R"doc(The chance allowed of a false drift in one test of the average: smaller waits for more evidence. Range: a number in (0, 1). Outside it: raises ValueError.)doc"},
+    {"HDDM_A", "warning_confidence", R"doc(The same for the warning; above drift_confidence, so that the warning comes first. Range: a number in (0, 1). Outside it: raises ValueError.)doc"},
+    {"HDDM_A", "two_sided", R"doc(Also report a fall of the mean; by default only a rise (more errors) counts.)doc"},
+    {"HDDM_W", "drift_confidence", R"doc(The chance allowed of a false drift in one test of the weighted average: smaller waits for more evidence. Range: a number in (0, 1). Outside it: raises ValueError.)doc"},
+    {"HDDM_W", "warning_confidence", R"doc(The same for the warning; above drift_confidence, so that the warning comes first. Range: a number in (0, 1). Outside it: raises ValueError.)doc"},
+    {"HDDM_W", "lambda_", R"doc(Weight of the newest value in the moving averages: larger forgets faster. Range: a number in (0, 1]. Outside it: raises ValueError.)doc"},
+    {"HDDM_W", "two_sided", R"doc(Also report a fall of the mean; by default only a rise (more errors) counts.)doc"},
+    {"HalfSpaceTrees", "n_trees", R"doc(Number of trees; a sample costs n_trees times height steps. Range: an integer from 1 to 10000. Outside it: raises ValueError.)doc"},
+    {"HalfSpaceTrees", "height", R"doc(Levels below the root of every tree. Range: an integer from 1 to 40. Outside it: raises ValueError.)doc"},
+    {"HalfSpaceTrees", "window_size", R"doc(Samples per window: the reference profile is the last complete window, and the profiles swap every window_size samples learnt. Range: an integer, at least 1. Outside it: raises ValueError.)doc"},
+    {"HalfSpaceTrees", "seed", R"doc(Seed of the trees' split features and work ranges. Range: any 32-bit integer.)doc"},
+    {"HalfSpaceTrees", "limits", R"doc(The feature ranges given, name -> (low, high), or None when the ranges are learnt from the first window (read-only).)doc"},
     {"HoeffdingAdaptiveTreeClassifier", "grace_period", R"doc(Leaf weight between two split attempts; applies to trees built after it is set. Range: an integer, at least 1. Outside it: 0 never attempts a split, and a negative value acts as its magnitude.)doc"},
     {"HoeffdingAdaptiveTreeClassifier", "split_confidence", R"doc(The delta of the Hoeffding bound: the chance allowed of splitting on the wrong feature; smaller waits for more evidence. Range: a number in (0, 1). Outside it: 1 gives a bound of 0, so every attempt whose best candidate is a feature splits; above 1, 0 or a negative value give a NaN or infinite bound, so only a leaf with a single candidate can split.)doc"},
     {"HoeffdingAdaptiveTreeClassifier", "tie_threshold", R"doc(Split anyway once the Hoeffding bound falls below it: the best candidates are then too close to tell apart. Range: a number, at least 0. Outside it: a negative value never breaks a tie.)doc"},
@@ -805,21 +997,25 @@ inline constexpr PropertyDoc kPropertyDocs[] = {
     {"HoeffdingTreeClassifier", "nb_threshold", R"doc(Leaf weight below which a leaf predicts its majority class rather than by naive Bayes (leaf_prediction 'nb' or 'nba'). Range: an integer, at least 0. Outside it: a negative value acts as 0.)doc"},
     {"HoeffdingTreeClassifier", "max_depth", R"doc(Leaves at this depth are not split (the root has depth 0). Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.)doc"},
     {"HoeffdingTreeClassifier", "split_criterion", R"doc(Merit of a split: information gain or the Gini index. Choices: 'info_gain' or 'gini'. Other values act as 'info_gain'.)doc"},
-    {"HoeffdingTreeClassifier", "leaf_prediction", R"doc(What a leaf predicts: 'nba' (default; naive Bayes when it has been right more often than the majority class at that leaf), 'mc' (the majority class) or 'nb' (naive Bayes). Any other text acts as 'nba'.)doc"},
-    {"HoeffdingTreeClassifier", "n_split_points", R"doc(Candidate thresholds per feature and split attempt: at most 100000 (a larger value raises ValueError); 0 or less evaluates none, so no leaf splits.)doc"},
+    {"HoeffdingTreeClassifier", "leaf_prediction", R"doc(What a leaf predicts: naive Bayes when that has been right more often than the majority class at the leaf ('nba'), the majority class ('mc') or naive Bayes ('nb'). Choices: 'nba', 'mc' or 'nb'. Other values act as 'nba'.)doc"},
+    {"HoeffdingTreeClassifier", "n_split_points", R"doc(Candidate thresholds per feature and split attempt. Range: an integer from 1 to 100000. Outside it: 0 or less evaluates none, so no leaf splits; above 100000 raises ValueError.)doc"},
     {"HoeffdingTreeClassifier", "no_pre_prune", R"doc(Leave out the null split (keeping the leaf) from the candidates of a split attempt.)doc"},
     {"HoeffdingTreeRegressor", "grace_period", R"doc(Samples between two split attempts at a leaf; a leaf predicts its mean until it has learnt this many. Range: an integer, at least 1. Outside it: 0 never attempts a split, and a negative value acts as its magnitude for split attempts.)doc"},
     {"HoeffdingTreeRegressor", "split_confidence", R"doc(The delta of the Hoeffding bound: the chance allowed of splitting on the wrong feature; smaller waits for more evidence. Range: a number in (0, 1). Outside it: the bound is 0, NaN or infinite, so the test no longer weighs the evidence.)doc"},
     {"HoeffdingTreeRegressor", "tie_threshold", R"doc(Split anyway once the Hoeffding bound falls below it while the two best features score within it of each other. Range: a number, at least 0. Outside it: a negative value never breaks a tie.)doc"},
     {"HoeffdingTreeRegressor", "max_depth", R"doc(Leaves at this depth are not split (the root has depth 0). Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.)doc"},
     {"HoeffdingTreeRegressor", "learning_rate", R"doc(Step of the leaves' linear models on standardised features. Range: a number above 0. Outside it: 0 leaves the linear models at 0, and a negative rate steps them the wrong way.)doc"},
-    {"HoeffdingTreeRegressor", "leaf_prediction", R"doc(What a leaf predicts: 'adaptive' (default; its linear model when that has erred less than its mean so far), 'mean' or 'linear'. Any other text acts as 'adaptive'.)doc"},
+    {"HoeffdingTreeRegressor", "leaf_prediction", R"doc(What a leaf predicts: its linear model when that has erred less than its mean so far ('adaptive'), its mean ('mean') or its linear model ('linear'). Choices: 'adaptive', 'mean' or 'linear'. Other values act as 'adaptive'.)doc"},
     {"KNNClassifier", "n_neighbors", R"doc(Number of nearest stored samples that vote. Range: an integer, at least 1. Outside it: 0 answers -1 and {}; a negative value raises ValueError.)doc"},
     {"KNNClassifier", "window_size", R"doc(Number of most recent learnt samples kept (set at construction only). Memory: one value per sample and distinct feature name. Range: an integer, at least 1. Outside it: below 1 raises ValueError.)doc"},
     {"KNNClassifier", "p", R"doc(Order of the Minkowski distance: 1 Manhattan, 2 Euclidean. Distances are raw, so put a scaler in front when features have different scales. Range: an integer, at least 1. Outside it: 0 or a negative order is computed by the same power formula but is no distance.)doc"},
     {"KNNRegressor", "n_neighbors", R"doc(Number of nearest stored samples whose targets are averaged (weighted by inverse distance). Range: an integer, at least 1. Outside it: 0 answers 0.0; a negative value raises ValueError.)doc"},
     {"KNNRegressor", "window_size", R"doc(Number of most recent learnt samples kept (set at construction only). Memory: one value per sample and distinct feature name. Range: an integer, at least 1. Outside it: below 1 raises ValueError.)doc"},
     {"KNNRegressor", "p", R"doc(Order of the Minkowski distance: 1 Manhattan, 2 Euclidean. Distances are raw, so put a scaler in front when features have different scales. Range: an integer, at least 1. Outside it: 0 or a negative order is computed by the same power formula but is no distance.)doc"},
+    {"KSWIN", "alpha", R"doc(Significance of the Kolmogorov-Smirnov test: smaller waits for a larger difference. Range: a number in (0, 1). Outside it: raises ValueError.)doc"},
+    {"KSWIN", "window_size", R"doc(Values kept in the window; at least twice stat_size. Range: an integer, at least 2. Outside it: below twice stat_size raises ValueError.)doc"},
+    {"KSWIN", "stat_size", R"doc(Newest values compared with as many older values drawn from the window. Range: an integer, at least 1. Outside it: below 1 raises ValueError.)doc"},
+    {"KSWIN", "seed", R"doc(Seed of the draws of older values; re-seeded at reset(). Range: any 32-bit integer.)doc"},
     {"LeveragingBaggingClassifier", "n_models", R"doc(Number of member trees; a change takes effect at reset(). Range: an integer from 1 to 100000. Outside it: below 1 gives one member; above 100000 raises ValueError.)doc"},
     {"LeveragingBaggingClassifier", "seed", R"doc(Seed of the Poisson weights; a change takes effect at reset(). Range: any 32-bit integer.)doc"},
     {"LeveragingBaggingClassifier", "lambda_value", R"doc(Mean of the Poisson number of times each member learns a sample; the cost of learn_one grows with it, and it is read afresh at every learn_one. Range: a number in (0, 1000]. Outside it: 0 or below stops the members from learning; NaN, infinite or above 1000 makes learn_one raise ValueError.)doc"},
@@ -839,10 +1035,15 @@ inline constexpr PropertyDoc kPropertyDocs[] = {
     {"LinearRegression", "l2", R"doc(L2 shrinkage of the weights (not the bias) at every step. Range: a number, at least 0. Outside it: a negative value makes the weights grow at every step.)doc"},
     {"LogisticRegressionClassifier", "learning_rate", R"doc(Step size of the stochastic gradient steps. Range: a number above 0. Outside it: 0 never learns, and a negative rate steps the wrong way.)doc"},
     {"LogisticRegressionClassifier", "l2", R"doc(L2 shrinkage of the weights (not the bias) at every step. Range: a number, at least 0. Outside it: a negative value makes the weights grow at every step.)doc"},
+    {"PageHinkley", "min_instances", R"doc(Updates before a drift can be reported. Range: an integer, at least 1. Outside it: 0 or less can report from the first update.)doc"},
+    {"PageHinkley", "delta", R"doc(The rise of the mean tolerated: each value adds its excess over the mean less delta to the sum. Range: a number, at least 0. Outside it: a negative value lets a steady stream drift.)doc"},
+    {"PageHinkley", "threshold", R"doc(A drift when the sum stands more than this above its minimum: larger waits for a larger or longer rise. Range: a number above 0. Outside it: 0 or below reports a drift at the first rise.)doc"},
+    {"PageHinkley", "alpha", R"doc(Fading factor of the sum: 1 keeps every past deviation, smaller lets old ones fade. Range: a number in (0, 1]. Outside it: above 1 lets old deviations grow; 0 or below keeps none; NaN never reports a drift.)doc"},
     {"PassiveAggressiveClassifier", "C", R"doc(Upper bound of a step (the aggressiveness). Range: a number above 0. Outside it: 0 never learns, and a negative C steps the wrong way.)doc"},
     {"PassiveAggressiveRegressor", "C", R"doc(Upper bound of a step (the aggressiveness). Range: a number above 0. Outside it: 0 never learns, and a negative C steps the wrong way.)doc"},
     {"PassiveAggressiveRegressor", "epsilon", R"doc(Residuals within epsilon leave the model unchanged. Range: a number, at least 0. Outside it: a negative value makes every sample move the model, by a larger step.)doc"},
     {"Perceptron", "learning_rate", R"doc(Step by which a mistake moves the weights of the true and the predicted label. Range: a number above 0. Outside it: 0 never learns, and a negative rate steps the wrong way.)doc"},
+    {"ROCAUC", "window_size", R"doc(Updates measured: the last window_size, or every update since the last reset when 0. Range: an integer, at least 0. Outside it: raises ValueError.)doc"},
     {"SGBRRegressor", "n_models", R"doc(Boosting stages of each booster; reaches boosters created after it is set. Range: an integer from 1 to 100000. Outside it: below 1 acts as 1; n_models x bag_size above 100000 makes learn_one raise ValueError.)doc"},
     {"SGBRRegressor", "learning_rate", R"doc(Shrinkage of each stage's contribution during training; predictions sum the stage outputs without it. Reaches boosters created after it is set. Range: a number above 0. Outside it: 0 or a negative rate stops the stages from correcting each other.)doc"},
     {"SGBRRegressor", "percentage_of_features", R"doc(Percentage of the features of the first sample that each stage sees (rounded; at least one, two when there are two or more features). Range: an integer from 1 to 100. Outside it: 0 or below gives one feature per stage, above 100 every feature.)doc"},
@@ -892,6 +1093,10 @@ inline constexpr PropertyDoc kPropertyDocs[] = {
     {"SRPRegressor", "learning_rate", R"doc(Step of the member trees' leaf linear models. Range: a number above 0. Outside it: 0 leaves the linear models at 0, and a negative rate steps them the wrong way.)doc"},
     {"SRPRegressor", "subspace_fraction", R"doc(Share of the features of a member's first sample that the member sees, rounded (at least one feature), drawn from seed and the member's position. Range: a number in (0, 1]. Outside it: 0 or below gives one feature per member, above 1 every feature.)doc"},
     {"SRPRegressor", "training_method", R"doc(How members differ: 'patches' (a feature subspace and Poisson weights), 'subspaces' (the subspace only, every sample learnt once) or 'resampling' (the weights only, every feature). Choices: 'patches', 'subspaces' or 'resampling'. Other values act as 'patches'.)doc"},
+    {"ScaledTargetRegressor", "n_targets", R"doc(Number of targets learnt since construction or the last reset() (read-only).)doc"},
+    {"ScaledTargetRegressor", "regressor", R"doc(The wrapped regressor, shared with the caller (read-only).)doc"},
+    {"ScaledTargetRegressor", "target_mean", R"doc(Running mean of the targets learnt; 0.0 before the first (read-only).)doc"},
+    {"ScaledTargetRegressor", "target_sd", R"doc(Running population standard deviation of the targets learnt; 0.0 while fewer than two (read-only). Targets are divided by it, or by 1 while it is 0.)doc"},
     {"SelectKBest", "k", R"doc(Number of features kept: those whose running correlation with the target ranks highest. Range: an integer, at least 1. Outside it: 0 or less keeps no feature.)doc"},
     {"SelectKBest", "use_abs", R"doc(Rank by the absolute value of the correlation. By default (False) the signed correlation ranks, so strong negative predictors are dropped: set True to keep them.)doc"},
     {"SoftmaxRegression", "learning_rate", R"doc(Step size of the stochastic gradient steps. Range: a number above 0. Outside it: 0 never learns, and a negative rate steps the wrong way.)doc"},

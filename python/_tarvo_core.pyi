@@ -447,6 +447,20 @@ class HoeffdingTreeClassifier(IClassifier):
     split_criterion : str, default 'info_gain'
         Merit of a split: information gain or the Gini index.
         Choices: 'info_gain' or 'gini'. Other values act as 'info_gain'.
+    
+    Other settings
+    --------------
+    Properties the constructor does not take: set them after construction.
+    leaf_prediction : str, default 'nba'
+        What a leaf predicts: naive Bayes when that has been right more often than the majority
+        class at the leaf ('nba'), the majority class ('mc') or naive Bayes ('nb').
+        Choices: 'nba', 'mc' or 'nb'. Other values act as 'nba'.
+    n_split_points : int, default 10
+        Candidate thresholds per feature and split attempt.
+        Range: an integer from 1 to 100000. Outside it: 0 or less evaluates none, so no leaf
+        splits; above 100000 raises ValueError.
+    no_pre_prune : bool, default False
+        Leave out the null split (keeping the leaf) from the candidates of a split attempt.
     """
     def __copy__(self) -> HoeffdingTreeClassifier:
         """
@@ -499,7 +513,7 @@ class HoeffdingTreeClassifier(IClassifier):
     @property
     def leaf_prediction(self) -> str:
         """
-        What a leaf predicts: 'nba' (default; naive Bayes when it has been right more often than the majority class at that leaf), 'mc' (the majority class) or 'nb' (naive Bayes). Any other text acts as 'nba'.
+        What a leaf predicts: naive Bayes when that has been right more often than the majority class at the leaf ('nba'), the majority class ('mc') or naive Bayes ('nb'). Choices: 'nba', 'mc' or 'nb'. Other values act as 'nba'.
         """
     @leaf_prediction.setter
     def leaf_prediction(self, arg0: str) -> None:
@@ -515,7 +529,7 @@ class HoeffdingTreeClassifier(IClassifier):
     @property
     def n_split_points(self) -> int:
         """
-        Candidate thresholds per feature and split attempt: at most 100000 (a larger value raises ValueError); 0 or less evaluates none, so no leaf splits.
+        Candidate thresholds per feature and split attempt. Range: an integer from 1 to 100000. Outside it: 0 or less evaluates none, so no leaf splits; above 100000 raises ValueError.
         """
     @n_split_points.setter
     def n_split_points(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
@@ -579,6 +593,23 @@ class EFDTClassifier(HoeffdingTreeClassifier):
     max_depth : int, default 20
         Leaves at this depth are not split (the root has depth 0).
         Range: an integer, at least 1. Outside it: 0 or less keeps the root a leaf.
+    
+    Other settings
+    --------------
+    Properties the constructor does not take: set them after construction.
+    leaf_prediction : str, default 'nba'
+        What a leaf predicts: naive Bayes when that has been right more often than the majority
+        class at the leaf ('nba'), the majority class ('mc') or naive Bayes ('nb').
+        Choices: 'nba', 'mc' or 'nb'. Other values act as 'nba'.
+    n_split_points : int, default 10
+        Candidate thresholds per feature and split attempt.
+        Range: an integer from 1 to 100000. Outside it: 0 or less evaluates none, so no leaf
+        splits; above 100000 raises ValueError.
+    no_pre_prune : bool, default False
+        Leave out the null split (keeping the leaf) from the candidates of a split attempt.
+    split_criterion : str, default 'info_gain'
+        Merit of a split: information gain or the Gini index.
+        Choices: 'info_gain' or 'gini'. Other values act as 'info_gain'.
     """
     def __copy__(self) -> EFDTClassifier:
         """
@@ -1127,6 +1158,15 @@ class LinearRegression(IRegressor):
         L2 shrinkage of the weights (not the bias) at every step.
         Range: a number, at least 0. Outside it: a negative value makes the weights grow at
         every step.
+    
+    Notes
+    -----
+    The error and every gradient are clipped to [-10, 10], so a target whose standard deviation
+    is far beyond 10 (prices, amounts in the thousands) is learnt slowly or not at all. Wrap the
+    regressor in ScaledTargetRegressor, which lets it learn the standardised target and answers
+    in the original units (on the command line: --scale-target), and put a scaler in front for
+    features of large scale: RegressionPipeline([StandardScaler()],
+    ScaledTargetRegressor(LinearRegression())).
     """
     def __copy__(self) -> LinearRegression:
         """
@@ -1196,6 +1236,15 @@ class BayesianLinearRegression(IRegressor):
         Noise precision: how much each sample's residual moves the weights.
         Range: a number above 0. Outside it: 0 makes the bias NaN; a negative value reverses the
         updates.
+    
+    Notes
+    -----
+    The residual is clipped to [-10, 10], so a target whose standard deviation is far beyond 10
+    (prices, amounts in the thousands) is learnt slowly or not at all. Wrap the regressor in
+    ScaledTargetRegressor, which lets it learn the standardised target and answers in the
+    original units (on the command line: --scale-target), and put a scaler in front for features
+    of large scale: RegressionPipeline([StandardScaler()],
+    ScaledTargetRegressor(BayesianLinearRegression())).
     """
     def __copy__(self) -> BayesianLinearRegression:
         """
@@ -1265,6 +1314,15 @@ class PassiveAggressiveRegressor(IRegressor):
         Residuals within epsilon leave the model unchanged.
         Range: a number, at least 0. Outside it: a negative value makes every sample move the
         model, by a larger step.
+    
+    Notes
+    -----
+    A step moves the bias by at most C, so a target whose standard deviation is far beyond 10
+    (prices, amounts in the thousands) is learnt slowly or not at all. Wrap the regressor in
+    ScaledTargetRegressor, which lets it learn the standardised target and answers in the
+    original units (on the command line: --scale-target), and put a scaler in front for features
+    of large scale: RegressionPipeline([StandardScaler()],
+    ScaledTargetRegressor(PassiveAggressiveRegressor())).
     """
     def __copy__(self) -> PassiveAggressiveRegressor:
         """
@@ -1424,6 +1482,14 @@ class HoeffdingTreeRegressor(IRegressor):
         Step of the leaves' linear models on standardised features.
         Range: a number above 0. Outside it: 0 leaves the linear models at 0, and a negative
         rate steps them the wrong way.
+    
+    Other settings
+    --------------
+    Properties the constructor does not take: set them after construction.
+    leaf_prediction : str, default 'adaptive'
+        What a leaf predicts: its linear model when that has erred less than its mean so far
+        ('adaptive'), its mean ('mean') or its linear model ('linear').
+        Choices: 'adaptive', 'mean' or 'linear'. Other values act as 'adaptive'.
     """
     def __copy__(self) -> HoeffdingTreeRegressor:
         """
@@ -1472,7 +1538,7 @@ class HoeffdingTreeRegressor(IRegressor):
     @property
     def leaf_prediction(self) -> str:
         """
-        What a leaf predicts: 'adaptive' (default; its linear model when that has erred less than its mean so far), 'mean' or 'linear'. Any other text acts as 'adaptive'.
+        What a leaf predicts: its linear model when that has erred less than its mean so far ('adaptive'), its mean ('mean') or its linear model ('linear'). Choices: 'adaptive', 'mean' or 'linear'. Other values act as 'adaptive'.
         """
     @leaf_prediction.setter
     def leaf_prediction(self, arg0: str) -> None:

@@ -1,8 +1,9 @@
-"""One table of every concrete class of _tarvo_core, for the fuzz and determinism suites.
+"""One table of every concrete class of _tarvo_core and _tarvo_extra, for the fuzz and determinism
+suites.
 
 Each row gives the class's kind (which decides how it is driven), its constructor keywords
 with a sensible and a hostile value strategy, and its writable properties. The table must
-list every class the module registers (tests/test_fuzz.py checks it against the module).
+list every class the modules register (tests/test_fuzz.py checks it against them).
 """
 
 from __future__ import annotations
@@ -11,6 +12,9 @@ import dataclasses
 import math
 
 from hypothesis import strategies as st
+
+import _tarvo_core
+import _tarvo_extra
 
 INT32_MAX = 2**31 - 1
 INT32_MIN = -(2**31)
@@ -22,6 +26,11 @@ HOSTILE_FLOATS = st.sampled_from(
     [0.0, -0.0, -1.0, math.nan, math.inf, -math.inf, 1e308, -1e308, 5e-324, 1e-300, 2.0**31, 1e30]
 )
 HOSTILE_TEXTS = st.sampled_from(["", "unknown", "MC", "gïni ✓", "x" * 300, "\x00"])
+HOSTILE_LIMITS = st.sampled_from([
+    {}, {"a": (1.0, 0.0)}, {"a": (2.0, 2.0)}, {"a": (math.nan, 1.0)}, {"a": (0.0, math.inf)}, {"a": (0.0, 5e-324)},
+    {"a": (-1e308, 1e308)}, {"": (0.0, 1.0), "\x00": (-1.0, 1.0)}, {"a": (0.0,)}, {"a": "01"}, {1: (0.0, 1.0)},
+    [("a", (0.0, 1.0))], "a",
+])
 
 
 @dataclasses.dataclass(frozen=True)
@@ -38,6 +47,7 @@ class Param:
             "float": HOSTILE_FLOATS,
             "bool": st.sampled_from([True, False, 0, 1]),
             "text": HOSTILE_TEXTS,
+            "limits": HOSTILE_LIMITS,
         }[self.kind]
 
 
@@ -60,7 +70,8 @@ def t(*options: str) -> Param:
 @dataclasses.dataclass(frozen=True)
 class Row:
     kind: str  # classifier / regressor / transformer / label_metric / value_metric /
-    #            window_metric / detector / pipeline
+    #            window_metric / detector / pipeline / wrapper (a regressor around a regressor) /
+    #            anomaly (score_one, learn_one) / score_metric (update(label, score))
     params: dict[str, Param] = dataclasses.field(default_factory=dict)
     props: dict[str, Param] = dataclasses.field(default_factory=dict)
 
@@ -247,7 +258,34 @@ TABLE: dict[str, Row] = {
         "detector", {"warm_start": i(0, 40), "alpha": f(0.9, 1.0), "beta": f(0.5, 0.9)},
         {"alpha": f(0.9, 1.0), "beta": f(0.5, 0.9), "warm_start": i(0, 40)},
     ),
+    "ScaledTargetRegressor": Row("wrapper"),
+    "DDM": Row(
+        "detector", {"min_num_instances": i(0, 40), "warning_level": f(1.0, 3.0), "out_control_level": f(1.0, 4.0)},
+        {"min_num_instances": i(0, 40), "warning_level": f(1.0, 3.0), "out_control_level": f(1.0, 4.0)},
+    ),
+    "HDDM_A": Row("detector", {"drift_confidence": CONF, "warning_confidence": CONF, "two_sided": b()}),
+    "HDDM_W": Row(
+        "detector", {"drift_confidence": CONF, "warning_confidence": CONF, "lambda_": f(0.01, 1.0), "two_sided": b()}
+    ),
+    "PageHinkley": Row(
+        "detector", {"min_instances": i(0, 40), "delta": f(0.0, 0.1), "threshold": f(0.0, 60.0), "alpha": f(0.5, 1.0)},
+        {"min_instances": i(0, 40), "delta": f(0.0, 0.1), "threshold": f(0.0, 60.0), "alpha": f(0.5, 1.0)},
+    ),
+    "KSWIN": Row("detector", {"alpha": CONF, "window_size": i(2, 60), "stat_size": i(1, 20), "seed": SEED}),
+    "NoChangeClassifier": Row("classifier"),
+    "MajorityClassClassifier": Row("classifier"),
+    "MeanRegressor": Row("regressor"),
+    "HalfSpaceTrees": Row(
+        "anomaly",
+        {"n_trees": i(1, 4), "height": i(1, 8), "window_size": i(1, 20), "seed": SEED,
+         "limits": Param("limits", st.one_of(st.none(), st.just({"a": (-1.0, 1.0), "ä": (0.0, 5.0)})))},
+    ),
+    "ROCAUC": Row("score_metric", {"window_size": i(0, 12)}),
 }
+
+#: The native modules whose classes the table lists, and every class of theirs by name.
+MODULES = (_tarvo_core, _tarvo_extra)
+CLASSES: dict[str, type] = {n: c for m in MODULES for n, c in vars(m).items() if isinstance(c, type)}
 
 INTERFACES = ("ITransformer", "IClassifier", "IRegressor")
 CLASSIFIERS = [n for n, r in TABLE.items() if r.kind == "classifier"]

@@ -17,6 +17,7 @@ import numpy as np
 import pytest
 
 import _tarvo_core as core
+import _tarvo_extra as extra
 from tarvo import batch
 from tarvo.evaluate import default_metrics
 from tarvo.evaluate import prequential as python_prequential
@@ -43,6 +44,8 @@ CLASSIFIERS = {
     "SGBTClassifier": lambda: core.SGBTClassifier(n_models=3),
     "ClassificationPipeline": lambda: core.ClassificationPipeline(
         [core.StandardScaler(), core.SelectKBest(k=2, use_abs=True)], core.HoeffdingTreeClassifier(grace_period=20)),
+    "NoChangeClassifier": lambda: extra.NoChangeClassifier(),
+    "MajorityClassClassifier": lambda: extra.MajorityClassClassifier(),
 }
 REGRESSORS = {
     "LinearRegression": lambda: core.LinearRegression(),
@@ -56,6 +59,11 @@ REGRESSORS = {
     "LeveragingBaggingRegressor": lambda: core.LeveragingBaggingRegressor(n_models=3, seed=1, grace_period=20),
     "SGBRRegressor": lambda: core.SGBRRegressor(n_models=3),
     "RegressionPipeline": lambda: core.RegressionPipeline([core.MinMaxScaler()], core.LinearRegression()),
+    "ScaledTargetRegressor": lambda: extra.ScaledTargetRegressor(
+        core.RegressionPipeline([core.StandardScaler()], core.LinearRegression())),
+    "ScaledTargetRegressor around a forest": lambda: extra.ScaledTargetRegressor(
+        core.ARFRegressor(n_models=3, seed=1, grace_period=20)),
+    "MeanRegressor": lambda: extra.MeanRegressor(),
 }
 TRANSFORMERS = {
     "StandardScaler": lambda: core.StandardScaler(),
@@ -88,7 +96,8 @@ def state(model) -> bytes:
 
 def test_every_class_is_in_a_table():
     tabled = set(CLASSIFIERS) | set(REGRESSORS) | set(TRANSFORMERS)
-    classes = {name for name, c in vars(core).items() if isinstance(c, type) and issubclass(c, (core.IClassifier, core.IRegressor, core.ITransformer)) and name[:1] != "I"}
+    classes = {name for module in (core, extra) for name, c in vars(module).items() if isinstance(c, type) and issubclass(c, (core.IClassifier, core.IRegressor, core.ITransformer)) and name[:1] != "I"}
+    tabled = {name.split(" ")[0] for name in tabled}
     assert classes == tabled
 
 
@@ -197,14 +206,13 @@ def test_frames_and_array_layouts_read_the_same_rows():
     "call, error, message",
     [
         (lambda m: batch.learn_many(m, np.zeros(3), [0, 1, 0]), ValueError, "2-D"),
-        (lambda m: batch.learn_many(m, np.array([["a"]]), [0]), TypeError, "numeric"),
+        (lambda m: batch.learn_many(m, np.array([[np.datetime64("2024-01-01")]]), [0]), TypeError, "numeric or text"),
         (lambda m: batch.learn_many(m, np.zeros((2, 1), dtype=complex), [0, 1]), TypeError, "numeric"),
         (lambda m: batch.learn_many(m, np.zeros((3, 2)), [0, 1]), ValueError, "y has 2 values for 3 rows"),
         (lambda m: batch.learn_many(m, np.zeros((2, 2)), [0, 1], columns=["a"]), ValueError, "columns"),
         (lambda m: batch.learn_many(m, np.zeros((2, 2)), [0, 1], columns=["a", "a"]), ValueError, "more than once"),
-        (lambda m: batch.learn_many(m, np.zeros((2, 2)), [0, 1.5]), ValueError, "whole numbers"),
-        (lambda m: batch.learn_many(m, np.zeros((2, 2)), [0, 2**31]), ValueError, "32-bit"),
-        (lambda m: batch.learn_many(m, np.zeros((2, 2)), ["a", "b"]), TypeError, "integers"),
+        (lambda m: batch.learn_many(m, np.zeros((2, 2)), [0, 1.5]), ValueError, r"y: row 1: .*not a whole number"),
+        (lambda m: batch.learn_many(m, np.zeros((2, 2)), [0, 2**31]), ValueError, "y: row 1: .*32-bit"),
         (lambda m: batch.learn_many(m, np.zeros((2, 2))), TypeError, "needs the targets"),
         (lambda m: batch.transform_many(m, np.zeros((2, 2))), TypeError, "not a transformer"),
         (lambda m: batch.learn_many(core.StandardScaler(), np.zeros((2, 2)), [0, 1]), TypeError, "leave y out"),
@@ -218,6 +226,94 @@ def test_bad_input_is_refused_before_the_model_changes(call, error, message):
     with pytest.raises(error, match=message):
         call(model)
     assert state(model) == before
+
+
+class NoMetric:
+    """Has neither update nor get."""
+
+
+def _native_session(model, *args):
+    with batch.native.Session(model, *args):
+        pass
+
+
+NAN_TARGET = np.array([1.0, 2.0, np.nan, 4.0])
+X4 = np.arange(8.0).reshape(4, 2)
+
+
+# Reviewed arguments: each is refused before the model changes, naming what is wrong.
+# (model, call, error, message)
+REFUSED_ARGUMENTS = [
+    (core.NaiveBayes, lambda m: batch.prequential(m, X4, [0, 1, 0, 1], detector=object()), TypeError,
+     r"detector \(of type object\) is not a drift detector"),
+    (core.NaiveBayes, lambda m: batch.prequential(m, X4, [0, 1, 0, 1], metrics=[core.Accuracy(), object()]),
+     TypeError, r"metrics\[1\] \(of type object\) is not a metric"),
+    (core.NaiveBayes, lambda m: batch.prequential(m, X4, [0, 1, 0, 1], metrics={"acc": NoMetric()}), TypeError,
+     r"metrics\['acc'\] \(of type NoMetric\)"),
+    (core.LinearRegression, lambda m: batch.prequential(m, X4, [0.0, 1.0, 0.0, 1.0], detector=core.EDDM()), TypeError,
+     "EDDM watches a classifier's 0/1 errors"),
+    (core.HoeffdingTreeRegressor, lambda m: batch.learn_many(m, X4, NAN_TARGET), ValueError,
+     r"y: row 2 has no target \(NaN\)"),
+    (core.ARFRegressor, lambda m: batch.prequential(m, X4, NAN_TARGET), ValueError, "y: row 2 has no target"),
+    (core.LinearRegression, lambda m: batch.learn_many(m, X4, [1.0, -np.inf, 0.0, 1.0]), ValueError,
+     "y: row 1 has the target -inf"),
+    (core.LinearRegression, lambda m: batch.learn_many(m, X4, [1.0, 2.0, None, 1.0]), ValueError, "y: row 2 has no target"),
+    (core.SelectKBest, lambda m: batch.learn_many(m, X4, NAN_TARGET), ValueError, "y: row 2"),
+    (core.NaiveBayes, lambda m: batch.learn_many(m, [[1.0, 2.0], [3.0]], [0, 1]), ValueError,
+     "X: the rows have different lengths"),
+    (core.NaiveBayes, lambda m: _native_session(m.__class__.__new__(m.__class__)), TypeError,
+     "this NaiveBayes object was never constructed"),
+    (core.NaiveBayes, lambda m: _native_session(m, [core.Accuracy(), core.MAE()]), TypeError,
+     r"metrics\[1\] \(of type MAE\) is not a native metric of classification"),
+    (core.NaiveBayes, lambda m: _native_session(m, [a := core.Accuracy(), a]), ValueError, r"metrics\[1\].*given twice"),
+    (core.NaiveBayes, lambda m: _native_session(m, [], core.EDDM()), TypeError, r"detector \(of type EDDM\) is not an ADWIN"),
+    (core.NaiveBayes, lambda m: _native_session(object()), TypeError, r"model \(of type object\) is not a learner"),
+    (core.NaiveBayes, lambda m: batch.native.Session(m).learn(["a", "a"], [X4[:, 0], X4[:, 1]], np.zeros(4, np.int32), 0, 4),
+     ValueError, "the column name 'a' appears more than once"),
+    (core.NaiveBayes, lambda m: batch.learn_many(m, X4, [0, 1, 0, 1], threads=np.float64(2)), ValueError, "threads"),
+]
+
+
+@pytest.mark.parametrize("make, call, error, message", REFUSED_ARGUMENTS)
+def test_reviewed_arguments_are_refused_before_the_model_changes(make, call, error, message):
+    model = make()
+    before = state(model)
+    with pytest.raises(error, match=message):
+        call(model)
+    assert state(model) == before
+
+
+def test_pandas_missing_targets_are_refused():
+    pd = pytest.importorskip("pandas", reason="pandas is not installed")
+    for y in (pd.Series([1.0, pd.NA, 3.0, 4.0], dtype="Float64"), pd.Series([1.0, None, 3.0, 4.0], dtype=object)):
+        model = core.HoeffdingTreeRegressor()
+        with pytest.raises(ValueError, match="y: row 1 has no target"):
+            batch.learn_many(model, X4, y)
+        assert state(model) == state(core.HoeffdingTreeRegressor())
+
+
+def test_numpy_whole_numbers_are_counts_and_eddm_watches_every_path():
+    """NumPy integers are taken wherever a count is; EDDM, fed the int 0/1 error it takes,
+    gives the same drifts on the array and the dict paths."""
+    X, labels, _ = stream(17)
+    fast, slow = core.HoeffdingTreeClassifier(grace_period=20), core.HoeffdingTreeClassifier(grace_period=20)
+    a = batch.prequential(fast, X, labels, columns=NAMES, every=np.int64(50), threads=np.int64(2),
+                          detector=core.EDDM())
+    b = python_prequential(slow, list(zip(rows(X), labels.tolist())), default_metrics("classification"),
+                           every=np.int32(50), detector=core.EDDM(), progress=False)
+    assert (a.steps, a.curve, a.drifts) == (b.steps, b.curve, b.drifts)
+    assert state(fast) == state(slow)
+
+
+def test_big_endian_columns_read_as_their_values():
+    X, labels, _ = stream(19)
+    native_order, swapped = core.NaiveBayes(), core.NaiveBayes()
+    cols = [np.ascontiguousarray(X[:, j]) for j in range(X.shape[1])]
+    with batch.native.Session(native_order) as session:
+        session.learn(NAMES, cols, labels.astype(np.int32), 0, N_ROWS)
+    with batch.native.Session(swapped) as session:
+        session.learn(NAMES, [c.astype(c.dtype.newbyteorder(">")) for c in cols], labels.astype(np.int32), 0, N_ROWS)
+    assert state(swapped) == state(native_order)
 
 
 def wait_until_busy(model, worker: threading.Thread) -> bool:

@@ -13,6 +13,7 @@ import numpy as np
 import pytest
 
 import _tarvo_core as core
+import _tarvo_extra as extra
 import _tarvo_probe as probe
 
 INTERFACES = ["ITransformer", "IClassifier", "IRegressor"]
@@ -26,12 +27,24 @@ def test_module_docstring_names_the_areas_in_order():
     assert positions == sorted(positions)
 
 
-def test_module_holds_only_classes():
-    public = [n for n in dir(core) if not n.startswith("__")]
+@pytest.mark.parametrize("module", [core, extra], ids=["core", "extra"])
+def test_module_holds_only_classes(module):
+    public = [n for n in dir(module) if not n.startswith("__")]
     assert public, "no classes registered"
-    assert all(isinstance(getattr(core, n), type) for n in public)
-    for name in INTERFACES + ["NaiveBayes"]:
+    assert all(isinstance(getattr(module, n), type) for n in public)
+    for name in (INTERFACES + ["NaiveBayes"] if module is core else ["ScaledTargetRegressor"]):
         assert name in public
+
+
+def test_the_core_keeps_its_classes_and_the_extra_module_derives_its_learners_from_them():
+    assert len([n for n in dir(core) if not n.startswith("__")]) == 45
+    assert not set(dir(core)) & {n for n in dir(extra) if not n.startswith("__")}
+    for name in (n for n in dir(extra) if not n.startswith("__")):
+        cls = getattr(extra, name)
+        if hasattr(cls, "predict_one"):  # a learner: usable wherever the core's are
+            assert issubclass(cls, (core.IClassifier, core.IRegressor)), name
+        else:  # a drift detector, an anomaly detector or a metric stands alone
+            assert not issubclass(cls, (core.IClassifier, core.IRegressor, core.ITransformer)), name
 
 
 def test_package_namespace_holds_only_its_exports_and_submodules():
@@ -50,7 +63,9 @@ def test_package_namespace_holds_only_its_exports_and_submodules():
                  and getattr(tarvo, name).__name__ == f"tarvo.{name}")
     ]
     assert stray == []
-    assert sorted(tarvo.__all__) == sorted(n for n in dir(core) if not n.startswith("__"))
+    native = [n for module in (core, extra) for n in dir(module) if not n.startswith("__")]
+    assert sorted(tarvo.__all__) == sorted(native)
+    assert all(getattr(tarvo, n) is getattr(core, n, None) or getattr(tarvo, n) is getattr(extra, n) for n in native)
 
 
 @pytest.mark.parametrize("name", INTERFACES)

@@ -3,8 +3,11 @@
 from __future__ import annotations
 
 import math
+import pickle
 import random
+import signal
 import sys
+import time
 
 import pytest
 
@@ -182,10 +185,33 @@ def test_too_many_trees_are_refused_before_anything_changes(make):
 
 
 def test_hessian_repetitions_are_interruptible_and_hostile_settings_safe():
-    model = SGBRRegressor(n_models=2, bag_size=2, multiply_hessian_by=3, learning_rate=float("nan"))
+    # One sample repeated by every tree of 200 stages for about half a second: a signal whose
+    # handler raises (as Ctrl-C's does), sent by the kernel while the call holds the GIL, stops it.
+    model = SGBRRegressor(n_models=200, bag_size=10, multiply_hessian_by=1000)
+    x = {"a": 1.0, "b": 2.0}
+
+    def interrupt(signum: int, frame: object) -> None:
+        raise KeyboardInterrupt
+
+    previous = signal.signal(signal.SIGALRM, interrupt)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, 0.02)
+        began = time.perf_counter()
+        with pytest.raises(KeyboardInterrupt):
+            model.learn_one(x, 3.0)
+        assert time.perf_counter() - began < 0.2  # within milliseconds of the signal
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert math.isfinite(model.predict_one(x))  # the steps taken, and a usable model
+    assert pickle.loads(pickle.dumps(model)).predict_one(x) == model.predict_one(x)
+    # A NaN learning rate gives NaN scores, never a failure.
+    hostile = SGBRRegressor(n_models=2, bag_size=2, multiply_hessian_by=3, learning_rate=float("nan"))
+    answers = []
     for x, y in regression_stream(100, seed=10):
-        model.learn_one(x, y)
-        model.predict_one(x)
+        hostile.learn_one(x, y)
+        answers.append(hostile.predict_one(x))
+    assert all(math.isnan(a) for a in answers)
 
 
 # --- one-against-the-rest probabilities when every share rounds to 0 ----------

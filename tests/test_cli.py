@@ -43,7 +43,8 @@ def test_default_run_compares_the_demo_learners_with_metrics_and_drifts(capsys, 
     doc = json.loads(out)
     assert doc["data"]["name"] == "agrawal" and doc["data"]["drift_points"] == [2000]
     names = [r["model"] for r in doc["results"]]
-    assert names == ["NaiveBayes", "StandardScaler | LogisticRegressionClassifier", "HoeffdingTreeClassifier",
+    assert names == ["MajorityClassClassifier", "NaiveBayes", "StandardScaler | LogisticRegressionClassifier",
+                     "HoeffdingTreeClassifier",
                      "HoeffdingAdaptiveTreeClassifier", "ARFClassifier", "SRPClassifier",
                      "LeveragingBaggingClassifier"]
     for r in doc["results"]:
@@ -148,7 +149,7 @@ def test_module_entry_point_runs():
 def test_every_offered_learner_builds_from_keywords_alone():
     from tarvo.learners import LEARNERS, learner_names
 
-    assert len(learner_names("classification")) == 14 and len(learner_names("regression")) == 10
+    assert len(learner_names("classification")) == 16 and len(learner_names("regression")) == 11
     for name, cls in LEARNERS.items():
         model = cls()
         model.learn_one({"a": 1.0}, 1)
@@ -196,7 +197,7 @@ def test_list_of_an_unknown_name_says_what_is_close(capsys):
         main(["list", "NaiveBayse"])
     assert info.value.code == 2
     assert capsys.readouterr().err == (
-        "python -m tarvo list: error: no learner or stream named 'NaiveBayse' (did you mean NaiveBayes?)\n")
+        "python -m tarvo list: error: no learner, detector or stream named 'NaiveBayse' (did you mean NaiveBayes?)\n")
 
 
 def _project():
@@ -317,7 +318,10 @@ def test_load_continues_every_object_save_writes(capsys, tmp_path, options, data
     stream = GENERATORS[data](800, seed=7, **cli.STREAM_PRESETS[data])
     expected = prequential(stored, stream, default_metrics(task_of(stored)))
     assert result["final"] == expected.final
-    assert (tmp_path / "again.pkl").read_bytes() == pickle.dumps(stored, protocol=pickle.HIGHEST_PROTOCOL)
+    with open(tmp_path / "again.pkl", "rb") as fh:  # the learner, then the names of its features
+        assert pickle.dumps(pickle.load(fh), protocol=pickle.HIGHEST_PROTOCOL) == pickle.dumps(
+            stored, protocol=pickle.HIGHEST_PROTOCOL)
+        assert pickle.load(fh) == {"features": list(stream.feature_names)}
 
 
 def test_load_runs_beside_a_model_labelled_by_its_file_name(capsys, tmp_path):
@@ -351,3 +355,177 @@ def test_the_progress_bar_is_optional(monkeypatch):
 
     result = prequential(NaiveBayes(), SEA(200), default_metrics("classification"), progress=True)
     assert result.n_samples == 200
+
+
+# --- reading files, --skip, --plot, list: the toolkit's mistakes, mended ---------------------------
+
+def _trained_bytes(model, rows):
+    import pickle
+
+    for x, y in rows:
+        model.learn_one(x, y)
+    return pickle.dumps(model)
+
+
+def _labelled_rows(n, first_label):
+    """``a,b,y`` rows with text labels; the first row's label is ``first_label``."""
+    other = {"no": "yes", "yes": "no"}[first_label]
+    return "".join(f"{i % 7},{(i * 3) % 5},{first_label if (i * 5) % 7 < 3 else other}\n" for i in range(n))
+
+
+TOOLKIT_FILES = {
+    "ab.csv": lambda: "a,b,y\n" + _labelled_rows(200, "no") + _labelled_rows(200, "yes"),
+    "pq.csv": lambda: "p,q,y\n1,2,no\n3,4,yes\n",
+    "spaced.csv": lambda: " a , b ,y\n" + _labelled_rows(50, "no"),
+    "text_then_number.csv": lambda: "a,y\n1,no\n2,yes\n3,3\n",
+    "number_then_text.csv": lambda: "a,y\n1,0\n2,1\n3,yes\n",
+    # Saved before --save recorded the features: the learner alone.
+    "old.pkl": lambda: _trained_bytes(__import__("tarvo").NaiveBayes(), [({"a": 1.0, "b": 2.0}, 0)]),
+    "unlearnable.pkl": lambda: _trained_bytes(__import__("tarvo").ARFClassifier(n_models=2, lambda_value=float("inf")),
+                                              []),
+}
+
+
+@pytest.fixture
+def toolkit_files(tmp_path):
+    paths = {"dir": str(tmp_path)}
+    for name, make in TOOLKIT_FILES.items():
+        data = make()
+        (tmp_path / name).write_bytes(data if isinstance(data, bytes) else data.encode())
+        paths[name] = str(tmp_path / name)
+    return paths
+
+
+SAVE_AB = ["evaluate", "--model", "NaiveBayes", "--data", "{ab.csv}", "--target", "y", "--samples", "200",
+           "--save", "{dir}/m.pkl"]
+needs_matplotlib = pytest.mark.skipif(__import__("importlib").util.find_spec("matplotlib") is None,
+                                      reason="plots need matplotlib")
+
+# (commands run first, the command, its exit status, a fragment of what it prints: on standard output
+# for status 0, else its one line on standard error)
+TOOLKIT_REPRODUCERS = [
+    pytest.param([], ["list", ""], 2, "python -m tarvo list: error: no learner, detector or stream named ''",
+                 id="list of an empty name"),
+    pytest.param([], ["evaluate", "--model", "NaiveBayes", "--samples", "300", "--plot", "{dir}/curve"], 0,
+                 "learning curves: {dir}/curve.png", id="plot without a suffix", marks=needs_matplotlib),
+    pytest.param([SAVE_AB], ["evaluate", "--load", "{dir}/m.pkl", "--data", "{pq.csv}", "--target", "y"], 2,
+                 "--load {dir}/m.pkl: the learner learnt the features 'a', 'b', none of them among the columns "
+                 "of {pq.csv} ('p', 'q')", id="load on a file of other features"),
+    pytest.param([SAVE_AB], ["evaluate", "--load", "{dir}/m.pkl", "--data", "sea"], 2,
+                 "none of them among the features of the sea stream ('x0', 'x1', 'x2')",
+                 id="load on a stream of other features"),
+    pytest.param([], ["evaluate", "--load", "{old.pkl}", "--data", "{pq.csv}", "--target", "y"], 0,
+                 "\nold.pkl ", id="load of a file saved before the features were recorded"),
+    pytest.param([SAVE_AB], ["evaluate", "--load", "{dir}/m.pkl", "--data", "{ab.csv}", "--target", "y",
+                             "--skip", "200"], 0,
+                 "on the file {ab.csv}, target 'y', rows after the first 200", id="skip"),
+    pytest.param([], ["evaluate", "--data", "{ab.csv}", "--target", "y", "--skip", "400"], 2,
+                 "--data {ab.csv}: no data rows after the first 400 rows", id="skip past the end"),
+    pytest.param([], ["evaluate", "--data", "sea", "--skip", "5"], 2,
+                 "--skip applies to a CSV file, not to the sea stream", id="skip on a synthetic stream"),
+    pytest.param([], ["evaluate", "--skip", "-1"], 2, "--skip must be at least 0, got -1", id="negative skip"),
+    pytest.param([], ["evaluate", "--load", "{unlearnable.pkl}", "--data", "{ab.csv}", "--target", "y"], 2,
+                 "error: --load {unlearnable.pkl}: lambda_value must be a finite number",
+                 id="a failing loaded learner named as its file"),
+    pytest.param([], ["evaluate", "--model", "NaiveBayes", "--data", "{spaced.csv}", "--target", "y"], 0,
+                 "\nNaiveBayes ", id="spaces around the column names"),
+    pytest.param([], ["evaluate", "--data", "{text_then_number.csv}", "--target", "y"], 2,
+                 "row 3 (line 4), column 'y': cannot convert '3' ('3' is a number, and the labels before it are texts)",
+                 id="a number after text labels"),
+    pytest.param([], ["evaluate", "--data", "{number_then_text.csv}", "--target", "y"], 2,
+                 "column 'y': cannot convert 'yes' ('yes' is not a number, and the labels before it are numbers)",
+                 id="text after number labels"),
+]
+
+
+@pytest.mark.parametrize("before, command, status, fragment", TOOLKIT_REPRODUCERS)
+def test_toolkit_reproducers(capsys, toolkit_files, before, command, status, fragment):
+    def fill(text):
+        for name, path in toolkit_files.items():
+            text = text.replace("{" + name + "}", path)
+        return text
+
+    for earlier in before:
+        assert main([*map(fill, earlier), "--no-progress"]) == 0
+    capsys.readouterr()
+    argv = [*map(fill, command), *(["--no-progress", "--no-drift"] if command[0] == "evaluate" else [])]
+    try:
+        got = main(argv)
+    except SystemExit as exc:
+        got = exc.code
+    out, err = capsys.readouterr()
+    assert got == status, err
+    if status == 0:
+        assert fill(fragment) in out
+    else:
+        assert len(err.splitlines()) == 1 and fill(fragment) in err, err
+
+
+def test_skip_continues_a_saved_learner_where_it_stopped(capsys, toolkit_files):
+    """Saved after 200 rows, loaded with --skip 200, saved again: the learner of one run over every row.
+    The rows after the first 200 open with the other label: the learner's own numbering goes on."""
+    import pickle
+
+    ab, folder = toolkit_files["ab.csv"], toolkit_files["dir"]
+    common = ["--data", ab, "--target", "y", "--no-drift"]
+    assert run(capsys, "--model", "NaiveBayes", *common, "--samples", "200", "--save", f"{folder}/first.pkl")[0] == 0
+    assert run(capsys, "--load", f"{folder}/first.pkl", *common, "--skip", "200", "--save", f"{folder}/then.pkl")[0] == 0
+    assert run(capsys, "--model", "NaiveBayes", *common, "--save", f"{folder}/whole.pkl")[0] == 0
+    with open(f"{folder}/then.pkl", "rb") as then, open(f"{folder}/whole.pkl", "rb") as whole:
+        assert pickle.dumps(pickle.load(then)) == pickle.dumps(pickle.load(whole))
+        record = pickle.load(then)
+        assert record == pickle.load(whole) and record["features"] == ["a", "b"]
+        assert sorted(record["labels"].values()) == ["no", "yes"]
+
+
+PLOT_IN_A_FRESH_INTERPRETER = """
+import sys, matplotlib
+matplotlib.use("svg")  # a notebook's or GUI's choice, which plotting must leave alone
+from tarvo import NaiveBayes, HoeffdingTreeClassifier
+from tarvo.evaluate import default_metrics, prequential
+from tarvo.plot import plot_learning_curves
+from tarvo.stream import SEA
+runs = {name: prequential(cls(), SEA(600, seed=1), default_metrics("classification"), every=100, progress=False)
+        for name, cls in (("bayes", NaiveBayes), ("tree", HoeffdingTreeClassifier))}
+fig = plot_learning_curves(runs, sys.argv[1], title="SEA")
+print("matplotlib.pyplot" in sys.modules, matplotlib.get_backend(), type(fig).__name__,
+      [t.get_text() for t in fig.axes[0].get_legend().get_texts()])
+"""
+
+
+def test_plotting_leaves_the_back_end_and_pyplot_alone(tmp_path):
+    pytest.importorskip("matplotlib", reason="plots need matplotlib")
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}
+    done = subprocess.run([sys.executable, "-c", PLOT_IN_A_FRESH_INTERPRETER, str(tmp_path / "c.svg")],
+                          capture_output=True, text=True, env=env, timeout=300)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.split(None, 3) == ["False", "svg", "Figure", "['bayes', 'tree']\n"]
+    assert (tmp_path / "c.svg").read_text().lstrip().startswith("<?xml")
+
+
+def test_plot_learning_curves_returns_its_figure_and_writes_only_when_asked(tmp_path, monkeypatch):
+    pytest.importorskip("matplotlib", reason="plots need matplotlib")
+    from matplotlib.figure import Figure
+
+    from tarvo import NaiveBayes
+    from tarvo.evaluate import default_metrics, prequential
+    from tarvo.plot import plot_learning_curves
+    from tarvo.stream import SEA
+
+    monkeypatch.chdir(tmp_path)
+    result = prequential(NaiveBayes(), SEA(500, seed=2), default_metrics("classification"), every=50, progress=False)
+    fig = plot_learning_curves([result])
+    assert isinstance(fig, Figure) and len(fig.axes) == len(result.curve) and os.listdir(tmp_path) == []
+    mine = Figure()
+    ax = mine.add_subplot()
+    assert plot_learning_curves({"mine": result}, "drawn", ax=ax, title="t") is mine
+    (line,) = ax.get_lines()
+    assert line.get_label() == "mine" and list(line.get_ydata()) == result.curve["accuracy"]
+    assert os.listdir(tmp_path) == ["drawn.png"]
+    two = Figure().subplots(1, 2)
+    plot_learning_curves([result], ax=two)
+    assert [a.get_ylabel() for a in two] == ["accuracy", "macro F1"]
+    with pytest.raises(TypeError, match="ax must be a matplotlib Axes"):
+        plot_learning_curves([result], ax="left")
+    with pytest.raises(TypeError, match="results must be a sequence of results or a mapping"):
+        plot_learning_curves(result)

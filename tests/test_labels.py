@@ -78,6 +78,10 @@ def test_numbers_stay_numbers_unless_they_are_all_whole():
     (["a", "b", 3], None, "y row 2: cannot read the label 3 (3 is not text, and the labels before it are texts)"),
     (["a", None, "b"], None, "y row 1: cannot read the label None (a missing label)"),
     ([1, 2, "b"], True, "y row 2: cannot read the label 'b' ('b' is not a number, and the labels before it are"),
+    # The same rule the other way round: the text of a number after text labels.
+    (["a", "b", "3"], None, "y row 2: cannot read the label '3' ('3' is a number, and the labels before it are texts)"),
+    (["a", "a", " 2.5 "], True, "y row 2: cannot read the label ' 2.5 ' (' 2.5 ' is a number, and the labels before"),
+    (np.array(["no", "yes", "True"]), None, "y row 2: cannot read the label 'True' ('True' is a number, and the"),
     (np.array(["a", "b", "c"]), False, "y text targets: a regression target must be numbers"),
 ])
 def test_labels_that_cannot_be_read_name_their_row(y, labels, message):
@@ -136,3 +140,44 @@ def test_a_text_regression_target_is_an_error_naming_the_column(capsys, tmp_path
     assert info.value.code == 2
     assert ("row 2 (line 3), column 'price': cannot convert 'high' (a regression target must be a number)"
             in capsys.readouterr().err)
+
+
+def _saved(path):
+    import pickle
+
+    with open(path, "rb") as fh:
+        return pickle.load(fh), pickle.load(fh)
+
+
+def test_save_stores_the_numbering_with_the_learner(capsys, tmp_path):
+    """A learner saved after text labels answers in text once loaded, and goes on with its own
+    numbering on a file whose labels come in another order; one saved without a numbering (before
+    --save stored it) learns the file's, as it did then, and keeps it from then on."""
+    import pickle
+
+    from tarvo import batch
+
+    rows = [(i % 7, "up" if i % 7 > 3 else "down") for i in range(300)]
+    first, later = tmp_path / "first.csv", tmp_path / "later.csv"
+    first.write_text("a,y\n" + "".join(f"{a},{y}\n" for a, y in rows))
+    later.write_text("a,y\n" + "".join(f"{a},{y}\n" for a, y in reversed(rows)))  # "up" first
+    assert run(capsys, "--model", "NaiveBayes", "--data", str(first), "--target", "y", "--no-drift",
+               "--save", str(tmp_path / "m.pkl"))[0] == 0
+    model, record = _saved(tmp_path / "m.pkl")
+    assert record["labels"] == {0: "down", 1: "up"} == batch.class_labels(model).names
+    X = np.array([[1.0], [6.0]])
+    assert batch.predict_many(model, X, columns=["a"]).tolist() == ["down", "up"]
+    assert run(capsys, "--load", str(tmp_path / "m.pkl"), "--data", str(later), "--target", "y", "--no-drift",
+               "--save", str(tmp_path / "again.pkl"))[0] == 0
+    again, record = _saved(tmp_path / "again.pkl")
+    assert record["labels"] == {0: "down", 1: "up"}
+    assert batch.predict_many(again, X, columns=["a"]).tolist() == ["down", "up"]
+
+    old = NaiveBayes()
+    old.learn_one({"a": 1.0}, 0)  # "down", as the file numbers it
+    (tmp_path / "old.pkl").write_bytes(pickle.dumps(old))
+    assert run(capsys, "--load", str(tmp_path / "old.pkl"), "--data", str(first), "--target", "y", "--no-drift",
+               "--save", str(tmp_path / "old-again.pkl"))[0] == 0
+    loaded, record = _saved(tmp_path / "old-again.pkl")
+    assert record["labels"] == {0: "down", 1: "up"}
+    assert batch.predict_many(loaded, X, columns=["a"]).tolist() == ["down", "up"]

@@ -7,6 +7,7 @@ from pathlib import Path
 import pytest
 
 import _tarvo_core
+import _tarvo_extra
 import tarvo
 
 ROOT = Path(__file__).resolve().parents[1]
@@ -27,6 +28,7 @@ def test_no_line_is_repeated(name):
 
 def test_package_exports_each_native_class_once():
     assert len(tarvo.__all__) == len(set(tarvo.__all__))
-    native = {n for n in dir(_tarvo_core) if isinstance(getattr(_tarvo_core, n), type) and not n.startswith("_")}
-    assert set(tarvo.__all__) == native
-    assert all(getattr(tarvo, n) is getattr(_tarvo_core, n) for n in native)
+    native = {n: getattr(m, n) for m in (_tarvo_core, _tarvo_extra) for n in dir(m)
+              if isinstance(getattr(m, n), type) and not n.startswith("_")}
+    assert set(tarvo.__all__) == set(native)
+    assert all(getattr(tarvo, n) is cls for n, cls in native.items())

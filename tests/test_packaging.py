@@ -77,12 +77,14 @@ def test_the_check_tells_index_names_from_paths_and_third_party_packages(line, f
     ("sklearn", "sklearn", lambda: importlib.import_module("tarvo.sklearn")),
     ("spark", "pyspark", lambda: importlib.import_module("tarvo.spark")),
     ("plot", "matplotlib", lambda: importlib.import_module("tarvo.plot").require_matplotlib()),
+    ("serve", "uvicorn", lambda: importlib.import_module("tarvo.serve")),
 ])
 def test_a_missing_extra_names_the_packages_to_install(monkeypatch, extra, missing, load):
     """The ImportError quotes `pip install` with each requirement the extra lists in pyproject.toml."""
     for name in [missing, *(n for n in sys.modules if n.startswith(missing + "."))]:
         monkeypatch.setitem(sys.modules, name, None)  # as if it were not installed
-    monkeypatch.delitem(sys.modules, f"tarvo.{extra}", raising=False)
+    for name in [n for n in sys.modules if n == f"tarvo.{extra}" or n.startswith(f"tarvo.{extra}.")]:
+        monkeypatch.delitem(sys.modules, name)
     with pytest.raises(ImportError) as info:
         load()
     message = str(info.value)

@@ -18,7 +18,7 @@ CONSTRUCTIBLE = [n for n in tarvo.__all__ if _signature.parameters(getattr(tarvo
 LEARNER_PARAMS = [
     (name, p) for name in tarvo.__all__ if name in table.TABLE and issubclass(getattr(tarvo, name),
                                                                                (tarvo.IClassifier, tarvo.IRegressor))
-    for p in table.TABLE[name].params if p.kind in ("int", "float", "str")
+    for p in (*table.TABLE[name].params, *table.TABLE[name].settings) if p.kind in ("int", "float", "str")
 ]
 
 
@@ -28,7 +28,7 @@ def _flat(text):
 
 def test_every_class_with_a_constructor_is_in_the_table():
     assert sorted(CONSTRUCTIBLE) == sorted(table.TABLE)
-    assert len(CONSTRUCTIBLE) == 42
+    assert len(CONSTRUCTIBLE) == 53  # the 42 of _tarvo_core and the 11 of _tarvo_extra
 
 
 @pytest.mark.parametrize("name", CONSTRUCTIBLE)
@@ -45,6 +45,64 @@ def test_table_matches_the_constructor(name):
         assert entry.accepts(entry.default), f"{name}.{entry.name}: the default is outside its own range"
         if entry.choices:
             assert entry.choices[0] == entry.default and entry.outside
+
+
+def _writable(cls):
+    return {k for k in dir(cls) if isinstance(getattr(cls, k), property) and getattr(cls, k).fset is not None}
+
+
+@pytest.mark.parametrize("name", CONSTRUCTIBLE)
+def test_the_table_holds_every_writable_setting_the_constructor_does_not_take(name):
+    """Every writable property is a constructor keyword or one of the table's other settings, whose
+    default is what a fresh object holds and whose kind is the type it holds."""
+    cls = getattr(tarvo, name)
+    keywords = {p.name for p in _signature.parameters(cls)}
+    entry = table.TABLE[name]
+    assert {p.name for p in entry.settings} == _writable(cls) - keywords
+    if entry.settings:
+        fresh = cls()
+        for p in entry.settings:
+            assert getattr(fresh, p.name) == p.default and type(getattr(fresh, p.name)).__name__ == p.kind, p.name
+            assert p.accepts(p.default) and p.meaning.endswith(".") and p.meaning[0].isupper(), p.name
+            assert entry.is_setting(p.name) and table.problem(name, p.name, p.default) is None
+
+
+SETTINGS = [(name, p) for name in CONSTRUCTIBLE for p in table.TABLE[name].settings]
+
+
+def _other_value(p):
+    """A sensible value of a setting other than its default."""
+    if p.choices:
+        return p.choices[1]
+    if p.kind == "bool":
+        return not p.default
+    return int(p.low) + 1 if p.kind == "int" else p.default / 2
+
+
+@pytest.mark.parametrize("name, param", SETTINGS, ids=[f"{n}.{p.name}" for n, p in SETTINGS])
+def test_the_command_line_sets_and_lists_every_setting(capsys, tmp_path, name, param):
+    import json
+
+    value = _other_value(param)
+    text = str(value).lower() if param.kind == "bool" else str(value)
+    data = "friedman" if issubclass(getattr(tarvo, name), tarvo.IRegressor) else "sea"
+    report = tmp_path / "out.json"
+    assert main(["evaluate", "--no-progress", "--no-drift", "--model", name, "--param", f"{param.name}={text}",
+                 "--samples", "300", "--data", data, "--save", str(tmp_path / "m.pkl"), "--json", str(report)]) == 0
+    with open(tmp_path / "m.pkl", "rb") as fh:
+        assert getattr(__import__("pickle").load(fh), param.name) == value
+    assert json.loads(report.read_text())["results"][0]["params"] == {param.name: value}
+    outside = [v for v in _just_outside(param) if not (param.kind == "int" and v == 0 and param.low == 0)]
+    for bad in outside[:1]:
+        with pytest.raises(SystemExit):
+            main(["evaluate", "--no-progress", "--model", name, "--param", f"{param.name}={bad}", "--data", data])
+        assert f"{name}.{param.name} takes {param.takes()}" in capsys.readouterr().err
+    capsys.readouterr()
+    assert main(["list"]) == 0 and f"{param.name}={param.default!r}" in capsys.readouterr().out
+    assert main(["list", name]) == 0
+    listed = _flat(capsys.readouterr().out)
+    assert f"{param.name}={param.default!r} (a property the constructor does not take" in listed
+    assert _flat(param.meaning) in listed
 
 
 def _just_outside(p):
@@ -168,6 +226,7 @@ def test_every_property_has_a_docstring():
 def test_the_stubs_carry_the_parameter_sections():
     import pathlib
 
-    stub = _flat((pathlib.Path(__file__).parents[1] / "python" / "_tarvo_core.pyi").read_text())
+    stub = _flat("".join((pathlib.Path(__file__).parents[1] / "python" / f"{module}.pyi").read_text()
+                         for module in ("_tarvo_core", "_tarvo_extra")))
     for name in CONSTRUCTIBLE:
         assert _flat(table.doc_section(name)) in stub, name

@@ -17,6 +17,7 @@ import struct
 import pytest
 
 import _tarvo_core as core
+import _tarvo_extra as extra
 
 INTERFACES = {"IClassifier", "IRegressor", "ITransformer"}
 
@@ -122,6 +123,38 @@ def _eddm_run(m, data):
     for i, (x, y, _) in enumerate(data):
         m.update(1 if (x["f0"] > 0) != (y > 0) else 0)
         out.append((m.drift_detected, m.warning_detected))
+    return out
+
+
+def _error_detector_run(m, data):
+    out = []
+    for x, y, _ in data:
+        m.update(1.0 if (x["f0"] > 0) != (y > 0) else 0.0)
+        out.append((m.drift_detected, m.warning_detected, _bits(m.estimation)))
+    return out
+
+
+def _value_detector_run(m, data):
+    out = []
+    for _, _, t in data:
+        m.update(t)
+        out.append((m.drift_detected, _bits(m.statistic)))
+    return out
+
+
+def _anomaly_run(m, data):
+    out = []
+    for x, _, _ in data:
+        out.append(_bits(m.score_one(x)))
+        m.learn_one(x)
+    return out
+
+
+def _auc_run(m, data):
+    out = []
+    for x, y, _ in data:
+        m.update(int(y > 0), round(x["f0"], 1))  # rounded: tied scores too
+        out.append(_bits(m.get()))
     return out
 
 
@@ -235,11 +268,29 @@ CASES = {
     "WindowRegressionMetric": (lambda: core.WindowRegressionMetric(window_size=130), _window_regression_run),
     "ADWIN": (lambda: core.ADWIN(delta=0.05, clock=8), _adwin_run),
     "EDDM": (lambda: core.EDDM(warm_start=20), _eddm_run),
+    "DDM": (lambda: extra.DDM(min_num_instances=20), _error_detector_run),
+    "HDDM_A": (lambda: extra.HDDM_A(drift_confidence=0.01, two_sided=True), _error_detector_run),
+    "HDDM_W": (lambda: extra.HDDM_W(lambda_=0.1, drift_confidence=0.05, two_sided=True), _error_detector_run),
+    "PageHinkley": (lambda: extra.PageHinkley(threshold=10.0, alpha=0.999), _value_detector_run),
+    "KSWIN": (lambda: extra.KSWIN(alpha=0.05, seed=4), _value_detector_run),
+    "NoChangeClassifier": (lambda: extra.NoChangeClassifier(), _classifier_run),
+    "MajorityClassClassifier": (lambda: extra.MajorityClassClassifier(), _classifier_run),
+    "MeanRegressor": (lambda: extra.MeanRegressor(), _regressor_run),
+    "HalfSpaceTrees": (lambda: extra.HalfSpaceTrees(n_trees=5, height=6, window_size=100, seed=3), _anomaly_run),
+    "ROCAUC": (lambda: extra.ROCAUC(), _auc_run),
 }
+
+# Saved with the regressor it wraps, as its own tests (tests/test_scaled_target.py) check.
+SAVED_ELSEWHERE = {"ScaledTargetRegressor"}
 
 
 def _module_classes():
-    return sorted(n for n, v in vars(core).items() if isinstance(v, type) and n not in INTERFACES)
+    return sorted(n for module in (core, extra) for n, v in vars(module).items()
+                  if isinstance(v, type) and n not in INTERFACES | SAVED_ELSEWHERE)
+
+
+def _class(name):
+    return getattr(core, name, None) or getattr(extra, name)
 
 
 # Classes that do not save yet: they raise on pickling (pybind11's default).
@@ -324,7 +375,7 @@ def test_repr_rebuilds_the_settings(name):
     m = make()
     text = repr(m)
     assert text.startswith(name + "(")
-    rebuilt = eval(text, {**vars(core), "inf": math.inf, "nan": math.nan})
+    rebuilt = eval(text, {**vars(core), **vars(extra), "inf": math.inf, "nan": math.nan})
     assert repr(rebuilt) == text
     # A fresh object of the same settings saves to the same bytes.
     assert _state(rebuilt) == _state(m)
@@ -451,11 +502,15 @@ def _small_blobs():
     out = []
     # FIMTDD after 100 samples: a split, an alternate subtree, E-BSTs and perceptrons;
     # a small booster: stages, their views and trees.
-    short = {"KNNRegressor": 40, "FIMTDDRegressor": 100, "SGBRRegressor": 30}
-    small = {"SGBRRegressor": lambda: core.SGBRRegressor(n_models=1, bag_size=1, grace_period=15, seed=3)}
+    short = {"KNNRegressor": 40, "FIMTDDRegressor": 100, "SGBRRegressor": 30, "HalfSpaceTrees": 70,
+             "ROCAUC": 60, "KSWIN": 120}
+    small = {"SGBRRegressor": lambda: core.SGBRRegressor(n_models=1, bag_size=1, grace_period=15, seed=3),
+             "HalfSpaceTrees": lambda: extra.HalfSpaceTrees(n_trees=2, height=4, window_size=30, seed=1),
+             "KSWIN": lambda: extra.KSWIN(window_size=20, stat_size=5, seed=2)}
     for name in [
         "NaiveBayes", "HoeffdingTreeClassifier", "KNNRegressor", "ADWIN", "WindowMetric", "SGTClassifier",
-        "LogisticRegressionClassifier", "SelectKBest", "FIMTDDRegressor", "SGBRRegressor",
+        "LogisticRegressionClassifier", "SelectKBest", "FIMTDDRegressor", "SGBRRegressor", "HalfSpaceTrees",
+        "ROCAUC", "KSWIN", "MajorityClassClassifier", "HDDM_W",
     ]:
         make, run = CASES[name]
         m = small.get(name, make)()
@@ -485,7 +540,7 @@ def _exercise(obj, name):
 
 @pytest.mark.parametrize("name,blob", BLOBS, ids=[n for n, _ in BLOBS])
 def test_truncation_at_every_offset(name, blob):
-    cls = getattr(core, name)
+    cls = _class(name)
     for cut in range(len(blob)):
         with pytest.raises(ValueError):
             _load(cls, blob[:cut])
@@ -498,7 +553,7 @@ def test_truncation_at_every_offset(name, blob):
 
 @pytest.mark.parametrize("name,blob", BLOBS, ids=[n for n, _ in BLOBS])
 def test_bit_flips(name, blob):
-    cls = getattr(core, name)
+    cls = _class(name)
     rng = random.Random(len(blob))
     for _ in range(300):
         pos = rng.randrange(len(blob))

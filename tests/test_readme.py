@@ -91,3 +91,14 @@ def test_the_save_and_load_commands_continue_a_model(tmp_path):
         outputs.append(done.stdout)
     assert "saved ClassificationPipeline: nb.pkl" in outputs[0]
     assert any(row.startswith("nb.pkl ") for row in outputs[1].splitlines())
+
+
+def test_the_anomaly_example_prints_what_it_says_and_draws_its_plot(tmp_path, monkeypatch):
+    pytest.importorskip("matplotlib", reason="the example draws its plot with matplotlib")
+    (code,) = [block for block in blocks("python") if "HalfSpaceTrees(seed=1)" in block]
+    monkeypatch.chdir(tmp_path)
+    _, out = run_python(code)
+    auc = float(re.search(r"ROC AUC (\S+)", out).group(1))
+    assert auc > 0.95 and f"# ROC AUC {auc:.3f}" in code
+    assert (tmp_path / "anomaly_scores.png").stat().st_size > 1000
+    assert "](bench/results/anomaly_scores.png)" in README and (ROOT / "bench/results/anomaly_scores.png").is_file()

@@ -357,3 +357,149 @@ def test_the_readme_examples_run_and_print_what_they_say(tmp_path, monkeypatch):
         printed = [line for line in out.getvalue().splitlines() if line]
         said = [line.split("  # ")[1].strip() for line in code.splitlines() if line.startswith("print(")]
         assert printed == said  # each print's comment shows what it prints
+
+
+# ---------------------------------------------------------------- labels scikit-learn's reader mishandles
+
+
+def _pandas(values, dtype=None):
+    pd = pytest.importorskip("pandas", reason="nullable columns need pandas")
+    return pd.Series(values, dtype=dtype)
+
+
+def _na():
+    return pytest.importorskip("pandas", reason="pd.NA needs pandas").NA
+
+
+# (labels, repeated over the rows; the classes_ expected and their dtype, or the ValueError's message).
+# Read by scikit-learn alone, nullable columns became floats (losing values beyond 2**53), ints beyond
+# 64 bits recursed forever, and missing text labels failed with messages that did not name y.
+LABEL_CASES = {
+    "ints beyond 64 bits": (lambda: np.array([2**70, -(2**70), 5], dtype=object), ([-(2**70), 5, 2**70], object)),
+    "ints beyond 64 bits in a list": (lambda: [2**64, 1.0, True], ([1, 2**64], object)),
+    "nullable Int64 beyond 2**53": (lambda: _pandas([2**60 + 1, 3, 2**60 + 1], "Int64"), ([3, 2**60 + 1], np.int64)),
+    "nullable UInt8": (lambda: _pandas([200, 7, 7], "UInt8"), ([7, 200], np.uint8)),
+    "nullable boolean": (lambda: _pandas([True, False, False], "boolean"), ([False, True], np.bool_)),
+    "pandas string": (lambda: _pandas(["b", "a", "b"], "string"), (["a", "b"], object)),
+    "None among text": (lambda: np.array(["a", "b", None], dtype=object), r"y holds a missing label \(None\) in row 2"),
+    "None among text in a list": (lambda: ["a", None, "b"], r"y holds a missing label \(None\) in row 1"),
+    "NaN among text": (lambda: _pandas(["a", float("nan"), "b"]), r"y holds a missing label \(nan\) in row 1"),
+    "pd.NA among text": (lambda: np.array(["a", "b", _na()], dtype=object), r"y holds a missing label \(<NA>\) in row 2"),
+    "pandas string with NA": (lambda: _pandas(["a", None, "b"], "string"), r"y holds a missing label \(<NA>\) in row 1"),
+    "Int64 with NA": (lambda: _pandas([1, 2, None], "Int64"), r"y holds a missing label \(<NA>\) in row 2"),
+    "fraction beside ints beyond 64 bits": (lambda: [2**70, 0.5, 1], "Unknown label type"),
+}
+
+
+def _rows_of(labels, start, stop):
+    """Rows ``start`` to ``stop`` of ``labels`` repeated, as the same kind of container (a Series keeps its dtype)."""
+    take = np.arange(start, stop) % len(labels)
+    if hasattr(labels, "iloc"):
+        return labels.iloc[take].reset_index(drop=True)
+    if isinstance(labels, list):
+        return [labels[i] for i in take]
+    return labels[take]
+
+
+@pytest.mark.parametrize("case", LABEL_CASES)
+def test_labels_keep_their_values_and_dtype_or_are_refused_naming_y(case):
+    make, expected = LABEL_CASES[case]
+    X, _, _ = data(n=120)
+    labels = make()
+    y = _rows_of(labels, 0, 120)
+    if isinstance(expected, str):
+        est = OnlineClassifier(tarvo.NaiveBayes()).fit(X, np.arange(120) % 2)
+        before = pickle.dumps(est.model_)
+        for method in (est.fit, est.partial_fit):
+            with pytest.raises(ValueError, match=expected):
+                method(X, y)
+            assert pickle.dumps(est.model_) == before  # refused before anything was learnt
+        return
+    classes, dtype = expected
+    est = OnlineClassifier(tarvo.NaiveBayes()).fit(X, y)
+    assert est.classes_.tolist() == classes and est.classes_.dtype == np.dtype(dtype)
+    pred = est.predict(X)
+    assert pred.dtype == est.classes_.dtype and set(pred.tolist()) <= set(classes)
+    # Learnt as each label's position in classes_, as for plain labels.
+    plain = OnlineClassifier(tarvo.NaiveBayes()).fit(X, [classes.index(v) for v in y])
+    assert pickle.dumps(est.model_) == pickle.dumps(plain.model_)
+    assert pickle.loads(pickle.dumps(est)).predict(X).tolist() == pred.tolist()
+    halves = OnlineClassifier(tarvo.NaiveBayes()).partial_fit(X[:60], _rows_of(labels, 0, 60))
+    halves.partial_fit(X[60:], _rows_of(labels, 60, 120))
+    assert halves.classes_.tolist() == classes and pickle.dumps(halves.model_) == pickle.dumps(est.model_)
+
+
+# ---------------------------------------------------------------- one estimator shared by threads
+
+
+@pytest.mark.parametrize("make", [
+    lambda: OnlineClassifier(tarvo.HoeffdingTreeClassifier(grace_period=30)),
+    lambda: OnlineClassifier(tarvo.ARFClassifier(n_models=3, seed=1)),
+    lambda: OnlineRegressor(tarvo.RegressionPipeline([tarvo.StandardScaler()], tarvo.LinearRegression())),
+], ids=["tree", "forest", "pipeline"])
+def test_threads_predicting_while_one_learns_wait_for_one_another(make):
+    """Eight threads predict (and pickle) while one runs partial_fit chunk after chunk: no call fails,
+    and every answer is the one a single thread gets after some number of the chunks."""
+    import threading
+
+    X, y, score = data(n=1400, seed=3)
+    target = score if isinstance(make(), OnlineRegressor) else y
+    chunks = [(X[i:i + 100], target[i:i + 100]) for i in range(0, 1000, 100)]
+    queries = X[1000:]
+    # Each call answers from one point of the sequence; two calls may see different points.
+    methods = ["predict"] + (["predict_proba"] if isinstance(make(), OnlineClassifier) else [])
+
+    def answer(est, k):
+        if k == len(methods):  # a copy made by pickling answers as the estimator did when pickled
+            return ("predict", pickle.loads(pickle.dumps(est)).predict(queries).tobytes())
+        return (methods[k], getattr(est, methods[k])(queries).tobytes())
+
+    alone = make()
+    expected = set()
+    for Xc, yc in chunks:
+        alone.partial_fit(Xc, yc)
+        expected.update(answer(alone, k) for k in range(len(methods)))
+    shared = make().partial_fit(*chunks[0])
+    start = threading.Barrier(9)
+    learnt = threading.Event()
+    failures, answers = [], []
+
+    def learn():
+        try:
+            start.wait()
+            for Xc, yc in chunks[1:]:
+                shared.partial_fit(Xc, yc)
+        except Exception as exc:  # noqa: BLE001 - reported below
+            failures.append(exc)
+        finally:
+            learnt.set()
+
+    def predict():
+        try:
+            start.wait()
+            for i in range(500):  # bounded: the learner is done long before
+                answers.append(answer(shared, i % (len(methods) + 1)))
+                if learnt.is_set():
+                    break
+        except Exception as exc:  # noqa: BLE001 - reported below
+            failures.append(exc)
+
+    threads = [threading.Thread(target=learn)] + [threading.Thread(target=predict) for _ in range(8)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(timeout=120)
+    assert not failures, failures[:3]
+    assert len(answers) >= 8 and set(answers) <= expected
+    assert answer(shared, 0) == answer(alone, 0)
+
+
+def test_the_lock_is_no_part_of_the_state():
+    X, y, _ = data(n=100)
+    est = OnlineClassifier(tarvo.NaiveBayes()).fit(X, y)
+    est.predict(X)  # the lock exists now
+    assert "_lock" not in est.get_params() and "_lock" not in est.__getstate__()
+    for copied in (pickle.loads(pickle.dumps(est)), copy.deepcopy(est), copy.copy(est)):
+        assert copied.predict(X).tolist() == est.predict(X).tolist()
+        assert copied._call_lock() is not est._call_lock()
+    assert clone(est).fit(X, y).predict(X).tolist() == est.predict(X).tolist()

@@ -374,6 +374,76 @@ def test_a_static_frame_of_a_regressor_with_timestamps(spark):
             assert list(curve[name]) == [result.curve[name][i] for i in steps]
 
 
+# ---------------------------------------------------------------- labels of any type
+
+# (the labels of classes 0, 1, 2, the target column's Spark type, the prediction's)
+LABEL_COLUMNS = {
+    "string": (["no", "yes", "maybe"], "string", "string"),
+    "boolean": ([False, True, True], "boolean", "boolean"),
+    "long beyond 32 bits": ([2**40, 2**33, -(2**35)], "long", "bigint"),
+    "whole double": ([0.0, 1.0, 2.0], "double", "double"),
+}
+
+
+@pytest.mark.parametrize("kind", LABEL_COLUMNS)
+def test_label_columns_of_any_type_give_predictions_of_their_type(spark, kind):
+    values, spark_type, predicted_type = LABEL_COLUMNS[kind]
+    rng = np.random.default_rng(11)
+    n = 80
+    frame = pd.DataFrame({"k": rng.integers(0, 2, n), "t": np.arange(n), "a": rng.normal(size=n)})
+    frame["y"] = pd.Series([values[c] for c in np.where(frame["a"] > 0.3, 1, np.where(frame["a"] < -0.3, 2, 0))],
+                           dtype=object)
+    df = spark.createDataFrame(frame, schema=f"k long, t long, a double, y {spark_type}")
+    out = prequential_by_key(df, key="k", order="t", features=["a"], target="y", model=tree())
+    assert out.predictions.schema["prediction"].dataType.simpleString() == predicted_type
+    got = out.predictions.toPandas()
+    models = {}
+    for k, g in frame.groupby("k"):
+        model = tree()
+        _, expected = batch.prequential(model, g[["a"]], g["y"].tolist(), detector=None, predictions=True)
+        models[int(k)] = model
+        mine = got[got["k"] == k].sort_values("t")
+        # (the first answer is the untrained model's: null where labels are numbered)
+        assert mine["prediction"].tolist()[1:] == expected.tolist()[1:]
+        assert mine["prediction"].iloc[1:].map(type).eq(type(values[0])).all()
+    if kind == "string":
+        table = spark.createDataFrame([(k, pickle.dumps(m)) for k, m in models.items()], schema="k long, model binary")
+        scored = predict_by_key(df, key="k", features=["a"], models=table).toPandas()
+        for k, m in models.items():
+            mine = scored[scored["k"] == k].sort_values("t")
+            assert mine["prediction"].tolist() == batch.predict_many(m, mine[["a"]]).tolist()
+    if kind == "string":  # a number after text labels, in a string column
+        bad = spark.createDataFrame([(1, 0, 0.5, "no"), (1, 1, 0.5, "7")], schema="k long, t long, a double, y string")
+        with pytest.raises(PythonException, match=r"target: column 'y' holds '7' for key 1, which cannot be a class"):
+            prequential_by_key(bad, key="k", order="t", features=["a"], target="y", model=tree()).predictions.collect()
+
+
+def test_string_feature_columns_are_text_features_of_each_keys_model(spark):
+    rng = np.random.default_rng(5)
+    n = 160
+    frame = pd.DataFrame({"k": rng.integers(0, 2, n), "t": np.arange(n), "a": rng.normal(size=n),
+                          "plan": pd.Series(rng.choice(["basic", "pro", " plus", None], n), dtype=object)})
+    frame.loc[120, "plan"] = "gold"  # a category first seen late
+    frame["y"] = np.where((frame["plan"] == "pro") != (frame["a"] > 1.2), "churn", "stay")
+    df = spark.createDataFrame(frame, schema="k long, t long, a double, plan string, y string")
+    out = prequential_by_key(df, key="k", order="t", features=["plan", "a"], target="y", model=tree())
+    got = out.predictions.toPandas()
+    models = {}
+    for k, g in frame.groupby("k"):
+        model = tree()
+        _, expected = batch.prequential(model, g[["plan", "a"]], g["y"], detector=None, predictions=True)
+        models[int(k)] = model
+        mine = got[got["k"] == k].sort_values("t")
+        assert mine["prediction"].tolist()[1:] == expected.tolist()[1:]
+    table = spark.createDataFrame([(k, pickle.dumps(m)) for k, m in models.items()], schema="k long, model binary")
+    unseen = spark.createDataFrame(frame.assign(plan=frame["plan"].where(frame["t"] % 3 > 0, "platinum")),
+                                   schema="k long, t long, a double, plan string, y string")
+    scored = predict_by_key(unseen, key="k", features=["plan", "a"], models=table).toPandas()
+    for k, m in models.items():
+        mine = scored[scored["k"] == k].sort_values("t")
+        assert mine["prediction"].tolist() == batch.predict_many(m, mine[["plan", "a"]]).tolist()
+
+
 # ---------------------------------------------------------------- bad input
 
 
@@ -383,8 +453,9 @@ class _NeverBuilt:
 
 
 BEFORE_START = [
-    (dict(features=["s"]), TypeError, r"features: column 's' holds string values; every feature must be numeric"),
-    (dict(target="s"), TypeError, r"target: column 's' holds string values, which cannot be encoded"),
+    (dict(features=["m"]), TypeError,
+     r"features: column 'm' holds map<string,int> values; every feature must be numeric or a string"),
+    (dict(target="m"), TypeError, r"target: column 'm' holds map<string,int> values, which cannot be a classifier's"),
     (dict(model=_NeverBuilt()), TypeError, r"model: HoeffdingTreeClassifier does not pickle"),
     (dict(model=lambda: _NeverBuilt()), TypeError, r"model: HoeffdingTreeClassifier does not pickle"),
     (dict(model=lambda: 3), TypeError, r"model: the factory returned int, not a tarvo learner"),
@@ -402,7 +473,8 @@ BEFORE_START = [
 
 @pytest.mark.parametrize("change, error, message", BEFORE_START)
 def test_bad_arguments_are_refused_before_the_query_starts(spark, change, error, message):
-    df = spark.createDataFrame([(1, 0, 0.5, "x", 1)], schema="k long, t long, a double, s string, y int")
+    df = spark.createDataFrame([(1, 0, 0.5, "x", 1, {"x": 1})],
+                               schema="k long, t long, a double, s string, y int, m map<string,int>")
     arguments = dict(key="k", order="t", features=["a"], target="y", model=tree()) | change
     with pytest.raises(error, match=message):
         prequential_by_key(df, **arguments)
@@ -419,20 +491,79 @@ def test_a_stream_needs_the_rocksdb_state_store(spark, tmp_path):
         spark.conf.set(provider, ROCKSDB_PROVIDER)
 
 
+NAN = float("nan")
+# (rows of k, t, a, y, z, d; the key and target columns; the error). A floating column reaches pandas
+# with its nulls as NaN: its NaN and null are told apart all the same.
 WHILE_RUNNING = [
-    ([(None, 0, 0.5, 1, 1.0)], "y", r"key: a row's 'k' is null"),
-    ([(1, 0, 0.5, None, 1.0)], "y", r"target: column 'y' is null in a row of key 1"),
-    ([(1, 0, 0.5, 1, 1.5)], "z", r"target: column 'z' holds 1.5 for key 1, which cannot be encoded"),
-    ([(1, 0, 0.5, 1, 2.0**40)], "z", r"target: column 'z' holds 1099511627776 for key 1, outside the 32-bit range"),
+    ([(None, 0, 0.5, 1, 1.0, 1.0)], "k", "y", r"key: a row's 'k' is null"),
+    ([(1, 0, 0.5, None, 1.0, 1.0)], "k", "y", r"target: column 'y' is null in a row of key 1"),
+    ([(1, 0, 0.5, 1, 1.5, 1.0)], "k", "z",
+     r"target: column 'z' holds 1.5 for key 1, which cannot be a class label \(not a whole number"),
+    ([(1, 0, 0.5, 1, 1.0, 1.0), (1, 1, 0.5, 1, 2.0**40, 1.0)], "k", "z",
+     r"target: column 'z' holds 1099511627776.0 for key 1, which cannot be a class label \(class label "
+     r"1099511627776.0 is outside the 32-bit range"),
+    ([(1, 0, 0.5, 1, 1.0, NAN)], "d", "y", r"key: a row's 'd' is NaN; every row needs a key"),
+    ([(1, 0, 0.5, 1, 1.0, None)], "d", "y", r"key: a row's 'd' is null; every row needs a key"),
+    ([(1, 0, 0.5, 1, 1.0, 2.0), (1, 1, 0.5, 1, NAN, 2.0)], "d", "z", r"target: column 'z' is NaN in a row of key 2.0"),
+    ([(1, 0, 0.5, 1, None, 2.0)], "d", "z", r"target: column 'z' is null in a row of key 2.0"),
 ]
 
 
-@pytest.mark.parametrize("data, target, message", WHILE_RUNNING)
-def test_bad_rows_stop_the_query_naming_the_column(spark, data, target, message):
-    df = spark.createDataFrame(data, schema="k long, t long, a double, y int, z double")
-    out = prequential_by_key(df, key="k", order="t", features=["a"], target=target, model=tree())
+@pytest.mark.parametrize("data, key, target, message", WHILE_RUNNING)
+def test_bad_rows_stop_the_query_naming_the_column(spark, data, key, target, message):
+    df = spark.createDataFrame(data, schema="k long, t long, a double, y int, z double, d double")
+    out = prequential_by_key(df, key=key, order="t", features=["a"], target=target, model=tree())
     with pytest.raises(PythonException, match=message):
         out.predictions.collect()
+
+
+def test_a_floating_key_scores_its_rows_and_a_nan_key_is_named(spark):
+    model = tree()
+    for i in range(40):
+        model.learn_one({"a": float(i % 5)}, i % 2)
+    models = spark.createDataFrame([(1.5, pickle.dumps(model))], schema="d double, model binary")
+    df = spark.createDataFrame([(1.5, float(i)) for i in range(5)] + [(2.5, 1.0)], schema="d double, a double")
+    got = predict_by_key(df, key="d", features=["a"], models=models).toPandas().sort_values(["d", "a"])
+    assert got["prediction"].tolist()[:5] == [model.predict_one({"a": float(i)}) for i in range(5)]
+    assert got["prediction"].isna().tolist() == [False] * 5 + [True]
+    bad = spark.createDataFrame([(NAN, 1.0)], schema="d double, a double")
+    with pytest.raises(PythonException, match=r"key: a row's 'd' is NaN"):
+        predict_by_key(bad, key="d", features=["a"], models=models).collect()
+
+
+# ---------------------------------------------------------------- local mode
+
+
+@pytest.mark.parametrize("master, cores", [
+    ("local", 1), ("local[3]", 3), ("local[*]", os.cpu_count()), ("local[2,4]", 2), ("local[*,3]", os.cpu_count()),
+    ("local-cluster[2,1,1024]", None), ("spark://host:7077", None), ("yarn", None), (None, None),
+])
+def test_a_local_master_gets_as_many_shuffle_partitions_as_cores(spark, master, cores):
+    from pyspark import SparkContext
+
+    from tarvo.spark import _local_defaults, local_cores
+
+    assert local_cores(master) == cores
+    builder = SparkSession.builder if master is None else SparkSession.builder.master(master)
+    mine = SparkSession.builder.master("local[3]").config("spark.sql.shuffle.partitions", "9")
+    running, SparkContext._active_spark_context = SparkContext._active_spark_context, None  # as before a session
+    try:
+        _local_defaults(builder)
+        _local_defaults(mine)
+    finally:
+        SparkContext._active_spark_context = running
+    assert builder._options.get("spark.sql.shuffle.partitions") == (str(cores) if cores is not None else None)
+    assert mine._options["spark.sql.shuffle.partitions"] == "9"  # the user's setting stays
+    _local_defaults(fresh := SparkSession.builder.master("local[3]"))
+    assert "spark.sql.shuffle.partitions" not in fresh._options  # a session runs: its settings stay
+
+
+def test_the_state_server_warns_no_more_of_new_keys(spark):
+    from tarvo.spark import STATE_SERVER_LOGGER
+
+    log4j = spark.sparkContext._jvm.org.apache.logging.log4j
+    level = log4j.LogManager.getContext(False).getConfiguration().getLoggerConfig(STATE_SERVER_LOGGER)
+    assert level.getName() == STATE_SERVER_LOGGER and level.getLevel().toString() == "ERROR"
 
 
 # ---------------------------------------------------------------- the README

@@ -67,10 +67,11 @@ def test_header_without_rows_yields_nothing(tmp_path):
 @pytest.mark.parametrize(
     ("text", "fragments"),
     [
-        ("a,b,y\n1,2,0\n1,x2,1\n", ["row 2", "line 3", "column 'b'", "'x2'"]),
+        ("a,b,y\n" + "1,2,0\n" * 1000 + "1,x2,1\n", ["row 1001", "line 1002", "column 'b'", "'x2'",
+                                                    "numbers in its first 1,000 rows"]),
         ("a,y\n1,0\n2,1.5\n", ["row 2", "column 'y'", "'1.5'"]),
         ("a,y\n1,0\n2,abc\n", ["row 2", "column 'y'", "'abc'", "the labels before it are numbers"]),
-        ("a,y\n1,4294967296\n", ["row 1", "column 'y'", "32-bit"]),
+        ("a,y\n1,0\n2,4294967296\n", ["row 2", "column 'y'", "32-bit"]),  # after labels kept as they are
         ("a,y\n1,\n", ["row 1", "column 'y'", "missing target"]),
         ("a,y\n1,NA\n", ["row 1", "column 'y'", "missing target"]),
         ("a,y\n1,0\n1,0,5\n", ["row 2", "3 fields", "the header has 2"]),
@@ -158,8 +159,8 @@ def test_iter_frame_reads_numeric_columns_in_chunks():
     assert rows[2] == ({"a": 2.0}, 0)
     assert rows[3] == ({}, 1)
     assert rows[2499] == ({"a": 2499.0}, 1)
-    with pytest.raises(ValueError, match="column 'c' is not numeric"):
-        list(iter_frame(frame.assign(c="text"), "y"))
+    with pytest.raises(ValueError, match="column 'c' is neither numbers nor text"):
+        list(iter_frame(frame.assign(c=pd.Timestamp("2024-01-01")), "y"))
 
 
 def test_nan_regression_target_is_missing(tmp_path):

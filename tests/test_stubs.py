@@ -35,7 +35,7 @@ def mypy_config(tmp_path, monkeypatch):
     return config
 
 
-@pytest.mark.parametrize("module", ["_tarvo_core", "_tarvo_batch"])
+@pytest.mark.parametrize("module", ["_tarvo_core", "_tarvo_extra", "_tarvo_batch"])
 def test_stub_file_matches_the_built_module(module):
     pytest.importorskip("pybind11_stubgen")
     pytest.importorskip(module, reason=f"{module} is not built")
@@ -54,11 +54,12 @@ def test_stub_file_matches_the_built_module(module):
 EXPECTED_BY_STUBTEST = ("is inconsistent, metaclass differs", 'stub does not have *args parameter "args"')
 
 
-def test_stubtest_finds_no_difference(mypy_config):
+@pytest.mark.parametrize("module", ["_tarvo_core", "_tarvo_extra"])
+def test_stubtest_finds_no_difference(mypy_config, module):
     stubtest = pytest.importorskip("mypy.stubtest")
     out = io.StringIO()
     with contextlib.redirect_stdout(out):
-        stubtest.test_stubs(stubtest.parse_options(["_tarvo_core", "--concise", "--mypy-config-file",
+        stubtest.test_stubs(stubtest.parse_options([module, "--concise", "--mypy-config-file",
                                                     str(mypy_config)]))
     problems = [line for line in out.getvalue().splitlines() if line and not line.endswith(EXPECTED_BY_STUBTEST)]
     assert not problems, f"stubtest: {FIX}\n" + "\n".join(problems)
@@ -78,6 +79,9 @@ USAGE = [
     ("ARFClassifier(n_model=3)", 'Unexpected keyword argument "n_model"'),
     ("forest.predict_one({1: 1.0})", 'Dict entry 0 has incompatible type "int": "float"'),
     ("ADWIN().drift_detected = True", 'Property "drift_detected" defined in "ADWIN" is read-only'),
+    ("from tarvo import LinearRegression, ScaledTargetRegressor", ""),
+    ("reveal_type(ScaledTargetRegressor(LinearRegression()).predict_one({'a': 1.0}))", 'Revealed type is "float"'),
+    ("ScaledTargetRegressor(forest)", 'incompatible type "ARFClassifier"'),
 ]
 
 

@@ -2,9 +2,10 @@
 
 ``python tools/param_docs.py`` renders ``python/tarvo/params.py`` (read on its own: it needs
 neither the built module nor the package) into ``bindings/parameter_docs.hpp``: per class the
-"Parameters" section that the bindings append to the class docstring, and per property its
-docstring. ``--check`` only reports whether the header is up to date. The table stays the one
-place where the ranges are written; the command line checks ``--param`` values against it.
+"Parameters" section (with its other settings and notes) that the bindings append to the class
+docstring, and per property its docstring. ``--check`` only reports whether the header is up to
+date. The table stays the one place where the ranges are written; the command line checks
+``--param`` values against it.
 """
 
 from __future__ import annotations
@@ -42,7 +43,7 @@ def render() -> str:
         classes.append(f'    {{"{name}", {_literal(table.doc_section(name))}}},')
     properties = []
     for name in sorted(table.TABLE):
-        for param in table.TABLE[name].params:
+        for param in (*table.TABLE[name].params, *table.TABLE[name].settings):
             if param.kind in ("int", "float", "bool", "str"):
                 properties.append(f'    {{"{name}", "{param.name}", {_literal(table.property_doc(name, param.name))}}},')
         for prop in sorted(table.PROPERTIES.get(name, {})):

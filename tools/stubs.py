@@ -1,10 +1,11 @@
 """Type stubs of the native module, generated from the built module.
 
 ``make stubs`` runs ``python tools/stubs.py`` with the freshly built
-``_tarvo_core`` first on ``sys.path`` and rewrites ``python/_tarvo_core.pyi``;
-``--check`` only reports whether that file is up to date. The stub is installed
-as the stub-only package ``_tarvo_core-stubs`` next to the module (see
-CMakeLists.txt), where type checkers look for it.
+``_tarvo_core`` first on ``sys.path`` and rewrites ``python/_tarvo_core.pyi``
+(``--module _tarvo_extra`` and ``--module _tarvo_batch`` the other native
+modules' stubs); ``--check`` only reports whether that file is up to date. Each
+stub is installed as the stub-only package ``<module>-stubs`` next to its module
+(see CMakeLists.txt), where type checkers look for it.
 
 The signatures come from pybind11's own docstrings, read by pybind11-stubgen.
 One correction is made on top: the parameters pybind11 names ``arg0``,
@@ -79,7 +80,8 @@ class _ErrorLog(logging.Handler):
 
 
 def render(MODULE: str = MODULE) -> str:
-    """The stub text of the module ``MODULE`` (``_tarvo_core`` or ``_tarvo_batch``) found on ``sys.path``.
+    """The stub text of the module ``MODULE`` (``_tarvo_core``, ``_tarvo_extra`` or ``_tarvo_batch``) found on
+    ``sys.path``.
 
     Raises ``RuntimeError`` when the generator cannot resolve a name (for
     example a native type that a binding returns but no class registers).
@@ -106,7 +108,7 @@ def render(MODULE: str = MODULE) -> str:
 def main(argv: list[str] | None = None) -> int:
     cli = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     cli.add_argument("--check", action="store_true", help="only report whether the stub file is up to date")
-    cli.add_argument("--module", default=MODULE, choices=[MODULE, "_tarvo_batch"], help="the native module")
+    cli.add_argument("--module", default=MODULE, choices=[MODULE, "_tarvo_extra", "_tarvo_batch"], help="the native module")
     cli.add_argument("--output", type=Path, default=None,
                      help=f"the stub file (default python/<module>.pyi, {STUB.relative_to(ROOT)} for {MODULE})")
     args = cli.parse_args(argv)

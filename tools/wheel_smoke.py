@@ -32,6 +32,7 @@ RECIPES: list[tuple[str, str, dict[str, Any], str]] = [
     ("boosting", "SGBTClassifier", {"n_models": 3, "seed": 7}, "classification"),
     ("regression_tree", "HoeffdingTreeRegressor", {"grace_period": 50}, "regression"),
     ("knn", "KNNRegressor", {"n_neighbors": 3}, "regression"),
+    ("baseline", "MajorityClassClassifier", {}, "classification"),  # the module beside the core
 ]
 TRAIN, QUERIES = 1500, 200
 
@@ -75,14 +76,15 @@ def save(path: Path) -> None:
 def check_installed_files() -> None:
     import _tarvo_batch
     import _tarvo_core
+    import _tarvo_extra
     import tarvo
 
     site = Path(sysconfig.get_path("platlib")).resolve()
-    for module in (tarvo, _tarvo_core, _tarvo_batch):
+    for module in (tarvo, _tarvo_core, _tarvo_extra, _tarvo_batch):
         where = Path(module.__file__ or "").resolve()
         assert site in where.parents, f"{module.__name__} imported from {where}, not from the wheel in {site}"
     for name in ("tarvo/py.typed", "_tarvo_core-stubs/__init__.pyi", "_tarvo_batch-stubs/__init__.pyi",
-                 "tarvo/stream/readers.py"):
+                 "_tarvo_extra-stubs/__init__.pyi",                  "tarvo/stream/readers.py"):
         assert (site / name).is_file(), f"the wheel lacks {name}"
     from importlib import metadata
 

@@ -7,10 +7,13 @@
 // column order, so that it has the same buckets and iterates in the same
 // order. A NaN cell is an absent feature.
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include <pybind11/numpy.h>
@@ -69,11 +72,22 @@ public:
         if (start < 0 || stop < start) {
             throw py::value_error("batch: the rows to read are out of order");
         }
+        std::unordered_set<std::string_view> seen;
+        for (const std::string& name : names_) {
+            if (!seen.insert(name).second) {
+                throw py::value_error("batch: the column name '" + name + "' appears more than once");
+            }
+        }
         for (const py::handle item : arrays) {
             if (!py::isinstance<py::array>(item)) {
                 throw py::type_error("batch: every column must be a NumPy array");
             }
             auto array = py::reinterpret_borrow<py::array>(item);
+            if (py::str(array.dtype().attr("byteorder")).cast<std::string>() == kForeignOrder) {
+                // Stored in the other byte order: read a copy in this machine's order.
+                array = py::reinterpret_steal<py::array>(
+                    array.attr("astype")(array.dtype().attr("newbyteorder")("=")).release());
+            }
             if (array.ndim() != 1 || array.shape(0) < stop) {
                 throw py::value_error("batch: a column is not 1-D or is shorter than the rows read");
             }
@@ -81,32 +95,65 @@ public:
                                       cell_type(array.dtype())});
             arrays_.push_back(std::move(array));
         }
+        kept_.reserve(kKeptPatterns);  // kept maps never move
     }
 
-    // The row as a new map, built as the dict binding builds one.
-    [[nodiscard]] FeatureMap row(py::ssize_t r) const {
-        std::size_t present = 0;
+    // The row as a map built as the dict binding builds one, valid until the next call.
+    // The maps of the last few patterns of present columns are kept: a row whose cells
+    // are present where a kept map's are gets that map with its values overwritten in
+    // place (the same keys inserted in the same order into the same buckets iterate
+    // alike, so the learners see exactly the map a new build would give).
+    [[nodiscard]] const FeatureMap& row(py::ssize_t r) const {
+        const std::size_t words = (columns_.size() + 63) / 64;
+        pattern_.assign(words, 0);
         values_.resize(columns_.size());
+        std::size_t present = 0;
         for (std::size_t j = 0; j < columns_.size(); ++j) {
             values_[j] = cell(columns_[j], r);
-            present += std::isnan(values_[j]) ? 0 : 1;
+            if (!std::isnan(values_[j])) {
+                pattern_[j / 64] |= std::uint64_t{1} << (j % 64);
+                ++present;
+            }
         }
-        FeatureMap x;
-        x.reserve(present);
+        for (Kept& kept : kept_) {
+            if (kept.pattern == pattern_) {
+                std::size_t k = 0;
+                for (std::size_t j = 0; j < columns_.size(); ++j) {
+                    if (!std::isnan(values_[j])) {
+                        *kept.slots[k++] = values_[j];
+                    }
+                }
+                return kept.map;
+            }
+        }
+        Kept& made = kept_.size() < kKeptPatterns ? kept_.emplace_back() : kept_[next_++ % kKeptPatterns];
+        made.pattern = pattern_;
+        made.map = FeatureMap();
+        made.map.reserve(present);
         for (std::size_t j = 0; j < columns_.size(); ++j) {
             if (!std::isnan(values_[j])) {
                 // try_emplace puts the entry where emplace would (the same bucket, the same
                 // insertion routine) but looks for an equal name by its hash, where emplace
                 // into a map of up to 20 entries first compares the name with every entry.
-                x.try_emplace(names_[j], values_[j]);
+                made.map.try_emplace(names_[j], values_[j]);
             }
         }
-        return x;
+        made.slots.clear();
+        for (std::size_t j = 0; j < columns_.size(); ++j) {
+            if (!std::isnan(values_[j])) {
+                made.slots.push_back(&made.map.find(names_[j])->second);
+            }
+        }
+        return made.map;
     }
 
     [[nodiscard]] const std::vector<std::string>& names() const noexcept { return names_; }
 
 private:
+    // NumPy's mark for multi-byte values stored in the order this machine does not use.
+    static constexpr const char* kForeignOrder =
+        std::endian::native == std::endian::little ? ">" : "<";
+
     static CellType cell_type(const py::dtype& dtype) {
         const char kind = dtype.kind();
         const auto size = dtype.itemsize();
@@ -126,10 +173,22 @@ private:
         throw py::type_error("batch: a column holds values of a type other than numbers");
     }
 
+    // A map kept for rows with present cells where `pattern` has its bits, and where in
+    // the map each present column's value lies, in column order.
+    struct Kept {
+        std::vector<std::uint64_t> pattern;
+        FeatureMap map;
+        std::vector<double*> slots;
+    };
+    static constexpr std::size_t kKeptPatterns = 8;
+
     std::vector<std::string> names_;
     std::vector<py::array> arrays_;
     std::vector<Column> columns_;
     mutable std::vector<double> values_;
+    mutable std::vector<std::uint64_t> pattern_;
+    mutable std::vector<Kept> kept_;
+    mutable std::size_t next_ = 0;  // the kept map a new pattern replaces when all are taken
 };
 
 // Rows [first, first + n) of the columns as the samples of a chunk, each made

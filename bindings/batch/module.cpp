@@ -29,6 +29,7 @@
 #include "../object_guard.hpp"
 #include "columns.hpp"
 #include "released_gil.hpp"
+#include "anomaly/half_space_trees.hpp"
 #include "core/chunk_learner.hpp"
 #include "core/classifier.hpp"
 #include "core/regressor.hpp"
@@ -54,50 +55,31 @@ using bindings::held_object;
 // The native object of a model, with every object it shares with Python
 // (a pipeline's steps and learner, at any depth) for the busy claim.
 template <class Interface>
-std::shared_ptr<Interface> native_model(const py::handle& model, std::vector<const void*>& shared) {
-    if (!py::isinstance<Interface>(model) || held_object(model) == nullptr) {
-        throw py::type_error("batch: the model is not a constructed object of the right kind");
-    }
-    auto held = model.cast<std::shared_ptr<Interface>>();
-    shared.push_back(held_object(model));
-    return held;
-}
-
-void add_parts(const void* top, std::vector<const void*>& shared, const IClassifier* classifier,
-               const IRegressor* regressor) {
-    (void)top;
-    // Pipelines nest at most 100 deep: a loop over the learners, no recursion.
-    while (classifier != nullptr || regressor != nullptr) {
-        const std::vector<std::shared_ptr<ITransformer>>* steps = nullptr;
-        if (const auto* p = dynamic_cast<const ClassificationPipeline*>(classifier)) {
-            steps = &p->steps();
-            classifier = p->learner().get();
-            shared.push_back(dynamic_cast<const void*>(classifier));
-        } else if (const auto* q = dynamic_cast<const RegressionPipeline*>(regressor)) {
-            steps = &q->steps();
-            regressor = q->learner().get();
-            shared.push_back(dynamic_cast<const void*>(regressor));
-        } else {
-            break;
-        }
-        for (const auto& step : *steps) {
-            shared.push_back(dynamic_cast<const void*>(step.get()));
-        }
-    }
-}
-
-template <class Interface>
 std::shared_ptr<Interface> claimable(const py::handle& model, std::vector<const void*>& shared) {
-    auto native = native_model<Interface>(model, shared);
+    if (!py::isinstance<Interface>(model)) {
+        throw py::type_error("batch: model (of type " + bindings::type_name(model) +
+                             ") is not a learner, transformer or pipeline of this kind");
+    }
+    const void* object = bindings::checked_object(model);  // constructed, and not busy elsewhere
+    auto native = model.cast<std::shared_ptr<Interface>>();
+    shared.push_back(object);
+    const auto add = [&](const void* part, const bindings::PartPath&, const std::type_info&) {
+        shared.push_back(part);
+        return false;
+    };
     if constexpr (std::is_same_v<Interface, IClassifier>) {
-        add_parts(native.get(), shared, native.get(), nullptr);
+        bindings::visit_pipeline_parts(native.get(), nullptr, add);
     } else if constexpr (std::is_same_v<Interface, IRegressor>) {
-        add_parts(native.get(), shared, nullptr, native.get());
+        bindings::visit_pipeline_parts(nullptr, native.get(), add);
     }
     return native;
 }
 
 bool is_classifier(const py::handle& model) { return py::isinstance<IClassifier>(model); }
+
+// An anomaly detector of _tarvo_extra (false while that module is not loaded:
+// no object of its classes exists then).
+bool is_anomaly_detector(const py::handle& model) { return py::isinstance<HalfSpaceTrees>(model); }
 
 // One native metric of the evaluation, updated as the Python loop updates it:
 // update(y_true, y_pred), except WindowMetric's update(predicted, actual).
@@ -129,27 +111,32 @@ void update_metric(void* object, Value y, Value y_pred) {
 }
 
 template <class Value, class... T>
-std::vector<Metric<Value>> native_metrics(const py::list& given, std::vector<const void*>& shared) {
+std::vector<Metric<Value>> native_metrics(const py::list& given, std::vector<const void*>& shared,
+                                          const char* task) {
     std::vector<Metric<Value>> out;
+    std::size_t i = 0;
     for (const py::handle m : given) {
+        const std::string what = "batch: metrics[" + std::to_string(i++) + "]";
         const bool taken = ([&] {
             if (!py::isinstance<T>(m)) {
                 return false;
             }
-            if (held_object(m) == nullptr) {
-                throw py::type_error("batch: a metric was never constructed");
+            const void* object = bindings::checked_object(m);
+            if (std::find(shared.begin(), shared.end(), object) != shared.end()) {
+                throw py::value_error(what + " (of type " + bindings::type_name(m) +
+                                      ") is given twice; each metric is updated once a row");
             }
             out.push_back(Metric<Value>{&update_metric<T, Value>, &read_metric<T>, &m.cast<T&>()});
-            shared.push_back(held_object(m));
+            shared.push_back(object);
             return true;
         }() || ...);
         if (!taken) {
-            throw py::type_error("batch: a metric is not a native metric of the model's task");
+            throw py::type_error(what + " (of type " + bindings::type_name(m) +
+                                 ") is not a native metric of " + task);
         }
     }
     return out;
 }
-
 
 // A model, with the metrics and detector of an evaluation, claimed for one
 // batch: from its construction to close(), every object it holds refuses
@@ -162,6 +149,7 @@ public:
     std::shared_ptr<IClassifier> classifier;
     std::shared_ptr<IRegressor> regressor;
     std::shared_ptr<ITransformer> transformer;
+    HalfSpaceTrees* anomaly = nullptr;  // kept alive by model_
     std::vector<Metric<int>> label_metrics;
     std::vector<Metric<double>> value_metrics;
     ADWIN* detector = nullptr;
@@ -207,27 +195,89 @@ Session::Session(py::object model, const py::list& metrics, py::object detector_
     : model_(std::move(model)), metric_objects_(metrics), detector_object_(std::move(detector_given)) {
     std::vector<const void*> shared;
     if (py::isinstance<ITransformer>(model_)) {
-        transformer = native_model<ITransformer>(model_, shared);
+        transformer = claimable<ITransformer>(model_, shared);
+    } else if (is_anomaly_detector(model_)) {
+        // The metrics (and detector) of its evaluation are updated in Python between the
+        // chunks of scores: they are only claimed here, those written in Python skipped.
+        shared.push_back(bindings::checked_object(model_));
+        anomaly = &model_.cast<HalfSpaceTrees&>();
+        auto* base = reinterpret_cast<PyTypeObject*>(py::detail::get_internals().instance_base);
+        for (const py::handle m : metrics) {
+            if (PyObject_TypeCheck(m.ptr(), base) != 0) {
+                const void* object = bindings::checked_object(m);
+                if (std::find(shared.begin(), shared.end(), object) != shared.end()) {
+                    throw py::value_error("batch: an object of the evaluation is given twice");
+                }
+                shared.push_back(object);
+            }
+        }
     } else if (is_classifier(model_)) {
         classifier = claimable<IClassifier>(model_, shared);
         label_metrics = native_metrics<int, Accuracy, MacroPrecision, MacroRecall, MacroF1, WindowMetric>(
-            metrics, shared);
+            metrics, shared, "classification");
     } else if (py::isinstance<IRegressor>(model_)) {
         regressor = claimable<IRegressor>(model_, shared);
-        value_metrics = native_metrics<double, MAE, RMSE, R2, WindowRegressionMetric>(metrics, shared);
+        value_metrics =
+            native_metrics<double, MAE, RMSE, R2, WindowRegressionMetric>(metrics, shared, "regression");
     } else {
-        throw py::type_error("batch: the model is not a learner, transformer or pipeline");
+        throw py::type_error("batch: model (of type " + bindings::type_name(model_) +
+                             ") is not a learner, transformer or pipeline");
     }
     if (!detector_object_.is_none()) {
-        if (!py::isinstance<ADWIN>(detector_object_) || held_object(detector_object_) == nullptr) {
-            throw py::type_error("batch: the detector must be a constructed ADWIN");
+        if (!py::isinstance<ADWIN>(detector_object_)) {
+            throw py::type_error("batch: detector (of type " + bindings::type_name(detector_object_) +
+                                 ") is not an ADWIN");
         }
+        shared.push_back(bindings::checked_object(detector_object_));
         this->detector = &detector_object_.cast<ADWIN&>();
-        shared.push_back(held_object(detector_object_));
     }
     claim_ = std::make_unique<BusyClaim>(std::move(shared));
 }
 
+
+// The model's objects (itself and its parts) for a claim; TypeError when it is
+// no learner, transformer or pipeline.
+std::vector<const void*> model_objects(const py::handle& model) {
+    std::vector<const void*> shared;
+    if (py::isinstance<ITransformer>(model)) {
+        claimable<ITransformer>(model, shared);
+    } else if (is_anomaly_detector(model)) {
+        shared.push_back(bindings::checked_object(model));
+    } else if (is_classifier(model)) {
+        claimable<IClassifier>(model, shared);
+    } else if (py::isinstance<IRegressor>(model)) {
+        claimable<IRegressor>(model, shared);
+    } else {
+        throw py::type_error("batch: model (of type " + bindings::type_name(model) +
+                             ") is not a learner, transformer or pipeline");
+    }
+    return shared;
+}
+
+// A model with its parts, and the other objects of this library among
+// `objects` (metrics, a detector; objects defined in Python are skipped),
+// claimed with no native loop: an evaluation written in Python runs in the
+// claiming thread, which the claim admits, while every other thread is
+// refused exactly as during a native batch.
+class Claim {
+public:
+    Claim(py::object model, const py::list& objects) : model_(std::move(model)), objects_(objects) {
+        std::vector<const void*> shared = model_objects(model_);
+        auto* base = reinterpret_cast<PyTypeObject*>(py::detail::get_internals().instance_base);
+        for (const py::handle object : objects_) {
+            if (PyObject_TypeCheck(object.ptr(), base) != 0) {
+                shared.push_back(bindings::checked_object(object));
+            }
+        }
+        claim_ = std::make_unique<BusyClaim>(std::move(shared));
+    }
+    void close() { claim_.reset(); }
+
+private:
+    py::object model_;
+    py::list objects_;
+    std::unique_ptr<BusyClaim> claim_;
+};
 
 // The most rows a forest learns in one chunk of its members' work: enough to
 // keep a thread busy for milliseconds, few enough to bound what the chunk
@@ -304,11 +354,20 @@ void learn(Session& s, const std::vector<std::string>& names, const py::list& co
            const py::object& target, py::ssize_t start, py::ssize_t stop, py::ssize_t threads) {
     const Columns rows(names, columns, start, stop);
     const auto running = s.run();
-    if (s.transformer) {
+    if (s.anomaly) {
+        if (!target.is_none()) {
+            throw py::type_error("batch: an anomaly detector learns from the features alone");
+        }
+        const ReleasedGil nogil;
+        for (py::ssize_t r = start; r < stop; ++r) {
+            s.anomaly->learn_one(rows.row(r));
+            s.done = r + 1;
+        }
+    } else if (s.transformer) {
         const double* y = array_data<double>(target, stop, false, "y");
         const ReleasedGil nogil;
         for (py::ssize_t r = start; r < stop; ++r) {
-            const FeatureMap x = rows.row(r);
+            const FeatureMap& x = rows.row(r);
             if (y != nullptr) {
                 s.transformer->learn_one(x, y[r]);
             } else {
@@ -343,8 +402,29 @@ void predict(Session& s, const std::vector<std::string>& names, const py::list& 
             o[r] = s.regressor->predict_one(rows.row(r));
             s.done = r + 1;
         }
+    } else if (s.anomaly) {
+        throw py::type_error("batch: an anomaly detector scores rows (score) and predicts nothing");
     } else {
         throw py::type_error("batch: a transformer predicts nothing");
+    }
+}
+
+// Each row's anomaly score, then the row learnt: score_one then learn_one.
+void score(Session& s, const std::vector<std::string>& names, const py::list& columns, const py::object& out,
+           py::ssize_t start, py::ssize_t stop) {
+    const Columns rows(names, columns, start, stop);
+    const auto running = s.run();
+    if (!s.anomaly) {
+        throw py::type_error("batch: only an anomaly detector scores rows");
+    }
+    double* o = array_data<double>(out, stop, true, "out");
+    if (o == nullptr) {
+        throw py::type_error("batch: score needs an output array");
+    }
+    const ReleasedGil nogil;
+    for (py::ssize_t r = start; r < stop; ++r) {
+        o[r] = s.anomaly->score_then_learn(rows.row(r));
+        s.done = r + 1;
     }
 }
 
@@ -447,7 +527,7 @@ py::tuple evaluate(Interface& learner, const std::vector<Metric<Label>>& metrics
         py::ssize_t r = start;
         if constexpr (std::is_same_v<Interface, IClassifier>) {
             if (first && r < stop && learner.predict_proba_one(rows.row(r)).empty()) {
-                const FeatureMap x = rows.row(r);
+                const FeatureMap& x = rows.row(r);
                 if (o != nullptr) {
                     o[r] = learner.predict_one(x);
                 }
@@ -466,7 +546,7 @@ py::tuple evaluate(Interface& learner, const std::vector<Metric<Label>>& metrics
                           });
         } else {
             for (; r < stop; ++r) {
-                const FeatureMap x = rows.row(r);
+                const FeatureMap& x = rows.row(r);
                 const Label y_pred = learner.predict_one(x);
                 learner.learn_one(x, y[r]);
                 score(r, y_pred);
@@ -503,7 +583,8 @@ py::tuple prequential(Session& s, const std::vector<std::string>& names, const p
                                             start, stop, first, o, runner ? &*runner : nullptr,
                                             s.done);
     }
-    throw py::type_error("batch: a transformer is not evaluated");
+    throw py::type_error(s.anomaly ? "batch: an anomaly detector is evaluated by scoring its rows (score)"
+                                   : "batch: a transformer is not evaluated");
 }
 
 }  // namespace
@@ -515,9 +596,17 @@ PYBIND11_MODULE(_tarvo_batch, m, pybind11::multiple_interpreters::not_supported(
     using namespace tarvo::batch;
     py::module_::import("_tarvo_core");  // the classes whose objects a session takes
     m.doc() =
-        "Rows of arrays through the objects of _tarvo_core in native code, without the GIL "
-        "(used by tarvo.batch). A Session claims a model (with an evaluation's metrics and "
-        "detector) until close(); its methods take the rows [start, stop) of the named columns.";
+        "Rows of arrays through the objects of _tarvo_core (and the anomaly detectors of "
+        "_tarvo_extra) in native code, without the GIL (used by tarvo.batch). A Session claims a model (with an evaluation's metrics and "
+        "detector) until close(); its methods take the rows [start, stop) of the named columns. "
+        "A Claim claims a model and other objects for a loop written in Python, which runs in "
+        "the claiming thread.";
+    tarvo::bindings::busy_table();  // made now, so that a child process after fork finds it made
+    tarvo::bindings::Bound<Claim>(m, "Claim")
+        .def(py::init<py::object, const py::list&>(), py::arg("model"), py::arg("objects") = py::list())
+        .def("close", &Claim::close, "Release the claimed objects.")
+        .def("__enter__", [](Claim& c) -> Claim& { return c; }, py::return_value_policy::reference)
+        .def("__exit__", [](Claim& c, const py::args&) { c.close(); });
     tarvo::bindings::Bound<Session>(m, "Session")
         .def(py::init<py::object, const py::list&, py::object>(), py::arg("model"),
              py::arg("metrics") = py::list(), py::arg("detector") = py::none())
@@ -529,11 +618,14 @@ PYBIND11_MODULE(_tarvo_batch, m, pybind11::multiple_interpreters::not_supported(
         .def("__exit__", [](Session& s, const py::args&) { s.close(); })
         .def("learn", &learn, py::arg("names"), py::arg("columns"), py::arg("target"),
              py::arg("start"), py::arg("stop"), py::arg("threads") = 1,
-             "Learn the rows in order (target: int32 labels, float64 targets, or None); a forest "
+             "Learn the rows in order (target: int32 labels, float64 targets, or None for a transformer "
+             "or an anomaly detector); a forest "
              "spreads its members' work over `threads` threads, to the same result.")
         .def("predict", &predict, py::arg("names"), py::arg("columns"), py::arg("out"),
              py::arg("start"), py::arg("stop"),
              "Write each row's prediction into out (int64 labels or float64 values).")
+        .def("score", &score, py::arg("names"), py::arg("columns"), py::arg("out"), py::arg("start"),
+             py::arg("stop"), "Write each row's anomaly score into out (float64), then learn the row.")
         .def("predict_proba", &predict_proba, py::arg("names"), py::arg("columns"),
              py::arg("start"), py::arg("stop"),
              "(sorted labels, probabilities with one column per label, 0.0 where absent).")
@@ -554,5 +646,6 @@ PYBIND11_MODULE(_tarvo_batch, m, pybind11::multiple_interpreters::not_supported(
     pthread_atfork(&ThreadPool::pause_shared, nullptr, [] {
         ThreadPool::forget_in_child();
         ReleasedGil::reset_in_child();
+        tarvo::bindings::mark_busy_forked();
     });
 }

@@ -404,9 +404,9 @@ void archive(Ar& ar, std::map<K, V, C, A>& map) {
         for (std::size_t i = 0; i < n; ++i) {
             std::pair<K, V> entry;
             ar(entry.first, entry.second);
-            ar.check(map.emplace_hint(map.end(), std::move(entry)) == std::prev(map.end()) &&
-                         map.size() == i + 1,
-                     "an ordered table is out of order");
+            // Each key above every key before it: inserted as the new last entry.
+            const auto at = map.emplace_hint(map.end(), std::move(entry));
+            ar.check(map.size() == i + 1 && std::next(at) == map.end(), "an ordered table is out of order");
         }
     } else if constexpr (!Ar::kParamsOnly) {
         ar.put_u64(map.size());

@@ -26,4 +26,22 @@ void repeat_interruptibly(std::int64_t times, Step&& step) {
     }
 }
 
+// The steps of one long call split among many short loops (a booster's
+// trees, each learning a sample a few hundred times): looks for an interrupt
+// each time kInterruptStride steps have been taken since it last looked,
+// however the loops split them.
+class InterruptBudget {
+public:
+    // Call before each step.
+    void step() {
+        if (++taken_ == kInterruptStride) {
+            taken_ = 0;
+            check_interrupt();
+        }
+    }
+
+private:
+    std::int64_t taken_ = 0;
+};
+
 }  // namespace tarvo

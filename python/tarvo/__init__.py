@@ -1,8 +1,10 @@
 """Tarvo: streaming (online) machine learning with a C++ core.
 
-Every class of the native module ``_tarvo_core`` is re-exported here, so
-``from tarvo import NaiveBayes`` and ``from _tarvo_core import NaiveBayes``
-name the same class. Learners are fed one sample at a time: a mapping from
+Every class of the native module ``_tarvo_core``, and of ``_tarvo_extra`` (the
+classes beyond the core: the target wrapper ``ScaledTargetRegressor``, more drift
+detectors, baselines and anomaly detection, also grouped in :mod:`tarvo.drift`,
+:mod:`tarvo.baselines` and :mod:`tarvo.anomaly`), is re-exported here, so ``from tarvo import NaiveBayes`` and ``from _tarvo_core
+import NaiveBayes`` name the same class. Learners are fed one sample at a time: a mapping from
 feature name to number, with an ``int`` label or a ``float`` target.
 """
 
@@ -69,6 +71,25 @@ from _tarvo_core import R2
 from _tarvo_core import ADWIN
 from _tarvo_core import EDDM
 
+# Beyond the core: wrappers.
+from _tarvo_extra import ScaledTargetRegressor
+
+# Beyond the core: drift detectors (also in tarvo.drift).
+from _tarvo_extra import DDM
+from _tarvo_extra import HDDM_A
+from _tarvo_extra import HDDM_W
+from _tarvo_extra import PageHinkley
+from _tarvo_extra import KSWIN
+
+# Beyond the core: baselines (also in tarvo.baselines).
+from _tarvo_extra import NoChangeClassifier
+from _tarvo_extra import MajorityClassClassifier
+from _tarvo_extra import MeanRegressor
+
+# Beyond the core: anomaly detection (also in tarvo.anomaly).
+from _tarvo_extra import HalfSpaceTrees
+from _tarvo_extra import ROCAUC
+
 __all__ = [
     # interfaces
     "ITransformer",
@@ -124,8 +145,28 @@ __all__ = [
     # drift detectors
     "ADWIN",
     "EDDM",
+    # beyond the core: wrappers
+    "ScaledTargetRegressor",
+    # beyond the core: drift detectors
+    "DDM",
+    "HDDM_A",
+    "HDDM_W",
+    "PageHinkley",
+    "KSWIN",
+    # beyond the core: baselines
+    "NoChangeClassifier",
+    "MajorityClassClassifier",
+    "MeanRegressor",
+    # beyond the core: anomaly detection
+    "HalfSpaceTrees",
+    "ROCAUC",
 ]
 
 __version__ = "0.1.0"
 # The name this package is installed under (the import name is tarvo).
 __distribution__ = "tarvo-stream"
+
+# Pickle and copy carry the state the Python layers keep beside a native object (the
+# numbering of class labels that are no 32-bit integers): see tarvo._model_state.
+from tarvo import _model_state as _model_state  # noqa: E402
+

@@ -33,6 +33,8 @@ class Parameter:
 
 
 def _kind(annotation: str) -> str:
+    if "[" in annotation:
+        return ""  # a container (of numbers, perhaps): not a number itself
     if "SupportsInt" in annotation:
         return "int"
     if "SupportsFloat" in annotation or annotation == "float":

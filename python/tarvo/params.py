@@ -1,5 +1,5 @@
-"""Every constructor parameter of every class: meaning, default, the values that make sense, and what
-the class does with the others.
+"""Every constructor parameter of every class, and every writable setting the constructor does not
+take: meaning, default, the values that make sense, and what the class does with the others.
 
 The classes take any value their type allows and act on it in a defined way, however odd (a
 ``grace_period`` of 0 never splits). This table is the one place that says which values are
@@ -102,19 +102,25 @@ def _number(value: float | None) -> str:
 
 @dataclass(frozen=True)
 class ClassParams:
-    """The constructor keywords of one class, in constructor order."""
+    """The constructor keywords of one class, in constructor order, and its other settings: writable
+    properties the constructor does not take, set after construction."""
 
     name: str
     params: tuple[Param, ...] = field(default_factory=tuple)
+    settings: tuple[Param, ...] = field(default_factory=tuple)
 
     def __getitem__(self, key: str) -> Param:
-        for p in self.params:
+        for p in (*self.params, *self.settings):
             if p.name == key:
                 return p
         raise KeyError(key)
 
     def __contains__(self, key: object) -> bool:
-        return any(p.name == key for p in self.params)
+        return any(p.name == key for p in (*self.params, *self.settings))
+
+    def is_setting(self, key: str) -> bool:
+        """Whether ``key`` is set after construction (a property the constructor does not take)."""
+        return any(p.name == key for p in self.settings)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -144,6 +150,23 @@ def _tie(default: float = 0.05, meaning: str = "Split anyway once the Hoeffding 
 
 def _depth(default: int, meaning: str = "Leaves at this depth are not split (the root has depth 0).") -> Param:
     return Param("max_depth", "int", default, meaning, low=1, outside="0 or less keeps the root a leaf")
+
+
+def _hddm(lambda_: bool = False) -> tuple[Param, ...]:
+    """The parameters of HDDM_A and, with ``lambda_``, HDDM_W."""
+    average = "weighted average" if lambda_ else "average"
+    out = (
+        Param("drift_confidence", "float", 0.001, f"The chance allowed of a false drift in one test of the "
+              f"{average}: smaller waits for more evidence.", low=0, high=1, low_open=True, high_open=True,
+              outside="raises ValueError"),
+        Param("warning_confidence", "float", 0.005, "The same for the warning; above drift_confidence, so that "
+              "the warning comes first.", low=0, high=1, low_open=True, high_open=True, outside="raises ValueError"),
+    )
+    if lambda_:
+        out += (Param("lambda_", "float", 0.05, "Weight of the newest value in the moving averages: larger "
+                      "forgets faster.", low=0, high=1, low_open=True, outside="raises ValueError"),)
+    return out + (Param("two_sided", "bool", False, "Also report a fall of the mean; by default only a rise "
+                        "(more errors) counts."),)
 
 
 def _delta(name: str, default: float, meaning: str) -> Param:
@@ -530,6 +553,10 @@ def _table() -> dict[str, ClassParams]:
             Param("grace_period", "int", 10, "No test while the window holds this many values or fewer.", low=0,
                   outside="a negative value acts as 0"),
         ),
+        "ScaledTargetRegressor": (
+            Param("regressor", "IRegressor", REQUIRED, "The regressor that learns the standardised target, shared "
+                  "with the caller."),
+        ),
         "EDDM": (
             Param("warm_start", "int", 30, "Updates and errors needed before any flag can be raised.", low=0,
                   outside="a negative value acts as 0"),
@@ -539,33 +566,130 @@ def _table() -> dict[str, ClassParams]:
             Param("beta", "float", 0.9, "Drift threshold on the same ratio; at most alpha.", low=0, high=1,
                   low_open=True, outside="above alpha raises ValueError; 0 or below never reports a drift"),
         ),
+        "DDM": (
+            Param("min_num_instances", "int", 30, "Updates before the test starts: it runs from this update on.",
+                  low=1, outside="0 or less tests from the first update"),
+            Param("warning_level", "float", 2.0, "Deviations s_min above the least p + s that raise the warning; "
+                  "at most out_control_level, or the warning never shows.", low=1, low_open=True,
+                  outside="1 or below warns at every update once a minimum is kept"),
+            Param("out_control_level", "float", 3.0, "Deviations s_min above the least p + s that raise a drift.",
+                  low=1, low_open=True, outside="1 or below reports a drift as soon as a minimum is kept"),
+        ),
+        "HDDM_A": _hddm(),
+        "HDDM_W": _hddm(lambda_=True),
+        "PageHinkley": (
+            Param("min_instances", "int", 30, "Updates before a drift can be reported.", low=1,
+                  outside="0 or less can report from the first update"),
+            Param("delta", "float", 0.005, "The rise of the mean tolerated: each value adds its excess over the "
+                  "mean less delta to the sum.", low=0, outside="a negative value lets a steady stream drift"),
+            Param("threshold", "float", 50.0, "A drift when the sum stands more than this above its minimum: "
+                  "larger waits for a larger or longer rise.", low=0, low_open=True,
+                  outside="0 or below reports a drift at the first rise"),
+            Param("alpha", "float", 1.0 - 0.0001, "Fading factor of the sum: 1 keeps every past deviation, smaller "
+                  "lets old ones fade.", low=0, high=1, low_open=True,
+                  outside="above 1 lets old deviations grow; 0 or below keeps none; NaN never reports a drift"),
+        ),
+        "KSWIN": (
+            Param("alpha", "float", 0.005, "Significance of the Kolmogorov-Smirnov test: smaller waits for a "
+                  "larger difference.", low=0, high=1, low_open=True, high_open=True,
+                  outside="raises ValueError"),
+            Param("window_size", "int", 100, "Values kept in the window; at least twice stat_size.", low=2,
+                  outside="below twice stat_size raises ValueError"),
+            Param("stat_size", "int", 30, "Newest values compared with as many older values drawn from the "
+                  "window.", low=1, outside="below 1 raises ValueError"),
+            _seed(0, "Seed of the draws of older values; re-seeded at reset()."),
+        ),
+        "NoChangeClassifier": (), "MajorityClassClassifier": (), "MeanRegressor": (),
+        "HalfSpaceTrees": (
+            Param("n_trees", "int", 25, "Number of trees; a sample costs n_trees times height steps.", low=1,
+                  high=10000, outside="raises ValueError"),
+            Param("height", "int", 15, "Levels below the root of every tree.", low=1, high=40,
+                  outside="raises ValueError"),
+            Param("window_size", "int", 250, "Samples per window: the reference profile is the last complete "
+                  "window, and the profiles swap every window_size samples learnt.", low=1,
+                  outside="raises ValueError"),
+            _seed(0, "Seed of the trees' split features and work ranges."),
+            Param("limits", "dict[str, tuple[float, float]] | None", None, "Each feature's range (low, high), "
+                  "which scales it to [0, 1]; None learns the ranges from the first window. A limit that is not "
+                  "two finite numbers with low < high raises ValueError."),
+        ),
+        "ROCAUC": (
+            Param("window_size", "int", 0, "Updates measured: the last window_size, or every update since the "
+                  "last reset when 0.", low=0, outside="raises ValueError"),
+        ),
     }
-    return {name: ClassParams(name, params) for name, params in entries.items()}
+    settings = _settings(ht)
+    return {name: ClassParams(name, params, settings.get(name, ())) for name, params in entries.items()}
 
 
-#: The constructor parameters of every class of the native module, by class name.
+def _settings(ht: tuple[Param, ...]) -> dict[str, tuple[Param, ...]]:
+    """The writable properties of each class that its constructor does not take."""
+    tree = (
+        Param("leaf_prediction", "str", "nba", "What a leaf predicts: naive Bayes when that has been right more "
+              "often than the majority class at the leaf ('nba'), the majority class ('mc') or naive Bayes ('nb').",
+              choices=("nba", "mc", "nb"), outside="act as 'nba'"),
+        Param("n_split_points", "int", 10, "Candidate thresholds per feature and split attempt.", low=1,
+              high=100_000, outside="0 or less evaluates none, so no leaf splits; above 100000 raises ValueError"),
+        Param("no_pre_prune", "bool", False, "Leave out the null split (keeping the leaf) from the candidates of "
+              "a split attempt."),
+    )
+    criterion = {p.name: p for p in ht}["split_criterion"]
+    return {
+        "HoeffdingTreeClassifier": tree,
+        "EFDTClassifier": (*tree, criterion),
+        "HoeffdingTreeRegressor": (
+            Param("leaf_prediction", "str", "adaptive", "What a leaf predicts: its linear model when that has erred "
+                  "less than its mean so far ('adaptive'), its mean ('mean') or its linear model ('linear').",
+                  choices=("adaptive", "mean", "linear"), outside="act as 'adaptive'"),
+        ),
+    }
+
+
+#: The constructor parameters and other settings of every class of the native modules, by class name.
 TABLE: Mapping[str, ClassParams] = _table()
 
-#: Properties that are not constructor keywords, by class and name: their docstrings.
+#: Read-only properties, by class and name: their docstrings (the writable ones are in the table).
 PROPERTIES: Mapping[str, Mapping[str, str]] = {
-    "HoeffdingTreeClassifier": {
-        "leaf_prediction": "What a leaf predicts: 'nba' (default; naive Bayes when it has been right more often "
-        "than the majority class at that leaf), 'mc' (the majority class) or 'nb' (naive Bayes). Any other text "
-        "acts as 'nba'.",
-        "n_split_points": "Candidate thresholds per feature and split attempt: at most 100000 (a larger "
-        "value raises ValueError); 0 or less evaluates none, so no leaf splits.",
-        "no_pre_prune": "Leave out the null split (keeping the leaf) from the candidates of a split attempt.",
+    "HalfSpaceTrees": {
+        "limits": "The feature ranges given, name -> (low, high), or None when the ranges are learnt from the "
+        "first window (read-only).",
     },
-    "HoeffdingTreeRegressor": {
-        "leaf_prediction": "What a leaf predicts: 'adaptive' (default; its linear model when that has erred less "
-        "than its mean so far), 'mean' or 'linear'. Any other text acts as 'adaptive'.",
+    "ScaledTargetRegressor": {
+        "regressor": "The wrapped regressor, shared with the caller (read-only).",
+        "n_targets": "Number of targets learnt since construction or the last reset() (read-only).",
+        "target_mean": "Running mean of the targets learnt; 0.0 before the first (read-only).",
+        "target_sd": "Running population standard deviation of the targets learnt; 0.0 while fewer than two "
+        "(read-only). Targets are divided by it, or by 1 while it is 0.",
     },
+}
+
+
+_SCALE_TARGET = ("so a target whose standard deviation is far beyond 10 (prices, amounts in the thousands) is learnt "
+                 "slowly or not at all. Wrap the regressor in ScaledTargetRegressor, which lets it learn the "
+                 "standardised target and answers in the original units (on the command line: --scale-target), and "
+                 "put a scaler in front for features of large scale: "
+                 "RegressionPipeline([StandardScaler()], ScaledTargetRegressor({cls}())).")
+
+#: What a class docstring says after its parameters, by class: the "Notes" section.
+NOTES: Mapping[str, str] = {
+    "LinearRegression": "The error and every gradient are clipped to [-10, 10], " + _SCALE_TARGET.format(
+        cls="LinearRegression"),
+    "BayesianLinearRegression": "The residual is clipped to [-10, 10], " + _SCALE_TARGET.format(
+        cls="BayesianLinearRegression"),
+    "PassiveAggressiveRegressor": "A step moves the bias by at most C, " + _SCALE_TARGET.format(
+        cls="PassiveAggressiveRegressor"),
 }
 
 
 def params_of(class_name: str) -> ClassParams | None:
     """The constructor parameters of a class by name (``None`` for a class the table does not know)."""
     return TABLE.get(class_name)
+
+
+def settings_of(class_name: str) -> tuple[Param, ...]:
+    """The writable settings of a class that its constructor does not take (set after construction)."""
+    table = TABLE.get(class_name)
+    return table.settings if table is not None else ()
 
 
 def problem(class_name: str, key: str, value: Any) -> str | None:
@@ -580,11 +704,20 @@ def problem(class_name: str, key: str, value: Any) -> str | None:
 
 
 def doc_section(class_name: str) -> str:
-    """The "Parameters" section of a class docstring, from the table."""
+    """The "Parameters" section of a class docstring, from the table, and its "Notes" section where
+    :data:`NOTES` has one."""
     table = TABLE[class_name]
     if not table.params:
-        return "Parameters\n----------\nNone."
-    return "Parameters\n----------\n" + "\n".join(p.doc() for p in table.params)
+        section = "Parameters\n----------\nNone."
+    else:
+        section = "Parameters\n----------\n" + "\n".join(p.doc() for p in table.params)
+    if table.settings:
+        section += ("\n\nOther settings\n--------------\nProperties the constructor does not take: set them after "
+                    "construction.\n" + "\n".join(p.doc() for p in table.settings))
+    if class_name in NOTES:
+        section += "\n\nNotes\n-----\n" + "\n".join(
+            textwrap.wrap(NOTES[class_name], 92, break_on_hyphens=False, break_long_words=False))
+    return section
 
 
 def property_doc(class_name: str, name: str) -> str | None:

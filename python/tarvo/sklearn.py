@@ -18,12 +18,27 @@ transformer a scikit-learn estimator, so that ``clone``, ``Pipeline``,
   names the model sees) or a SciPy sparse matrix (read densely, a block of rows at a
   time: an absent entry is the value 0.0). A NaN cell is an absent feature, as
   everywhere in Tarvo; infinite values are refused.
+- Text columns (a frame's object, ``string`` and ``category`` columns, or an object array's
+  columns that hold text) are text features: the model learns each as a one-hot over the
+  categories it has seen, as everywhere in Tarvo (:func:`tarvo.stream.encode_row`); the
+  categories live with ``model_``. ``OnlineTransformer.get_feature_names_out`` names a text
+  column's outputs ``"column=category"``.
 - Class labels may be text, bool, integers, whole floats or NumPy scalars; predictions
   come back as the original labels, and ``classes_`` is ``np.unique(y)``. The model
   learns 32-bit codes: the labels of ``fit`` (and of the first ``partial_fit``) are
   numbered in ``classes_`` order from 0, so integer labels 0, 1, 2, ... are learnt
   as themselves, and each later call numbers its new labels after them in sorted
   order. The mapping lives in the estimator, so it survives pickling and ``clone``.
+- Pandas' nullable columns keep their labels: ``Int64`` labels come back as ``int64``
+  (every value exact), ``boolean`` ones as ``bool``; a missing label (``None``, NaN,
+  ``pd.NA``) is refused with a ``ValueError`` naming ``y`` and its row. Integers beyond
+  64 bits are labels like any other (``classes_`` then holds Python ints, dtype ``object``).
+- Calls on one estimator run one at a time: ``fit``, ``partial_fit``, ``predict``,
+  ``predict_proba``, ``transform``, ``score``, ... take a lock of the estimator, so threads
+  sharing a fitted estimator (a threaded web server's handlers) wait for one another instead
+  of finding its model busy. Each call sees the model as the last call before it left it.
+  The lock is not part of the estimator's state: pickling, ``copy`` and ``clone`` give
+  an estimator with a lock of its own.
 - ``get_params`` lists the wrapped object's settings as nested parameters
   (``model__grace_period``), read from the constructor keywords its repr states and
   from its writable properties; ``set_params(model__grace_period=50)`` builds a new
@@ -37,9 +52,11 @@ from __future__ import annotations
 
 import ast
 import copy
+import functools
 import inspect
+import threading
 from collections.abc import Callable, Iterator
-from typing import Any
+from typing import Any, TypeVar
 
 import numpy as np
 
@@ -63,7 +80,7 @@ except ImportError as exc:  # pragma: no cover - depends on the installation
 
 import _tarvo_core as core
 import tarvo
-from tarvo import _signature
+from tarvo import _labels, _model_state, _signature, _text_features
 from tarvo.batch import learn_many, predict_many, predict_proba_many, transform_many
 
 __all__ = ["OnlineClassifier", "OnlineRegressor", "OnlineTransformer", "hyper_parameters"]
@@ -195,11 +212,85 @@ def _with_settings(obj: Any, changes: dict[str, Any], owner: str) -> Any:
     return new
 
 
+# ---------------------------------------------------------------- text columns
+
+
+def _has_text(X: Any) -> bool:
+    """Whether ``X`` has text columns: a frame's object, ``string`` or ``category`` columns, or an
+    array of texts or objects (whose columns :mod:`tarvo.batch` reads as text where they hold text)."""
+    dtypes = getattr(X, "dtypes", None)
+    if dtypes is not None and hasattr(X, "columns"):
+        return any(getattr(d, "kind", "O") in "OUS" or str(d) in ("string", "str", "category") for d in dtypes)
+    if isinstance(X, (list, tuple)):
+        return any(isinstance(v, str) for row in X if isinstance(row, (list, tuple)) for v in row)
+    return getattr(getattr(X, "dtype", None), "kind", None) in ("O", "U", "S")
+
+
+def _input_names(model: Any, columns: list[str], shown: list[str]) -> list[tuple[str, str]]:
+    """The names a model sees for the columns, each with the name shown for it (``shown`` names the
+    columns): a text feature's as its indicators, in the order of its categories
+    (``"plan=pro"``; see :func:`tarvo.stream.encode_row`)."""
+    features = _text_features.of_model(model, create=False)
+    out: list[tuple[str, str]] = []
+    for name, given in zip(columns, shown):
+        if features is not None and features.is_text(name):
+            out.extend((f"{name}={c}", f"{given}={c}") for c in features.categories.get(name, ()))
+        else:
+            out.append((name, given))
+    return out
+
+
 # ---------------------------------------------------------------- class labels
 
 
 def _is_text(labels: np.ndarray) -> bool:
-    return labels.dtype.kind in "USO"
+    # An object array of labels holds texts, or integers beyond 64 bits (see _class_labels).
+    kind = labels.dtype.kind
+    return kind in "US" or (kind == "O" and labels.size > 0 and isinstance(labels.flat[0], str))
+
+
+def _is_missing(value: Any) -> bool:
+    """``None``, NaN and pandas' missing-value markers (``pd.NA``, ``NaT``)."""
+    if value is None or type(value).__name__ in ("NAType", "NaTType"):
+        return True
+    try:
+        return bool(value != value)
+    except (TypeError, ValueError):
+        return False
+
+
+def _refuse_missing(values: list[Any]) -> None:
+    """``ValueError`` naming ``y`` and the row of the first missing label among ``values``."""
+    row = next((i for i, v in enumerate(values) if _is_missing(v)), None)
+    if row is not None:
+        raise ValueError(f"y holds a missing label ({values[row]!r}) in row {row}: every row needs a class label")
+
+
+def _own_labels(y: Any) -> Any:
+    """Class labels as the NumPy array of their own values, before scikit-learn reads them
+    (which turns pandas' nullable integers and bools into floats, and fails on ``pd.NA``
+    with a message that does not say where).
+
+    A nullable integer or bool column (``Int64``, ``boolean``) becomes its NumPy dtype, a text
+    column (``string``, ``category`` of texts) an object array of texts. A missing label in
+    those, or in an object array or a list, is refused naming ``y`` and its row. Anything
+    else is returned as it is.
+    """
+    dtype = getattr(y, "dtype", None)
+    if dtype is not None and not isinstance(dtype, np.dtype) and hasattr(y, "to_numpy"):
+        values = y.to_numpy(dtype=object)  # a pandas extension column
+        if values.ndim != 1:
+            return y
+        _refuse_missing(values.tolist())
+        numpy_dtype = getattr(dtype, "numpy_dtype", None)
+        if isinstance(numpy_dtype, np.dtype) and numpy_dtype.kind in "biuf":
+            return y.to_numpy(dtype=numpy_dtype)
+        return values
+    if isinstance(y, (list, tuple)) or (dtype == object and np.ndim(y) == 1):
+        values = list(y)
+        if not all(type(v) is str for v in values):
+            _refuse_missing(values)
+    return y
 
 
 def _class_labels(y: Any) -> np.ndarray:
@@ -220,7 +311,17 @@ def _class_labels(y: Any) -> np.ndarray:
         if all(issubclass(t, str) for t in types):
             return y
         if all(issubclass(t, (bool, int, float, np.number, np.bool_)) for t in types):
-            return _class_labels(np.asarray(values))
+            numbers = np.asarray(values)
+            if numbers.dtype.kind != "O":
+                return _class_labels(numbers)
+            # Integers beyond 64 bits (NumPy keeps them as Python ints): labels like any other,
+            # once every value is a whole number.
+            if any(isinstance(v, (float, np.floating)) and not float(v).is_integer() for v in values):
+                raise ValueError("Unknown label type: y holds fractional values among integers beyond 64 bits")
+            out = np.empty(len(values), dtype=object)
+            out[:] = [int(v) for v in values]
+            return out
+        _refuse_missing(values)
     check_classification_targets(y)  # raises scikit-learn's error for what it refuses
     if y.ndim != 1:
         raise ValueError(f"y should be a 1d array, got an array of shape {y.shape} instead.")
@@ -254,10 +355,45 @@ def _unique_inverse(y: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
     return found, inverse.reshape(-1)
 
 
+_Method = TypeVar("_Method", bound=Callable[..., Any])
+
+
+def _one_at_a_time(method: _Method) -> _Method:
+    """``method`` run under the estimator's lock: calls on one estimator wait for one another."""
+
+    @functools.wraps(method)
+    def call(self: _Wrapper, *args: Any, **kwargs: Any) -> Any:
+        with self._call_lock():
+            return method(self, *args, **kwargs)
+
+    return call  # type: ignore[return-value]
+
+
 class _Wrapper(BaseEstimator):
-    """What the three estimators share: the nested settings and reading ``X``."""
+    """What the three estimators share: the nested settings, reading ``X`` and the lock."""
 
     _param: str  # the name of the constructor argument holding the Tarvo object
+
+    def _call_lock(self) -> threading.RLock:
+        """The estimator's lock, made on first use (``__init__`` holds only the parameters, as
+        scikit-learn requires). Reentrant: ``score`` calls ``predict``."""
+        lock = self.__dict__.get("_lock")
+        if lock is None:
+            # setdefault is atomic: two threads making the first lock at once end up with one.
+            lock = self.__dict__.setdefault("_lock", threading.RLock())
+        return lock
+
+    def __getstate__(self) -> dict[str, Any]:
+        # A lock does not pickle or copy: the copy makes its own on first use. The fitted object is
+        # copied under the lock, so that pickling waits for a call in another thread and never
+        # finds the object busy in its batch.
+        with self._call_lock():
+            state = dict(super().__getstate__())
+            state.pop("_lock", None)
+            fitted = f"{self._param}_"
+            if fitted in state:
+                state[fitted] = copy.copy(state[fitted])
+        return state
 
     def get_params(self, deep: bool = True) -> dict[str, Any]:
         """The wrapped object, and with ``deep`` its settings as ``<name>__<setting>``."""
@@ -304,11 +440,17 @@ class _Wrapper(BaseEstimator):
             )
         fresh: Any = copy.deepcopy(wrapped)
         fresh.reset()
+        # The estimator numbers the labels itself (by classes_): the model learns those integers.
+        _labels.attach(fresh, None)
+        _model_state.forget(fresh, _text_features.PART)  # and learns its text features' categories anew
         return fresh
 
     def _check_X(self, X: Any, y: Any = _NO_Y, *, reset: bool, y_numeric: bool = False) -> Any:
-        """``X`` (and ``y``) checked as scikit-learn checks them; ``X`` becomes an array or a CSR matrix."""
-        kw: dict[str, Any] = dict(accept_sparse="csr", dtype="numeric", ensure_all_finite="allow-nan")
+        """``X`` (and ``y``) checked as scikit-learn checks them; ``X`` becomes an array or a CSR matrix
+        (an object array for a table with text columns, which the model learns as text features)."""
+        text = _has_text(X)
+        kw: dict[str, Any] = dict(accept_sparse="csr", dtype=object if text else "numeric",
+                                  ensure_all_finite=False if text else "allow-nan")
         if y is _NO_Y:
             return validate_data(self, X, reset=reset, **kw)
         return validate_data(self, X, y, reset=reset, y_numeric=y_numeric, **kw)
@@ -405,9 +547,10 @@ class OnlineClassifier(ClassifierMixin, _Wrapper):
 
     # ------------------------------------------------------------ learning
 
+    @_one_at_a_time
     def fit(self, X: Any, y: Any) -> OnlineClassifier:
         """Learn the rows of ``X`` in order, with labels ``y``, into a fresh copy of ``model``."""
-        X, y = self._check_X(X, y, reset=True)
+        X, y = self._check_X(X, _own_labels(y), reset=True)
         y = _class_labels(y)
         model = self._fresh((core.IClassifier,), "a Tarvo classifier")
         self._forget_labels()
@@ -415,6 +558,7 @@ class OnlineClassifier(ClassifierMixin, _Wrapper):
         self.model_ = model
         return self
 
+    @_one_at_a_time
     def partial_fit(self, X: Any, y: Any, classes: Any = None) -> OnlineClassifier:
         """Learn the rows of ``X`` in order, continuing from the rows learnt before.
 
@@ -423,7 +567,7 @@ class OnlineClassifier(ClassifierMixin, _Wrapper):
         before are learnt as they come.
         """
         first = not hasattr(self, "model_")
-        X, y = self._check_X(X, y, reset=first)
+        X, y = self._check_X(X, _own_labels(y), reset=first)
         y = _class_labels(y)
         if first:
             model = self._fresh((core.IClassifier,), "a Tarvo classifier")
@@ -444,6 +588,7 @@ class OnlineClassifier(ClassifierMixin, _Wrapper):
 
     # ------------------------------------------------------------ answers
 
+    @_one_at_a_time
     def predict(self, X: Any) -> np.ndarray:
         """Each row's predicted label, one of ``classes_``."""
         check_is_fitted(self)
@@ -452,6 +597,7 @@ class OnlineClassifier(ClassifierMixin, _Wrapper):
         codes = np.concatenate(parts) if parts else np.empty(0, dtype=np.int64)
         return self._labels_of(codes)
 
+    @_one_at_a_time
     def predict_proba(self, X: Any) -> np.ndarray:
         """Each row's class probabilities, one column per class of ``classes_`` (0.0 for a class the
         model's answer leaves out)."""
@@ -489,6 +635,7 @@ class OnlineRegressor(RegressorMixin, _Wrapper):
     def __init__(self, model: Any) -> None:
         self.model = model
 
+    @_one_at_a_time
     def fit(self, X: Any, y: Any) -> OnlineRegressor:
         """Learn the rows of ``X`` in order, with targets ``y``, into a fresh copy of ``model``."""
         X, y = self._check_X(X, y, reset=True, y_numeric=True)
@@ -498,6 +645,7 @@ class OnlineRegressor(RegressorMixin, _Wrapper):
         self.model_ = model
         return self
 
+    @_one_at_a_time
     def partial_fit(self, X: Any, y: Any) -> OnlineRegressor:
         """Learn the rows of ``X`` in order, continuing from the rows learnt before."""
         first = not hasattr(self, "model_")
@@ -507,6 +655,7 @@ class OnlineRegressor(RegressorMixin, _Wrapper):
         self.model_ = model
         return self
 
+    @_one_at_a_time
     def predict(self, X: Any) -> np.ndarray:
         """Each row's predicted target."""
         check_is_fitted(self)
@@ -545,25 +694,29 @@ class OnlineTransformer(TransformerMixin, _Wrapper):
         self.transformer_ = model
         return self
 
+    @_one_at_a_time
     def fit(self, X: Any, y: Any = None) -> OnlineTransformer:
         """Learn the rows of ``X`` in order into a fresh copy of ``transformer``."""
         self.__dict__.pop("transformer_", None)
         return self._fit_rows(X, y, True)
 
+    @_one_at_a_time
     def partial_fit(self, X: Any, y: Any = None) -> OnlineTransformer:
         """Learn the rows of ``X`` in order, continuing from the rows learnt before."""
         return self._fit_rows(X, y, not hasattr(self, "transformer_"))
 
-    def _kept(self) -> list[int]:
-        """The positions of the input features a full row comes out with."""
-        columns = self._columns()
-        probe = self.transformer_.transform_one(dict.fromkeys(columns, 0.0))
-        return [j for j, name in enumerate(columns) if name in probe]
+    def _kept(self, columns: list[str] | None = None) -> list[str]:
+        """The features a full row comes out with, in input order (a text column's as the
+        indicators of the categories learnt, ``"plan=pro"``), with the columns named ``columns``."""
+        own = self._columns()
+        names = _input_names(self.transformer_, own, own if columns is None else columns)
+        probe = self.transformer_.transform_one(dict.fromkeys((name for name, _ in names), 0.0))
+        return [shown for name, shown in names if name in probe]
 
     def _names_out(self) -> list[str]:
-        columns = self._columns()
-        return [columns[j] for j in self._kept()]
+        return self._kept()
 
+    @_one_at_a_time
     def transform(self, X: Any) -> np.ndarray:
         """Each row transformed: one column per name of ``get_feature_names_out()``."""
         check_is_fitted(self)
@@ -578,8 +731,9 @@ class OnlineTransformer(TransformerMixin, _Wrapper):
                     out[start:stop, index[name]] = Z[:, j]
         return out
 
+    @_one_at_a_time
     def get_feature_names_out(self, input_features: Any = None) -> np.ndarray:
         """The names of the output columns: the input features the transformer keeps, in input order."""
         check_is_fitted(self)
         names_in = _check_feature_names_in(self, input_features)
-        return np.asarray([names_in[j] for j in self._kept()], dtype=object)
+        return np.asarray(self._kept([str(n) for n in names_in]), dtype=object)

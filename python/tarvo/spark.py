@@ -38,6 +38,7 @@ import datetime
 import math
 import os
 import pickle
+import re
 import sys
 from collections.abc import Callable, Iterator, Mapping, Sequence
 from dataclasses import dataclass
@@ -60,10 +61,12 @@ except ImportError as exc:  # pragma: no cover - depends on the installation
 
 import _tarvo_core as core
 from tarvo import batch
-from tarvo.evaluate import _bind, default_metrics
+from tarvo._labels import LabelError
+from tarvo._prequential import bind_metrics, default_metrics
 from tarvo.learners import task_of
 
-__all__ = ["KeyedOutput", "configure", "prequential_by_key", "predict_by_key", "export_models", "ROCKSDB_PROVIDER"]
+__all__ = ["KeyedOutput", "configure", "local_cores", "prequential_by_key", "predict_by_key", "export_models",
+           "ROCKSDB_PROVIDER", "STATE_SERVER_LOGGER"]
 
 #: The state store provider that ``transformWithStateInPandas`` needs.
 ROCKSDB_PROVIDER = "org.apache.spark.sql.execution.streaming.state.RocksDBStateStoreProvider"
@@ -88,7 +91,6 @@ _NUMERIC = (T.ByteType, T.ShortType, T.IntegerType, T.LongType, T.FloatType, T.D
             T.BooleanType)
 _INTEGRAL = (T.ByteType, T.ShortType, T.IntegerType, T.LongType, T.BooleanType)
 _ORDERABLE = _NUMERIC + (T.TimestampType, T.TimestampNTZType, T.DateType, T.StringType)
-_INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
 
 
 class KeyedOutput(NamedTuple):
@@ -108,6 +110,48 @@ class KeyedOutput(NamedTuple):
     metrics: DataFrame | None
 
 
+_SHUFFLE_PARTITIONS = "spark.sql.shuffle.partitions"
+#: The logger that warns "Value state model doesn't contain a value" each time a key is first seen
+#: (reading the state of a new key is how a model starts, not a fault).
+STATE_SERVER_LOGGER = "org.apache.spark.sql.execution.python.streaming.TransformWithStateInPySparkStateServer"
+_LOCAL_MASTER = re.compile(r"local(?:\[(\*|\d+)(?:,\d+)?\])?")
+
+
+def local_cores(master: str | None) -> int | None:
+    """The worker threads of a ``local``, ``local[N]``, ``local[*]`` or ``local[N,F]`` master, else ``None``."""
+    found = _LOCAL_MASTER.fullmatch(master.strip()) if isinstance(master, str) else None
+    if found is None:
+        return None
+    count = found.group(1)
+    return 1 if count is None else (os.cpu_count() or 1) if count == "*" else int(count)
+
+
+def _local_defaults(builder: SparkSession.Builder) -> None:
+    """Shuffle partitions as many as a local master's cores, unless the builder sets them or a
+    session runs already (whose settings are its owner's)."""
+    options = getattr(builder, "_options", None)
+    if not isinstance(options, dict) or _SHUFFLE_PARTITIONS in options:
+        return
+    from pyspark import SparkContext
+
+    cores = local_cores(options.get("spark.master"))
+    if cores is not None and SparkContext._active_spark_context is None:
+        builder.config(_SHUFFLE_PARTITIONS, str(cores))
+
+
+def _quiet_state_server(session: SparkSession) -> None:
+    """In local mode the state server runs in this JVM: keep its per-new-key warning out of the log."""
+    try:
+        context = session.sparkContext
+        if local_cores(context.master) is None:
+            return
+        jvm: Any = context._jvm
+        log4j = jvm.org.apache.logging.log4j
+        log4j.core.config.Configurator.setLevel(STATE_SERVER_LOGGER, log4j.Level.ERROR)
+    except Exception:  # noqa: BLE001 - a session without a JVM here (Spark Connect), or another logging back-end
+        pass
+
+
 def configure(builder: SparkSession.Builder, *, python: str | None = sys.executable) -> SparkSession.Builder:
     """The settings this module needs, on a session builder, which is returned.
 
@@ -118,6 +162,17 @@ def configure(builder: SparkSession.Builder, *, python: str | None = sys.executa
     worker Spark starts on the driver, the environment variable ``PYSPARK_PYTHON``, so
     call it before the session starts. On a cluster, pass ``python=None`` and point
     ``spark.pyspark.python`` at the executors' interpreter where tarvo is installed.
+
+    With a local master (``local``, ``local[N]``, ``local[*]``), set on the builder before or
+    after this call, the session it starts also gets:
+
+    - ``spark.sql.shuffle.partitions`` equal to the master's cores, unless the builder sets it:
+      Spark's default of 200 runs 200 tasks per micro-batch, each loading and saving the state of
+      its share of the keys, which on a few cores costs far more than the learning;
+    - Spark's warning "Value state model doesn't contain a value", which its state server logs
+      for every new key, silenced (its logger, :data:`STATE_SERVER_LOGGER`, logs errors only).
+      The JVM exists only once the session starts, so this is done by the builder's
+      ``getOrCreate``.
     """
     builder = builder.config(_PROVIDER_CONF, ROCKSDB_PROVIDER)
     if python is not None:
@@ -125,6 +180,15 @@ def configure(builder: SparkSession.Builder, *, python: str | None = sys.executa
         # driver follows the environment variable, read when the SparkContext starts.
         os.environ["PYSPARK_PYTHON"] = python
         builder = builder.config("spark.pyspark.python", python).config("spark.pyspark.driver.python", python)
+    start = builder.getOrCreate  # each SparkSession.builder is a builder of its own
+
+    def get_or_create() -> SparkSession:
+        _local_defaults(builder)  # the builder's final master, which may be set after this call
+        session = start()
+        _quiet_state_server(session)
+        return session
+
+    builder.getOrCreate = get_or_create  # type: ignore[method-assign]
     return builder
 
 
@@ -153,23 +217,79 @@ def _feature_fields(df: DataFrame, features: Any) -> list[T.StructField]:
         if f.name in seen:
             raise ValueError(f"features: the column {f.name!r} appears more than once")
         seen.add(f.name)
-        if not isinstance(f.dataType, _NUMERIC):
-            raise TypeError(
-                f"features: column {f.name!r} holds {f.dataType.simpleString()} values; every feature must be numeric")
+        if not isinstance(f.dataType, (*_NUMERIC, T.StringType)):
+            raise TypeError(f"features: column {f.name!r} holds {f.dataType.simpleString()} values; every feature "
+                            "must be numeric or a string")
     return fields
 
 
+def _feature_column(df: DataFrame, field: T.StructField, alias: str) -> Any:
+    """A feature as the workers read it: a double (a null is a missing feature), or a string column
+    as it is (a text feature: see :func:`tarvo.stream.encode_row`)."""
+    column = df[field.name] if isinstance(field.dataType, T.StringType) else df[field.name].cast("double")
+    return column.alias(alias)
+
+
+def _feature_table(features: tuple[str, ...], columns: list[np.ndarray]) -> tuple[Any, dict[str, Any]]:
+    """A key's feature columns as :mod:`tarvo.batch` takes them, with the keywords naming them: a
+    float64 array, or a frame when a string column makes text features."""
+    if any(c.dtype.kind == "O" for c in columns):
+        return pd.DataFrame({name: (c if c.dtype.kind == "O" else c.astype(np.float64, copy=False))
+                             for name, c in zip(features, columns)}), {}
+    return np.column_stack([c.astype(np.float64, copy=False) for c in columns]), {"columns": features}
+
+
+def _sort_keys(columns: list[np.ndarray]) -> list[np.ndarray]:
+    """The feature columns as numbers that sort as their values do (strings by their text, a null last)."""
+    keys = []
+    for c in columns:
+        if c.dtype.kind == "O":
+            keys.append(pd.Series(c, dtype=object).rank(method="dense", na_option="bottom").to_numpy())
+        else:
+            keys.append(c.astype(np.float64, copy=False))
+    return keys
+
+
 def _check_target(field: T.StructField, task: str) -> None:
-    """A classifier's labels come from numeric columns (fractional values are refused row by row)."""
+    """A classifier's labels come from number, boolean or string columns (each key's labels read
+    by the label rule, row by row); a regressor's targets from number columns."""
     dtype = field.dataType
     if isinstance(dtype, _NUMERIC):
         return
     if task == "classification":
+        if isinstance(dtype, T.StringType):
+            return
         raise TypeError(
-            f"target: column {field.name!r} holds {dtype.simpleString()} values, which cannot be encoded as "
-            "a classifier's labels (whole numbers within 32 bits)")
+            f"target: column {field.name!r} holds {dtype.simpleString()} values, which cannot be a classifier's "
+            "labels (numbers, booleans or strings)")
     raise TypeError(
         f"target: column {field.name!r} holds {dtype.simpleString()} values; a regressor's targets must be numbers")
+
+
+def _prediction_type(dtype: T.DataType, task: str) -> T.DataType:
+    """The type of the predictions for a target of type ``dtype``: the labels' own type (integers as
+    longs), doubles for a regressor."""
+    if task == "regression":
+        return T.DoubleType()
+    if isinstance(dtype, _INTEGRAL) and not isinstance(dtype, T.BooleanType):
+        return T.LongType()
+    if isinstance(dtype, (T.FloatType, T.DoubleType)):
+        return T.DoubleType()
+    return dtype  # strings, booleans, decimals
+
+
+def _labels_type(model: Any) -> T.DataType:
+    """The type of a frozen classifier's predictions, by the labels its numbering holds."""
+    numbering = batch.class_labels(model)
+    if numbering is None:
+        return T.LongType()
+    kinds = {type(name) for name in numbering.names.values()}
+    for types, spark_type in (((str,), T.StringType()), ((bool,), T.BooleanType()), ((int,), T.LongType()),
+                              ((float, int), T.DoubleType())):
+        if kinds and kinds <= set(types):
+            return spark_type
+    raise TypeError(f"models: the labels of a model are {', '.join(sorted(k.__name__ for k in kinds))} values, "
+                    "which have no Spark type here")
 
 
 def _is_learner(obj: Any) -> bool:
@@ -248,6 +368,8 @@ class _Plan:
     metrics: bytes | None  # pickled mapping of metric prototypes, or None without `every`
     metric_names: tuple[str, ...]
     every: int | None
+    # After the target, a flag column per floating key or target: which of its missing values are NaN.
+    nan_flags: tuple[str, ...] = ()
 
     def new_model(self) -> Any:
         if self.prototype is not None:
@@ -255,43 +377,54 @@ class _Plan:
         assert self.factory is not None
         return self.factory()
 
-    def labels(self, values: np.ndarray, key: Any) -> np.ndarray:
-        """The target column as int32 labels or float64 targets, each value checked."""
-        if pd.isna(values).any():
-            raise ValueError(f"target: column {self.target!r} is null in a row of key {key!r}; every row needs one")
-        arr = values if values.dtype.kind in "fiub" else values.astype(np.float64)  # booleans or decimals
+    def labels(self, values: np.ndarray, key: Any, nan: np.ndarray | None = None) -> np.ndarray:
+        """The target column as float64 targets, or a classifier's labels as they come (read by the
+        label rule in :func:`tarvo.batch.prequential`), each value checked for a null (``nan``: where
+        the target is NaN rather than null, for a floating column)."""
+        missing = pd.isna(values)
+        if missing.any():
+            first = int(np.flatnonzero(missing)[0])
+            what = "NaN" if nan is not None and bool(nan[first]) else "null"
+            raise ValueError(f"target: column {self.target!r} is {what} in a row of key {key!r}; every row needs one")
         if self.task == "regression":
+            arr = values if values.dtype.kind in "fiub" else values.astype(np.float64)  # booleans or decimals
             return arr.astype(np.float64)
-        if arr.dtype.kind == "f":
-            bad = ~(np.isfinite(arr) & (arr == np.floor(arr)))
-            if bad.any():
-                raise ValueError(
-                    f"target: column {self.target!r} holds {float(arr[bad][0])!r} for key {key!r}, which cannot be "
-                    "encoded as a classifier's label (a whole number within 32 bits)")
-        outside = (arr < _INT32_MIN) | (arr > _INT32_MAX)
-        if outside.any():
-            raise ValueError(
-                f"target: column {self.target!r} holds {int(arr[outside][0])} for key {key!r}, outside the "
-                "32-bit range of a classifier's labels")
-        return arr.astype(np.int32)
+        return values
+
+    def refused(self, exc: LabelError, key: Any) -> ValueError:
+        """The error for a label the rule refuses, naming the target column and the key."""
+        return ValueError(f"target: column {self.target!r} holds {exc.label!r} for key {key!r}, which cannot be "
+                          f"a class label ({exc.reason})")
+
+    @staticmethod
+    def rank(y: np.ndarray) -> np.ndarray:
+        """The labels as numbers that sort as they do (for the order of rows with equal order values)."""
+        if y.dtype.kind in "iufb":
+            return y
+        try:
+            return np.unique(y, return_inverse=True)[1].reshape(-1)
+        except TypeError:  # labels of several kinds, which the label rule refuses by name
+            return np.zeros(len(y), dtype=np.int64)
 
     def learn(self, key: tuple[Any, ...], frames: Iterator[pd.DataFrame], state: Any) -> Iterator[pd.DataFrame]:
         """Test-then-train over one key's rows of one micro-batch, in the order of the order column."""
-        value = _key_value(key, self.key)
         # The columns come in the order they were selected (Spark may rename them): key, order,
-        # the features, the target.
+        # the features, the target, then the NaN flags.
         columns = _columns(frames)
         width = len(self.columns)
+        flags = dict(zip(self.nan_flags, columns[3 + width:]))
+        value = _key_value(key, self.key, flags.get("key"))
         keys, order, target = columns[0], columns[1], columns[2 + width]
-        X = np.column_stack([c.astype(np.float64, copy=False) for c in columns[2:2 + width]])
+        features = columns[2:2 + width]
         if pd.isna(order).any():
             raise ValueError(f"order: column {self.order!r} is null in a row of key {value!r}")
-        y = self.labels(target, value)
+        y = self.labels(target, value, flags.get("target"))
         # Equal order values are taken in the order of the features and target, never in the order
         # the rows arrived, so that a replayed micro-batch learns its rows in the same order (NaN last).
         rank = order if order.dtype.kind in "iufbmM" else np.unique(order, return_inverse=True)[1]
-        sequence = np.lexsort((y, *(X[:, j] for j in reversed(range(width))), rank))
-        keys, order, X, y, target = keys[sequence], order[sequence], X[sequence], y[sequence], target[sequence]
+        sequence = np.lexsort((self.rank(y), *reversed(_sort_keys(features)), rank))
+        keys, order, y, target = keys[sequence], order[sequence], y[sequence], target[sequence]
+        X, named = _feature_table(self.features, [c[sequence] for c in features])
         saved = state.get()  # one call to Spark's state server: None for a new key
         if saved is not None:
             model_bytes, metrics_bytes, seen = saved
@@ -302,20 +435,25 @@ class _Plan:
             metrics = pickle.loads(self.metrics) if self.metrics is not None else None
             seen = 0
         n = len(y)
-        predictions = np.empty(n, dtype=np.int64 if self.task == "classification" else np.float64)
+        parts: list[np.ndarray] = []  # the predictions, in the labels' type
         reported: list[tuple[int, int, list[float]]] = []  # (row, rows learnt, metric values)
         start = 0
         while start < n:
             # A segment ends where the key's row count reaches a multiple of `every`.
             stop = n if self.every is None else min(n, start + self.every - seen % self.every)
-            result, out = batch.prequential(
-                model, X[start:stop], y[start:stop], columns=self.features, metrics=metrics,
-                every=stop - start, detector=None, predictions=True, threads=1)
-            predictions[start:stop] = out
+            rows = X.iloc[start:stop] if isinstance(X, pd.DataFrame) else X[start:stop]
+            try:
+                result, out = batch.prequential(
+                    model, rows, y[start:stop], **named, metrics=metrics,
+                    every=stop - start, detector=None, predictions=True, threads=1)
+            except LabelError as exc:
+                raise self.refused(exc, value) from None
+            parts.append(out)
             seen += stop - start
             if self.every is not None and seen % self.every == 0:
                 reported.append((stop - 1, seen, [float(result.final[m]) for m in self.metric_names]))
             start = stop
+        predictions = _joined(parts, self.task)
         state.update((pickle.dumps(model), pickle.dumps(metrics) if metrics is not None else None, seen))
         # A prediction row has 0 in the rows column; a metrics row the key's row count, and the
         # key, order, prediction and target of the row where it was taken.
@@ -329,12 +467,35 @@ class _Plan:
                             for j in range(len(self.metric_names)))])
 
 
-def _key_value(key: tuple[Any, ...], name: str) -> Any:
-    """The grouping key's value; a null key is an error naming the column."""
+def _joined(parts: list[np.ndarray], task: str) -> np.ndarray:
+    """One key's predictions, segment after segment (labels of one type: texts, bools, numbers or
+    ``None`` for no label, which Spark writes as null)."""
+    if not parts:
+        return np.empty(0, dtype=np.int64 if task == "classification" else np.float64)
+    kinds = {part.dtype.kind for part in parts}
+    if len(kinds) > 1:  # a segment with no label among bools or integers: as objects
+        parts = [part.astype(object) for part in parts]
+    return np.concatenate(parts)
+
+
+def _key_value(key: tuple[Any, ...], name: str, nan: np.ndarray | None = None) -> Any:
+    """The grouping key's value; a null or NaN key is an error naming the column (``nan``: the
+    flags of a floating key column, true where the key is NaN; a group's rows share its key)."""
     value = key[0]
     if value is None or (isinstance(value, float) and math.isnan(value)):
-        raise ValueError(f"key: a row's {name!r} is null; every row needs a key")
+        what = "NaN" if nan is not None and len(nan) and bool(nan[0]) else "null"
+        raise ValueError(f"key: a row's {name!r} is {what}; every row needs a key")
     return value
+
+
+_FLOATING = (T.FloatType, T.DoubleType)
+
+
+def _nan_flags(df: DataFrame, fields: Sequence[tuple[str, T.StructField]]) -> tuple[tuple[str, ...], list[Any]]:
+    """For each ``(role, field)`` of a floating type, a column true where its value is NaN: pandas
+    reads a null in such a column as NaN, so only this column tells the two apart in an error."""
+    roles = [(role, f) for role, f in fields if isinstance(f.dataType, _FLOATING)]
+    return tuple(role for role, _ in roles), [F.isnan(df[f.name]).alias(f"{_PREFIX}nan_{role}") for role, f in roles]
 
 
 def _columns(frames: Iterator[pd.DataFrame]) -> list[np.ndarray]:
@@ -395,10 +556,18 @@ def prequential_by_key(
     predicted, then learnt, the first row of a key included (the untrained model's answer).
     A row arriving after rows with greater order values is learnt when it arrives.
 
-    Features are read as doubles (a null is a missing feature). A classifier's target must
-    hold whole numbers within 32 bits (or booleans), a regressor's any numbers; a null or
-    unencodable target, a null key or a null order value stops the query with an error
-    naming the column.
+    Features are read as doubles (a null is a missing feature); a string column is a text
+    feature, one-hot over the categories the key's model has learnt (saved with the model; see
+    :func:`tarvo.stream.encode_row`), as on every other path. A classifier's target holds
+    numbers, booleans or strings, each key's read by the label rule of
+    :class:`tarvo.stream.ClassLabels` (integers within 32 bits keep their values; strings,
+    and integers beyond 32 bits, are numbered by the key's model in order of first appearance,
+    a numbering that is saved with the model); the ``prediction`` column has the target's type
+    (longs for integers, doubles for floats), null for an untrained model's answer where labels
+    are numbered. A regressor's target holds any numbers. A null target, a label the rule
+    refuses (a fractional one, a string after numbers), a null key or a null order value stops
+    the query with an error naming the column (a NaN key or target is called NaN there, a null
+    one null).
 
     ``every`` reports ``metrics`` (default: :func:`tarvo.evaluate.default_metrics` of the
     model's task, copied per key) each time a key has learnt a multiple of ``every`` rows,
@@ -439,7 +608,7 @@ def prequential_by_key(
         chosen = default_metrics(task) if metrics is None else metrics
         if isinstance(chosen, (str, bytes)) or not isinstance(chosen, (Mapping, Sequence)):
             raise TypeError("metrics must be a mapping of names to metric objects, or a sequence of them")
-        metric_names = tuple(name for name, _ in _bind(chosen)[0])
+        metric_names = tuple(name for name, _ in bind_metrics(chosen)[0])
         for name in metric_names:
             if name in (key, order, "rows") or name.startswith(_PREFIX):
                 raise ValueError(f"metrics: the name {name!r} is taken by another column of the metrics output")
@@ -449,14 +618,15 @@ def prequential_by_key(
     _check_state_store(df)
 
     columns = tuple(f"{_PREFIX}f{j}" for j in range(len(feature_fields)))
+    nan_roles, nan_columns = _nan_flags(df, [("key", key_field), ("target", target_field)])
     plan = _Plan(key=key, order=order, target=target, features=tuple(f.name for f in feature_fields),
                  columns=columns, task=task, prototype=prototype, factory=factory, metrics=metrics_bytes,
-                 metric_names=metric_names, every=every)
+                 metric_names=metric_names, every=every, nan_flags=nan_roles)
     selected = df.select(
         df[key].alias(key), df[order].alias(order),
-        *[df[f.name].cast("double").alias(c) for f, c in zip(feature_fields, columns)],
-        df[target].alias(target))
-    prediction_type = T.LongType() if task == "classification" else T.DoubleType()
+        *[_feature_column(df, f, c) for f, c in zip(feature_fields, columns)],
+        df[target].alias(target), *nan_columns)
+    prediction_type = _prediction_type(target_field.dataType, task)
     schema = T.StructType([
         T.StructField(key, key_field.dataType),
         T.StructField(order, order_field.dataType),
@@ -483,11 +653,14 @@ class _ScorePlan:
     columns: tuple[str, ...]
     outputs: tuple[str, ...]  # the input columns, then the prediction
     task: str
+    nan_flags: tuple[str, ...] = ()  # after the features: the key's NaN flags, for a floating key
 
     def score(self, key: tuple[Any, ...], frames: Iterator[pd.DataFrame], state: Any) -> Iterator[pd.DataFrame]:
-        value = _key_value(key, self.key)
-        columns = _columns(frames)  # as selected: the input columns, then the features as doubles
+        # As selected: the input columns, the features as doubles, then the NaN flags.
+        columns = _columns(frames)
         inputs = len(self.outputs) - 1
+        flags = dict(zip(self.nan_flags, columns[inputs + len(self.columns):]))
+        value = _key_value(key, self.key, flags.get("key"))
         n = len(columns[0])
         saved = state.get()
         if saved is not None:
@@ -495,8 +668,8 @@ class _ScorePlan:
             if not _is_learner(model) or task_of(model) != self.task:
                 raise TypeError(f"models: the model of key {value!r} is {type(model).__name__}, "
                                 f"not a {self.task} learner like the others")
-            X = np.column_stack([c.astype(np.float64, copy=False) for c in columns[inputs:]])
-            predictions = batch.predict_many(model, X, columns=self.features)
+            X, named = _feature_table(self.features, columns[inputs:inputs + len(self.columns)])
+            predictions = batch.predict_many(model, X, **named)
         else:
             predictions = np.full(n, None, dtype=object)  # null: the key has no model
         yield _frame([*columns[:inputs], predictions])
@@ -551,14 +724,16 @@ def predict_by_key(df: DataFrame, *, key: str, features: Sequence[str], models: 
     if not _is_learner(sample):
         raise TypeError(f"models: a model is {type(sample).__name__}, not a tarvo learner")
     task = task_of(sample)
+    prediction_type = _labels_type(sample) if task == "classification" else T.DoubleType()
     _check_state_store(df)
     columns = tuple(f"{_PREFIX}f{j}" for j in range(len(feature_fields)))
+    nan_roles, nan_columns = _nan_flags(df, [("key", key_field)])
     plan = _ScorePlan(key=key, features=tuple(f.name for f in feature_fields), columns=columns,
-                      outputs=(*df.columns, PREDICTION), task=task)
-    selected = df.select("*", *[df[f.name].cast("double").alias(c) for f, c in zip(feature_fields, columns)])
+                      outputs=(*df.columns, PREDICTION), task=task, nan_flags=nan_roles)
+    selected = df.select("*", *[_feature_column(df, f, c) for f, c in zip(feature_fields, columns)],
+                         *nan_columns)
     initial = models.select(models[key].cast(key_field.dataType).alias(key), models[_MODEL]).groupBy(key)
-    schema = T.StructType([*df.schema.fields,
-                           T.StructField(PREDICTION, T.LongType() if task == "classification" else T.DoubleType())])
+    schema = T.StructType([*df.schema.fields, T.StructField(PREDICTION, prediction_type)])
     return selected.groupBy(key).transformWithStateInPandas(
         _Scorer(plan), schema, "Append", "None", initialState=initial)
 

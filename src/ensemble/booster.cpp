@@ -191,6 +191,10 @@ void Booster::add_scores(std::size_t first, std::size_t last, const Lookup& look
 
 void Booster::learn_stages(std::size_t first, std::size_t last, double target,
                            const RowDraws& draws, const Lookup& lookup, double& f) {
+    // The repetitions of all the stages' trees count towards one look for Ctrl-C every
+    // kInterruptStride steps: each tree repeats a sample at most a few thousand times, but
+    // the stages' trees together may repeat it for minutes.
+    InterruptBudget budget;
     for (std::size_t m = first; m < last; ++m) {
         Stage& stage = stages_[m];
         double g = 0.0;
@@ -211,7 +215,10 @@ void Booster::learn_stages(std::size_t first, std::size_t last, double target,
             const std::int64_t c =
                 (settings_.bag_size < 2 ? 1 : std::int64_t{draws.counts[m * bag + i]}) * reps;
             FIMTDDRegressor& tree = *stage.trees[i];
-            repeat_interruptibly(c, [&] { tree.learn_one(xm, t); });
+            for (std::int64_t k = 0; k < c; ++k) {
+                budget.step();
+                tree.learn_one(xm, t);
+            }
             s += tree.predict_one(xm);
         }
         f = f + settings_.learning_rate * s / static_cast<double>(bag);

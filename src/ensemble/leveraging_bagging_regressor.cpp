@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "core/archive.hpp"
@@ -40,14 +41,13 @@ LBRegressorMember LeveragingBaggingRegressor::fresh_member(std::size_t i) const 
     return m;
 }
 
-std::size_t LeveragingBaggingRegressor::member_count() {
+std::size_t LeveragingBaggingRegressor::member_count() const {
     if (n_models > kMaxForestMembers) {
         (void)forest_size(n_models);  // throws, naming n_models
     }
     if (n_models < 0) {
-        members_.clear();
-        // The failure of reserving a negative count, with a fixed message.
-        throw std::length_error("vector");
+        // Refused before anything changes; length_error, as reserving a negative count fails.
+        throw std::length_error("n_models must be at least 0, got " + std::to_string(n_models));
     }
     return static_cast<std::size_t>(n_models);
 }

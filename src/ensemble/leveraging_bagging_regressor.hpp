@@ -57,10 +57,10 @@ public:
     // Member i's step (see Forest).
     void learn_member(std::size_t i, const Row& row, int weight);
     [[nodiscard]] LBRegressorMember fresh_member(std::size_t i) const;
-    // n_models. Throws std::invalid_argument naming n_models above
-    // kMaxForestMembers; a negative n_models drops every member and then
-    // throws std::length_error("vector"), leaving the rest as it was.
-    [[nodiscard]] std::size_t member_count();
+    // n_models (0 included). Throws, before anything changes,
+    // std::invalid_argument naming n_models above kMaxForestMembers and
+    // std::length_error naming it when negative.
+    [[nodiscard]] std::size_t member_count() const;
 
     // The target statistics (for inspection and tests).
     [[nodiscard]] const RunningSums& targets() const noexcept { return targets_; }

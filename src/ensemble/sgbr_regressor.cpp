@@ -13,34 +13,14 @@ SGBRRegressor::SGBRRegressor(std::int32_t n_models_, double learning_rate_,
                              std::int32_t bag_size_, std::int32_t grace_period_,
                              double split_confidence_, std::int32_t max_depth_,
                              std::string leaf_prediction_, std::int32_t seed_)
-    : n_models(n_models_),
-      learning_rate(learning_rate_),
-      percentage_of_features(percentage_of_features_),
-      multiply_hessian_by(multiply_hessian_by_),
-      skip_training(skip_training_),
-      bag_size(bag_size_),
-      seed(seed_),
-      grace_period(grace_period_),
-      max_depth(max_depth_),
-      split_confidence(split_confidence_),
-      leaf_prediction(std::move(leaf_prediction_)) {}
+    : BoostingSettings{n_models_,          learning_rate_, percentage_of_features_,
+                       multiply_hessian_by_, skip_training_, bag_size_,
+                       seed_,              grace_period_,  max_depth_,
+                       split_confidence_,  std::move(leaf_prediction_)} {}
 
 void SGBRRegressor::learn_one(const FeatureMap& x, double y) {
     if (!booster_) {
-        BoosterSettings s;
-        s.n_models = n_models;
-        s.percentage_of_features = percentage_of_features;
-        s.multiply_hessian_by = multiply_hessian_by;
-        s.skip_training = skip_training;
-        s.bag_size = bag_size;
-        s.learning_rate = learning_rate;
-        s.use_squared_loss = true;
-        s.grace_period = grace_period;
-        s.max_depth = max_depth;
-        s.split_confidence = split_confidence;
-        s.leaf_prediction = leaf_prediction;
-        s.seed = seed;
-        booster_ = std::make_unique<Booster>(s);
+        booster_ = std::make_unique<Booster>(for_booster(true));
     }
     booster_->learn_one(x, y);
 }
@@ -89,17 +69,7 @@ double SGBRRegressor::predict_one(const FeatureMap& x) {
 
 template <class Archive>
 void SGBRRegressor::fields(Archive& ar) {
-    ar.param("n_models", n_models);
-    ar.param("learning_rate", learning_rate);
-    ar.param("percentage_of_features", percentage_of_features);
-    ar.param("multiply_hessian_by", multiply_hessian_by);
-    ar.param("skip_training", skip_training);
-    ar.param("bag_size", bag_size);
-    ar.param("grace_period", grace_period);
-    ar.param("split_confidence", split_confidence);
-    ar.param("max_depth", max_depth);
-    ar.param("leaf_prediction", leaf_prediction);
-    ar.param("seed", seed);
+    params(ar, [] {}, [] {});
     // The booster is built at the first sample.
     archive_optional(ar, booster_, [] { return std::make_unique<Booster>(BoosterSettings{}); });
 }

@@ -9,6 +9,7 @@
 #include "core/regressor.hpp"
 #include "ensemble/booster.hpp"
 #include "ensemble/booster_lanes.hpp"
+#include "ensemble/boosting_settings.hpp"
 
 namespace tarvo {
 
@@ -17,7 +18,7 @@ namespace tarvo {
 // construction or reset. Predicts the booster's raw score, 0.0 before that.
 // learn_chunk spreads a run of samples over threads as a pipeline of blocks
 // of stages (BoosterLanes).
-class SGBRRegressor final : public IRegressor, public ChunkLearner<double> {
+class SGBRRegressor final : public IRegressor, public ChunkLearner<double>, public BoostingSettings {
 public:
     explicit SGBRRegressor(std::int32_t n_models = 10, double learning_rate = 1.0,
                            std::int32_t percentage_of_features = 75,
@@ -38,18 +39,6 @@ public:
     void reset() override { booster_.reset(); }
 
     [[nodiscard]] const Booster* booster() const noexcept { return booster_.get(); }
-
-    std::int32_t n_models;
-    double learning_rate;
-    std::int32_t percentage_of_features;
-    std::int32_t multiply_hessian_by;
-    std::int32_t skip_training;
-    std::int32_t bag_size;
-    std::int32_t seed;
-    std::int32_t grace_period;
-    std::int32_t max_depth;
-    double split_confidence;
-    std::string leaf_prediction;
 
     // Every field, for saving and restoring (core/archive.hpp).
     template <class Archive>

@@ -24,36 +24,16 @@ SGBTClassifier::SGBTClassifier(std::int32_t n_models_, double learning_rate_,
                                std::int32_t grace_period_, double split_confidence_,
                                std::int32_t max_depth_, std::string leaf_prediction_,
                                std::int32_t seed_)
-    : n_models(n_models_),
-      learning_rate(learning_rate_),
-      percentage_of_features(percentage_of_features_),
-      multiply_hessian_by(multiply_hessian_by_),
-      skip_training(skip_training_),
+    : BoostingSettings{n_models_,          learning_rate_, percentage_of_features_,
+                       multiply_hessian_by_, skip_training_, bag_size_,
+                       seed_,              grace_period_,  max_depth_,
+                       split_confidence_,  std::move(leaf_prediction_)},
       use_squared_loss(use_squared_loss_),
-      bag_size(bag_size_),
       n_classes(n_classes_),
-      scale_prediction_by_lr(scale_prediction_by_lr_),
-      seed(seed_),
-      grace_period(grace_period_),
-      max_depth(max_depth_),
-      split_confidence(split_confidence_),
-      leaf_prediction(std::move(leaf_prediction_)) {}
+      scale_prediction_by_lr(scale_prediction_by_lr_) {}
 
 std::unique_ptr<Booster> SGBTClassifier::make_booster() const {
-    BoosterSettings s;
-    s.n_models = n_models;
-    s.percentage_of_features = percentage_of_features;
-    s.multiply_hessian_by = multiply_hessian_by;
-    s.skip_training = skip_training;
-    s.bag_size = bag_size;
-    s.learning_rate = learning_rate;
-    s.use_squared_loss = use_squared_loss;
-    s.grace_period = grace_period;
-    s.max_depth = max_depth;
-    s.split_confidence = split_confidence;
-    s.leaf_prediction = leaf_prediction;
-    s.seed = seed;
-    return std::make_unique<Booster>(s);
+    return std::make_unique<Booster>(for_booster(use_squared_loss));
 }
 
 std::size_t SGBTClassifier::admit(int y, const Booster*& made) {
@@ -303,20 +283,12 @@ void SGBTClassifier::reset() {
 
 template <class Archive>
 void SGBTClassifier::fields(Archive& ar) {
-    ar.param("n_models", n_models);
-    ar.param("learning_rate", learning_rate);
-    ar.param("percentage_of_features", percentage_of_features);
-    ar.param("multiply_hessian_by", multiply_hessian_by);
-    ar.param("skip_training", skip_training);
-    ar.param("use_squared_loss", use_squared_loss);
-    ar.param("bag_size", bag_size);
-    ar.param("n_classes", n_classes);
-    ar.param("scale_prediction_by_lr", scale_prediction_by_lr);
-    ar.param("grace_period", grace_period);
-    ar.param("split_confidence", split_confidence);
-    ar.param("max_depth", max_depth);
-    ar.param("leaf_prediction", leaf_prediction);
-    ar.param("seed", seed);
+    params(
+        ar, [&] { ar.param("use_squared_loss", use_squared_loss); },
+        [&] {
+            ar.param("n_classes", n_classes);
+            ar.param("scale_prediction_by_lr", scale_prediction_by_lr);
+        });
     if constexpr (!Archive::kParamsOnly) {
         ar(classes_);
         ar.check(std::adjacent_find(classes_.begin(), classes_.end(), std::greater_equal<>()) ==

@@ -10,6 +10,7 @@
 #include "core/classifier.hpp"
 #include "ensemble/booster.hpp"
 #include "ensemble/booster_lanes.hpp"
+#include "ensemble/boosting_settings.hpp"
 
 namespace tarvo {
 
@@ -26,7 +27,7 @@ namespace tarvo {
 //
 // learn_chunk spreads a run of samples over threads (BoosterLanes): the
 // boosters side by side, each a pipeline of blocks of stages over the samples.
-class SGBTClassifier final : public IClassifier, public ChunkLearner<int> {
+class SGBTClassifier final : public IClassifier, public ChunkLearner<int>, public BoostingSettings {
 public:
     explicit SGBTClassifier(std::int32_t n_models = 100, double learning_rate = 0.0125,
                             std::int32_t percentage_of_features = 75,
@@ -58,20 +59,10 @@ public:
         return boosters_;
     }
 
-    std::int32_t n_models;
-    double learning_rate;
-    std::int32_t percentage_of_features;
-    std::int32_t multiply_hessian_by;
-    std::int32_t skip_training;
+    // Its own settings; the others are the BoostingSettings.
     bool use_squared_loss;
-    std::int32_t bag_size;
     std::int32_t n_classes;
     bool scale_prediction_by_lr;
-    std::int32_t seed;
-    std::int32_t grace_period;
-    std::int32_t max_depth;
-    double split_confidence;
-    std::string leaf_prediction;
 
     // Every field, for saving and restoring (core/archive.hpp).
     template <class Archive>

@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "wrappers/scaled_target_regressor.hpp"
+
 namespace tarvo {
 
 RegressionPipeline::RegressionPipeline(std::vector<std::shared_ptr<ITransformer>> steps,
@@ -11,12 +13,14 @@ RegressionPipeline::RegressionPipeline(std::vector<std::shared_ptr<ITransformer>
     if (!learner_) {
         throw std::invalid_argument("pipeline learner is null");
     }
-    if (const auto* inner = dynamic_cast<const RegressionPipeline*>(learner_.get())) {
-        depth_ = depth_around(inner->depth());
-    }
+    depth_ = depth_around(nesting_depth(*learner_));
+    target_wrapper_ = first_target_wrapper(*learner_);
 }
 
 void RegressionPipeline::learn_one(const FeatureMap& x, double y) {
+    if (target_wrapper_ != nullptr) {
+        target_wrapper_->check_target(y);
+    }
     FeatureMap w = x;
     steps_.learn_and_transform(w, y);
     learner_->learn_one(w, y);

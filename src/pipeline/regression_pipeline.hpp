@@ -11,6 +11,8 @@
 
 namespace tarvo {
 
+class ScaledTargetRegressor;
+
 // Transformers chained in front of a regressor. Every operation works on a
 // private copy of the sample; during learning each step learns from the
 // sample as it reaches it (with the target for a step that needs it) and then
@@ -36,13 +38,18 @@ public:
     }
     [[nodiscard]] const std::shared_ptr<IRegressor>& learner() const noexcept { return learner_; }
 
-    // 1 for a pipeline whose learner is not a pipeline.
+    // 1 for a pipeline whose learner is neither a pipeline nor a target wrapper.
     [[nodiscard]] std::size_t depth() const noexcept { return depth_; }
 
 private:
     StepChain steps_;
     std::shared_ptr<IRegressor> learner_;
     std::size_t depth_;
+    // The target wrapper that first learns the target below this pipeline (its
+    // learner or deeper), held through learner_; nullptr when there is none. It
+    // checks the target before the steps learn, so that a target it refuses
+    // leaves the whole pipeline unchanged.
+    const ScaledTargetRegressor* target_wrapper_ = nullptr;
 };
 
 }  // namespace tarvo

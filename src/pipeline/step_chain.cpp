@@ -16,8 +16,8 @@ StepChain::StepChain(std::vector<std::shared_ptr<ITransformer>> steps) : steps_(
 
 std::size_t depth_around(std::size_t inner_depth) {
     if (inner_depth >= kMaxPipelineDepth) {
-        throw std::length_error("pipelines nest at most " + std::to_string(kMaxPipelineDepth) +
-                                " deep");
+        throw std::length_error("pipelines (and target wrappers) nest at most " +
+                                std::to_string(kMaxPipelineDepth) + " deep");
     }
     return inner_depth + 1;
 }

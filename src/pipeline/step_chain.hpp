@@ -33,12 +33,13 @@ private:
     std::vector<std::shared_ptr<ITransformer>> steps_;
 };
 
-// Pipelines may serve as the learner of other pipelines; the calls recurse
+// Pipelines may serve as the learner of other pipelines (and regression
+// pipelines and target wrappers as each other's regressor); the calls recurse
 // once per level, and so does destruction, so the depth is bounded.
 inline constexpr std::size_t kMaxPipelineDepth = 100;
 
-// The depth of a pipeline around a learner that is a pipeline inner_depth
-// deep. Throws std::length_error beyond kMaxPipelineDepth.
+// The depth of a pipeline (or wrapper) around a learner that nests
+// inner_depth levels deep. Throws std::length_error beyond kMaxPipelineDepth.
 [[nodiscard]] std::size_t depth_around(std::size_t inner_depth);
 
 }  // namespace tarvo

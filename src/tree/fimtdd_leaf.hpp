@@ -47,7 +47,7 @@ public:
 
     RunningSums target;
     double last_attempt = 0.0;  // target.count at the last split attempt
-    std::unordered_map<FeatureIndex, ExtendedBST> observers;  // by feature number
+    std::unordered_map<FeatureNumber, ExtendedBST> observers;  // by feature number
     LeafPerceptron perceptron;
     double sse_mean = 0.0;
     double sse_perceptron = 0.0;

@@ -38,7 +38,7 @@ void GlobalScale::learn(const FeatureMap& x, double y, std::vector<ScaledFeature
                 features.erase(it);
                 throw;
             }
-            it->second.index = static_cast<FeatureIndex>(names_.size() - 1);
+            it->second.index = static_cast<FeatureNumber>(names_.size() - 1);
         }
         // A feature's statistics move only with its own value, which the
         // sample holds once: they are final as soon as it is folded in.

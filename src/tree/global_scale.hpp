@@ -23,13 +23,13 @@ struct Standardised {
 
 // A feature's number in a tree's feature table, given in order of first
 // appearance; kNoFeature for a name the table does not hold.
-using FeatureIndex = std::uint32_t;
-inline constexpr FeatureIndex kNoFeature = std::numeric_limits<FeatureIndex>::max();
+using FeatureNumber = std::uint32_t;
+inline constexpr FeatureNumber kNoFeature = std::numeric_limits<FeatureNumber>::max();
 
 // One feature of a sample with its value standardised by the global
 // statistics.
 struct ScaledFeature {
-    FeatureIndex index;
+    FeatureNumber index;
     double value;
     Standardised scaled;
 };
@@ -42,7 +42,7 @@ class GlobalScale {
 public:
     struct Feature {
         RunningSums sums;
-        FeatureIndex index = kNoFeature;
+        FeatureNumber index = kNoFeature;
 
         template <class Archive>
         void fields(Archive& ar) {
@@ -63,7 +63,7 @@ public:
     void scale(const FeatureMap& x, std::vector<ScaledFeature>& scaled) const;
 
     // The name of a feature by its number.
-    [[nodiscard]] const std::string& name(FeatureIndex index) const noexcept { return *names_[index]; }
+    [[nodiscard]] const std::string& name(FeatureNumber index) const noexcept { return *names_[index]; }
 
     // The target standardised; 0 when the target statistics are not usable.
     [[nodiscard]] double scaled_target(double y) const noexcept { return standardise(target, y).value; }

@@ -23,7 +23,7 @@ struct PerceptronRate {
 // feature met later starts at 0.
 class LeafPerceptron {
 public:
-    std::unordered_map<FeatureIndex, double> weights;  // by feature number
+    std::unordered_map<FeatureNumber, double> weights;  // by feature number
     double bias = 0.0;
     double updates = 0.0;
     bool initialised = false;

@@ -1,8 +1,13 @@
 """Streams from files and in-memory tables: CSV files, arrays and data frames.
 
 Every reader yields ``(x, y)`` pairs, ``x`` a ``dict`` from feature name to
-``float`` holding only the features present in that row (a missing value is an
-absent feature, which every learner accepts), ``y`` the target.
+value holding only the features present in that row (a missing value is an
+absent feature, which every learner accepts), ``y`` the target. A value is a
+``float``, or for a text column a ``str``: a learner takes text values through
+its text features (:func:`tarvo.stream.encode_row`, which
+:func:`tarvo.evaluate.prequential` applies), one-hot over the categories it has
+learnt. A text column's cell is read as :func:`tarvo._text_features.cell_text`
+reads it, on every path, so the same row gives the same sample.
 
 Input that cannot be read raises :class:`DataError` (a ``ValueError``) whose
 message names the file, the row and the column; arguments of the wrong kind
@@ -12,8 +17,10 @@ raise ``TypeError`` or ``ValueError`` naming the argument.
 from __future__ import annotations
 
 import codecs
+import collections
 import csv
 import gzip
+import itertools
 import math
 import operator
 import os
@@ -21,13 +28,14 @@ import zlib
 from collections.abc import Callable, Collection, Generator, Iterable, Iterator, Mapping, Sequence
 from typing import Any, TextIO
 
+from tarvo._labels import MISSING, ClassLabels, LabelError, column
 from tarvo.stream._rows import dict_builder
-
-#: Field texts read as a missing value (the feature is left out of the sample).
-MISSING: frozenset[str] = frozenset({"", "?", "NA", "N/A", "NaN", "nan", "null", "None"})
 
 _INT32 = (-(2**31), 2**31 - 1)
 _CHUNK = 1024
+#: iter_csv reads a column as text when one of its first TEXT_ROWS rows holds a value that is
+#: no number.
+TEXT_ROWS = 1_000
 
 
 class DataError(ValueError):
@@ -65,139 +73,6 @@ def parse_label(text: str) -> int:
     return value
 
 
-_TRUE_FALSE = {"true": 1, "false": 0}
-_READ_CACHE = 1 << 16
-
-
-def _missing_label(label: Any) -> bool:
-    """``None``, NaN, and pandas' missing-value markers."""
-    if label is None or type(label).__name__ in ("NAType", "NaTType"):
-        return True
-    try:
-        return bool(label != label)
-    except (TypeError, ValueError):
-        return False
-
-
-def _integer_label(label: Any) -> int:
-    """A number label as an int: bool, int and whole floats (Python or NumPy) keep their value."""
-    if _missing_label(label):
-        raise ValueError("a missing label")
-    if isinstance(label, bool) or type(label).__name__ == "bool_":
-        return int(label)
-    if hasattr(label, "__index__"):
-        value = operator.index(label)
-    elif isinstance(label, float) or hasattr(label, "is_integer") or type(label).__module__ == "numpy":
-        number = float(label)
-        if not number.is_integer():
-            raise ValueError(f"not a whole number: {label!r}")
-        value = int(number)
-    else:
-        raise TypeError(f"{label!r} is neither text nor a number")
-    if not _INT32[0] <= value <= _INT32[1]:
-        raise ValueError(f"class label {label!r} is outside the 32-bit range")
-    return value
-
-
-class ClassLabels:
-    """Class labels of any type as the 32-bit integers the learners take, with the mapping kept.
-
-    Called on a label, returns the integer a learner learns for it:
-
-    - int, bool and whole-float labels keep their integer value (``True`` is 1, ``2.0`` is 2), and so
-      do texts of such numbers, as a CSV file holds them (``"3"``, ``"3.0"``, ``"true"``);
-    - text labels are numbered 0, 1, 2, ... in order of first appearance (surrounding spaces dropped).
-
-    The first label decides which of the two a column holds: a text that is no number after number
-    labels, or a number after text labels, raises ``ValueError``, as do fractional, missing and
-    out-of-range labels. ``names`` maps each integer to the label it stands for, as first seen, in
-    order of first appearance; ``text`` says whether the labels are texts (``None`` before the first).
-    One object used by several readers of the same column numbers the labels the same way in each.
-    """
-
-    def __init__(self) -> None:
-        self.text: bool | None = None
-        self.names: dict[int, Any] = {}
-        self._codes: dict[str, int] = {}
-        self._read: dict[str, int] = {}  # every text read so far (a CSV column repeats few texts)
-
-    def __call__(self, label: Any) -> int:
-        if isinstance(label, str):
-            code = self._read.get(label)
-            if code is not None:
-                return code
-            if self.text:
-                code = self._text_code(label)
-            else:
-                number = _number_text(label)
-                if number is None:
-                    if self.text is False:
-                        raise ValueError(f"{label!r} is not a number, and the labels before it are numbers")
-                    self.text = True
-                    code = self._text_code(label)
-                else:
-                    self.text = False
-                    self.names.setdefault(number, label)
-                    code = number
-            if len(self._read) < _READ_CACHE:
-                self._read[label] = code
-            return code
-        if _missing_label(label):
-            raise ValueError("a missing label")
-        if self.text:
-            raise ValueError(f"{label!r} is not text, and the labels before it are texts")
-        number = _integer_label(label)
-        self.text = False
-        if number not in self.names:
-            self.names[number] = label.item() if hasattr(label, "item") else label
-        return number
-
-    def _text_code(self, label: str) -> int:
-        key = label.strip()
-        code = self._codes.get(key)
-        if code is None:
-            if key in MISSING:
-                raise ValueError("a missing label")
-            code = self._codes[key] = len(self._codes)
-            self.names[code] = key
-        return code
-
-    def label(self, code: int) -> Any:
-        """The label the integer ``code`` stands for (``KeyError`` for one never seen)."""
-        return self.names[code]
-
-    def describe(self, limit: int = 20) -> str:
-        """The mapping in one line: ``'no' = 0, 'yes' = 1`` (number labels: ``0, 1``)."""
-        items = list(self.names.items())
-        shown = [
-            str(code) if not self.text and str(name).strip() == str(code) else f"{name!r} = {code}"
-            for code, name in (sorted(items) if not self.text else items)[:limit]
-        ]
-        if len(items) > limit:
-            shown.append(f"... ({len(items)} labels)")
-        return ", ".join(shown)
-
-    def __repr__(self) -> str:
-        return f"ClassLabels({self.describe()})"
-
-
-def _number_text(text: str) -> int | None:
-    """The label a text of a number stands for (``None`` for a text that is no number)."""
-    flag = _TRUE_FALSE.get(text.strip().lower())
-    if flag is not None:
-        return flag
-    try:
-        return parse_label(text)
-    except ValueError:
-        try:
-            float(text)
-        except ValueError:
-            if text.strip() in MISSING:
-                raise ValueError("a missing label") from None
-            return None
-        raise
-
-
 def _open_text(path: str | os.PathLike[str]) -> TextIO:
     if os.fspath(path).endswith(".gz"):
         return gzip.open(path, "rt", newline="", encoding="utf-8-sig")
@@ -205,7 +80,8 @@ def _open_text(path: str | os.PathLike[str]) -> TextIO:
 
 
 def _check_names(header: Sequence[str], names: Iterable[str], what: str, where: str) -> None:
-    unknown = [n for n in names if n not in header]
+    columns = set(header)
+    unknown = [n for n in names if n not in columns]
     if unknown:
         raise DataError(
             f"{where}: {what} {', '.join(map(repr, unknown))} not among the columns "
@@ -228,7 +104,10 @@ def iter_csv(
         path: the file (``.gz`` files are decompressed on the fly) or an open text file.
         target: the column holding the target; ``None`` yields ``y = None``.
         converters: functions turning a field's text into its value, by column
-            name. Features default to ``float``; the target defaults to a fresh
+            name. A feature column is read as numbers (``float``) unless one of its
+            first :data:`TEXT_ROWS` rows holds a value that is no number: then it is
+            a text column, whose values are yielded as their text (pass
+            ``{column: str}`` to read a column as text whatever it holds). The target defaults to a fresh
             :class:`ClassLabels` (an ``int`` class label: numbers keep their value,
             text labels are numbered in order of first appearance), so pass
             ``{target: float}`` for a regression target, and your own
@@ -298,7 +177,8 @@ def _iter_csv(
     header = [name.strip() for name in first]
     if any("\x00" in name for name in header):
         raise DataError(f"{where}: line 1 holds a NUL byte: a binary file, not CSV text")
-    duplicated = sorted({n for n in header if header.count(n) > 1})
+    counts = collections.Counter(header)
+    duplicated = sorted(n for n, k in counts.items() if k > 1)
     if duplicated:
         raise DataError(f"{where}: duplicated column names {', '.join(map(repr, duplicated))}")
     converters = dict(converters or {})
@@ -312,11 +192,18 @@ def _iter_csv(
     _check_names(header, sorted(dropped), "dropped column", where)
     _check_names(header, sorted(converters), "converter column", where)
 
-    features = [
-        (i, name, converters.get(name, float))
-        for i, name in enumerate(header)
-        if name != target and name not in dropped
-    ]
+    columns = [(i, name) for i, name in enumerate(header) if name != target and name not in dropped]
+    # The first rows decide which columns are text; they are kept to be yielded.
+    head: list[tuple[list[str], int]] = []
+    try:
+        for row in itertools.islice(reader, TEXT_ROWS):
+            head.append((row, reader.line_num))
+    except _READ_ERRORS as exc:
+        raise _read_error(where, len(head), reader.line_num, exc) from exc
+    width = len(header)
+    text_columns = _text_columns(head, [i for i, name in columns if name not in converters], width,
+                                 frozenset(missing))
+    features = [(i, name, converters.get(name, str if i in text_columns else float)) for i, name in columns]
     names = tuple(name for _, name, _ in features)
     build = dict_builder(names)
     pick = operator.itemgetter(*[i for i, _, _ in features]) if len(features) > 1 else None
@@ -324,25 +211,30 @@ def _iter_csv(
     t_index = header.index(target) if target is not None else -1
     t_conv = converters.get(target, ClassLabels()) if target is not None else None
     missing = frozenset(missing)
-    width = len(header)
+    line = 0
+    numbers_read = len(head) >= TEXT_ROWS
 
     def fail(row_no: int, name: str, text: str, exc: Exception, feature: bool = True) -> DataError:
+        note = ""
+        if feature and numbers_read and converters.get(name) is None:
+            note = (f"; the column holds numbers in its first {TEXT_ROWS:,} rows (pass converters={{{name!r}: str}} "
+                    "to read it as text)")
         return DataError(
-            f"{where}: row {row_no} (line {reader.line_num}), column {name!r}: "
-            f"cannot convert {text!r} ({exc})",
+            f"{where}: row {row_no} (line {line}), column {name!r}: cannot convert {text!r} ({exc}){note}",
             feature=name if feature else None,
         )
 
-    row_no = 0
+    def rest() -> Iterator[tuple[list[str], int]]:
+        for row in reader:
+            yield row, reader.line_num
+
+    row_no = len(head)
     try:
-        for row_no, row in enumerate(reader, start=1):
+        for row_no, (row, line) in enumerate(itertools.chain(head, rest()), start=1):
             if len(row) != width:
                 if not row:
                     continue  # a blank line
-                raise DataError(
-                    f"{where}: row {row_no} (line {reader.line_num}) has {len(row)} fields, "
-                    f"the header has {width}"
-                )
+                raise DataError(f"{where}: row {row_no} (line {line}) has {len(row)} fields, the header has {width}")
             x: dict[str, Any] | None = None
             if all_float:
                 try:  # the common case: every field a number
@@ -378,12 +270,29 @@ def _iter_csv(
                 except (ValueError, TypeError, ArithmeticError) as exc:
                     raise fail(row_no, str(target), text, exc, feature=False) from exc
             if y != y:  # a missing text, or one that converts to NaN
-                raise DataError(
-                    f"{where}: row {row_no} (line {reader.line_num}), column {target!r}: missing target"
-                )
+                raise DataError(f"{where}: row {row_no} (line {line}), column {target!r}: missing target")
             yield x, y
     except _READ_ERRORS as exc:
         raise _read_error(where, row_no, reader.line_num, exc) from exc
+
+
+def _text_columns(head: list[tuple[list[str], int]], candidates: list[int], width: int,
+                  missing: frozenset[str]) -> set[int]:
+    """The columns among ``candidates`` holding, in the rows ``head``, a value that is no number."""
+    text: set[int] = set()
+    left = list(candidates)
+    for row, _ in head:
+        if len(row) != width or not left:
+            continue  # a blank or broken row is reported when it is yielded
+        for i in left:
+            field = row[i]
+            try:
+                float(field)
+            except ValueError:
+                if field not in missing and field.strip() not in missing:
+                    text.add(i)
+        left = [i for i in left if i not in text]
+    return text
 
 
 def _read_error(where: str, rows_read: int, line: int, exc: Exception) -> Exception:
@@ -433,44 +342,14 @@ def _values(y: Any) -> list[Any]:
     return y.tolist() if hasattr(y, "tolist") else list(y)
 
 
-def _locate(where: str, values: Any, start: int, read: Callable[[Any], Any], exc: Exception) -> DataError:
-    """The error for the first value of ``values`` that ``read`` refuses, naming its row."""
-    for k, value in enumerate(_values(values)):
-        try:
-            read(value)
-        except (ValueError, TypeError) as bad:
-            return DataError(f"{where}row {start + k}: cannot read the label {value!r} ({bad})")
-    return DataError(f"{where}{exc}")
-
-
 def _class_reader(labels: ClassLabels, where: str) -> TargetReader:
     def read(values: Any, start: int) -> list[Any]:
-        kind = getattr(getattr(values, "dtype", None), "kind", "O")
         try:
-            if kind in "biuf" and labels.text is not True:
-                return _whole_numbers(labels, values)
-            return [labels(v) for v in _values(values)]
-        except (ValueError, TypeError) as exc:
-            raise _locate(where, values, start, labels, exc) from exc
+            return labels.encode(column(values), where, start).tolist()
+        except LabelError as exc:
+            raise DataError(str(exc)) from None
 
     return read
-
-
-def _whole_numbers(labels: ClassLabels, values: Any) -> list[int]:
-    """A NumPy array of number labels through ``labels``, checked as a whole (its names recorded too)."""
-    import numpy as np
-
-    if values.size == 0:
-        return []
-    if values.dtype.kind == "f" and not (np.isfinite(values).all() and (values == np.trunc(values)).all()):
-        raise ValueError("a fractional or missing label")
-    if values.dtype.kind in "iuf" and (values.min() < _INT32[0] or values.max() > _INT32[1]):
-        raise ValueError("a label outside the 32-bit range")
-    ints = values.astype(np.int64)
-    _, first = np.unique(ints, return_index=True)
-    for j in np.sort(first).tolist():
-        labels(values[j])  # records the name of each new label, in order of first appearance
-    return ints.tolist()
 
 
 def _target_reader(y: Any, labels: ClassLabels | bool | None, where: str) -> TargetReader:
@@ -532,8 +411,12 @@ def iter_arrays(
       its row); the object keeps the numbering of text labels.
     - ``False``: numbers as they are (a regression target); text is refused.
 
+    Text: a column of an object or text array (or of rows) that holds a ``str`` is a text
+    column, as in :mod:`tarvo.batch`: its values are yielded as their text (a number among them
+    as its ``str``), a missing one (``None``, NaN) left out. Reading text needs NumPy.
+
     Arguments of the wrong kind raise ``TypeError`` (an ``X`` that is no table,
-    a value that is no number) or ``ValueError`` (wrong shapes and lengths),
+    a value that is neither number nor text) or ``ValueError`` (wrong shapes and lengths),
     naming the row and column.
     """
     if hasattr(X, "to_numpy"):
@@ -546,8 +429,8 @@ def iter_arrays(
     if shape is not None and len(shape) != 2:
         raise ValueError(f"X must be 2-D (one row per sample), got an array of shape {tuple(shape)}")
     kind = getattr(getattr(X, "dtype", None), "kind", "f")
-    if kind not in "biufO":
-        raise TypeError(f"X holds {X.dtype} values: iter_arrays needs numbers")
+    if kind not in "biufOUS":
+        raise TypeError(f"X holds {X.dtype} values: iter_arrays needs numbers or text")
     if y is not None:
         if not _is_sequence(y):
             raise TypeError(f"y must be a sequence of targets, not {type(y).__name__}")
@@ -573,7 +456,55 @@ def iter_arrays(
         raise TypeError(f"feature names must be strings: {names[bad]!r} at position {bad}")
     if len(set(names)) != len(names):
         raise ValueError("feature names must be unique")
+    if shape is None and _holds_text(X):
+        X = _object_table(X, width)
+        kind = "O"
+    if kind in "OUS":
+        from tarvo.batch import _column_array
+
+        cols = [_column_array(X[:, j], names[j]) for j in range(width)]
+        if any(col.dtype.kind == "O" for col in cols):
+            return _text_table_rows(names, cols, y, targets)
     return _array_rows(X, y, names, width, shape is not None, targets)
+
+
+def _holds_text(X: Any) -> bool:
+    """Whether a sequence of rows holds a ``str`` anywhere."""
+    for row in X:
+        try:
+            if str in map(type, row):
+                return True
+        except TypeError:
+            continue  # not a row: reported when it is read
+    return False
+
+
+def _object_table(X: Any, width: int) -> Any:
+    """Rows of values as a 2-D object array (each row checked as :func:`_array_rows` checks it)."""
+    import numpy as np
+
+    table = np.empty((len(X), width), dtype=object)
+    for r, row in enumerate(X):
+        if not _is_sequence(row):
+            raise TypeError(f"X row {r} is not a sequence of values: {row!r}")
+        if len(row) != width:
+            raise ValueError(f"X row {r} has {len(row)} values, expected {width}")
+        table[r, :] = list(row)
+    return table
+
+
+def _text_table_rows(names: Sequence[str], cols: list[Any], y: Any, targets: TargetReader | None,
+                     offset: int = 0) -> Iterator[tuple[dict[str, Any], Any]]:
+    """The rows of columns as :func:`tarvo.batch._features` reads them (text columns as object
+    arrays), each as the sample the batch path makes of it."""
+    from tarvo.batch import _text_rows
+
+    names = list(names)
+    n = len(cols[0]) if cols else 0
+    for start in range(0, n, _CHUNK):
+        stop = min(start + _CHUNK, n)
+        labels = targets(y[start:stop], offset + start) if targets is not None else [None] * (stop - start)
+        yield from zip(_text_rows(names, cols, start, stop), labels)
 
 
 def _array_rows(
@@ -622,14 +553,18 @@ def iter_frame(
     *,
     labels: ClassLabels | bool | None = None,
 ) -> Iterator[tuple[dict[str, Any], Any]]:
-    """Stream the rows of a pandas ``DataFrame``: every numeric column but ``target`` and ``drop`` is a feature.
+    """Stream the rows of a pandas ``DataFrame``: every column but ``target`` and ``drop`` is a feature.
 
-    Missing values (NaN) are absent features. The target column may hold numbers, bools, text
+    Missing values (NaN, ``None``, ``pd.NA``) are absent features. Object, ``string`` and
+    ``category`` columns that hold text are text columns, read as :mod:`tarvo.batch` reads them:
+    their values are yielded as text (a number among texts as its ``str``; an object or category
+    column of numbers is numbers). The target column may hold numbers, bools, text
     or categories: ``labels`` reads it as in :func:`iter_arrays` (by default, text labels are
     numbered in order of first appearance and whole floats such as ``1.0`` become ``int``;
-    ``labels=False`` requires a numeric target). Needs pandas only for the frame itself; the
-    frame is read in chunks, so no full copy is made. A feature column that is not numeric
-    raises ``ValueError``; anything but a data frame ``TypeError``.
+    ``labels=False`` requires a numeric target). Needs pandas only for the frame itself; a
+    frame of numbers is read in chunks, so no full copy is made. A feature column that is
+    neither numbers nor text (dates, say) raises ``ValueError``; anything but a data frame
+    ``TypeError``.
     """
     if not (hasattr(frame, "columns") and hasattr(frame, "iloc")):
         raise TypeError(
@@ -643,14 +578,25 @@ def iter_frame(
     _check_names(columns, [target] if target is not None else [], "target column", where)
     _check_names(columns, sorted(dropped, key=str), "dropped column", where)
     features = [c for c in columns if c != target and c not in dropped]
-    numeric = features + ([target] if target is not None and labels is False else [])
-    for c in numeric:
-        kind = getattr(frame[c].dtype, "kind", "f")
-        if kind not in "biuf":
-            raise ValueError(f"{where}: column {c!r} is not numeric (dtype {frame[c].dtype})")
+    if target is not None and labels is False and getattr(frame[target].dtype, "kind", "f") not in "biuf":
+        raise ValueError(f"{where}: column {target!r} is not numeric (dtype {frame[target].dtype})")
+    plain = all(getattr(frame[c].dtype, "kind", "f") in "biuf" for c in features)
+    cols: list[Any] = []
+    if not plain:
+        from tarvo.batch import _column_array
+
+        for c in features:
+            try:
+                cols.append(_column_array(frame[c], str(c)))
+            except TypeError:
+                raise ValueError(f"{where}: column {c!r} is neither numbers nor text (dtype {frame[c].dtype})") \
+                    from None
     targets = None
     if target is not None:
         targets = _target_reader(frame[target].to_numpy(), labels, f"{where}: column {target!r}, ")
+    if not plain:
+        y = frame[target].to_numpy() if target is not None else None
+        return _text_table_rows([str(c) for c in features], cols, y, targets)
     return _frame_rows(frame, target, features, targets)
 
 
