@@ -11,6 +11,8 @@ namespace tarvo::probe {
 namespace py = pybind11;
 
 void add_floor(py::module_& m);
+// probe_limit.cpp
+void add_limit(py::module_& m);
 void add_core(py::module_& m);
 void add_stream(py::module_& m);
 

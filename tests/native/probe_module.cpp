@@ -3,6 +3,7 @@
 PYBIND11_MODULE(_tarvo_probe, m, pybind11::multiple_interpreters::not_supported()) {
     m.doc() = "Test-only access to native internals of _tarvo_core.";
     tarvo::probe::add_floor(m);
+    tarvo::probe::add_limit(m);
     tarvo::probe::add_core(m);
     tarvo::probe::add_stream(m);
 
