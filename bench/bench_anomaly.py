@@ -120,7 +120,8 @@ def run(quick: bool) -> list[Row]:
         "",
         "25 trees, height 15, window 250, seed 1; each row scored, then learnt. AUC exact over every row, and over "
         "the rows after the first window (scored 0.0, with no reference profile yet). Samples per second from "
-        "Python (score_one then learn_one) and through tarvo.batch.score_many (`bench_anomaly.py`).",
+        "Python (score_one then learn_one) and through tarvo.batch.score_many (`bench_anomaly.py`). Side by side with "
+        "MOA's Half-Space Trees: [moa.md](moa.md).",
         "",
         "| stream | rows | anomalies | ROC AUC | after the first window | samples/s, per sample | samples/s, batch |",
         "|---|---:|---:|---:|---:|---:|---:|",

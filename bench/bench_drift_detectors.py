@@ -97,7 +97,8 @@ def report(stats: dict[str, dict[str, object]], timing: dict[str, float], seeds:
         "0.1 to 0.5) and gradual (0.1 rising to 0.5 over 2000 rows). Delay: rows from the start of the change to the "
         f"first drift at or after it, the median over the seeds; missed: no drift within {HORIZON} rows; before: "
         "drifts reported before the change, over all seeds. False alarms per 100,000 rows of a steady rate. "
-        "µs per update from Python (`bench_drift_detectors.py`).",
+        "µs per update from Python (`bench_drift_detectors.py`). Against MOA's detectors at matched settings: "
+        "[moa.md](moa.md).",
         "",
         "| detector | abrupt: delay | missed | before | gradual: delay | missed | before "
         "| false alarms /100k at 0.1 | at 0.3 | µs/update |",
