@@ -27,11 +27,11 @@ import numpy as np
 
 import _tarvo_extra as extra
 import _tarvo_probe as probe
+from bench_forests import elec_path
 from harness import Row, per_item_us, per_sample_us, test_then_train_us
 from tarvo import batch
 
 RESULTS = pathlib.Path(__file__).resolve().parent / "results"
-ROOT = pathlib.Path(__file__).resolve().parents[1]
 ELEC_FEATURES = ["nswprice", "nswdemand", "vicprice", "vicdemand", "transfer"]
 
 
@@ -44,14 +44,6 @@ def mixture(n: int, seed: int = 11) -> tuple[list[str], np.ndarray, np.ndarray]:
     span = high - low
     X[y == 1] = rng.uniform(low - span / 2, high + span / 2, size=(int(y.sum()), 5))
     return [f"x{j}" for j in range(5)], X, y
-
-
-def elec_path() -> pathlib.Path | None:
-    for base in ROOT.parents:
-        candidate = base / "shared" / "datasets" / "elec.csv"
-        if candidate.is_file():
-            return candidate
-    return None
 
 
 def electricity(seed: int = 12) -> tuple[list[str], np.ndarray, np.ndarray] | None:
