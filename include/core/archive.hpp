@@ -360,8 +360,11 @@ void archive(Ar& ar, std::deque<T, A>& d) {
 // factor of 1, does not rehash on the way, since the count never exceeds the
 // bucket count). What happens to a table after that depends only on its
 // entries, their order and its bucket count.
-template <class Ar, class K, class V, class H, class E, class A>
-void archive(Ar& ar, std::unordered_map<K, V, H, E, A>& map) {
+//
+// entry(ar, key, value) states one entry's fields, the same call saving and
+// restoring them.
+template <class Ar, class K, class V, class H, class E, class A, class Entry>
+void archive_map(Ar& ar, std::unordered_map<K, V, H, E, A>& map, Entry&& entry) {
     using Map = std::unordered_map<K, V, H, E, A>;
     if constexpr (Ar::kLoading) {
         const std::uint64_t buckets = ar.get_u64();
@@ -372,8 +375,8 @@ void archive(Ar& ar, std::unordered_map<K, V, H, E, A>& map) {
         // cannot back allocates nothing ahead of it.
         std::vector<std::pair<K, V>> entries;
         for (std::size_t i = 0; i < n; ++i) {
-            auto& entry = entries.emplace_back();
-            ar(entry.first, entry.second);
+            auto& item = entries.emplace_back();
+            entry(ar, item.first, item.second);
         }
         Map rebuilt;
         if (rebuilt.bucket_count() != buckets) {
@@ -391,9 +394,14 @@ void archive(Ar& ar, std::unordered_map<K, V, H, E, A>& map) {
         ar.put_u64(map.bucket_count());
         ar.put_u64(map.size());
         for (auto& [key, value] : map) {
-            ar(const_cast<K&>(key), value);  // the writer only reads
+            entry(ar, const_cast<K&>(key), value);  // the writer only reads
         }
     }
+}
+
+template <class Ar, class K, class V, class H, class E, class A>
+void archive(Ar& ar, std::unordered_map<K, V, H, E, A>& map) {
+    archive_map(ar, map, [](Ar& a, K& key, V& value) { a(key, value); });
 }
 
 template <class Ar, class K, class V, class C, class A>

@@ -44,5 +44,7 @@ void add_drift(py::module_& m);
 void add_pipeline(py::module_& m);
 // probe_boosting.cpp
 void add_boosting(py::module_& m);
+// probe_numbering.cpp
+void add_numbering(py::module_& m);
 
 }  // namespace tarvo::probe

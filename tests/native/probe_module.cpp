@@ -6,6 +6,7 @@ PYBIND11_MODULE(_tarvo_probe, m, pybind11::multiple_interpreters::not_supported(
     tarvo::probe::add_limit(m);
     tarvo::probe::add_core(m);
     tarvo::probe::add_stream(m);
+    tarvo::probe::add_numbering(m);
 
     // random
     tarvo::probe::add_random(m);
