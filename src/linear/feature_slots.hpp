@@ -1,13 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <limits>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "core/feature_map.hpp"
-#include "core/fresh_container.hpp"
+#include "core/feature_numbering.hpp"
 
 namespace tarvo {
 
@@ -15,7 +13,7 @@ namespace tarvo {
 // slot its name holds in a FeatureSlots (kNoSlot for a name the index does
 // not know). Kept by a model and reused from one call to the next.
 struct SlotSample {
-    static constexpr std::uint32_t kNoSlot = std::numeric_limits<std::uint32_t>::max();
+    static constexpr std::uint32_t kNoSlot = kNoFeature;
 
     struct Entry {
         const std::string* name;  // the sample's own key: valid while the sample lives
@@ -35,9 +33,10 @@ struct SlotSample {
     }
 };
 
-// Feature name -> dense slot number 0, 1, 2, ..., in order of first learning.
-// The linear models key their weights by slot, so that a sample's names are
-// hashed once per call however many weight rows it meets.
+// Feature name -> dense slot number 0, 1, 2, ..., in order of first learning
+// (a FeatureNumbering's numbers). The linear models key their weights by
+// slot, so that a sample's names are hashed once per call however many weight
+// rows it meets.
 class FeatureSlots {
 public:
     // Fills `out` with the features of x and the slots of the known names.
@@ -52,14 +51,14 @@ public:
     void resolve_claiming(const FeatureMap& x, SlotSample& out);
 
     [[nodiscard]] std::size_t size() const noexcept { return slots_.size(); }
-    void clear() noexcept { replace_with_empty(slots_); }
+    void clear() noexcept { slots_.clear(); }
 
     // The names with their slots, in table order (core/archive.hpp).
     template <class Archive>
     void fields(Archive& ar);
 
 private:
-    std::unordered_map<std::string, std::uint32_t> slots_;
+    FeatureNumbering slots_{kNoFeature, "too many distinct feature names for one linear model"};
 };
 
 }  // namespace tarvo
