@@ -219,7 +219,7 @@ void FIMTDDRegressor::tree_fields(Archive& ar) {
             bool in_alternate;
         };
         std::vector<Pending> pending{{&root_, false}};
-        const std::size_t n_features = scale_.features.size();
+        const std::size_t n_features = scale_.size();
         while (!pending.empty()) {
             const Pending at = pending.back();
             pending.pop_back();

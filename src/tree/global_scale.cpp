@@ -1,7 +1,7 @@
 #include "tree/global_scale.hpp"
 
 #include <cmath>
-#include <stdexcept>
+#include <utility>
 
 #include "core/archive.hpp"
 
@@ -26,35 +26,29 @@ void GlobalScale::learn(const FeatureMap& x, double y, std::vector<ScaledFeature
     target.update(y);
     scaled.clear();
     for (const auto& [name, v] : x) {
-        auto [it, added] = features.try_emplace(name, Feature{RunningSums{}, kNoFeature});
-        if (added) {
-            if (names_.size() >= kNoFeature) {
-                features.erase(it);
-                throw std::length_error("too many feature names");
-            }
+        const FeatureNumber index = numbers_.add(name);
+        if (index == sums_.size()) {
             try {
-                names_.push_back(&it->first);  // keys stay in place while the table grows
+                sums_.emplace_back();
             } catch (...) {
-                features.erase(it);
+                numbers_.truncate(index);
                 throw;
             }
-            it->second.index = static_cast<FeatureNumber>(names_.size() - 1);
         }
         // A feature's statistics move only with its own value, which the
         // sample holds once: they are final as soon as it is folded in.
-        RunningSums& s = it->second.sums;
+        RunningSums& s = sums_[index];
         s.update(v);
-        scaled.push_back(ScaledFeature{it->second.index, v, standardise(s, v)});
+        scaled.push_back(ScaledFeature{index, v, standardise(s, v)});
     }
 }
 
 void GlobalScale::scale(const FeatureMap& x, std::vector<ScaledFeature>& scaled) const {
     scaled.clear();
     for (const auto& [name, v] : x) {
-        const auto it = features.find(name);
-        scaled.push_back(it == features.end()
-                             ? ScaledFeature{kNoFeature, v, Standardised{0.0, false}}
-                             : ScaledFeature{it->second.index, v, standardise(it->second.sums, v)});
+        const FeatureNumber index = numbers_.find(name);
+        scaled.push_back(index == kNoFeature ? ScaledFeature{kNoFeature, v, Standardised{0.0, false}}
+                                             : ScaledFeature{index, v, standardise(sums_[index], v)});
     }
 }
 
@@ -70,14 +64,22 @@ double GlobalScale::unscale_target(double a) const noexcept {
 
 template <class Archive>
 void GlobalScale::fields(Archive& ar) {
-    ar(target, features);
+    ar(target);
+    // Saved as a table of name -> (statistics, number), in table order.
+    std::vector<std::pair<FeatureNumber, RunningSums>> loaded;
+    numbers_.fields_with(ar, [this, &loaded](Archive& a, FeatureNumber& index) {
+        if constexpr (Archive::kLoading) {
+            RunningSums& sums = loaded.emplace_back().second;
+            a(sums, index);
+            loaded.back().first = index;
+        } else {
+            a(sums_[index], index);
+        }
+    });
     if constexpr (Archive::kLoading) {
-        ar.check(features.size() <= kNoFeature, "too many feature names");
-        names_.assign(features.size(), nullptr);
-        for (const auto& [name, feature] : features) {
-            ar.check(feature.index < names_.size() && names_[feature.index] == nullptr,
-                     "the feature numbers are not 0 .. n - 1");
-            names_[feature.index] = &name;
+        sums_.assign(numbers_.size(), RunningSums{});
+        for (const auto& [index, sums] : loaded) {
+            sums_[index] = sums;
         }
     }
 }

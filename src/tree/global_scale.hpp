@@ -1,13 +1,11 @@
 #pragma once
 
-#include <cstdint>
-#include <limits>
+#include <cstddef>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "core/feature_map.hpp"
-#include "core/fresh_container.hpp"
+#include "core/feature_numbering.hpp"
 #include "core/running_stats.hpp"
 
 namespace tarvo {
@@ -21,11 +19,6 @@ struct Standardised {
 };
 [[nodiscard]] Standardised standardise(const RunningSums& sums, double v) noexcept;
 
-// A feature's number in a tree's feature table, given in order of first
-// appearance; kNoFeature for a name the table does not hold.
-using FeatureNumber = std::uint32_t;
-inline constexpr FeatureNumber kNoFeature = std::numeric_limits<FeatureNumber>::max();
-
 // One feature of a sample with its value standardised by the global
 // statistics.
 struct ScaledFeature {
@@ -36,22 +29,12 @@ struct ScaledFeature {
 
 // Statistics of every target and feature value a tree has learnt, which put
 // the leaf models' inputs and outputs on a common scale: three standard
-// deviations on either side of the mean map to -1 and 1. The table also
-// numbers the features, so that leaves key their per-feature state by number.
+// deviations on either side of the mean map to -1 and 1. The features are
+// numbered in order of first appearance, so that leaves key their per-feature
+// state by number.
 class GlobalScale {
 public:
-    struct Feature {
-        RunningSums sums;
-        FeatureNumber index = kNoFeature;
-
-        template <class Archive>
-        void fields(Archive& ar) {
-            ar(sums, index);
-        }
-    };
-
     RunningSums target;
-    std::unordered_map<std::string, Feature> features;
 
     // Folds y and x in, then lists x's features (in the sample's order)
     // standardised by the updated statistics. Throws std::length_error beyond
@@ -62,8 +45,11 @@ public:
     // never learnt is not usable. Changes nothing.
     void scale(const FeatureMap& x, std::vector<ScaledFeature>& scaled) const;
 
+    // How many features were learnt.
+    [[nodiscard]] std::size_t size() const noexcept { return sums_.size(); }
+
     // The name of a feature by its number.
-    [[nodiscard]] const std::string& name(FeatureNumber index) const noexcept { return *names_[index]; }
+    [[nodiscard]] const std::string& name(FeatureNumber index) const noexcept { return numbers_.name(index); }
 
     // The target standardised; 0 when the target statistics are not usable.
     [[nodiscard]] double scaled_target(double y) const noexcept { return standardise(target, y).value; }
@@ -84,12 +70,13 @@ public:
 
     void clear() noexcept {
         target = RunningSums{};
-        replace_with_empty(features);
-        names_.clear();
+        numbers_.clear();
+        sums_.clear();
     }
 
 private:
-    std::vector<const std::string*> names_;  // keys of `features` by number
+    NamedFeatureNumbering numbers_{kNoFeature, "too many feature names"};
+    std::vector<RunningSums> sums_;  // by feature number
 };
 
 }  // namespace tarvo
