@@ -1,11 +1,11 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
-#include <unordered_map>
+#include <cstdint>
 #include <vector>
 
 #include "core/feature_map.hpp"
+#include "core/feature_numbering.hpp"
 
 namespace tarvo {
 
@@ -15,10 +15,11 @@ namespace tarvo {
 class FeatureIndex {
 public:
     // Number of names known, the position the next new name receives.
-    [[nodiscard]] std::size_t size() const noexcept { return size_; }
+    [[nodiscard]] std::size_t size() const noexcept { return numbers_.size(); }
 
     // The position of every feature of x in the iteration order of x, giving
-    // positions to names not yet known.
+    // positions to names not yet known. Throws std::length_error beyond
+    // 2^32 - 1 names, having given positions to the names before.
     void add(const FeatureMap& x, std::vector<std::size_t>& positions);
 
     // A vector of size() zeros holding each known feature of x at its
@@ -26,35 +27,24 @@ public:
     [[nodiscard]] std::vector<double> dense(const FeatureMap& x) const;
 
     // Forgets every name at position `size` or later.
-    void truncate(std::size_t size) noexcept;
+    void truncate(std::size_t size) noexcept { numbers_.truncate(size); }
 
-    void clear() noexcept;
+    void clear() noexcept { numbers_.clear(); }
 
-    [[nodiscard]] const std::unordered_map<std::string, std::size_t>& positions() const noexcept {
-        return positions_;
-    }
+    [[nodiscard]] const FeatureNumbering& positions() const noexcept { return numbers_; }
 
-    // Every field, for saving and restoring (core/archive.hpp); a loaded
-    // index must give the positions 0 .. size() - 1 once each.
+    // Every field, for saving and restoring (core/archive.hpp): the names
+    // with their positions, then their count.
     template <class Archive>
     void fields(Archive& ar) {
-        ar(positions_, size_);
-        if constexpr (Archive::kLoading) {
-            std::vector<bool> seen(positions_.size(), false);
-            bool valid = size_ == positions_.size();
-            for (const auto& entry : positions_) {
-                valid = valid && entry.second < seen.size() && !seen[entry.second];
-                if (valid) {
-                    seen[entry.second] = true;
-                }
-            }
-            ar.check(valid, "the feature positions are not a permutation");
-        }
+        numbers_.fields_as<std::uint64_t>(ar);
+        std::uint64_t size = numbers_.size();
+        ar(size);
+        ar.check(size == numbers_.size(), "the feature positions do not match their count");
     }
 
 private:
-    std::unordered_map<std::string, std::size_t> positions_;
-    std::size_t size_ = 0;
+    FeatureNumbering numbers_{kNoFeature, "too many feature names for a neighbour window"};
 };
 
 }  // namespace tarvo
