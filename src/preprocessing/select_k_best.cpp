@@ -26,8 +26,7 @@ double correlation(const RunningVariance& var_x, const RunningVariance& var_y,
     return cov_xy.cov / std::sqrt(sx * sy);
 }
 
-template <class Map>
-const typename Map::mapped_type& at(const Map& map, const std::string& name) {
+const double& at(const std::unordered_map<std::string, double>& map, const std::string& name) {
     const auto it = map.find(name);
     if (it == map.end()) {
         throw std::out_of_range("unordered_map::at: key not found");
@@ -37,7 +36,7 @@ const typename Map::mapped_type& at(const Map& map, const std::string& name) {
 
 struct Ranked {
     double score;
-    std::int32_t id;
+    FeatureNumber id;
     const std::string* name;
 };
 
@@ -57,22 +56,11 @@ bool ranks_before(const Ranked& a, const Ranked& b) {
 
 }  // namespace
 
-void SelectKBest::give_id(const std::string& name) {
-    if (feature_index_.find(name) != feature_index_.end()) {
-        return;
-    }
-    if (next_id_ == std::numeric_limits<std::int32_t>::max()) {
-        throw std::length_error("SelectKBest: too many feature names");
-    }
-    feature_index_.emplace(name, next_id_);
-    ++next_id_;
-}
-
 void SelectKBest::learn_one(const FeatureMap& x, double y) {
     for (const auto& [name, v] : x) {
         auto it = stats_.find(name);
         if (it == stats_.end()) {
-            give_id(name);
+            ids_.add(name);
             it = stats_.try_emplace(name).first;
             feature_names_.push_back(name);
         }
@@ -88,7 +76,7 @@ void SelectKBest::learn_one(const FeatureMap& x, double y) {
 
 void SelectKBest::set_feature_order(const std::vector<std::string>& names) {
     for (const std::string& name : names) {
-        give_id(name);
+        ids_.add(name);
     }
     dirty_ = true;
 }
@@ -106,7 +94,7 @@ void SelectKBest::recompute_selection() {
     std::vector<Ranked> ranked;
     ranked.reserve(feature_names_.size());
     for (const std::string& name : feature_names_) {
-        ranked.push_back({at(scores_, name), at(feature_index_, name), &name});
+        ranked.push_back({at(scores_, name), ids_.find(name), &name});
     }
     const std::size_t kept = std::min(static_cast<std::size_t>(std::max(k, 0)), ranked.size());
     // Only the set of the first `kept` matters, not their order.
@@ -151,7 +139,10 @@ template <class Archive>
 void SelectKBest::fields(Archive& ar) {
     ar.param("k", k);
     ar.param("use_abs", use_abs);
-    ar(stats_, scores_, feature_names_, feature_index_, next_id_, dirty_);
+    ar(stats_, scores_, feature_names_);
+    ids_.fields_as<std::int32_t>(ar);
+    auto next_id = static_cast<std::int32_t>(ids_.size());
+    ar(next_id, dirty_);
     // The selection, by name in ascending order: it holds the k in force
     // when it was last computed, so it cannot be recomputed from the rest.
     std::vector<std::string> selected;
@@ -161,26 +152,16 @@ void SelectKBest::fields(Archive& ar) {
     }
     ar(selected);
     if constexpr (Archive::kLoading) {
-        // Ids are 0, 1, ..., next_id - 1, one per name: the ranking needs them unique.
-        ar.check(next_id_ >= 0 && static_cast<std::size_t>(next_id_) == feature_index_.size(),
+        // The ids were loaded as 0, 1, ..., next_id - 1, one per name.
+        ar.check(next_id >= 0 && static_cast<std::size_t>(next_id) == ids_.size(),
                  "the feature ids do not match their count");
-        std::vector<bool> taken(feature_index_.size(), false);
-        bool unique = true;
-        for (const auto& [name, id] : feature_index_) {
-            unique = unique && id >= 0 && static_cast<std::size_t>(id) < taken.size() &&
-                     !taken[static_cast<std::size_t>(id)];
-            if (unique) {
-                taken[static_cast<std::size_t>(id)] = true;
-            }
-        }
-        ar.check(unique, "the feature ids are repeated or out of range");
         // Every learnt feature appears once, with statistics, a score and an id.
         const std::size_t n = feature_names_.size();
         bool learnt = stats_.size() == n && scores_.size() == n;
         std::unordered_set<std::string_view> seen;
         for (const std::string& name : feature_names_) {
             learnt = learnt && stats_.count(name) == 1 && scores_.count(name) == 1 &&
-                     feature_index_.count(name) == 1 && seen.insert(name).second;
+                     ids_.find(name) != kNoFeature && seen.insert(name).second;
         }
         ar.check(learnt, "the learnt features do not match their statistics");
         selected_.clear();

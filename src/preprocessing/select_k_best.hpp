@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "core/feature_numbering.hpp"
 #include "core/transformer.hpp"
 #include "core/running_stats.hpp"
 #include "preprocessing/running_covariance.hpp"
@@ -64,15 +66,13 @@ private:
         }
     };
 
-    void give_id(const std::string& name);
     void recompute_selection();
     [[nodiscard]] bool keeps(const std::string& name) const;
 
     std::unordered_map<std::string, FeatureCorrelation> stats_;
     std::unordered_map<std::string, double> scores_;
-    std::vector<std::string> feature_names_;  // in order of first learning
-    std::unordered_map<std::string, std::int32_t> feature_index_;
-    std::int32_t next_id_ = 0;
+    std::vector<std::string> feature_names_;  // in order of first learning since reset
+    FeatureNumbering ids_{std::numeric_limits<std::int32_t>::max(), "SelectKBest: too many feature names"};
     std::unordered_set<std::string> selected_;
     bool dirty_ = true;
 };
