@@ -18,8 +18,17 @@ namespace tarvo {
 using FeatureNumber = std::uint32_t;
 inline constexpr FeatureNumber kNoFeature = std::numeric_limits<FeatureNumber>::max();
 
-// Feature names numbered 0, 1, 2, ... in order of first appearance, holding
-// at most `bound` names. With Named, it also lists the names by number.
+// How many names a feature numbering may hold, and the message of the
+// std::length_error that adding one more throws (a string literal). An owner
+// states its bound once, as a constant it passes to every call that adds:
+// the numbering itself holds nothing but its names.
+struct NumberingBound {
+    FeatureNumber most;
+    const char* full;
+};
+
+// Feature names numbered 0, 1, 2, ... in order of first appearance. With
+// Named, it also lists the names by number.
 //
 // The names sit in one hash table keyed by the name, filled by inserting each
 // new name once, in order of appearance, and emptied by a fresh table: so it
@@ -28,9 +37,20 @@ inline constexpr FeatureNumber kNoFeature = std::numeric_limits<FeatureNumber>::
 template <bool Named>
 class BasicFeatureNumbering {
 public:
-    // `full` (a string literal) is the message of the std::length_error that
-    // add throws for a new name once `bound` names are held.
-    BasicFeatureNumbering(FeatureNumber bound, const char* full) noexcept : bound_(bound), full_(full) {}
+    BasicFeatureNumbering() = default;
+    // A copy lists its own names.
+    BasicFeatureNumbering(const BasicFeatureNumbering& other) : numbers_(other.numbers_) { list_names(); }
+    BasicFeatureNumbering& operator=(const BasicFeatureNumbering& other) {
+        if (this != &other) {
+            BasicFeatureNumbering copy(other);
+            *this = std::move(copy);
+        }
+        return *this;
+    }
+    // The entries stay where they are: the list stays valid.
+    BasicFeatureNumbering(BasicFeatureNumbering&&) noexcept = default;
+    BasicFeatureNumbering& operator=(BasicFeatureNumbering&&) noexcept = default;
+    ~BasicFeatureNumbering() = default;
 
     [[nodiscard]] std::size_t size() const noexcept { return numbers_.size(); }
 
@@ -42,9 +62,9 @@ public:
 
     // The number of name, giving a new name the next number (size()). On a
     // throw (the bound, or an allocation) nothing has changed.
-    FeatureNumber add(const std::string& name) {
-        if (numbers_.size() >= bound_) [[unlikely]] {
-            return known_or_throw(name);
+    FeatureNumber add(const std::string& name, NumberingBound bound) {
+        if (numbers_.size() >= bound.most) [[unlikely]] {
+            return known_or_throw(name, bound);
         }
         if constexpr (Named) {
             if (names_.size() == names_.capacity()) [[unlikely]] {
@@ -81,15 +101,15 @@ public:
     // Saves or restores the numbering as a hash map (core/archive.hpp, whose
     // archive_map it uses) of name to whatever value(ar, number) states: the
     // number in the owner's saved form and anything the owner keeps beside
-    // it. A loaded numbering holds at most `bound` names, numbered 0 .. n - 1
-    // once each.
+    // it. A loaded numbering holds at most bound.most names, numbered
+    // 0 .. n - 1 once each.
     template <class Archive, class Value>
-    void fields_with(Archive& ar, Value&& value);
+    void fields_with(Archive& ar, NumberingBound bound, Value&& value);
 
     // The same with the number alone as the value, saved as a Saved integer.
     template <class Saved, class Archive>
-    void fields_as(Archive& ar) {
-        fields_with(ar, [](Archive& a, FeatureNumber& number) {
+    void fields_as(Archive& ar, NumberingBound bound) {
+        fields_with(ar, bound, [](Archive& a, FeatureNumber& number) {
             auto saved = static_cast<Saved>(number);
             a(saved);
             if constexpr (Archive::kLoading) {
@@ -102,20 +122,20 @@ public:
     // Saves or restores the names in number order, as a sequence of strings
     // (Named only).
     template <class Archive>
-    void fields_as_list(Archive& ar)
+    void fields_as_list(Archive& ar, NumberingBound bound)
         requires Named;
 
 private:
     static constexpr const char* kBadNumbers = "the feature numbers are not 0, 1, 2, ... once each";
 
     // The full table's answer to add.
-    FeatureNumber known_or_throw(const std::string& name) const;
+    FeatureNumber known_or_throw(const std::string& name, NumberingBound bound) const;
+    // Lists the names by number (Named), from the table.
+    void list_names();
 
     std::unordered_map<std::string, FeatureNumber> numbers_;
     struct NoNames {};
     [[no_unique_address]] std::conditional_t<Named, std::vector<const std::string*>, NoNames> names_;
-    FeatureNumber bound_;
-    const char* full_;
 };
 
 // Name -> number.
@@ -128,40 +148,35 @@ extern template class BasicFeatureNumbering<true>;
 
 template <bool Named>
 template <class Archive, class Value>
-void BasicFeatureNumbering<Named>::fields_with(Archive& ar, Value&& value) {
+void BasicFeatureNumbering<Named>::fields_with(Archive& ar, NumberingBound bound, Value&& value) {
     archive_map(ar, numbers_, [&value](Archive& a, std::string& name, FeatureNumber& number) {
         a(name);
         value(a, number);
     });
     if constexpr (Archive::kLoading) {
-        ar.check(numbers_.size() <= bound_, full_);
+        ar.check(numbers_.size() <= bound.most, bound.full);
         std::vector<bool> taken(numbers_.size(), false);
         for (const auto& [name, number] : numbers_) {
             ar.check(number < taken.size() && !taken[number], kBadNumbers);
             taken[number] = true;
         }
-        if constexpr (Named) {
-            names_.assign(numbers_.size(), nullptr);
-            for (const auto& [name, number] : numbers_) {
-                names_[number] = &name;
-            }
-        }
+        list_names();
     }
 }
 
 template <bool Named>
 template <class Archive>
-void BasicFeatureNumbering<Named>::fields_as_list(Archive& ar)
+void BasicFeatureNumbering<Named>::fields_as_list(Archive& ar, NumberingBound bound)
     requires Named
 {
     if constexpr (Archive::kLoading) {
         const std::size_t n = ar.get_count(8);  // a string takes its length's 8 bytes at least
-        ar.check(n <= bound_, full_);
+        ar.check(n <= bound.most, bound.full);
         clear();
         for (std::size_t i = 0; i < n; ++i) {
             std::string name;
             ar(name);
-            ar.check(add(name) == i, "a feature name is repeated");
+            ar.check(add(name, bound) == i, "a feature name is repeated");
         }
     } else if constexpr (!Archive::kParamsOnly) {
         ar.put_u64(names_.size());

@@ -8,12 +8,23 @@
 namespace tarvo {
 
 template <bool Named>
-FeatureNumber BasicFeatureNumbering<Named>::known_or_throw(const std::string& name) const {
+FeatureNumber BasicFeatureNumbering<Named>::known_or_throw(const std::string& name,
+                                                          NumberingBound bound) const {
     const FeatureNumber number = find(name);
     if (number == kNoFeature) {
-        throw std::length_error(full_);
+        throw std::length_error(bound.full);
     }
     return number;
+}
+
+template <bool Named>
+void BasicFeatureNumbering<Named>::list_names() {
+    if constexpr (Named) {
+        names_.assign(numbers_.size(), nullptr);
+        for (const auto& [name, number] : numbers_) {
+            names_[number] = &name;
+        }
+    }
 }
 
 template <bool Named>

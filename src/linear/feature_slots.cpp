@@ -15,7 +15,7 @@ void FeatureSlots::resolve(const FeatureMap& x, SlotSample& out) const {
 void FeatureSlots::claim(SlotSample& sample) {
     for (SlotSample::Entry& e : sample.entries) {
         if (e.slot == SlotSample::kNoSlot) {
-            e.slot = slots_.add(*e.name);
+            e.slot = slots_.add(*e.name, kBound);
         }
     }
 }
@@ -27,7 +27,7 @@ void FeatureSlots::resolve_claiming(const FeatureMap& x, SlotSample& out) {
 
 template <class Archive>
 void FeatureSlots::fields(Archive& ar) {
-    slots_.fields_as<std::uint32_t>(ar);
+    slots_.fields_as<std::uint32_t>(ar, kBound);
 }
 
 TARVO_ARCHIVE_FIELDS(FeatureSlots);

@@ -58,7 +58,9 @@ public:
     void fields(Archive& ar);
 
 private:
-    FeatureNumbering slots_{kNoFeature, "too many distinct feature names for one linear model"};
+    static constexpr NumberingBound kBound{kNoFeature, "too many distinct feature names for one linear model"};
+
+    FeatureNumbering slots_;
 };
 
 }  // namespace tarvo

@@ -6,7 +6,7 @@ void FeatureIndex::add(const FeatureMap& x, std::vector<std::size_t>& positions)
     positions.clear();
     positions.reserve(x.size());
     for (const auto& [name, value] : x) {
-        positions.push_back(numbers_.add(name));
+        positions.push_back(numbers_.add(name, kBound));
     }
 }
 

@@ -37,14 +37,16 @@ public:
     // with their positions, then their count.
     template <class Archive>
     void fields(Archive& ar) {
-        numbers_.fields_as<std::uint64_t>(ar);
+        numbers_.fields_as<std::uint64_t>(ar, kBound);
         std::uint64_t size = numbers_.size();
         ar(size);
         ar.check(size == numbers_.size(), "the feature positions do not match their count");
     }
 
 private:
-    FeatureNumbering numbers_{kNoFeature, "too many feature names for a neighbour window"};
+    static constexpr NumberingBound kBound{kNoFeature, "too many feature names for a neighbour window"};
+
+    FeatureNumbering numbers_;
 };
 
 }  // namespace tarvo

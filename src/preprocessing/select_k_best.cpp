@@ -60,7 +60,7 @@ void SelectKBest::learn_one(const FeatureMap& x, double y) {
     for (const auto& [name, v] : x) {
         auto it = stats_.find(name);
         if (it == stats_.end()) {
-            ids_.add(name);
+            ids_.add(name, kBound);
             it = stats_.try_emplace(name).first;
             feature_names_.push_back(name);
         }
@@ -76,7 +76,7 @@ void SelectKBest::learn_one(const FeatureMap& x, double y) {
 
 void SelectKBest::set_feature_order(const std::vector<std::string>& names) {
     for (const std::string& name : names) {
-        ids_.add(name);
+        ids_.add(name, kBound);
     }
     dirty_ = true;
 }
@@ -140,7 +140,7 @@ void SelectKBest::fields(Archive& ar) {
     ar.param("k", k);
     ar.param("use_abs", use_abs);
     ar(stats_, scores_, feature_names_);
-    ids_.fields_as<std::int32_t>(ar);
+    ids_.fields_as<std::int32_t>(ar, kBound);
     auto next_id = static_cast<std::int32_t>(ids_.size());
     ar(next_id, dirty_);
     // The selection, by name in ascending order: it holds the k in force

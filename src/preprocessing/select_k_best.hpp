@@ -72,7 +72,10 @@ private:
     std::unordered_map<std::string, FeatureCorrelation> stats_;
     std::unordered_map<std::string, double> scores_;
     std::vector<std::string> feature_names_;  // in order of first learning since reset
-    FeatureNumbering ids_{std::numeric_limits<std::int32_t>::max(), "SelectKBest: too many feature names"};
+    static constexpr NumberingBound kBound{std::numeric_limits<std::int32_t>::max(),
+                                           "SelectKBest: too many feature names"};
+
+    FeatureNumbering ids_;
     std::unordered_set<std::string> selected_;
     bool dirty_ = true;
 };

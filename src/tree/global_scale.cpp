@@ -26,7 +26,7 @@ void GlobalScale::learn(const FeatureMap& x, double y, std::vector<ScaledFeature
     target.update(y);
     scaled.clear();
     for (const auto& [name, v] : x) {
-        const FeatureNumber index = numbers_.add(name);
+        const FeatureNumber index = numbers_.add(name, kBound);
         if (index == sums_.size()) {
             try {
                 sums_.emplace_back();
@@ -67,7 +67,7 @@ void GlobalScale::fields(Archive& ar) {
     ar(target);
     // Saved as a table of name -> (statistics, number), in table order.
     std::vector<std::pair<FeatureNumber, RunningSums>> loaded;
-    numbers_.fields_with(ar, [this, &loaded](Archive& a, FeatureNumber& index) {
+    numbers_.fields_with(ar, kBound, [this, &loaded](Archive& a, FeatureNumber& index) {
         if constexpr (Archive::kLoading) {
             RunningSums& sums = loaded.emplace_back().second;
             a(sums, index);

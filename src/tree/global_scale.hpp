@@ -75,7 +75,9 @@ public:
     }
 
 private:
-    NamedFeatureNumbering numbers_{kNoFeature, "too many feature names"};
+    static constexpr NumberingBound kBound{kNoFeature, "too many feature names"};
+
+    NamedFeatureNumbering numbers_;
     std::vector<RunningSums> sums_;  // by feature number
 };
 

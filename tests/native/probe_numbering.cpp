@@ -27,9 +27,10 @@ using Shadow = std::unordered_map<std::string, std::uint64_t>;
 template <class Numbering>
 struct Saved {
     Numbering numbering;
+    NumberingBound bound;
     template <class Archive>
     void fields(Archive& ar) {
-        numbering.template fields_as<std::uint64_t>(ar);
+        numbering.template fields_as<std::uint64_t>(ar, bound);
     }
 };
 
@@ -52,10 +53,10 @@ using Answer = std::optional<std::variant<std::uint32_t, std::string>>;
 
 template <class Numbering>
 Answer apply(Numbering& n, const std::string& op, const std::string& name, std::size_t count,
-             FeatureNumber bound) {
+             NumberingBound bound) {
     if (op == "add") {
         try {
-            return n.add(name);
+            return n.add(name, bound);
         } catch (const std::length_error& e) {
             return std::string(e.what());
         }
@@ -69,9 +70,9 @@ Answer apply(Numbering& n, const std::string& op, const std::string& name, std::
     } else if (op == "clear") {
         n.clear();
     } else if (op == "reload") {
-        Saved<Numbering> saved{n};
+        Saved<Numbering> saved{n, bound};
         const std::string blob = save(saved);
-        Saved<Numbering> loaded{Numbering{bound, "full"}};
+        Saved<Numbering> loaded{Numbering{}, bound};
         load(loaded, blob);
         n = std::move(loaded.numbering);
     } else {
@@ -101,27 +102,31 @@ void add_numbering(py::module_& m) {
     m.def(
         "feature_numbering_replay",
         [](const std::vector<std::tuple<std::string, std::string, std::size_t>>& ops, FeatureNumber bound) {
-            FeatureNumbering plain{bound, "full"};
-            NamedFeatureNumbering named{bound, "full"};
+            const NumberingBound limit{bound, "full"};
+            FeatureNumbering plain;
+            NamedFeatureNumbering named;
             Shadow shadow;
             std::vector<Answer> answers;
             std::optional<std::size_t> first_difference;
             for (std::size_t i = 0; i < ops.size(); ++i) {
                 const auto& [op, name, count] = ops[i];
-                const Answer answer = apply(plain, op, name, count, bound);
-                const Answer named_answer = apply(named, op, name, count, bound);
+                const Answer answer = apply(plain, op, name, count, limit);
+                const Answer named_answer = apply(named, op, name, count, limit);
                 apply_shadow(shadow, op, name, count, bound);
                 answers.push_back(answer);
-                Saved<FeatureNumbering> p{plain};
-                Saved<NamedFeatureNumbering> q{named};
+                Saved<FeatureNumbering> p{plain, limit};
+                Saved<NamedFeatureNumbering> q{named, limit};
                 const std::string blob = save(shadow);
                 if (!first_difference && (answer != named_answer || save(p) != blob || save(q) != blob)) {
                     first_difference = i;
                 }
             }
+            // Read from a copy, the original gone.
+            const NamedFeatureNumbering copy = named;
+            named.clear();
             std::vector<std::string> names;
-            for (std::size_t i = 0; i < named.size(); ++i) {
-                names.push_back(named.name(static_cast<FeatureNumber>(i)));
+            for (std::size_t i = 0; i < copy.size(); ++i) {
+                names.push_back(copy.name(static_cast<FeatureNumber>(i)));
             }
             return py::make_tuple(answers, names, first_difference);
         },
@@ -136,7 +141,7 @@ void add_numbering(py::module_& m) {
             for (const auto& [name, number] : entries) {
                 shadow.emplace(name, number);
             }
-            Saved<NamedFeatureNumbering> loaded{NamedFeatureNumbering{bound, "full"}};
+            Saved<NamedFeatureNumbering> loaded{NamedFeatureNumbering{}, NumberingBound{bound, "full"}};
             load(loaded, save(shadow));
             std::vector<std::string> names;
             for (std::size_t i = 0; i < loaded.numbering.size(); ++i) {
