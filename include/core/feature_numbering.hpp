@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <limits>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <unordered_map>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "core/archive.hpp"
+#include "core/fresh_container.hpp"
 
 namespace tarvo {
 
@@ -21,25 +24,36 @@ inline constexpr FeatureNumber kNoFeature = std::numeric_limits<FeatureNumber>::
 // How many names a feature numbering may hold, and the message of the
 // std::length_error that adding one more throws (a string literal). An owner
 // states its bound once, as a constant it passes to every call that adds:
-// the numbering itself holds nothing but its names.
+// the numbering itself holds nothing but its entries.
 struct NumberingBound {
     FeatureNumber most;
     const char* full;
 };
 
-// Feature names numbered 0, 1, 2, ... in order of first appearance. With
-// Named, it also lists the names by number.
+// Nothing kept beside a number.
+struct NoPayload {};
+
+// Feature names numbered 0, 1, 2, ... in order of first appearance, each
+// entry holding its number and a Payload the owner keeps per feature (in the
+// entry, so that one lookup reaches both). With Named, the names are also
+// listed by number.
 //
-// The names sit in one hash table keyed by the name, filled by inserting each
-// new name once, in order of appearance, and emptied by a fresh table: so it
-// iterates, and saves, in the order a table keyed by the name and filled
-// alike would, whatever the owner keeps beside each number.
-template <bool Named>
+// The entries sit in one hash table keyed by the name, filled by inserting
+// each new name once, in order of appearance, and emptied by a fresh table:
+// so it iterates, and saves, in the order a table keyed by the name and
+// filled alike would, whatever its values.
+template <bool Named, class Payload = NoPayload>
 class BasicFeatureNumbering {
 public:
+    struct Entry {
+        FeatureNumber number;
+        [[no_unique_address]] Payload payload{};
+    };
+    using Table = std::unordered_map<std::string, Entry>;
+
     BasicFeatureNumbering() = default;
     // A copy lists its own names.
-    BasicFeatureNumbering(const BasicFeatureNumbering& other) : numbers_(other.numbers_) { list_names(); }
+    BasicFeatureNumbering(const BasicFeatureNumbering& other) : entries_(other.entries_) { list_names(); }
     BasicFeatureNumbering& operator=(const BasicFeatureNumbering& other) {
         if (this != &other) {
             BasicFeatureNumbering copy(other);
@@ -52,33 +66,39 @@ public:
     BasicFeatureNumbering& operator=(BasicFeatureNumbering&&) noexcept = default;
     ~BasicFeatureNumbering() = default;
 
-    [[nodiscard]] std::size_t size() const noexcept { return numbers_.size(); }
+    [[nodiscard]] std::size_t size() const noexcept { return entries_.size(); }
+
+    // The entry of name, or null; never adds it.
+    [[nodiscard]] const Entry* find_entry(const std::string& name) const {
+        const auto it = entries_.find(name);
+        return it == entries_.end() ? nullptr : &it->second;
+    }
 
     // The number of name, or kNoFeature; never adds it.
     [[nodiscard]] FeatureNumber find(const std::string& name) const {
-        const auto it = numbers_.find(name);
-        return it == numbers_.end() ? kNoFeature : it->second;
+        const Entry* entry = find_entry(name);
+        return entry == nullptr ? kNoFeature : entry->number;
     }
 
-    // The number of name, giving a new name the next number (size()). On a
-    // throw (the bound, or an allocation) nothing has changed.
-    FeatureNumber add(const std::string& name, NumberingBound bound) {
-        if (numbers_.size() >= bound.most) [[unlikely]] {
+    // The entry of name, giving a new name the next number (size()) and a
+    // fresh payload; valid while the name is held. On a throw the numbering
+    // holds the names it held: at the bound nothing has changed; after a
+    // failed allocation the table may have more buckets.
+    Entry& add_entry(const std::string& name, NumberingBound bound) {
+        if (entries_.size() >= bound.most) [[unlikely]] {
             return known_or_throw(name, bound);
         }
+        const auto [it, added] = entries_.try_emplace(name, Entry{static_cast<FeatureNumber>(entries_.size())});
         if constexpr (Named) {
-            if (names_.size() == names_.capacity()) [[unlikely]] {
-                names_.reserve(2 * names_.size() + 1);  // so that the push below cannot throw
-            }
-        }
-        const auto [it, added] = numbers_.try_emplace(name, static_cast<FeatureNumber>(numbers_.size()));
-        if constexpr (Named) {
-            if (added) {
-                names_.push_back(&it->first);  // keys stay in place while the table grows
+            if (added) [[unlikely]] {
+                list_new_name(it);
             }
         }
         return it->second;
     }
+
+    // The number of name, giving a new name the next number.
+    FeatureNumber add(const std::string& name, NumberingBound bound) { return add_entry(name, bound).number; }
 
     // The name of a number below size().
     [[nodiscard]] const std::string& name(FeatureNumber number) const noexcept
@@ -88,52 +108,99 @@ public:
     }
 
     // Forgets every name numbered `size` or above, the others keeping their
-    // place in the table's order.
-    void truncate(std::size_t size) noexcept;
+    // place in the table's order (erasing keeps the order of the entries
+    // left, whatever order it goes in).
+    void truncate(std::size_t size) noexcept {
+        if (size >= entries_.size()) {
+            return;
+        }
+        for (auto it = entries_.begin(); it != entries_.end();) {
+            it = it->second.number >= size ? entries_.erase(it) : std::next(it);
+        }
+        if constexpr (Named) {
+            names_.resize(size);
+        }
+    }
 
     // Forgets every name; the table is a fresh one.
-    void clear() noexcept;
+    void clear() noexcept {
+        replace_with_empty(entries_);
+        if constexpr (Named) {
+            replace_with_empty(names_);
+        }
+    }
 
-    // The (name, number) entries in table order.
-    [[nodiscard]] auto begin() const noexcept { return numbers_.begin(); }
-    [[nodiscard]] auto end() const noexcept { return numbers_.end(); }
+    // The (name, entry) pairs in table order.
+    [[nodiscard]] auto begin() const noexcept { return entries_.begin(); }
+    [[nodiscard]] auto end() const noexcept { return entries_.end(); }
 
-    // Saves or restores the numbering as a hash map (core/archive.hpp, whose
-    // archive_map it uses) of name to whatever value(ar, number) states: the
-    // number in the owner's saved form and anything the owner keeps beside
-    // it. A loaded numbering holds at most bound.most names, numbered
-    // 0 .. n - 1 once each.
+    // Saves or restores the numbering as a hash map (core/archive.hpp's
+    // archive_map) of name to whatever value(ar, entry) states: the number in
+    // the owner's saved form, and the payload. A loaded numbering holds at
+    // most bound.most names, numbered 0 .. n - 1 once each.
     template <class Archive, class Value>
-    void fields_with(Archive& ar, NumberingBound bound, Value&& value);
+    void fields_with(Archive& ar, NumberingBound bound, Value&& value) {
+        archive_map(ar, entries_, [&value](Archive& a, std::string& name, Entry& entry) {
+            a(name);
+            value(a, entry);
+        });
+        if constexpr (Archive::kLoading) {
+            ar.check(entries_.size() <= bound.most, bound.full);
+            std::vector<bool> taken(entries_.size(), false);
+            for (const auto& [name, entry] : entries_) {
+                ar.check(entry.number < taken.size() && !taken[entry.number], kBadNumbers);
+                taken[entry.number] = true;
+            }
+            list_names();
+        }
+    }
 
     // The same with the number alone as the value, saved as a Saved integer.
     template <class Saved, class Archive>
     void fields_as(Archive& ar, NumberingBound bound) {
-        fields_with(ar, bound, [](Archive& a, FeatureNumber& number) {
-            auto saved = static_cast<Saved>(number);
+        fields_with(ar, bound, [](Archive& a, Entry& entry) {
+            auto saved = static_cast<Saved>(entry.number);
             a(saved);
             if constexpr (Archive::kLoading) {
                 a.check(std::in_range<FeatureNumber>(saved), kBadNumbers);
-                number = static_cast<FeatureNumber>(saved);
+                entry.number = static_cast<FeatureNumber>(saved);
             }
         });
     }
 
-    // Saves or restores the names in number order, as a sequence of strings
-    // (Named only).
-    template <class Archive>
-    void fields_as_list(Archive& ar, NumberingBound bound)
-        requires Named;
-
 private:
     static constexpr const char* kBadNumbers = "the feature numbers are not 0, 1, 2, ... once each";
 
-    // The full table's answer to add.
-    FeatureNumber known_or_throw(const std::string& name, NumberingBound bound) const;
-    // Lists the names by number (Named), from the table.
-    void list_names();
+    // The full table's answer to add_entry.
+    Entry& known_or_throw(const std::string& name, NumberingBound bound) {
+        const auto it = entries_.find(name);
+        if (it == entries_.end()) {
+            throw std::length_error(bound.full);
+        }
+        return it->second;
+    }
 
-    std::unordered_map<std::string, FeatureNumber> numbers_;
+    // Lists the names by number (Named), from the table.
+    void list_names() {
+        if constexpr (Named) {
+            names_.assign(entries_.size(), nullptr);
+            for (const auto& [name, entry] : entries_) {
+                names_[entry.number] = &name;
+            }
+        }
+    }
+
+    // Lists a name just added, or takes it out again if that throws.
+    void list_new_name(typename Table::iterator it) {
+        try {
+            names_.push_back(&it->first);  // keys stay in place while the table grows
+        } catch (...) {
+            entries_.erase(it);
+            throw;
+        }
+    }
+
+    Table entries_;
     struct NoNames {};
     [[no_unique_address]] std::conditional_t<Named, std::vector<const std::string*>, NoNames> names_;
 };
@@ -142,48 +209,5 @@ private:
 using FeatureNumbering = BasicFeatureNumbering<false>;
 // Name -> number and number -> name.
 using NamedFeatureNumbering = BasicFeatureNumbering<true>;
-
-extern template class BasicFeatureNumbering<false>;
-extern template class BasicFeatureNumbering<true>;
-
-template <bool Named>
-template <class Archive, class Value>
-void BasicFeatureNumbering<Named>::fields_with(Archive& ar, NumberingBound bound, Value&& value) {
-    archive_map(ar, numbers_, [&value](Archive& a, std::string& name, FeatureNumber& number) {
-        a(name);
-        value(a, number);
-    });
-    if constexpr (Archive::kLoading) {
-        ar.check(numbers_.size() <= bound.most, bound.full);
-        std::vector<bool> taken(numbers_.size(), false);
-        for (const auto& [name, number] : numbers_) {
-            ar.check(number < taken.size() && !taken[number], kBadNumbers);
-            taken[number] = true;
-        }
-        list_names();
-    }
-}
-
-template <bool Named>
-template <class Archive>
-void BasicFeatureNumbering<Named>::fields_as_list(Archive& ar, NumberingBound bound)
-    requires Named
-{
-    if constexpr (Archive::kLoading) {
-        const std::size_t n = ar.get_count(8);  // a string takes its length's 8 bytes at least
-        ar.check(n <= bound.most, bound.full);
-        clear();
-        for (std::size_t i = 0; i < n; ++i) {
-            std::string name;
-            ar(name);
-            ar.check(add(name, bound) == i, "a feature name is repeated");
-        }
-    } else if constexpr (!Archive::kParamsOnly) {
-        ar.put_u64(names_.size());
-        for (const std::string* name : names_) {
-            ar(const_cast<std::string&>(*name));  // the writer only reads
-        }
-    }
-}
 
 }  // namespace tarvo

@@ -1,7 +1,6 @@
 #include "tree/global_scale.hpp"
 
 #include <cmath>
-#include <utility>
 
 #include "core/archive.hpp"
 
@@ -26,29 +25,22 @@ void GlobalScale::learn(const FeatureMap& x, double y, std::vector<ScaledFeature
     target.update(y);
     scaled.clear();
     for (const auto& [name, v] : x) {
-        const FeatureNumber index = numbers_.add(name, kBound);
-        if (index == sums_.size()) {
-            try {
-                sums_.emplace_back();
-            } catch (...) {
-                numbers_.truncate(index);
-                throw;
-            }
-        }
+        auto& feature = features_.add_entry(name, kBound);
         // A feature's statistics move only with its own value, which the
         // sample holds once: they are final as soon as it is folded in.
-        RunningSums& s = sums_[index];
+        RunningSums& s = feature.payload;
         s.update(v);
-        scaled.push_back(ScaledFeature{index, v, standardise(s, v)});
+        scaled.push_back(ScaledFeature{feature.number, v, standardise(s, v)});
     }
 }
 
 void GlobalScale::scale(const FeatureMap& x, std::vector<ScaledFeature>& scaled) const {
     scaled.clear();
     for (const auto& [name, v] : x) {
-        const FeatureNumber index = numbers_.find(name);
-        scaled.push_back(index == kNoFeature ? ScaledFeature{kNoFeature, v, Standardised{0.0, false}}
-                                             : ScaledFeature{index, v, standardise(sums_[index], v)});
+        const auto* feature = features_.find_entry(name);
+        scaled.push_back(feature == nullptr
+                             ? ScaledFeature{kNoFeature, v, Standardised{0.0, false}}
+                             : ScaledFeature{feature->number, v, standardise(feature->payload, v)});
     }
 }
 
@@ -65,23 +57,8 @@ double GlobalScale::unscale_target(double a) const noexcept {
 template <class Archive>
 void GlobalScale::fields(Archive& ar) {
     ar(target);
-    // Saved as a table of name -> (statistics, number), in table order.
-    std::vector<std::pair<FeatureNumber, RunningSums>> loaded;
-    numbers_.fields_with(ar, kBound, [this, &loaded](Archive& a, FeatureNumber& index) {
-        if constexpr (Archive::kLoading) {
-            RunningSums& sums = loaded.emplace_back().second;
-            a(sums, index);
-            loaded.back().first = index;
-        } else {
-            a(sums_[index], index);
-        }
-    });
-    if constexpr (Archive::kLoading) {
-        sums_.assign(numbers_.size(), RunningSums{});
-        for (const auto& [index, sums] : loaded) {
-            sums_[index] = sums;
-        }
-    }
+    // A table of name -> (statistics, number).
+    features_.fields_with(ar, kBound, [](Archive& a, auto& feature) { a(feature.payload, feature.number); });
 }
 
 TARVO_ARCHIVE_FIELDS(GlobalScale);

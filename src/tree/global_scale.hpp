@@ -46,10 +46,10 @@ public:
     void scale(const FeatureMap& x, std::vector<ScaledFeature>& scaled) const;
 
     // How many features were learnt.
-    [[nodiscard]] std::size_t size() const noexcept { return sums_.size(); }
+    [[nodiscard]] std::size_t size() const noexcept { return features_.size(); }
 
     // The name of a feature by its number.
-    [[nodiscard]] const std::string& name(FeatureNumber index) const noexcept { return numbers_.name(index); }
+    [[nodiscard]] const std::string& name(FeatureNumber index) const noexcept { return features_.name(index); }
 
     // The target standardised; 0 when the target statistics are not usable.
     [[nodiscard]] double scaled_target(double y) const noexcept { return standardise(target, y).value; }
@@ -70,15 +70,14 @@ public:
 
     void clear() noexcept {
         target = RunningSums{};
-        numbers_.clear();
-        sums_.clear();
+        features_.clear();
     }
 
 private:
     static constexpr NumberingBound kBound{kNoFeature, "too many feature names"};
 
-    NamedFeatureNumbering numbers_;
-    std::vector<RunningSums> sums_;  // by feature number
+    // Each feature's number and statistics.
+    BasicFeatureNumbering<true, RunningSums> features_;
 };
 
 }  // namespace tarvo

@@ -21,8 +21,8 @@ namespace {
 template <class Payload>
 py::dict describe(const NeighborWindow<Payload>& window) {
     std::vector<std::string> names(window.index().size());
-    for (const auto& [name, position] : window.index().positions()) {
-        names.at(position) = name;
+    for (const auto& [name, entry] : window.index().positions()) {
+        names.at(entry.number) = name;
     }
     py::list rows;
     for (const auto& row : window.rows()) {
