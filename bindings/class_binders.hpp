@@ -3,6 +3,8 @@
 // What every learner, transformer and metric binding shares lives here once:
 // a class's own binding states only its constructor and its properties.
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -21,6 +23,7 @@
 #include "core/transformer.hpp"
 #include "object_guard.hpp"
 #include "parameter_docs.hpp"
+#include "shared_function.hpp"
 
 namespace tarvo::bindings {
 
@@ -43,7 +46,15 @@ public:
 
     template <class Func, class... Extra>
     Bound& def(const char* name, Func&& f, const Extra&... extra) {
-        Base::def(name, std::forward<Func>(f), extra..., object_guard<T>{});
+        if constexpr (shares_dispatch<T, Func>) {
+            py::detail::add_class_method(
+                *this, name,
+                shared_function<T>(std::forward<Func>(f), py::name(name), py::is_method(*this),
+                                   py::sibling(py::getattr(*this, name, py::none())),
+                                   attribute(extra)...));
+        } else {
+            Base::def(name, std::forward<Func>(f), extra..., object_guard<T>{});
+        }
         return *this;
     }
     template <class... Args, class... Extra>
@@ -80,8 +91,7 @@ public:
                         const Extra&... extra) {
         with_table_doc(name, [&](const auto&... doc) {
             Base::def_property(name, getter(fget),
-                               py::cpp_function(py::method_adaptor<T>(fset), py::is_setter(),
-                                                py::is_method(*this), object_guard<T>{}),
+                               shared_function<T>(fset, py::is_setter(), py::is_method(*this)),
                                extra..., doc...);
         });
         return *this;
@@ -113,13 +123,67 @@ private:
 
     template <class Getter>
     py::cpp_function getter(const Getter& fget) {
-        return py::cpp_function(py::method_adaptor<T>(fget), py::is_method(*this),
-                                object_guard<T>{});
+        return shared_function<T>(fget, py::is_method(*this));
     }
 };
 
 template <class T, class Base>
 using SharedClass = Bound<T, Base, std::shared_ptr<T>>;
+
+// __reduce_ex__ of a class whose objects are of C++ type `type`: names
+// copyreg.__newobj__ and the class, so every pickle protocol (0 and 1
+// included) stores the same state. One function serves every class.
+inline void def_reduce_ex(py::object& cls, const std::type_info& type) {
+    py::detail::add_class_method(
+        cls, "__reduce_ex__",
+        py::cpp_function(
+            [type = &type](const py::object& self, int /*protocol*/) {
+                if (!py::detail::isinstance_generic(self, *type)) {
+                    throw py::type_error("__reduce_ex__() needs an object of its own class");
+                }
+                const py::object newobj = py::module_::import("copyreg").attr("__newobj__");
+                return py::make_tuple(newobj, py::make_tuple(py::type::handle_of(self)),
+                                      self.attr("__getstate__")());
+            },
+            py::name("__reduce_ex__"), py::is_method(cls),
+            py::sibling(py::getattr(cls, "__reduce_ex__", py::none())), py::arg("protocol"),
+            "How pickle stores the object, for every protocol."));
+}
+
+// __setstate__ of a class whose objects are of C++ type `type`, named `name`:
+// constructs the new, empty object that pickle made (cls.__new__(cls)) from
+// its state with `restore`, and refuses an object already constructed.
+template <class State>
+void def_setstate(py::object& cls, const char* name, const std::type_info& type,
+                  std::function<void(py::detail::value_and_holder&, const State&)> restore) {
+    py::cpp_function function(
+        [name, type = &type, restore = std::move(restore)](const py::object& self, const State& state) {
+            if (!py::detail::isinstance_generic(self, *type)) {
+                throw py::type_error(std::string(name) +
+                                     ".__setstate__() needs an object of its own class");
+            }
+            auto* inst = reinterpret_cast<py::detail::instance*>(self.ptr());
+            py::detail::value_and_holder v_h =
+                inst->get_value_and_holder(py::detail::get_type_info(*type));
+            if (v_h.holder_constructed()) {
+                throw py::type_error(std::string(name) +
+                                     ".__setstate__() restores only the new, empty object that "
+                                     "pickle makes; this one is already constructed (load "
+                                     "saved state with pickle.loads)");
+            }
+            restore(v_h, state);
+        },
+        py::name("__setstate__"), py::is_method(cls),
+        py::sibling(py::getattr(cls, "__setstate__", py::none())), py::arg("state"),
+        "Construct a new object from its saved state (used by pickle).");
+    // pybind11 takes any function named __setstate__ for a constructor and
+    // silently ignores a call on a constructed object; this one checks for
+    // that itself and says so.
+    py::detail::function_record_ptr_from_PyObject(
+        PyCFunction_GET_SELF(py::detail::get_function(function).ptr()))
+        ->is_constructor = false;
+    py::detail::add_class_method(cls, "__setstate__", function);
+}
 
 // Pickling from a state function and a restore function. __reduce_ex__
 // names copyreg.__newobj__ and the class, so every pickle protocol (0 and 1
@@ -130,45 +194,13 @@ using SharedClass = Bound<T, Base, std::shared_ptr<T>>;
 template <class Cls, class State, class GetState, class Restore>
 void def_pickling(Cls& cls, const char* name, GetState get_state, Restore restore) {
     using T = typename Cls::type;
-    using Base = typename Cls::Base;
     cls.def("__getstate__", std::move(get_state), "The saved state, as pickle stores it.");
-    static_cast<Base&>(cls).def(
-        "__reduce_ex__",
-        [](const py::object& self, int /*protocol*/) {
-            if (!py::isinstance<T>(self)) {
-                throw py::type_error("__reduce_ex__() needs an object of its own class");
-            }
-            const py::object newobj = py::module_::import("copyreg").attr("__newobj__");
-            return py::make_tuple(newobj, py::make_tuple(py::type::handle_of(self)),
-                                  self.attr("__getstate__")());
-        },
-        py::arg("protocol"), "How pickle stores the object, for every protocol.");
-    static_cast<Base&>(cls).def(
-        "__setstate__",
-        [name, restore = std::move(restore)](const py::object& self, const State& state) {
-            if (!py::isinstance<T>(self)) {
-                throw py::type_error(std::string(name) +
-                                     ".__setstate__() needs an object of its own class");
-            }
-            auto* inst = reinterpret_cast<py::detail::instance*>(self.ptr());
-            py::detail::value_and_holder v_h =
-                inst->get_value_and_holder(py::detail::get_type_info(typeid(T)));
-            if (v_h.holder_constructed()) {
-                throw py::type_error(std::string(name) +
-                                     ".__setstate__() restores only the new, empty object that "
-                                     "pickle makes; this one is already constructed (load "
-                                     "saved state with pickle.loads)");
-            }
-            auto holder = restore(state);
-            py::detail::initimpl::construct<Cls>(v_h, std::move(holder), false);
-        },
-        py::arg("state"), "Construct a new object from its saved state (used by pickle).");
-    // pybind11 takes any function named __setstate__ for a constructor and
-    // silently ignores a call on a constructed object; this one checks for
-    // that itself and says so.
-    const py::handle function = py::detail::get_function(cls.attr("__setstate__"));
-    py::detail::function_record_ptr_from_PyObject(PyCFunction_GET_SELF(function.ptr()))
-        ->is_constructor = false;
+    def_reduce_ex(cls, typeid(T));
+    def_setstate<State>(cls, name, typeid(T),
+                        [restore = std::move(restore)](py::detail::value_and_holder& v_h,
+                                                       const State& state) {
+                            py::detail::initimpl::construct<Cls>(v_h, restore(state), false);
+                        });
 }
 
 // The keyword names among a constructor's extra arguments, in order.
@@ -223,11 +255,9 @@ Holder load_object(std::string_view blob, const char* name) {
 }
 
 // "Name(keyword=value, ...)": the constructor keywords in `keywords` (every
-// parameter the class states when empty) with their current values.
-template <class T>
-std::string describe(T& self, const char* name, const std::vector<std::string>& keywords) {
-    ParamList params;
-    self.fields(params);
+// parameter in `params` when empty) with their values in `params`.
+inline std::string describe_params(const ParamList& params, const char* name,
+                                   const std::vector<std::string>& keywords) {
     std::string out = std::string(name) + "(";
     bool first = true;
     const auto shown = [&](const std::string& param) {
@@ -264,6 +294,14 @@ std::string describe(T& self, const char* name, const std::vector<std::string>& 
             value);
     }
     return out + ")";
+}
+
+// The same for an object: its current parameter values.
+template <class T>
+std::string describe(T& self, const char* name, const std::vector<std::string>& keywords) {
+    ParamList params;
+    self.fields(params);
+    return describe_params(params, name, keywords);
 }
 
 // Adds pickling (every protocol from 2), copy.copy, copy.deepcopy and a
