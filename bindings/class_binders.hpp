@@ -47,14 +47,17 @@ public:
     template <class Func, class... Extra>
     Bound& def(const char* name, Func&& f, const Extra&... extra) {
         if constexpr (shares_dispatch<T, Func>) {
-            py::detail::add_class_method(
-                *this, name,
-                shared_function<T>(std::forward<Func>(f), py::name(name), py::is_method(*this),
-                                   py::sibling(py::getattr(*this, name, py::none())),
-                                   attribute(extra)...));
+            def_shared_method(*this, name, spec_of<T>(std::forward<Func>(f)), attribute(extra)...);
         } else {
             Base::def(name, std::forward<Func>(f), extra..., object_guard<T>{});
         }
+        return *this;
+    }
+    // Method `name` of the class's learner or transformer interface: `f`, a
+    // lambda at namespace scope taking the interface first, serves every class.
+    template <class Func, class... Extra>
+    Bound& def_interface(const char* name, Func f, const Extra&... extra) {
+        def_shared_method(*this, name, interface_spec<T>(f), attribute(extra)...);
         return *this;
     }
     template <class... Args, class... Extra>
@@ -336,6 +339,39 @@ Cls& def_persistence(Cls& cls, const char* name, std::vector<std::string> keywor
     }
 }
 
+// The learner and transformer methods, as every class of an interface binds
+// them (Bound::def_interface).
+namespace interface_methods {
+inline constexpr auto classifier_learn_one = [](IClassifier& self, const FeatureMap& x, int y) {
+    self.learn_one(x, y);
+};
+inline constexpr auto classifier_predict_one = [](IClassifier& self, const FeatureMap& x) {
+    return self.predict_one(x);
+};
+inline constexpr auto classifier_predict_proba_one = [](IClassifier& self, const FeatureMap& x) {
+    return self.predict_proba_one(x);
+};
+inline constexpr auto classifier_reset = [](IClassifier& self) { self.reset(); };
+inline constexpr auto regressor_learn_one = [](IRegressor& self, const FeatureMap& x, double y) {
+    self.learn_one(x, y);
+};
+inline constexpr auto regressor_predict_one = [](IRegressor& self, const FeatureMap& x) {
+    return self.predict_one(x);
+};
+inline constexpr auto regressor_reset = [](IRegressor& self) { self.reset(); };
+inline constexpr auto transformer_learn_one_target = [](ITransformer& self, const FeatureMap& x,
+                                                        double y) { self.learn_one(x, y); };
+inline constexpr auto transformer_learn_one = [](ITransformer& self, const FeatureMap& x) {
+    self.learn_one(x);
+};
+inline constexpr auto transformer_transform_one = [](ITransformer& self, const FeatureMap& x) {
+    return self.transform_one(x);
+};
+inline constexpr auto transformer_set_feature_order =
+    [](ITransformer& self, const std::vector<std::string>& names) { self.set_feature_order(names); };
+inline constexpr auto transformer_reset = [](ITransformer& self) { self.reset(); };
+}  // namespace interface_methods
+
 // Registers a classifier with its constructor and the four learner methods.
 // Sample and label are positional-only, as for every learner. A classifier
 // derived from another bound classifier gets only its constructor.
@@ -347,19 +383,14 @@ SharedClass<T, Base> bind_classifier(py::module_& m, const char* name, const cha
     def_persistence(cls, name, keyword_names(init_extra...));
     // A subclass of a bound classifier inherits the methods from it.
     if constexpr (std::is_same_v<Base, IClassifier>) {
-        cls.def(
-            "learn_one", [](T& self, const FeatureMap& x, int y) { self.learn_one(x, y); },
-            "Learn from one labelled sample.");
-        cls.def(
-            "predict_one", [](T& self, const FeatureMap& x) { return self.predict_one(x); },
-            "The predicted label for one sample.");
-        cls.def(
-            "predict_proba_one",
-            [](T& self, const FeatureMap& x) { return self.predict_proba_one(x); },
-            "Class probabilities for one sample, one entry per known label.");
-        cls.def(
-            "reset", [](T& self) { self.reset(); },
-            "Forget everything learnt; hyper-parameters are kept.");
+        cls.def_interface("learn_one", interface_methods::classifier_learn_one,
+                          "Learn from one labelled sample.");
+        cls.def_interface("predict_one", interface_methods::classifier_predict_one,
+                          "The predicted label for one sample.");
+        cls.def_interface("predict_proba_one", interface_methods::classifier_predict_proba_one,
+                          "Class probabilities for one sample, one entry per known label.");
+        cls.def_interface("reset", interface_methods::classifier_reset,
+                          "Forget everything learnt; hyper-parameters are kept.");
     }
     return cls;
 }
@@ -371,15 +402,12 @@ SharedClass<T, Base> bind_regressor(py::module_& m, const char* name, const char
     SharedClass<T, Base> cls(m, name, doc);
     cls.def(std::forward<Init>(init), init_extra...);
     def_persistence(cls, name, keyword_names(init_extra...));
-    cls.def(
-        "learn_one", [](T& self, const FeatureMap& x, double y) { self.learn_one(x, y); },
-        "Learn from one sample and its target.");
-    cls.def(
-        "predict_one", [](T& self, const FeatureMap& x) { return self.predict_one(x); },
-        "The predicted target for one sample.");
-    cls.def(
-        "reset", [](T& self) { self.reset(); },
-        "Forget everything learnt; hyper-parameters are kept.");
+    cls.def_interface("learn_one", interface_methods::regressor_learn_one,
+                      "Learn from one sample and its target.");
+    cls.def_interface("predict_one", interface_methods::regressor_predict_one,
+                      "The predicted target for one sample.");
+    cls.def_interface("reset", interface_methods::regressor_reset,
+                      "Forget everything learnt; hyper-parameters are kept.");
     return cls;
 }
 
@@ -403,29 +431,23 @@ SharedClass<T, ITransformer> bind_transformer(py::module_& m, const char* name, 
     cls.def(std::forward<Init>(init), init_extra...);
     def_persistence(cls, name, keyword_names(init_extra...));
     if constexpr (declares_requires_target<T>) {
-        cls.def(
-            "learn_one", [](T& self, const FeatureMap& x, double y) { self.learn_one(x, y); },
-            "Update the statistics from one sample and its target.");
+        cls.def_interface("learn_one", interface_methods::transformer_learn_one_target,
+                          "Update the statistics from one sample and its target.");
     } else {
-        cls.def(
-            "learn_one", [](T& self, const FeatureMap& x) { self.learn_one(x); },
-            "Update the statistics from one sample.");
+        cls.def_interface("learn_one", interface_methods::transformer_learn_one,
+                          "Update the statistics from one sample.");
     }
-    cls.def(
-        "transform_one", [](T& self, const FeatureMap& x) { return self.transform_one(x); },
-        "The transformed copy of one sample, a new dict; the argument is not modified.");
+    cls.def_interface("transform_one", interface_methods::transformer_transform_one,
+                      "The transformed copy of one sample, a new dict; the argument is not modified.");
     if constexpr (declares_feature_order<T>) {
-        cls.def(
-            "set_feature_order",
-            [](T& self, const std::vector<std::string>& names) { self.set_feature_order(names); },
-            "Fix the canonical order of the named features (the tie order).");
+        cls.def_interface("set_feature_order", interface_methods::transformer_set_feature_order,
+                          "Fix the canonical order of the named features (the tie order).");
     }
     cls.def(
         "clone_state", [](const T& self) { return std::make_shared<T>(self); },
         "A new, independent object with the same parameters and a copy of all learnt state.");
-    cls.def(
-        "reset", [](T& self) { self.reset(); },
-        "Forget everything learnt; hyper-parameters are kept.");
+    cls.def_interface("reset", interface_methods::transformer_reset,
+                      "Forget everything learnt; hyper-parameters are kept.");
     return cls;
 }
 

@@ -20,6 +20,7 @@
 // arguments, failing with pybind11's TypeError listing the signature.
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -30,6 +31,9 @@
 
 #include <pybind11/pybind11.h>
 
+#include "core/classifier.hpp"
+#include "core/regressor.hpp"
+#include "core/transformer.hpp"
 #include "object_guard.hpp"
 
 namespace tarvo::bindings {
@@ -42,7 +46,29 @@ namespace py = pybind11;
 struct ClassInfo {
     const std::type_info* type;
     void (*check_parts)(py::handle self, const void* object);
+    // The object as its learner or transformer interface (interface_of<T>);
+    // nullptr for a class with none.
+    void* (*as_interface)(void* object);
 };
+
+// The interface a class implements, or void.
+template <class T>
+using interface_of =
+    std::conditional_t<std::is_base_of_v<IClassifier, T>, IClassifier,
+                       std::conditional_t<std::is_base_of_v<IRegressor, T>, IRegressor,
+                                          std::conditional_t<std::is_base_of_v<ITransformer, T>,
+                                                             ITransformer, void>>>;
+
+template <class T>
+constexpr auto interface_cast() -> void* (*)(void*) {
+    if constexpr (std::is_void_v<interface_of<T>>) {
+        return nullptr;
+    } else {
+        return [](void* object) -> void* {
+            return static_cast<interface_of<T>*>(static_cast<T*>(object));
+        };
+    }
+}
 
 template <class T>
 constexpr auto parts_check() -> void (*)(py::handle, const void*) {
@@ -57,7 +83,7 @@ constexpr auto parts_check() -> void (*)(py::handle, const void*) {
 
 template <class T>
 const ClassInfo* class_info() {
-    static constexpr ClassInfo info{&typeid(T), parts_check<T>()};
+    static constexpr ClassInfo info{&typeid(T), parts_check<T>(), interface_cast<T>()};
     return &info;
 }
 
@@ -170,6 +196,20 @@ struct SharedMethod {
     }
 };
 
+// Method F of interface I (a lambda capturing nothing), taking I& and Args,
+// returning R: its thunk reaches the object through the class's
+// as_interface, so one thunk serves every class of the interface, and the
+// native method is called as any caller of the interface calls it.
+template <class I, class F, class R, class... Args>
+struct InterfaceMethod {
+    using Call = SharedCall<R, Args...>;
+
+    static R thunk(void* self, void* const* data, Args... args) {
+        const auto& info = *static_cast<const ClassInfo*>(data[0]);
+        return F{}(*static_cast<I*>(info.as_interface(self)), std::forward<Args>(args)...);
+    }
+};
+
 // The callable of a pointer to a member function of T (or of a base).
 template <class T, class R, class C, class... A>
 auto member_callable(R (C::*f)(A...)) {
@@ -224,47 +264,112 @@ decltype(auto) attribute(const E& e) {
     }
 }
 
-// The function object of method `f` of class T with the attributes `extra`
-// (name, is_method, sibling, docstring, arguments, ...), as a cpp_function.
+// What makes the function object of a method, apart from its attributes: the
+// dispatcher and what the function record holds for it, and the signature.
+struct SharedSpec {
+    py::handle (*impl)(py::detail::function_call&);
+    const ClassInfo* info;
+    void* thunk;     // the thunk's bits (data[1])
+    void* callable;  // the callable's bits, or a pointer to it (data[2])
+    void (*free_data)(py::detail::function_record*);
+    std::uint16_t nargs;
+    const char* text;
+    const std::type_info* const* types;
+};
+
+template <class T, class Callable, class R, class Self, class... Args>
+SharedSpec shared_spec(Callable&& f, R (*/*signature*/)(Self, Args...)) {
+    using F = std::decay_t<Callable>;
+    using Method = SharedMethod<T, F, R, Self, Args...>;
+    SharedSpec spec{&Method::Call::dispatch, class_info<T>(), nullptr, nullptr, nullptr,
+                    static_cast<std::uint16_t>(1 + sizeof...(Args)), Method::Shown::kSig.text,
+                    Method::Shown::kTypes.data()};
+    typename Method::Call::Thunk thunk = &Method::thunk;
+    std::memcpy(&spec.thunk, &thunk, sizeof thunk);
+    if constexpr (stored_inline<F>) {
+        const F callable(std::forward<Callable>(f));
+        std::memcpy(&spec.callable, &callable, sizeof callable);
+    } else {
+        spec.callable = new F(std::forward<Callable>(f));
+        spec.free_data = [](py::detail::function_record* r) { delete static_cast<F*>(r->data[2]); };
+    }
+    return spec;
+}
+
+// The spec of method `f` of interface I (a lambda capturing nothing, taking
+// I& first) bound on class T, whose signature shows T as `self`.
+template <class T, class I, class F, class R, class... Args>
+SharedSpec interface_spec_of(R (*/*signature*/)(I&, Args...)) {
+    static_assert(std::is_same_v<I, interface_of<T>> && std::is_empty_v<F>);
+    using Method = InterfaceMethod<I, F, R, Args...>;
+    using Shown = py::detail::ReadableFunctionSignature<
+        py::detail::argument_loader<T&, Args...>,
+        py::detail::make_caster<std::conditional_t<std::is_void_v<R>, py::detail::void_type, R>>>;
+    SharedSpec spec{&Method::Call::dispatch, class_info<T>(), nullptr, nullptr, nullptr,
+                    static_cast<std::uint16_t>(1 + sizeof...(Args)), Shown::kSig.text,
+                    Shown::kTypes.data()};
+    typename Method::Call::Thunk thunk = &Method::thunk;
+    std::memcpy(&spec.thunk, &thunk, sizeof thunk);
+    return spec;
+}
+
+template <class T, class F>
+SharedSpec interface_spec(F /*f*/) {
+    return interface_spec_of<T, interface_of<T>, F>(static_cast<callable_signature<F>*>(nullptr));
+}
+
+// The function object of a method from its spec and the attributes `extra`
+// (name, is_method, sibling, docstring, arguments, ...). Compiled once for
+// each list of attribute types, whatever the class.
 class SharedFunction : public py::cpp_function {
 public:
-    template <class T, class Callable, class... Extra>
-    SharedFunction(std::type_identity<T> /*unused*/, Callable&& f, const Extra&... extra) {
-        make<T>(std::forward<Callable>(f), static_cast<callable_signature<std::decay_t<Callable>>*>(nullptr),
-                extra...);
-    }
-
-private:
-    template <class T, class Callable, class R, class Self, class... Args, class... Extra>
-    void make(Callable&& f, R (*/*signature*/)(Self, Args...), const Extra&... extra) {
-        using F = std::decay_t<Callable>;
-        using Method = SharedMethod<T, F, R, Self, Args...>;
+    template <class... Extra>
+    explicit SharedFunction(const SharedSpec& spec, const Extra&... extra) {
         auto rec = make_function_record();
-        rec->impl = &Method::Call::dispatch;
-        rec->data[0] = const_cast<ClassInfo*>(class_info<T>());
-        typename Method::Call::Thunk thunk = &Method::thunk;
-        std::memcpy(&rec->data[1], &thunk, sizeof thunk);
-        if constexpr (stored_inline<F>) {
-            new (&rec->data[2]) F(std::forward<Callable>(f));
-        } else {
-            rec->data[2] = new F(std::forward<Callable>(f));
-            rec->free_data = [](py::detail::function_record* r) { delete static_cast<F*>(r->data[2]); };
-        }
-        rec->nargs_pos = static_cast<std::uint16_t>(1 + sizeof...(Args));
+        rec->impl = spec.impl;
+        rec->data[0] = const_cast<ClassInfo*>(spec.info);
+        rec->data[1] = spec.thunk;
+        rec->data[2] = spec.callable;
+        rec->free_data = spec.free_data;
+        rec->nargs_pos = spec.nargs;
         py::detail::process_attributes<Extra...>::init(extra..., rec.get());
-        initialize_generic(std::move(rec), Method::Shown::kSig.text, Method::Shown::kTypes.data(),
-                           1 + sizeof...(Args));
+        initialize_generic(std::move(rec), spec.text, spec.types, spec.nargs);
     }
 };
 
 // As a plain cpp_function (pybind11's overloads take a cpp_function for a
 // function already made, and any other class for a callable to wrap).
-template <class T, class Callable, class... Extra>
-py::cpp_function shared_function(Callable&& f, const Extra&... extra) {
-    SharedFunction function(std::type_identity<T>{}, as_callable<T>(std::forward<Callable>(f)), extra...);
+template <class... Extra>
+[[gnu::noinline]] py::cpp_function make_shared_function(const SharedSpec& spec, const Extra&... extra) {
+    SharedFunction function(spec, extra...);
     py::cpp_function out;
     static_cast<py::object&>(out) = static_cast<py::object&&>(function);
     return out;
+}
+
+// Method `name` of class `cls` from its spec, with the attributes class_::def
+// gives a method, then `extra`.
+template <class... Extra>
+[[gnu::noinline]] void def_shared_method(py::object& cls, const char* name, const SharedSpec& spec,
+                                         const Extra&... extra) {
+    py::detail::add_class_method(cls, name,
+                                 make_shared_function(spec, py::name(name), py::is_method(cls),
+                                                      py::sibling(py::getattr(cls, name, py::none())),
+                                                      extra...));
+}
+
+// The spec of callable `f` of class T (a pointer to a member function of T or
+// of a base, or a callable taking the object first).
+template <class T, class Func>
+SharedSpec spec_of(Func&& f) {
+    auto callable = as_callable<T>(std::forward<Func>(f));
+    return shared_spec<T>(std::move(callable),
+                          static_cast<callable_signature<decltype(callable)>*>(nullptr));
+}
+
+template <class T, class Callable, class... Extra>
+py::cpp_function shared_function(Callable&& f, const Extra&... extra) {
+    return make_shared_function(spec_of<T>(std::forward<Callable>(f)), extra...);
 }
 
 }  // namespace tarvo::bindings
