@@ -84,19 +84,15 @@ public:
     }
     template <class Getter, class... Extra>
     Bound& def_property_readonly(const char* name, const Getter& fget, const Extra&... extra) {
-        with_table_doc(name, [&](const auto&... doc) {
-            Base::def_property(name, getter(fget), nullptr, extra..., doc...);
-        });
+        define_property(*this, name, getter(fget), py::cpp_function(), attribute(extra)...);
         return *this;
     }
     template <class Getter, class Setter, class... Extra>
     Bound& def_property(const char* name, const Getter& fget, const Setter& fset,
                         const Extra&... extra) {
-        with_table_doc(name, [&](const auto&... doc) {
-            Base::def_property(name, getter(fget),
-                               shared_function<T>(fset, py::is_setter(), py::is_method(*this)),
-                               extra..., doc...);
-        });
+        define_property(*this, name, getter(fget),
+                        shared_function<T>(fset, py::is_setter(), py::is_method(*this)),
+                        attribute(extra)...);
         return *this;
     }
 
@@ -110,20 +106,6 @@ private:
         return out;
     }
 
-    // Calls define() with the table's docstring of property `name` as the last
-    // extra argument, so that it takes precedence; without one when the table
-    // has none.
-    template <class Define>
-    void with_table_doc(const char* name, Define define) {
-        const auto cls = py::str(this->attr("__name__")).template cast<std::string>();
-        const std::string doc(docs::property(cls, name));
-        if (doc.empty()) {
-            define();
-        } else {
-            define(doc.c_str());
-        }
-    }
-
     template <class Getter>
     py::cpp_function getter(const Getter& fget) {
         return shared_function<T>(fget, py::is_method(*this));
@@ -132,6 +114,28 @@ private:
 
 template <class T, class Base>
 using SharedClass = Bound<T, Base, std::shared_ptr<T>>;
+
+// Defines properties on any bound class: class_'s property code uses its class
+// only as the handle it is.
+struct PropertyHost {};
+
+// Property `name` of class `cls` from its getter and setter (an empty function
+// for none) as class_::def_property makes it, with the parameter table's
+// docstring of the property as the last attribute, so that it takes
+// precedence, when the table has one. Compiled once per list of attribute
+// types, whatever the class.
+template <class... Extra>
+[[gnu::noinline]] void define_property(py::handle cls, const char* name, const py::cpp_function& fget,
+                                       const py::cpp_function& fset, const Extra&... extra) {
+    auto host = py::reinterpret_borrow<py::class_<PropertyHost>>(cls);
+    const auto cls_name = py::str(cls.attr("__name__")).cast<std::string>();
+    const std::string doc(docs::property(cls_name, name));
+    if (doc.empty()) {
+        host.def_property(name, fget, fset, extra...);
+    } else {
+        host.def_property(name, fget, fset, extra..., doc.c_str());
+    }
+}
 
 // __reduce_ex__ of a class whose objects are of C++ type `type`: names
 // copyreg.__newobj__ and the class, so every pickle protocol (0 and 1
