@@ -261,6 +261,12 @@ Holder load_object(std::string_view blob, const char* name) {
     return self;
 }
 
+// A new object with the saved state of `self` (copy.copy and copy.deepcopy).
+template <class Holder, class T>
+[[gnu::noinline]] Holder copy_object(T& self, const char* name) {
+    return load_object<Holder>(save_object(self, name), name);
+}
+
 // "Name(keyword=value, ...)": the constructor keywords in `keywords` (every
 // parameter in `params` when empty) with their values in `params`.
 inline std::string describe_params(const ParamList& params, const char* name,
@@ -327,14 +333,11 @@ Cls& def_persistence(Cls& cls, const char* name, std::vector<std::string> keywor
             return load_object<Holder>(static_cast<std::string_view>(state), name);
         });
     cls.def(
-        "__copy__",
-        [name](T& self) { return load_object<Holder>(save_object(self, name), name); },
+        "__copy__", [name](T& self) { return copy_object<Holder>(self, name); },
         "An independent copy with the same state.");
     cls.def(
         "__deepcopy__",
-        [name](T& self, const py::object& /*memo*/) {
-            return load_object<Holder>(save_object(self, name), name);
-        },
+        [name](T& self, const py::object& /*memo*/) { return copy_object<Holder>(self, name); },
         py::arg("memo"), "An independent copy with the same state.");
     cls.def(
         "__repr__",

@@ -175,6 +175,13 @@ struct is_holder<std::shared_ptr<U>> : std::true_type {};
 template <class U, class D>
 struct is_holder<std::unique_ptr<U, D>> : std::true_type {};
 
+// The Python object of a new C++ object (a holder), made once per class.
+template <class Holder>
+[[gnu::noinline]] py::object new_object(Holder&& holder) {
+    return py::reinterpret_steal<py::object>(py::detail::make_caster<Holder>::cast(
+        std::forward<Holder>(holder), py::return_value_policy::move, py::handle()));
+}
+
 // Method F of class T, taking Self (T&, const T&, or a base) and Args,
 // returning R.
 template <class T, class F, class R, class Self, class... Args>
@@ -187,9 +194,7 @@ struct SharedMethod {
 
     static Result thunk(void* self, void* const* data, Args... args) {
         if constexpr (is_holder<R>::value) {
-            return py::reinterpret_steal<py::object>(py::detail::make_caster<R>::cast(
-                stored<F>(data)(*static_cast<T*>(self), std::forward<Args>(args)...),
-                py::return_value_policy::move, py::handle()));
+            return new_object(stored<F>(data)(*static_cast<T*>(self), std::forward<Args>(args)...));
         } else {
             return stored<F>(data)(*static_cast<T*>(self), std::forward<Args>(args)...);
         }
