@@ -31,7 +31,9 @@ namespace py = pybind11;
 
 // A bound class whose methods and properties all check their object first
 // (see object_guard.hpp): constructors and __setstate__, which make the
-// object, are the only functions that skip the check. Its docstring ends with
+// object, are the only functions that skip the check. Its methods and
+// properties share their dispatchers with every class's of the same shape
+// (shared_function.hpp), which make that check. Its docstring ends with
 // the "Parameters" section of the parameter table (parameter_docs.hpp), and
 // each property takes its docstring from that table where it has one.
 template <class T, class... Options>
