@@ -158,7 +158,7 @@ wheel-check: wheel build
 # build passes the budget of bench/results/build.md. Takes ten minutes or more on two cores.
 BASE ?= 32fbdda
 build-cpu: $(STAMP)
-	$(PY) tools/build_cpu.py $(BASE) WORKTREE --budget 4 --unity-budget 45 --total-budget 180
+	$(PY) tools/build_cpu.py $(BASE) WORKTREE --budget 4 --unity-budget 45 --total-budget 130
 
 clean:
 	rm -rf build _skbuild dist *.egg-info

@@ -3,6 +3,8 @@
 // What every learner, transformer and metric binding shares lives here once:
 // a class's own binding states only its constructor and its properties.
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -21,6 +23,7 @@
 #include "core/transformer.hpp"
 #include "object_guard.hpp"
 #include "parameter_docs.hpp"
+#include "shared_function.hpp"
 
 namespace tarvo::bindings {
 
@@ -28,7 +31,9 @@ namespace py = pybind11;
 
 // A bound class whose methods and properties all check their object first
 // (see object_guard.hpp): constructors and __setstate__, which make the
-// object, are the only functions that skip the check. Its docstring ends with
+// object, are the only functions that skip the check. Its methods and
+// properties share their dispatchers with every class's of the same shape
+// (shared_function.hpp), which make that check. Its docstring ends with
 // the "Parameters" section of the parameter table (parameter_docs.hpp), and
 // each property takes its docstring from that table where it has one.
 template <class T, class... Options>
@@ -43,7 +48,18 @@ public:
 
     template <class Func, class... Extra>
     Bound& def(const char* name, Func&& f, const Extra&... extra) {
-        Base::def(name, std::forward<Func>(f), extra..., object_guard<T>{});
+        if constexpr (shares_dispatch<T, Func>) {
+            def_shared_method(*this, name, spec_of<T>(std::forward<Func>(f)), attribute(extra)...);
+        } else {
+            Base::def(name, std::forward<Func>(f), extra..., object_guard<T>{});
+        }
+        return *this;
+    }
+    // Method `name` of the class's learner or transformer interface: `f`, a
+    // lambda at namespace scope taking the interface first, serves every class.
+    template <class Func, class... Extra>
+    Bound& def_interface(const char* name, Func f, const Extra&... extra) {
+        def_shared_method(*this, name, interface_spec<T>(f), attribute(extra)...);
         return *this;
     }
     template <class... Args, class... Extra>
@@ -70,20 +86,15 @@ public:
     }
     template <class Getter, class... Extra>
     Bound& def_property_readonly(const char* name, const Getter& fget, const Extra&... extra) {
-        with_table_doc(name, [&](const auto&... doc) {
-            Base::def_property(name, getter(fget), nullptr, extra..., doc...);
-        });
+        define_property(*this, name, getter(fget), py::cpp_function(), attribute(extra)...);
         return *this;
     }
     template <class Getter, class Setter, class... Extra>
     Bound& def_property(const char* name, const Getter& fget, const Setter& fset,
                         const Extra&... extra) {
-        with_table_doc(name, [&](const auto&... doc) {
-            Base::def_property(name, getter(fget),
-                               py::cpp_function(py::method_adaptor<T>(fset), py::is_setter(),
-                                                py::is_method(*this), object_guard<T>{}),
-                               extra..., doc...);
-        });
+        define_property(*this, name, getter(fget),
+                        shared_function<T>(fset, py::is_setter(), py::is_method(*this)),
+                        attribute(extra)...);
         return *this;
     }
 
@@ -97,29 +108,91 @@ private:
         return out;
     }
 
-    // Calls define() with the table's docstring of property `name` as the last
-    // extra argument, so that it takes precedence; without one when the table
-    // has none.
-    template <class Define>
-    void with_table_doc(const char* name, Define define) {
-        const auto cls = py::str(this->attr("__name__")).template cast<std::string>();
-        const std::string doc(docs::property(cls, name));
-        if (doc.empty()) {
-            define();
-        } else {
-            define(doc.c_str());
-        }
-    }
-
     template <class Getter>
     py::cpp_function getter(const Getter& fget) {
-        return py::cpp_function(py::method_adaptor<T>(fget), py::is_method(*this),
-                                object_guard<T>{});
+        return shared_function<T>(fget, py::is_method(*this));
     }
 };
 
 template <class T, class Base>
 using SharedClass = Bound<T, Base, std::shared_ptr<T>>;
+
+// Defines properties on any bound class: class_'s property code uses its class
+// only as the handle it is.
+struct PropertyHost {};
+
+// Property `name` of class `cls` from its getter and setter (an empty function
+// for none) as class_::def_property makes it, with the parameter table's
+// docstring of the property as the last attribute, so that it takes
+// precedence, when the table has one. Compiled once per list of attribute
+// types, whatever the class.
+template <class... Extra>
+[[gnu::noinline]] void define_property(py::handle cls, const char* name, const py::cpp_function& fget,
+                                       const py::cpp_function& fset, const Extra&... extra) {
+    auto host = py::reinterpret_borrow<py::class_<PropertyHost>>(cls);
+    const auto cls_name = py::str(cls.attr("__name__")).cast<std::string>();
+    const std::string doc(docs::property(cls_name, name));
+    if (doc.empty()) {
+        host.def_property(name, fget, fset, extra...);
+    } else {
+        host.def_property(name, fget, fset, extra..., doc.c_str());
+    }
+}
+
+// __reduce_ex__ of a class whose objects are of C++ type `type`: names
+// copyreg.__newobj__ and the class, so every pickle protocol (0 and 1
+// included) stores the same state. One function serves every class.
+inline void def_reduce_ex(py::object& cls, const std::type_info& type) {
+    py::detail::add_class_method(
+        cls, "__reduce_ex__",
+        py::cpp_function(
+            [type = &type](const py::object& self, int /*protocol*/) {
+                if (!py::detail::isinstance_generic(self, *type)) {
+                    throw py::type_error("__reduce_ex__() needs an object of its own class");
+                }
+                const py::object newobj = py::module_::import("copyreg").attr("__newobj__");
+                return py::make_tuple(newobj, py::make_tuple(py::type::handle_of(self)),
+                                      self.attr("__getstate__")());
+            },
+            py::name("__reduce_ex__"), py::is_method(cls),
+            py::sibling(py::getattr(cls, "__reduce_ex__", py::none())), py::arg("protocol"),
+            "How pickle stores the object, for every protocol."));
+}
+
+// __setstate__ of a class whose objects are of C++ type `type`, named `name`:
+// constructs the new, empty object that pickle made (cls.__new__(cls)) from
+// its state with `restore`, and refuses an object already constructed.
+template <class State>
+void def_setstate(py::object& cls, const char* name, const std::type_info& type,
+                  std::function<void(py::detail::value_and_holder&, const State&)> restore) {
+    py::cpp_function function(
+        [name, type = &type, restore = std::move(restore)](const py::object& self, const State& state) {
+            if (!py::detail::isinstance_generic(self, *type)) {
+                throw py::type_error(std::string(name) +
+                                     ".__setstate__() needs an object of its own class");
+            }
+            auto* inst = reinterpret_cast<py::detail::instance*>(self.ptr());
+            py::detail::value_and_holder v_h =
+                inst->get_value_and_holder(py::detail::get_type_info(*type));
+            if (v_h.holder_constructed()) {
+                throw py::type_error(std::string(name) +
+                                     ".__setstate__() restores only the new, empty object that "
+                                     "pickle makes; this one is already constructed (load "
+                                     "saved state with pickle.loads)");
+            }
+            restore(v_h, state);
+        },
+        py::name("__setstate__"), py::is_method(cls),
+        py::sibling(py::getattr(cls, "__setstate__", py::none())), py::arg("state"),
+        "Construct a new object from its saved state (used by pickle).");
+    // pybind11 takes any function named __setstate__ for a constructor and
+    // silently ignores a call on a constructed object; this one checks for
+    // that itself and says so.
+    py::detail::function_record_ptr_from_PyObject(
+        PyCFunction_GET_SELF(py::detail::get_function(function).ptr()))
+        ->is_constructor = false;
+    py::detail::add_class_method(cls, "__setstate__", function);
+}
 
 // Pickling from a state function and a restore function. __reduce_ex__
 // names copyreg.__newobj__ and the class, so every pickle protocol (0 and 1
@@ -130,45 +203,13 @@ using SharedClass = Bound<T, Base, std::shared_ptr<T>>;
 template <class Cls, class State, class GetState, class Restore>
 void def_pickling(Cls& cls, const char* name, GetState get_state, Restore restore) {
     using T = typename Cls::type;
-    using Base = typename Cls::Base;
     cls.def("__getstate__", std::move(get_state), "The saved state, as pickle stores it.");
-    static_cast<Base&>(cls).def(
-        "__reduce_ex__",
-        [](const py::object& self, int /*protocol*/) {
-            if (!py::isinstance<T>(self)) {
-                throw py::type_error("__reduce_ex__() needs an object of its own class");
-            }
-            const py::object newobj = py::module_::import("copyreg").attr("__newobj__");
-            return py::make_tuple(newobj, py::make_tuple(py::type::handle_of(self)),
-                                  self.attr("__getstate__")());
-        },
-        py::arg("protocol"), "How pickle stores the object, for every protocol.");
-    static_cast<Base&>(cls).def(
-        "__setstate__",
-        [name, restore = std::move(restore)](const py::object& self, const State& state) {
-            if (!py::isinstance<T>(self)) {
-                throw py::type_error(std::string(name) +
-                                     ".__setstate__() needs an object of its own class");
-            }
-            auto* inst = reinterpret_cast<py::detail::instance*>(self.ptr());
-            py::detail::value_and_holder v_h =
-                inst->get_value_and_holder(py::detail::get_type_info(typeid(T)));
-            if (v_h.holder_constructed()) {
-                throw py::type_error(std::string(name) +
-                                     ".__setstate__() restores only the new, empty object that "
-                                     "pickle makes; this one is already constructed (load "
-                                     "saved state with pickle.loads)");
-            }
-            auto holder = restore(state);
-            py::detail::initimpl::construct<Cls>(v_h, std::move(holder), false);
-        },
-        py::arg("state"), "Construct a new object from its saved state (used by pickle).");
-    // pybind11 takes any function named __setstate__ for a constructor and
-    // silently ignores a call on a constructed object; this one checks for
-    // that itself and says so.
-    const py::handle function = py::detail::get_function(cls.attr("__setstate__"));
-    py::detail::function_record_ptr_from_PyObject(PyCFunction_GET_SELF(function.ptr()))
-        ->is_constructor = false;
+    def_reduce_ex(cls, typeid(T));
+    def_setstate<State>(cls, name, typeid(T),
+                        [restore = std::move(restore)](py::detail::value_and_holder& v_h,
+                                                       const State& state) {
+                            py::detail::initimpl::construct<Cls>(v_h, restore(state), false);
+                        });
 }
 
 // The keyword names among a constructor's extra arguments, in order.
@@ -222,12 +263,16 @@ Holder load_object(std::string_view blob, const char* name) {
     return self;
 }
 
+// A new object with the saved state of `self` (copy.copy and copy.deepcopy).
+template <class Holder, class T>
+[[gnu::noinline]] Holder copy_object(T& self, const char* name) {
+    return load_object<Holder>(save_object(self, name), name);
+}
+
 // "Name(keyword=value, ...)": the constructor keywords in `keywords` (every
-// parameter the class states when empty) with their current values.
-template <class T>
-std::string describe(T& self, const char* name, const std::vector<std::string>& keywords) {
-    ParamList params;
-    self.fields(params);
+// parameter in `params` when empty) with their values in `params`.
+inline std::string describe_params(const ParamList& params, const char* name,
+                                   const std::vector<std::string>& keywords) {
     std::string out = std::string(name) + "(";
     bool first = true;
     const auto shown = [&](const std::string& param) {
@@ -266,6 +311,14 @@ std::string describe(T& self, const char* name, const std::vector<std::string>& 
     return out + ")";
 }
 
+// The same for an object: its current parameter values.
+template <class T>
+std::string describe(T& self, const char* name, const std::vector<std::string>& keywords) {
+    ParamList params;
+    self.fields(params);
+    return describe_params(params, name, keywords);
+}
+
 // Adds pickling (every protocol from 2), copy.copy, copy.deepcopy and a
 // __repr__ naming the constructor keywords, all from the class's fields().
 // A copy is a whole new object, equal in every later output to the original.
@@ -282,14 +335,11 @@ Cls& def_persistence(Cls& cls, const char* name, std::vector<std::string> keywor
             return load_object<Holder>(static_cast<std::string_view>(state), name);
         });
     cls.def(
-        "__copy__",
-        [name](T& self) { return load_object<Holder>(save_object(self, name), name); },
+        "__copy__", [name](T& self) { return copy_object<Holder>(self, name); },
         "An independent copy with the same state.");
     cls.def(
         "__deepcopy__",
-        [name](T& self, const py::object& /*memo*/) {
-            return load_object<Holder>(save_object(self, name), name);
-        },
+        [name](T& self, const py::object& /*memo*/) { return copy_object<Holder>(self, name); },
         py::arg("memo"), "An independent copy with the same state.");
     cls.def(
         "__repr__",
@@ -297,6 +347,39 @@ Cls& def_persistence(Cls& cls, const char* name, std::vector<std::string> keywor
     return cls;
     }
 }
+
+// The learner and transformer methods, as every class of an interface binds
+// them (Bound::def_interface).
+namespace interface_methods {
+inline constexpr auto classifier_learn_one = [](IClassifier& self, const FeatureMap& x, int y) {
+    self.learn_one(x, y);
+};
+inline constexpr auto classifier_predict_one = [](IClassifier& self, const FeatureMap& x) {
+    return self.predict_one(x);
+};
+inline constexpr auto classifier_predict_proba_one = [](IClassifier& self, const FeatureMap& x) {
+    return self.predict_proba_one(x);
+};
+inline constexpr auto classifier_reset = [](IClassifier& self) { self.reset(); };
+inline constexpr auto regressor_learn_one = [](IRegressor& self, const FeatureMap& x, double y) {
+    self.learn_one(x, y);
+};
+inline constexpr auto regressor_predict_one = [](IRegressor& self, const FeatureMap& x) {
+    return self.predict_one(x);
+};
+inline constexpr auto regressor_reset = [](IRegressor& self) { self.reset(); };
+inline constexpr auto transformer_learn_one_target = [](ITransformer& self, const FeatureMap& x,
+                                                        double y) { self.learn_one(x, y); };
+inline constexpr auto transformer_learn_one = [](ITransformer& self, const FeatureMap& x) {
+    self.learn_one(x);
+};
+inline constexpr auto transformer_transform_one = [](ITransformer& self, const FeatureMap& x) {
+    return self.transform_one(x);
+};
+inline constexpr auto transformer_set_feature_order =
+    [](ITransformer& self, const std::vector<std::string>& names) { self.set_feature_order(names); };
+inline constexpr auto transformer_reset = [](ITransformer& self) { self.reset(); };
+}  // namespace interface_methods
 
 // Registers a classifier with its constructor and the four learner methods.
 // Sample and label are positional-only, as for every learner. A classifier
@@ -309,19 +392,14 @@ SharedClass<T, Base> bind_classifier(py::module_& m, const char* name, const cha
     def_persistence(cls, name, keyword_names(init_extra...));
     // A subclass of a bound classifier inherits the methods from it.
     if constexpr (std::is_same_v<Base, IClassifier>) {
-        cls.def(
-            "learn_one", [](T& self, const FeatureMap& x, int y) { self.learn_one(x, y); },
-            "Learn from one labelled sample.");
-        cls.def(
-            "predict_one", [](T& self, const FeatureMap& x) { return self.predict_one(x); },
-            "The predicted label for one sample.");
-        cls.def(
-            "predict_proba_one",
-            [](T& self, const FeatureMap& x) { return self.predict_proba_one(x); },
-            "Class probabilities for one sample, one entry per known label.");
-        cls.def(
-            "reset", [](T& self) { self.reset(); },
-            "Forget everything learnt; hyper-parameters are kept.");
+        cls.def_interface("learn_one", interface_methods::classifier_learn_one,
+                          "Learn from one labelled sample.");
+        cls.def_interface("predict_one", interface_methods::classifier_predict_one,
+                          "The predicted label for one sample.");
+        cls.def_interface("predict_proba_one", interface_methods::classifier_predict_proba_one,
+                          "Class probabilities for one sample, one entry per known label.");
+        cls.def_interface("reset", interface_methods::classifier_reset,
+                          "Forget everything learnt; hyper-parameters are kept.");
     }
     return cls;
 }
@@ -333,15 +411,12 @@ SharedClass<T, Base> bind_regressor(py::module_& m, const char* name, const char
     SharedClass<T, Base> cls(m, name, doc);
     cls.def(std::forward<Init>(init), init_extra...);
     def_persistence(cls, name, keyword_names(init_extra...));
-    cls.def(
-        "learn_one", [](T& self, const FeatureMap& x, double y) { self.learn_one(x, y); },
-        "Learn from one sample and its target.");
-    cls.def(
-        "predict_one", [](T& self, const FeatureMap& x) { return self.predict_one(x); },
-        "The predicted target for one sample.");
-    cls.def(
-        "reset", [](T& self) { self.reset(); },
-        "Forget everything learnt; hyper-parameters are kept.");
+    cls.def_interface("learn_one", interface_methods::regressor_learn_one,
+                      "Learn from one sample and its target.");
+    cls.def_interface("predict_one", interface_methods::regressor_predict_one,
+                      "The predicted target for one sample.");
+    cls.def_interface("reset", interface_methods::regressor_reset,
+                      "Forget everything learnt; hyper-parameters are kept.");
     return cls;
 }
 
@@ -365,29 +440,23 @@ SharedClass<T, ITransformer> bind_transformer(py::module_& m, const char* name, 
     cls.def(std::forward<Init>(init), init_extra...);
     def_persistence(cls, name, keyword_names(init_extra...));
     if constexpr (declares_requires_target<T>) {
-        cls.def(
-            "learn_one", [](T& self, const FeatureMap& x, double y) { self.learn_one(x, y); },
-            "Update the statistics from one sample and its target.");
+        cls.def_interface("learn_one", interface_methods::transformer_learn_one_target,
+                          "Update the statistics from one sample and its target.");
     } else {
-        cls.def(
-            "learn_one", [](T& self, const FeatureMap& x) { self.learn_one(x); },
-            "Update the statistics from one sample.");
+        cls.def_interface("learn_one", interface_methods::transformer_learn_one,
+                          "Update the statistics from one sample.");
     }
-    cls.def(
-        "transform_one", [](T& self, const FeatureMap& x) { return self.transform_one(x); },
-        "The transformed copy of one sample, a new dict; the argument is not modified.");
+    cls.def_interface("transform_one", interface_methods::transformer_transform_one,
+                      "The transformed copy of one sample, a new dict; the argument is not modified.");
     if constexpr (declares_feature_order<T>) {
-        cls.def(
-            "set_feature_order",
-            [](T& self, const std::vector<std::string>& names) { self.set_feature_order(names); },
-            "Fix the canonical order of the named features (the tie order).");
+        cls.def_interface("set_feature_order", interface_methods::transformer_set_feature_order,
+                          "Fix the canonical order of the named features (the tie order).");
     }
     cls.def(
         "clone_state", [](const T& self) { return std::make_shared<T>(self); },
         "A new, independent object with the same parameters and a copy of all learnt state.");
-    cls.def(
-        "reset", [](T& self) { self.reset(); },
-        "Forget everything learnt; hyper-parameters are kept.");
+    cls.def_interface("reset", interface_methods::transformer_reset,
+                      "Forget everything learnt; hyper-parameters are kept.");
     return cls;
 }
 

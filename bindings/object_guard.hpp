@@ -203,8 +203,17 @@ private:
     std::vector<const void*> objects_;
 };
 
+// Whether the calls of a T check its parts too: the pipelines and the target
+// wrapper.
+template <class T>
+inline constexpr bool checks_parts = std::is_same_v<T, ClassificationPipeline> ||
+                                     std::is_same_v<T, RegressionPipeline> ||
+                                     std::is_same_v<T, ScaledTargetRegressor>;
+
 // Attribute for a bound method or property of T: run checked_object on self
 // before the call, and for a pipeline or target wrapper check its parts too.
+// (Most methods and properties make the same check in their shared
+// dispatcher: shared_function.hpp.)
 template <class T>
 struct object_guard {};
 
@@ -217,9 +226,7 @@ struct process_attribute<tarvo::bindings::object_guard<T>>
     : process_attribute_default<tarvo::bindings::object_guard<T>> {
     static void precall(function_call& call) {
         const void* object = tarvo::bindings::checked_object(call.args[0]);
-        if constexpr (std::is_same_v<T, tarvo::ClassificationPipeline> ||
-                      std::is_same_v<T, tarvo::RegressionPipeline> ||
-                      std::is_same_v<T, tarvo::ScaledTargetRegressor>) {
+        if constexpr (tarvo::bindings::checks_parts<T>) {
             tarvo::bindings::check_pipeline_parts(call.args[0], *static_cast<const T*>(object));
         }
     }

@@ -79,6 +79,27 @@ def test_unconstructed_object_is_refused_by_every_method_and_property(cls):
 
 
 @pytest.mark.parametrize("cls", CLASSES, ids=lambda c: c.__name__)
+def test_a_method_called_on_an_object_of_another_kind_is_refused(cls):
+    # Through the class, `self` can be anything: a number, None, a plain object, an object
+    # of another bound class, constructed or not. Each is a TypeError naming the signature.
+    other = core.NaiveBayes if cls is not core.NaiveBayes else core.Perceptron
+    strangers = [1.5, None, object(), "text", other(), other.__new__(other)]
+    for name, value in own_members(cls):
+        if isinstance(value, property):
+            calls = [value.fget] + ([lambda s, f=value.fset: f(s, 1.0)] if value.fset else [])
+        elif callable(value) and not isinstance(value, (staticmethod, type)):
+            calls = [lambda s, f=value, a=args: f(s, *a) for args in CANDIDATE_ARGS]
+        else:
+            continue
+        for call in calls:
+            for stranger in strangers:
+                if isinstance(stranger, cls):
+                    continue
+                with pytest.raises(TypeError, match="incompatible function arguments"):
+                    call(stranger)
+
+
+@pytest.mark.parametrize("cls", CLASSES, ids=lambda c: c.__name__)
 def test_every_pickle_protocol_round_trips(cls):
     obj = make(cls)
     for protocol in range(pickle.HIGHEST_PROTOCOL + 1):

@@ -18,6 +18,8 @@ constexpr std::uint32_t kReplacementStep = 104729;
 
 }  // namespace
 
+ARFClassifier::~ARFClassifier() = default;
+
 ARFClassifier::ARFClassifier(std::int32_t n_models_, std::int32_t seed_, double lambda_value_,
                              double drift_delta_, double warning_delta_,
                              std::int32_t grace_period_, std::int32_t max_depth_,

@@ -69,6 +69,13 @@ public:
                            double warning_delta = 0.01, std::int32_t grace_period = 50,
                            std::int32_t max_depth = 20, double split_confidence = 0.01,
                            std::int32_t subspace_size = -1);
+    // Out of line: a source that only holds or deletes one compiles none of the
+    // forest's code.
+    ~ARFClassifier() override;
+    ARFClassifier(const ARFClassifier&) = default;
+    ARFClassifier(ARFClassifier&&) = default;
+    ARFClassifier& operator=(const ARFClassifier&) = default;
+    ARFClassifier& operator=(ARFClassifier&&) = default;
 
     [[nodiscard]] ProbabilityMap predict_proba_one(const FeatureMap& x) override {
         return vote(x);

@@ -20,6 +20,8 @@ std::size_t subspace_rule(std::size_t n) {
 
 }  // namespace
 
+ARFRegressor::~ARFRegressor() = default;
+
 ARFRegressor::ARFRegressor(std::int32_t n_models_, std::int32_t seed_, double lambda_value_,
                            double drift_delta_, double warning_delta_, std::int32_t grace_period_,
                            std::int32_t max_depth_, double learning_rate_)

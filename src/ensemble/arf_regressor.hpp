@@ -36,6 +36,13 @@ public:
                           double lambda_value = 6.0, double drift_delta = 0.001,
                           double warning_delta = 0.01, std::int32_t grace_period = 200,
                           std::int32_t max_depth = 20, double learning_rate = 0.01);
+    // Out of line: a source that only holds or deletes one compiles none of the
+    // forest's code.
+    ~ARFRegressor() override;
+    ARFRegressor(const ARFRegressor&) = default;
+    ARFRegressor(ARFRegressor&&) = default;
+    ARFRegressor& operator=(const ARFRegressor&) = default;
+    ARFRegressor& operator=(ARFRegressor&&) = default;
 
     // Member i's ensemble-level draws: at its first sample its features,
     // then its training weight.

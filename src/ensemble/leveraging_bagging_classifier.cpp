@@ -6,6 +6,8 @@
 
 namespace tarvo {
 
+LeveragingBaggingClassifier::~LeveragingBaggingClassifier() = default;
+
 LeveragingBaggingClassifier::LeveragingBaggingClassifier(std::int32_t n_models_,
                                                          std::int32_t seed_,
                                                          double lambda_value_,

@@ -34,6 +34,13 @@ public:
                                          std::int32_t grace_period = 50,
                                          std::int32_t max_depth = 20,
                                          double split_confidence = 0.01);
+    // Out of line: a source that only holds or deletes one compiles none of the
+    // forest's code.
+    ~LeveragingBaggingClassifier() override;
+    LeveragingBaggingClassifier(const LeveragingBaggingClassifier&) = default;
+    LeveragingBaggingClassifier(LeveragingBaggingClassifier&&) = default;
+    LeveragingBaggingClassifier& operator=(const LeveragingBaggingClassifier&) = default;
+    LeveragingBaggingClassifier& operator=(LeveragingBaggingClassifier&&) = default;
 
     [[nodiscard]] ProbabilityMap predict_proba_one(const FeatureMap& x) override {
         return vote(x);

@@ -11,6 +11,8 @@
 
 namespace tarvo {
 
+LeveragingBaggingRegressor::~LeveragingBaggingRegressor() = default;
+
 LeveragingBaggingRegressor::LeveragingBaggingRegressor(std::int32_t n_models_, std::int32_t seed_,
                                                        double lambda_value_, double drift_delta_,
                                                        std::int32_t grace_period_,

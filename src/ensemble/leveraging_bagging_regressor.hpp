@@ -47,6 +47,13 @@ public:
                                         std::int32_t max_depth = 20,
                                         double split_confidence = 0.01,
                                         std::string leaf_prediction = "adaptive");
+    // Out of line: a source that only holds or deletes one compiles none of the
+    // forest's code.
+    ~LeveragingBaggingRegressor() override;
+    LeveragingBaggingRegressor(const LeveragingBaggingRegressor&) = default;
+    LeveragingBaggingRegressor(LeveragingBaggingRegressor&&) = default;
+    LeveragingBaggingRegressor& operator=(const LeveragingBaggingRegressor&) = default;
+    LeveragingBaggingRegressor& operator=(LeveragingBaggingRegressor&&) = default;
 
     // Throws as Forest::reset, and forgets the target statistics.
     void reset() override;

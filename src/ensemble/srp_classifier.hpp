@@ -52,6 +52,13 @@ public:
                            std::int32_t max_depth = 20, double split_confidence = 0.01,
                            double subspace_fraction = 0.6,
                            std::string training_method = "patches");
+    // Out of line: a source that only holds or deletes one compiles none of the
+    // forest's code.
+    ~SRPClassifier() override;
+    SRPClassifier(const SRPClassifier&) = default;
+    SRPClassifier(SRPClassifier&&) = default;
+    SRPClassifier& operator=(const SRPClassifier&) = default;
+    SRPClassifier& operator=(SRPClassifier&&) = default;
 
     [[nodiscard]] ProbabilityMap predict_proba_one(const FeatureMap& x) override {
         return vote(x);

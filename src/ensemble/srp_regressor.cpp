@@ -7,6 +7,8 @@
 
 namespace tarvo {
 
+SRPRegressor::~SRPRegressor() = default;
+
 SRPRegressor::SRPRegressor(std::int32_t n_models_, std::int32_t seed_, double lambda_value_,
                            double drift_delta_, double warning_delta_, std::int32_t grace_period_,
                            std::int32_t max_depth_, double learning_rate_,

@@ -29,6 +29,13 @@ public:
                           std::int32_t max_depth = 20, double learning_rate = 0.01,
                           double subspace_fraction = 0.6,
                           std::string training_method = "patches");
+    // Out of line: a source that only holds or deletes one compiles none of the
+    // forest's code.
+    ~SRPRegressor() override;
+    SRPRegressor(const SRPRegressor&) = default;
+    SRPRegressor(SRPRegressor&&) = default;
+    SRPRegressor& operator=(const SRPRegressor&) = default;
+    SRPRegressor& operator=(SRPRegressor&&) = default;
 
     // The tree a member starts with, or after a warning or a drift.
     [[nodiscard]] std::unique_ptr<HoeffdingTreeRegressor> make_member_tree() const;
