@@ -34,7 +34,10 @@ void bind_eddm(py::module_& m) {
     Bound<EDDM> cls(m, "EDDM",
                      "Early drift detection from the distances between a classifier's errors.\n\n"
                      "update(1) records an error, any other value a right prediction. Raises "
-                     "ValueError when alpha < beta.");
+                     "ValueError when alpha < beta.\n\n"
+                     "The spread of the distances between errors is their sample standard deviation "
+                     "(divided by n - 1; 0 until the second distance), so the level tested is the "
+                     "mean distance plus twice that deviation.");
     def_persistence(cls, "EDDM");
     cls.def(py::init<int, double, double>(), py::arg("warm_start") = 30, py::arg("alpha") = 0.95,
              py::arg("beta") = 0.9)

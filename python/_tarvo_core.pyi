@@ -3206,6 +3206,8 @@ class EDDM:
     
     update(1) records an error, any other value a right prediction. Raises ValueError when alpha < beta.
     
+    The spread of the distances between errors is their sample standard deviation (divided by n - 1; 0 until the second distance), so the level tested is the mean distance plus twice that deviation.
+    
     Parameters
     ----------
     warm_start : int, default 30
