@@ -31,7 +31,7 @@ CCACHE_ARG := $(shell command -v ccache >/dev/null 2>&1 && \
 	echo '"-DCMAKE_CXX_COMPILER_LAUNCHER=env;CCACHE_SLOPPINESS=pch_defines,time_macros;ccache"')
 
 .PHONY: all venv dev-path build test fuzz param-docs stubs demo bench sanitize tsan wheel wheel-check \
-	build-cpu clean
+	build-cpu base-build clean
 
 all: build
 
@@ -159,6 +159,11 @@ wheel-check: wheel build
 BASE ?= 32fbdda
 build-cpu: $(STAMP)
 	$(PY) tools/build_cpu.py $(BASE) WORKTREE --budget 4 --unity-budget 45 --total-budget 130
+
+# The native modules of BASE with the test-only module, cached in build/base for
+# bench/bench_base.py, which times this build's learners against them in one run.
+base-build: $(STAMP)
+	$(PY) tools/base_build.py $(BASE) build/base
 
 clean:
 	rm -rf build _skbuild dist *.egg-info
