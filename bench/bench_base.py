@@ -77,9 +77,9 @@ def current_dir() -> Path | None:
 
 
 def measure(build: Path, data: Path, n: int, repeat: int) -> dict[str, list[float]]:
-    spec = json.dumps([[name, params, classifier] for name, params, classifier, _ in LEARNERS])
+    learners = json.dumps([[name, params, classifier] for name, params, classifier, _ in LEARNERS])
     env = {**os.environ, "PYTHONPATH": str(build)}
-    done = subprocess.run([sys.executable, "-c", WORKER, str(data), str(n), str(repeat), spec], env=env,
+    done = subprocess.run([sys.executable, "-c", WORKER, str(data), str(n), str(repeat), learners], env=env,
                           check=True, capture_output=True, text=True)
     return json.loads(done.stdout)
 

@@ -270,8 +270,8 @@ def drift_compare(quick: bool) -> tuple[dict[str, Any], dict[str, Any]]:
     runs = streams(seeds, steady_rows)
     rng = np.random.default_rng(3)
     timing_values = (rng.random(50_000 if quick else 200_000) < 0.2).astype(np.float64)
-    specs = [{"name": name, "cls": m.moa_cls, "kwargs": m.moa_kwargs} for name, m in MATCHED.items() if m.moa_cls]
-    info, out = moa_peer.call("drift", {"detectors": specs, "repeat": 3}, {
+    setups = [{"name": name, "cls": m.moa_cls, "kwargs": m.moa_kwargs} for name, m in MATCHED.items() if m.moa_cls]
+    info, out = moa_peer.call("drift", {"detectors": setups, "repeat": 3}, {
         "values": np.concatenate([v for _, _, v in runs]),
         "offsets": np.cumsum([0] + [len(v) for _, _, v in runs]),
         "timing_values": timing_values})

@@ -123,8 +123,8 @@ def main() -> None:
     for name, (as_ours, as_moa, rule) in REPLICAS.items():
         m = peer.MATCHED[name]
         ours = [peer.ours_fired(m.ours, v, name == "EDDM") for v in streams]
-        spec = {"name": name, "cls": m.moa_cls, "kwargs": m.moa_kwargs}
-        _, out = moa_peer.call("drift", {"detectors": [spec], "repeat": 1}, {
+        setup = {"name": name, "cls": m.moa_cls, "kwargs": m.moa_kwargs}
+        _, out = moa_peer.call("drift", {"detectors": [setup], "repeat": 1}, {
             "values": np.concatenate(streams), "offsets": np.cumsum([0] + [len(v) for v in streams]),
             "timing_values": np.zeros(10)})
         fired, cuts = out[f"fired/{name}"], out[f"cuts/{name}"]

@@ -49,7 +49,7 @@ public:
     template <class Func, class... Extra>
     Bound& def(const char* name, Func&& f, const Extra&... extra) {
         if constexpr (shares_dispatch<T, Func>) {
-            def_shared_method(*this, name, spec_of<T>(std::forward<Func>(f)), attribute(extra)...);
+            def_shared_method(*this, name, plan_of<T>(std::forward<Func>(f)), attribute(extra)...);
         } else {
             Base::def(name, std::forward<Func>(f), extra..., object_guard<T>{});
         }
@@ -59,7 +59,7 @@ public:
     // lambda at namespace scope taking the interface first, serves every class.
     template <class Func, class... Extra>
     Bound& def_interface(const char* name, Func f, const Extra&... extra) {
-        def_shared_method(*this, name, interface_spec<T>(f), attribute(extra)...);
+        def_shared_method(*this, name, interface_plan<T>(f), attribute(extra)...);
         return *this;
     }
     template <class... Args, class... Extra>
@@ -457,6 +457,23 @@ SharedClass<T, ITransformer> bind_transformer(py::module_& m, const char* name, 
         "A new, independent object with the same parameters and a copy of all learnt state.");
     cls.def_interface("reset", interface_methods::transformer_reset,
                       "Forget everything learnt; hyper-parameters are kept.");
+    return cls;
+}
+
+// Registers a drift detector with its constructor, update(value) taking one
+// number positionally, reset and drift_detected (true only right after the
+// update that detects); the caller adds what its method has beyond that: a
+// warning, its estimate, its statistic, its settings.
+template <class T, class Init, class... InitExtra>
+Bound<T> bind_detector(py::module_& m, const char* name, const char* doc, const char* update_doc,
+                       const char* reset_doc, Init&& init, const InitExtra&... init_extra) {
+    Bound<T> cls(m, name, doc);
+    def_persistence(cls, name);
+    cls.def(std::forward<Init>(init), init_extra...);
+    cls.def(
+        "update", [](T& self, double value) { self.update(value); }, update_doc);
+    cls.def("reset", &T::reset, reset_doc);
+    cls.def_property_readonly("drift_detected", &T::drift_detected, "Whether the last update raised a drift.");
     return cls;
 }
 

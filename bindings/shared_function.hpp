@@ -271,7 +271,7 @@ decltype(auto) attribute(const E& e) {
 
 // What makes the function object of a method, apart from its attributes: the
 // dispatcher and what the function record holds for it, and the signature.
-struct SharedSpec {
+struct MethodPlan {
     py::handle (*impl)(py::detail::function_call&);
     const ClassInfo* info;
     void* thunk;     // the thunk's bits (data[1])
@@ -283,98 +283,98 @@ struct SharedSpec {
 };
 
 template <class T, class Callable, class R, class Self, class... Args>
-SharedSpec shared_spec(Callable&& f, R (*/*signature*/)(Self, Args...)) {
+MethodPlan shared_plan(Callable&& f, R (*/*signature*/)(Self, Args...)) {
     using F = std::decay_t<Callable>;
     using Method = SharedMethod<T, F, R, Self, Args...>;
-    SharedSpec spec{&Method::Call::dispatch, class_info<T>(), nullptr, nullptr, nullptr,
+    MethodPlan plan{&Method::Call::dispatch, class_info<T>(), nullptr, nullptr, nullptr,
                     static_cast<std::uint16_t>(1 + sizeof...(Args)), Method::Shown::kSig.text,
                     Method::Shown::kTypes.data()};
     typename Method::Call::Thunk thunk = &Method::thunk;
-    std::memcpy(&spec.thunk, &thunk, sizeof thunk);
+    std::memcpy(&plan.thunk, &thunk, sizeof thunk);
     if constexpr (stored_inline<F>) {
         const F callable(std::forward<Callable>(f));
-        std::memcpy(&spec.callable, &callable, sizeof callable);
+        std::memcpy(&plan.callable, &callable, sizeof callable);
     } else {
-        spec.callable = new F(std::forward<Callable>(f));
-        spec.free_data = [](py::detail::function_record* r) { delete static_cast<F*>(r->data[2]); };
+        plan.callable = new F(std::forward<Callable>(f));
+        plan.free_data = [](py::detail::function_record* r) { delete static_cast<F*>(r->data[2]); };
     }
-    return spec;
+    return plan;
 }
 
-// The spec of method `f` of interface I (a lambda capturing nothing, taking
+// The plan of method `f` of interface I (a lambda capturing nothing, taking
 // I& first) bound on class T, whose signature shows T as `self`.
 template <class T, class I, class F, class R, class... Args>
-SharedSpec interface_spec_of(R (*/*signature*/)(I&, Args...)) {
+MethodPlan interface_plan_of(R (*/*signature*/)(I&, Args...)) {
     static_assert(std::is_same_v<I, interface_of<T>> && std::is_empty_v<F>);
     using Method = InterfaceMethod<I, F, R, Args...>;
     using Shown = py::detail::ReadableFunctionSignature<
         py::detail::argument_loader<T&, Args...>,
         py::detail::make_caster<std::conditional_t<std::is_void_v<R>, py::detail::void_type, R>>>;
-    SharedSpec spec{&Method::Call::dispatch, class_info<T>(), nullptr, nullptr, nullptr,
+    MethodPlan plan{&Method::Call::dispatch, class_info<T>(), nullptr, nullptr, nullptr,
                     static_cast<std::uint16_t>(1 + sizeof...(Args)), Shown::kSig.text,
                     Shown::kTypes.data()};
     typename Method::Call::Thunk thunk = &Method::thunk;
-    std::memcpy(&spec.thunk, &thunk, sizeof thunk);
-    return spec;
+    std::memcpy(&plan.thunk, &thunk, sizeof thunk);
+    return plan;
 }
 
 template <class T, class F>
-SharedSpec interface_spec(F /*f*/) {
-    return interface_spec_of<T, interface_of<T>, F>(static_cast<callable_signature<F>*>(nullptr));
+MethodPlan interface_plan(F /*f*/) {
+    return interface_plan_of<T, interface_of<T>, F>(static_cast<callable_signature<F>*>(nullptr));
 }
 
-// The function object of a method from its spec and the attributes `extra`
+// The function object of a method from its plan and the attributes `extra`
 // (name, is_method, sibling, docstring, arguments, ...). Compiled once for
 // each list of attribute types, whatever the class.
 class SharedFunction : public py::cpp_function {
 public:
     template <class... Extra>
-    explicit SharedFunction(const SharedSpec& spec, const Extra&... extra) {
+    explicit SharedFunction(const MethodPlan& plan, const Extra&... extra) {
         auto rec = make_function_record();
-        rec->impl = spec.impl;
-        rec->data[0] = const_cast<ClassInfo*>(spec.info);
-        rec->data[1] = spec.thunk;
-        rec->data[2] = spec.callable;
-        rec->free_data = spec.free_data;
-        rec->nargs_pos = spec.nargs;
+        rec->impl = plan.impl;
+        rec->data[0] = const_cast<ClassInfo*>(plan.info);
+        rec->data[1] = plan.thunk;
+        rec->data[2] = plan.callable;
+        rec->free_data = plan.free_data;
+        rec->nargs_pos = plan.nargs;
         py::detail::process_attributes<Extra...>::init(extra..., rec.get());
-        initialize_generic(std::move(rec), spec.text, spec.types, spec.nargs);
+        initialize_generic(std::move(rec), plan.text, plan.types, plan.nargs);
     }
 };
 
 // As a plain cpp_function (pybind11's overloads take a cpp_function for a
 // function already made, and any other class for a callable to wrap).
 template <class... Extra>
-[[gnu::noinline]] py::cpp_function make_shared_function(const SharedSpec& spec, const Extra&... extra) {
-    SharedFunction function(spec, extra...);
+[[gnu::noinline]] py::cpp_function make_shared_function(const MethodPlan& plan, const Extra&... extra) {
+    SharedFunction function(plan, extra...);
     py::cpp_function out;
     static_cast<py::object&>(out) = static_cast<py::object&&>(function);
     return out;
 }
 
-// Method `name` of class `cls` from its spec, with the attributes class_::def
+// Method `name` of class `cls` from its plan, with the attributes class_::def
 // gives a method, then `extra`.
 template <class... Extra>
-[[gnu::noinline]] void def_shared_method(py::object& cls, const char* name, const SharedSpec& spec,
+[[gnu::noinline]] void def_shared_method(py::object& cls, const char* name, const MethodPlan& plan,
                                          const Extra&... extra) {
     py::detail::add_class_method(cls, name,
-                                 make_shared_function(spec, py::name(name), py::is_method(cls),
+                                 make_shared_function(plan, py::name(name), py::is_method(cls),
                                                       py::sibling(py::getattr(cls, name, py::none())),
                                                       extra...));
 }
 
-// The spec of callable `f` of class T (a pointer to a member function of T or
+// The plan of callable `f` of class T (a pointer to a member function of T or
 // of a base, or a callable taking the object first).
 template <class T, class Func>
-SharedSpec spec_of(Func&& f) {
+MethodPlan plan_of(Func&& f) {
     auto callable = as_callable<T>(std::forward<Func>(f));
-    return shared_spec<T>(std::move(callable),
+    return shared_plan<T>(std::move(callable),
                           static_cast<callable_signature<decltype(callable)>*>(nullptr));
 }
 
 template <class T, class Callable, class... Extra>
 py::cpp_function shared_function(Callable&& f, const Extra&... extra) {
-    return make_shared_function(spec_of<T>(std::forward<Callable>(f)), extra...);
+    return make_shared_function(plan_of<T>(std::forward<Callable>(f)), extra...);
 }
 
 }  // namespace tarvo::bindings

@@ -22,11 +22,11 @@ HEADER = ROOT / "bindings" / "parameter_docs.hpp"
 
 
 def load_table() -> ModuleType:
-    spec = importlib.util.spec_from_file_location("tarvo_params", TABLE)
-    assert spec is not None and spec.loader is not None
-    module = importlib.util.module_from_spec(spec)
-    sys.modules[spec.name] = module  # dataclasses look their module up while the class is built
-    spec.loader.exec_module(module)
+    location = importlib.util.spec_from_file_location("tarvo_params", TABLE)
+    assert location is not None and location.loader is not None
+    module = importlib.util.module_from_spec(location)
+    sys.modules[location.name] = module  # dataclasses look their module up while the class is built
+    location.loader.exec_module(module)
     return module
 
 

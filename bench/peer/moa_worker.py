@@ -107,10 +107,10 @@ def hst(params: dict[str, Any], arrays: dict[str, np.ndarray]) -> tuple[dict[str
             {"scores_java": scores_java})
 
 
-def detector(spec: dict[str, Any]) -> Any:
+def detector(setup: dict[str, Any]) -> Any:
     from capymoa.drift import detectors
 
-    return getattr(detectors, spec["cls"])(**spec.get("kwargs", {}))
+    return getattr(detectors, setup["cls"])(**setup.get("kwargs", {}))
 
 
 def drift(params: dict[str, Any], arrays: dict[str, np.ndarray]) -> tuple[dict[str, Any], dict[str, np.ndarray]]:
@@ -121,19 +121,19 @@ def drift(params: dict[str, Any], arrays: dict[str, np.ndarray]) -> tuple[dict[s
     timing_values = arrays["timing_values"].astype(np.float64)
     results: dict[str, np.ndarray] = {}
     info: dict[str, Any] = {}
-    for spec in params["detectors"]:
-        name = spec["name"]
+    for setup in params["detectors"]:
+        name = setup["name"]
         fired, cuts = [], [0]
         for a, b in zip(offsets[:-1], offsets[1:]):
             flags = jpype.JArray(jpype.JBoolean)(int(b - a))
-            loop.detect(detector(spec).moa_detector, jpype.JArray(jpype.JDouble)(values[a:b]), flags)
+            loop.detect(detector(setup).moa_detector, jpype.JArray(jpype.JDouble)(values[a:b]), flags)
             hits = np.flatnonzero(np.array(flags, dtype=bool))
             fired.append(hits)
             cuts.append(cuts[-1] + len(hits))
         results[f"fired/{name}"] = np.concatenate(fired).astype(np.int64)
         results[f"cuts/{name}"] = np.array(cuts, dtype=np.int64)
 
-        d = detector(spec)
+        d = detector(setup)
         add, changed = d.add_element, d.detected_change
         timed = timing_values.tolist()
         py_hits = []
@@ -147,7 +147,7 @@ def drift(params: dict[str, Any], arrays: dict[str, np.ndarray]) -> tuple[dict[s
         java_values = jpype.JArray(jpype.JDouble)(timing_values)
         for _ in range(params.get("repeat", 3)):
             flags = jpype.JArray(jpype.JBoolean)(len(timed))
-            java_ns = min(java_ns, loop.detect(detector(spec).moa_detector, java_values, flags) / len(timed))
+            java_ns = min(java_ns, loop.detect(detector(setup).moa_detector, java_values, flags) / len(timed))
         java_hits = np.flatnonzero(np.array(flags, dtype=bool)).tolist()
         info[name] = {"python_ns_per_update": py_ns, "java_ns_per_update": java_ns,
                       "python_and_java_agree": py_hits == java_hits}

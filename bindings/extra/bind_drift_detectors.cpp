@@ -8,12 +8,11 @@
 
 namespace tarvo::bindings {
 
-// The detectors share ADWIN's interface: update(value) with the value
-// positional only, drift_detected (true only right after the update that
-// detects), warning_detected where the method warns, and reset().
+// The detectors share ADWIN's interface (bind_detector): update(value),
+// reset() and drift_detected, with warning_detected where the method warns.
 
 void bind_ddm(py::module_& m) {
-    Bound<DDM> cls(m, "DDM",
+    bind_detector<DDM>(m, "DDM",
                    "Drift detection method (Gama et al., 2004) on a classifier's 0/1 errors.\n\n"
                    "After n updates the error rate is p and its deviation s = sqrt(p (1 - p) / n). From "
                    "update min_num_instances on, the least p + s with s > 0 is kept as (p_min, s_min); "
@@ -22,15 +21,10 @@ void bind_ddm(py::module_& m) {
                    "predictions has s = 0 and sets no minimum, so the first error after it is not a "
                    "drift. The update after a drift starts afresh.\n\n"
                    "update takes an error in [0, 1] (1 wrong, 0 right; a fraction counts as that share "
-                   "of an error) and raises ValueError for any other value, NaN included.");
-    def_persistence(cls, "DDM");
-    cls.def(py::init<int, double, double>(), py::arg("min_num_instances") = 30, py::arg("warning_level") = 2.0,
-            py::arg("out_control_level") = 3.0)
-        .def(
-            "update", [](DDM& self, double value) { self.update(value); },
-            "Record one error in [0, 1] (1 = wrong prediction).")
-        .def("reset", &DDM::reset, "Forget everything; parameters are kept.")
-        .def_property_readonly("drift_detected", &DDM::drift_detected, "Whether the last update raised a drift.")
+                   "of an error) and raises ValueError for any other value, NaN included.",
+                   "Record one error in [0, 1] (1 = wrong prediction).", "Forget everything; parameters are kept.",
+                   py::init<int, double, double>(), py::arg("min_num_instances") = 30,
+                   py::arg("warning_level") = 2.0, py::arg("out_control_level") = 3.0)
         .def_property_readonly("warning_detected", &DDM::warning_detected,
                                "Whether the last update raised the warning (off at a drift).")
         .def_property_readonly("estimation", &DDM::estimation, "The error rate since the last reset.")
@@ -40,7 +34,7 @@ void bind_ddm(py::module_& m) {
 }
 
 void bind_hddm_a(py::module_& m) {
-    Bound<HDDM_A> cls(m, "HDDM_A",
+    bind_detector<HDDM_A>(m, "HDDM_A",
                       "Drift detection with Hoeffding's bound on averages, the A-test (Frias-Blanco et al., "
                       "2015), over values in [0, 1].\n\n"
                       "It keeps the mean Z of every value since the last reset and a cut point: the prefix X "
@@ -50,14 +44,10 @@ void bind_hddm_a(py::module_& m) {
                       "warning_confidence. With two_sided, a second cut point (greatest mean minus its "
                       "bound) tests a decrease the same way. The update after a drift starts afresh.\n\n"
                       "update takes a value in [0, 1] (a 0/1 error, or a rate) and raises ValueError for "
-                      "any other value, NaN included.");
-    def_persistence(cls, "HDDM_A");
-    cls.def(py::init<double, double, bool>(), py::arg("drift_confidence") = 0.001,
-            py::arg("warning_confidence") = 0.005, py::arg("two_sided") = false)
-        .def(
-            "update", [](HDDM_A& self, double value) { self.update(value); }, "Add one value in [0, 1].")
-        .def("reset", &HDDM_A::reset, "Forget everything; parameters are kept.")
-        .def_property_readonly("drift_detected", &HDDM_A::drift_detected, "Whether the last update raised a drift.")
+                      "any other value, NaN included.",
+                      "Add one value in [0, 1].", "Forget everything; parameters are kept.",
+                      py::init<double, double, bool>(), py::arg("drift_confidence") = 0.001,
+                      py::arg("warning_confidence") = 0.005, py::arg("two_sided") = false)
         .def_property_readonly("warning_detected", &HDDM_A::warning_detected,
                                "Whether the last update raised the warning.")
         .def_property_readonly("estimation", &HDDM_A::estimation, "The mean of the values since the last reset.")
@@ -67,7 +57,7 @@ void bind_hddm_a(py::module_& m) {
 }
 
 void bind_hddm_w(py::module_& m) {
-    Bound<HDDM_W> cls(m, "HDDM_W",
+    bind_detector<HDDM_W>(m, "HDDM_W",
                       "Drift detection with McDiarmid's bound on weighted averages, the W-test (Frias-Blanco "
                       "et al., 2015), over values in [0, 1].\n\n"
                       "An EWMA starts at its first value and moves as m <- lambda_ v + (1 - lambda_) m; the sum "
@@ -79,14 +69,11 @@ void bind_hddm_w(py::module_& m) {
                       "second cut point tests a decrease the same way. The update after a drift starts "
                       "afresh.\n\n"
                       "update takes a value in [0, 1] (a 0/1 error, or a rate) and raises ValueError for "
-                      "any other value, NaN included.");
-    def_persistence(cls, "HDDM_W");
-    cls.def(py::init<double, double, double, bool>(), py::arg("drift_confidence") = 0.001,
-            py::arg("warning_confidence") = 0.005, py::arg("lambda_") = 0.05, py::arg("two_sided") = false)
-        .def(
-            "update", [](HDDM_W& self, double value) { self.update(value); }, "Add one value in [0, 1].")
-        .def("reset", &HDDM_W::reset, "Forget everything; parameters are kept.")
-        .def_property_readonly("drift_detected", &HDDM_W::drift_detected, "Whether the last update raised a drift.")
+                      "any other value, NaN included.",
+                      "Add one value in [0, 1].", "Forget everything; parameters are kept.",
+                      py::init<double, double, double, bool>(), py::arg("drift_confidence") = 0.001,
+                      py::arg("warning_confidence") = 0.005, py::arg("lambda_") = 0.05,
+                      py::arg("two_sided") = false)
         .def_property_readonly("warning_detected", &HDDM_W::warning_detected,
                                "Whether the last update raised the warning.")
         .def_property_readonly("estimation", &HDDM_W::estimation, "The EWMA of the values since the last reset.")
@@ -98,7 +85,7 @@ void bind_hddm_w(py::module_& m) {
 
 void bind_page_hinkley(py::module_& m) {
     using T = PageHinkleyDetector;
-    Bound<T> cls(m, "PageHinkley",
+    bind_detector<T>(m, "PageHinkley",
                  "The Page-Hinkley test for a rise in the mean of a stream of numbers, with a fading "
                  "factor.\n\n"
                  "After the t-th value x_t since the last reset, with mean_t the mean of x_1 .. x_t: "
@@ -106,14 +93,10 @@ void bind_page_hinkley(py::module_& m) {
                  "The update reports a drift when t >= min_instances and m_t - M_t > threshold (strictly; "
                  "`statistic` is m_t - M_t). It tests rises only: feed it errors, or negated values to "
                  "watch a fall. The update after a drift starts afresh.\n\n"
-                 "update takes any finite number and raises ValueError for NaN or an infinite value.");
-    def_persistence(cls, "PageHinkley");
-    cls.def(py::init<int, double, double, double>(), py::arg("min_instances") = 30, py::arg("delta") = 0.005,
-            py::arg("threshold") = 50.0, py::arg("alpha") = 1.0 - 0.0001)
-        .def(
-            "update", [](T& self, double value) { self.update(value); }, "Add one finite value.")
-        .def("reset", &T::reset, "Forget everything; parameters are kept.")
-        .def_property_readonly("drift_detected", &T::drift_detected, "Whether the last update raised a drift.")
+                 "update takes any finite number and raises ValueError for NaN or an infinite value.",
+                 "Add one finite value.", "Forget everything; parameters are kept.",
+                 py::init<int, double, double, double>(), py::arg("min_instances") = 30, py::arg("delta") = 0.005,
+                 py::arg("threshold") = 50.0, py::arg("alpha") = 1.0 - 0.0001)
         .def_property_readonly("statistic", &T::statistic,
                                "m_t - M_t after the last update, compared with threshold (0.0 before any).")
         .def_property_readonly("estimation", &T::estimation, "The mean of the values since the last reset.")
@@ -124,7 +107,7 @@ void bind_page_hinkley(py::module_& m) {
 }
 
 void bind_kswin(py::module_& m) {
-    Bound<KSWIN> cls(m, "KSWIN",
+    bind_detector<KSWIN>(m, "KSWIN",
                      "Kolmogorov-Smirnov windowing drift detector (Raab et al., 2020) over a stream of "
                      "numbers.\n\n"
                      "It keeps the last window_size values. Each update that leaves the window full compares "
@@ -134,14 +117,10 @@ void bind_kswin(py::module_& m) {
                      "stat_size) is a drift, and the window then keeps only the newest stat_size values. "
                      "`statistic` is the distance of the last test. reset() empties the window and "
                      "re-seeds the generator, so a seed fixes every result.\n\n"
-                     "update takes any finite number and raises ValueError for NaN or an infinite value.");
-    def_persistence(cls, "KSWIN");
-    cls.def(py::init<double, int, int, int>(), py::arg("alpha") = 0.005, py::arg("window_size") = 100,
-            py::arg("stat_size") = 30, py::arg("seed") = 0)
-        .def(
-            "update", [](KSWIN& self, double value) { self.update(value); }, "Add one finite value.")
-        .def("reset", &KSWIN::reset, "Empty the window and re-seed the generator; parameters are kept.")
-        .def_property_readonly("drift_detected", &KSWIN::drift_detected, "Whether the last update raised a drift.")
+                     "update takes any finite number and raises ValueError for NaN or an infinite value.",
+                     "Add one finite value.", "Empty the window and re-seed the generator; parameters are kept.",
+                     py::init<double, int, int, int>(), py::arg("alpha") = 0.005, py::arg("window_size") = 100,
+                     py::arg("stat_size") = 30, py::arg("seed") = 0)
         .def_property_readonly("statistic", &KSWIN::statistic,
                                "The Kolmogorov-Smirnov distance of the last test (0.0 before any).")
         .def_property_readonly("size", &KSWIN::size, "The number of values in the window.")
