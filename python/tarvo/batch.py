@@ -553,15 +553,16 @@ def score_many(model: Any, X: Any, *, columns: Sequence[str] | None = None) -> n
         with native.Session(model) as session:
             _run_chunks(n, lambda a, b: session.score(names, cols, out, a, b), session)
         return out
-    score, learn = model.score_one, model.learn_one
-
-    def step(a: int, b: int) -> None:
-        for r, x in zip(range(a, b), _rows(names, cols, a, b)):
-            out[r] = score(x)
-            learn(x)
-
-    _run_chunks(n, step)
+    _run_chunks(n, lambda a, b: _score_then_learn(model, names, cols, out, a, b))
     return out
+
+
+def _score_then_learn(model: Any, names: list[str], cols: list[np.ndarray], out: np.ndarray, a: int, b: int) -> None:
+    """Rows ``a`` to ``b`` scored into ``out`` and learnt, one at a time (without the native module)."""
+    score, learn = model.score_one, model.learn_one
+    for r, x in zip(range(a, b), _rows(names, cols, a, b)):
+        out[r] = score(x)
+        learn(x)
 
 
 def predict_many(model: Any, X: Any, *, columns: Sequence[str] | None = None) -> np.ndarray:
@@ -718,9 +719,7 @@ def _score_rows(model: Any, names: list[str], cols: list[np.ndarray], labels: np
         if session is not None:
             session.score(names, cols, scores, a, b)
         else:
-            for r, x in zip(range(a, b), _rows(names, cols, a, b)):
-                scores[r] = model.score_one(x)
-                model.learn_one(x)
+            _score_then_learn(model, names, cols, scores, a, b)
 
     def step(session: Any, a: int, b: int) -> None:
         while a < b:  # never across a multiple of `every`, where the curve is read
